@@ -1,0 +1,43 @@
+file(REMOVE_RECURSE
+  "CMakeFiles/tallowin_core.dir/src/control/profile_control.cpp.o"
+  "CMakeFiles/tallowin_core.dir/src/control/profile_control.cpp.o.d"
+  "CMakeFiles/tallowin_core.dir/src/control/report_list.cpp.o"
+  "CMakeFiles/tallowin_core.dir/src/control/report_list.cpp.o.d"
+  "CMakeFiles/tallowin_core.dir/src/platform/global.cpp.o"
+  "CMakeFiles/tallowin_core.dir/src/platform/global.cpp.o.d"
+  "CMakeFiles/tallowin_core.dir/src/platform/registry.cpp.o"
+  "CMakeFiles/tallowin_core.dir/src/platform/registry.cpp.o.d"
+  "CMakeFiles/tallowin_core.dir/src/platform/text.cpp.o"
+  "CMakeFiles/tallowin_core.dir/src/platform/text.cpp.o.d"
+  "CMakeFiles/tallowin_core.dir/src/sections/inventory/device_buses.cpp.o"
+  "CMakeFiles/tallowin_core.dir/src/sections/inventory/device_buses.cpp.o.d"
+  "CMakeFiles/tallowin_core.dir/src/sections/inventory/ports.cpp.o"
+  "CMakeFiles/tallowin_core.dir/src/sections/inventory/ports.cpp.o.d"
+  "CMakeFiles/tallowin_core.dir/src/sections/inventory/programs.cpp.o"
+  "CMakeFiles/tallowin_core.dir/src/sections/inventory/programs.cpp.o.d"
+  "CMakeFiles/tallowin_core.dir/src/sections/network/network.cpp.o"
+  "CMakeFiles/tallowin_core.dir/src/sections/network/network.cpp.o.d"
+  "CMakeFiles/tallowin_core.dir/src/sections/network/printers.cpp.o"
+  "CMakeFiles/tallowin_core.dir/src/sections/network/printers.cpp.o.d"
+  "CMakeFiles/tallowin_core.dir/src/sections/system/locale.cpp.o"
+  "CMakeFiles/tallowin_core.dir/src/sections/system/locale.cpp.o.d"
+  "CMakeFiles/tallowin_core.dir/src/sections/system/memory.cpp.o"
+  "CMakeFiles/tallowin_core.dir/src/sections/system/memory.cpp.o.d"
+  "CMakeFiles/tallowin_core.dir/src/sections/system/operating_system.cpp.o"
+  "CMakeFiles/tallowin_core.dir/src/sections/system/operating_system.cpp.o.d"
+  "CMakeFiles/tallowin_core.dir/src/sections/system/power.cpp.o"
+  "CMakeFiles/tallowin_core.dir/src/sections/system/power.cpp.o.d"
+  "CMakeFiles/tallowin_core.dir/src/sections/system/processor.cpp.o"
+  "CMakeFiles/tallowin_core.dir/src/sections/system/processor.cpp.o.d"
+  "CMakeFiles/tallowin_core.dir/src/sections/system/time.cpp.o"
+  "CMakeFiles/tallowin_core.dir/src/sections/system/time.cpp.o.d"
+  "CMakeFiles/tallowin_core.dir/src/sections/system/user_interface.cpp.o"
+  "CMakeFiles/tallowin_core.dir/src/sections/system/user_interface.cpp.o.d"
+  "libtallowin_core.a"
+  "libtallowin_core.pdb"
+)
+
+# Per-language clean rules from dependency scanning.
+foreach(lang CXX)
+  include(CMakeFiles/tallowin_core.dir/cmake_clean_${lang}.cmake OPTIONAL)
+endforeach()

@@ -1,0 +1,3 @@
+file(REMOVE_RECURSE
+  "libtallowin_core.a"
+)

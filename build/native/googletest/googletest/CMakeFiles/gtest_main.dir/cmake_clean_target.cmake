@@ -1,0 +1,3 @@
+file(REMOVE_RECURSE
+  "../../lib/libgtest_main.a"
+)

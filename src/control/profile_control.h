@@ -1,0 +1,114 @@
+// The control: owns the ReportList and the state that outlives one section
+// run, and turns a tab click into one run of a section collector.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "control/report_list.h"
+#include "platform/platform.h"
+
+namespace tallowin {
+
+// What the dispatch needs of the window around the list. The console and the
+// tests have their own.
+class ControlView {
+ public:
+  virtual ~ControlView() = default;
+  virtual void setTabsEnabled(bool enabled) = 0;
+  virtual void setAboutEnabled(bool enabled) = 0;
+  virtual void setCommandEnabled(bool enabled) = 0;
+  virtual void setDescText(const std::string& text) = 0;
+  virtual std::string selectedTabTag() = 0;
+  virtual void focusTabs() = 0;  // only when the tab strip is visible
+};
+
+// Decoded Windows version; set by the operating-system section, never reset.
+struct VersionFlags {
+  bool IsWinNT = false;
+  bool IsWinNT35 = false;
+  bool IsWinNT4 = false;
+  bool IsWin2000 = false;
+  bool IsWin9x = false;
+  bool IsWin95 = false;
+  bool IsWin98 = false;
+  bool IsWinME = false;
+  bool IsWinXP = false;
+  bool IsWin3x = false;
+  int32_t OsMajorVersion = 0;
+  int32_t OsMinorVersion = 0;
+};
+
+// One row of the interface address table: which IPv4 address belongs to
+// which interface. Rebuilt by every run of the network section.
+struct InterfaceAddress {
+  uint32_t index = 0;
+  std::string address;
+};
+
+// Thrown out of a yield when the window went away meanwhile: the dispatch
+// then stops without touching anything the window owned.
+struct DispatchAborted {};
+
+class ProfileControl;
+using SectionCollector = void (*)(ProfileControl&);
+
+struct SectionEntry {
+  const char* key;
+  SectionCollector collector;
+};
+
+// The sixteen keys in the order they are compared, which is also the order
+// of the complete profile.
+const std::vector<SectionEntry>& DispatchTable();
+SectionCollector FindCollector(const std::string& sectionKey);  // nullptr: complete profile
+
+class ProfileControl {
+ public:
+  explicit ProfileControl(Platform& platform, ControlView* view = nullptr);
+
+  Platform& platform() { return platform_; }
+  ReportList& list() { return list_; }
+  const ReportList& list() const { return list_; }
+  VersionFlags& flags() { return flags_; }
+
+  // The progress line "Working ..." is showing (network and printers).
+  bool ShowingProgress = false;
+  std::vector<InterfaceAddress> InterfaceAddresses;
+
+  // A tab click: steps 1 to 10 of the dispatch.
+  void dispatch();
+  // Runs the collector of one key (or the complete profile) with no steps
+  // around it, as the upload does. An error escaping the collector ends only
+  // that collector's run.
+  void runSection(const std::string& sectionKey);
+  void runCompleteProfile();
+
+  // A click on lstInfo, or the selection of line 0 after a dispatch.
+  void onListClick();
+  // A click on Command1.
+  void onCommand();
+  std::function<void(ProfileControl&)> uploadAction;
+
+  // Lets the host process pending messages; throws DispatchAborted when the
+  // window was closed meanwhile.
+  void yield();
+  // The window is going away: nothing of it may be touched from here on.
+  void detachView();
+  bool busy() const { return busy_ > 0; }
+
+ private:
+  void runGuarded(SectionCollector collector);
+
+  Platform& platform_;
+  ControlView* view_;
+  ReportList list_;
+  VersionFlags flags_;
+  bool detached_ = false;
+  int busy_ = 0;
+};
+
+}  // namespace tallowin

@@ -1,0 +1,38 @@
+// Small text and number helpers the sections share.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/platform.h"
+
+namespace tallowin {
+
+// The text before its first NUL.
+std::string TrimNull(std::string_view text);
+
+// A 32-bit field read as unsigned.
+inline uint32_t LargeToDouble(int32_t value) { return static_cast<uint32_t>(value); }
+
+// "1,536 bytes (1.50 KB)": the count with regional grouping, and above 1 KB,
+// 1 MB or 1 GB (strictly) the figure in that unit with two decimals.
+std::string FormatBytes(Platform& platform, uint64_t bytes);
+
+// Exact decimal text of numerator / 2^shift rounded half up to `decimals`
+// places (at most 9), for handing to the regional formatter.
+std::string DecimalOfPow2Fraction(uint64_t numerator, unsigned shift, int decimals);
+
+// The regional format with no decimals, the locale's grouping and a plain minus.
+std::string FormatGrouped(Platform& platform, int64_t value);
+std::string FormatGroupedUnsigned(Platform& platform, uint64_t value);
+
+// A text is present when it sorts after a single blank by code units: not
+// empty, not a lone blank, not led by a control character.
+inline bool IsPresent(std::string_view text) { return text > std::string_view(" "); }
+
+// Every NUL removed and blanks trimmed at both ends (fixed-size buffers).
+std::string StripNullsAndTrim(std::string_view text);
+std::string Trim(std::string_view text);
+
+}  // namespace tallowin

@@ -1,0 +1,8 @@
+#include "control/profile_control.h"
+#include "sections/sections.h"
+
+namespace tallowin {
+
+void CollectNetwork(ProfileControl&) {}
+
+}  // namespace tallowin

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "control/profile_control.h"
+#include "platform/platform.h"
+
+namespace tallowin {
+
+// The product name of a version record; sets the flags its row names.
+std::string DecodeOsName(const OsVersionInfo& version, VersionFlags& flags);
+// The suite texts of the mask's bits, run together, or "none".
+std::string SuiteText(uint16_t suiteMask);
+
+}  // namespace tallowin

@@ -1,0 +1,99 @@
+// A platform made of data, for the native tests: set the answer, run the
+// section, compare the lines.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace tallowin::test {
+
+class FakePlatform : public Platform {
+ public:
+  // ---- registry ----
+  struct Value {
+    uint32_t type = kRegSz;
+    std::vector<uint8_t> bytes;
+  };
+  struct Key {
+    std::vector<std::string> subKeys;                  // enumeration order
+    std::vector<std::pair<std::string, Value>> values;  // names compared ignoring case
+  };
+  // A key (and its parents) in a view; Native is the 64-bit view here.
+  Key& addKey(const std::string& path, RegView view = RegView::Native, uint32_t root = kHKeyLocalMachine);
+  void setValue(const std::string& path, const std::string& name, uint32_t type, std::vector<uint8_t> bytes,
+                RegView view = RegView::Native, uint32_t root = kHKeyLocalMachine);
+  // REG_SZ stored as Windows stores it: UTF-16LE with its terminating NUL.
+  void setString(const std::string& path, const std::string& name, const std::string& utf8,
+                 RegView view = RegView::Native, uint32_t type = kRegSz);
+  void setDword(const std::string& path, const std::string& name, uint32_t value, RegView view = RegView::Native);
+  static std::vector<uint8_t> Utf16Bytes(const std::string& utf8, bool withNul = true);
+  int openKeys() const { return openKeys_; }
+  bool is64BitWindows = true;
+  std::set<std::string> exports;  // "library!function"; library in lower case
+
+  int32_t RegOpenKeyEx(uint32_t root, const std::string& path, uint32_t access, RegView view,
+                       RegHandle* key) override;
+  int32_t RegQueryValueEx(RegHandle key, const std::string& name, uint32_t* type, std::vector<uint8_t>* data,
+                          uint32_t* size) override;
+  int32_t RegQueryInfoKey(RegHandle key, uint32_t* subKeys) override;
+  int32_t RegEnumKeyEx(RegHandle key, uint32_t index, std::string* name) override;
+  void RegCloseKey(RegHandle key) override;
+  bool ApiExists(const std::string& library, const std::string& function) override;
+
+  // ---- system ----
+  OsVersionInfo version;
+  std::string windowsDirectory = "C:\\windows";
+  std::string systemDirectory = "C:\\windows\\system32";
+  std::string systemWindowsDirectory = "C:\\windows";
+  std::map<int32_t, int32_t> metrics;
+
+  OsVersionInfo RtlGetVersion() override { return version; }
+  std::string GetWindowsDirectory() override { return windowsDirectory; }
+  std::string GetSystemDirectory() override { return systemDirectory; }
+  std::string GetSystemWindowsDirectory() override { return systemWindowsDirectory; }
+  int32_t GetSystemMetrics(int32_t index) override;
+  bool Is64BitWindows() override { return is64BitWindows; }
+
+  // ---- regional formatting: English (United States) ----
+  std::string GetNumberFormat(const std::string& number, const NumberStyle& style) override;
+
+  // ---- the host ----
+  int yields = 0;
+  std::function<void()> onYield;
+  void DoEvents() override {
+    ++yields;
+    if (onYield) onYield();
+  }
+
+  // ---- programs, processor, memory, user interface ----
+
+  // ---- network ----
+
+  // ---- power, ports, printers ----
+
+  // ---- buses, time, locale ----
+
+  // ---- upload ----
+
+ private:
+  std::map<std::string, Key>& tree(RegView view, uint32_t root);
+  struct Open {
+    std::map<std::string, Key>* tree;
+    std::string path;
+  };
+  std::map<RegHandle, Open> open_;
+  RegHandle nextHandle_ = 1;
+  int openKeys_ = 0;
+  std::map<std::string, Key> trees_[2][4];
+};
+
+// en-US rendering of exact decimal text, rounded half up; shared by the fake
+// and the tests of the formatter.
+std::string FormatEnUs(const std::string& number, const NumberStyle& style);
+
+}  // namespace tallowin::test
