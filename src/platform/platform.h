@@ -64,7 +64,7 @@ struct OsVersionInfo {
 // GetNumberFormatEx: how a number is rendered in the user's regional format.
 struct NumberStyle {
   int decimals = 0;        // exact count of decimals shown
-  bool leadingZero = true; // "0.5" rather than ".5"
+  bool leadingZero = true; // the locale's leading zero ("0.5"), or none (".5")
   bool grouping = true;    // digit grouping of the locale, or none
   bool minusSign = false;  // a plain "-" for negatives, not the locale's form
   bool localeDefaults = false;  // every field from the locale (decimals too)

@@ -6,5 +6,5 @@ CXX_DEFINES =
 
 CXX_INCLUDES = -I/work/main/src
 
-CXX_FLAGS = -g -Wall -Wextra -std=c++20
+CXX_FLAGS = -O2 -g -DNDEBUG -Wall -Wextra -std=c++20
 

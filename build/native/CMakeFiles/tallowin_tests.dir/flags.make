@@ -6,5 +6,5 @@ CXX_DEFINES = -DTALLOWIN_HAVE_LIBXML2=1
 
 CXX_INCLUDES = -I/work/main/tests -I/work/main/src -isystem /usr/src/googletest/googletest/include -isystem /usr/src/googletest/googletest -isystem /usr/include/libxml2
 
-CXX_FLAGS = -g -Wall -Wextra -DGTEST_HAS_PTHREAD=1 -std=c++20
+CXX_FLAGS = -O2 -g -DNDEBUG -Wall -Wextra -DGTEST_HAS_PTHREAD=1 -std=c++20
 

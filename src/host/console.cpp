@@ -1,0 +1,93 @@
+// tallowin.exe's console commands: the sections without a window.
+#include "host/console.h"
+
+#include "win32/win.h"
+
+#include <cstdio>
+#include <fcntl.h>
+#include <io.h>
+
+#include "control/profile_control.h"
+#include "win32/frm_main.h"
+
+namespace tallowin::host {
+
+namespace {
+
+void write(FILE* f, const std::string& text) {
+  fwrite(text.data(), 1, text.size(), f);
+}
+
+const char kUsage[] =
+    "usage: tallowin.exe                       open the control in a window\n"
+    "       tallowin.exe show [TAG] [--values] print a section (no TAG: the complete profile)\n"
+    "TAG is a tab's tag: OS, PROGS, CPU, POWER, MEMORY, PORTS, PCI, SCSI, USB,\n"
+    "FIREWIRE, PCMCIA, NETWORK, UI, LOCALE, TIME, PRINTERS (any case).\n";
+
+int usage(const std::string& complaint) {
+  write(stderr, "tallowin: " + complaint + "\n" + kUsage);
+  return 2;
+}
+
+// The view of a window-less dispatch: the tag comes from the command line.
+class ConsoleView : public ControlView {
+ public:
+  explicit ConsoleView(std::string tag) : tag_(std::move(tag)) {}
+  void setTabsEnabled(bool) override {}
+  void setAboutEnabled(bool) override {}
+  void setCommandEnabled(bool) override {}
+  void setDescText(const std::string&) override {}
+  std::string selectedTabTag() override { return tag_; }
+  void focusTabs() override {}
+
+ private:
+  std::string tag_;
+};
+
+int show(const std::vector<std::string>& args) {
+  std::string tag;
+  bool haveTag = false;
+  bool values = false;
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--values") {
+      values = true;
+    } else if (a.rfind("-", 0) == 0) {
+      return usage("unknown option " + a);
+    } else if (!haveTag) {
+      tag = a;
+      haveTag = true;
+    } else {
+      return usage("more than one tag: " + a);
+    }
+  }
+  ConsoleView view(tag);
+  ProfileControl control(win32::SystemPlatform(), &view);
+  control.dispatch();
+  std::string out;
+  for (const auto& line : control.list().lines()) {
+    if (values) out += std::to_string(line.itemValue) + "\t";
+    out += line.text;
+    out += "\n";
+  }
+  write(stdout, out);
+  fflush(stdout);
+  return 0;
+}
+
+}  // namespace
+
+int RunConsole(const std::vector<std::string>& args) {
+  _setmode(_fileno(stdout), _O_BINARY);  // UTF-8 bytes as they are, "\n" line ends
+  _setmode(_fileno(stderr), _O_BINARY);
+  if (args.empty()) return usage("no command");
+  const std::string& command = args[0];
+  if (command == "show") return show(args);
+  if (command == "help" || command == "--help" || command == "-h" || command == "/?") {
+    write(stdout, kUsage);
+    return 0;
+  }
+  return usage("unknown command " + command);
+}
+
+}  // namespace tallowin::host

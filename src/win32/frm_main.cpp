@@ -1,0 +1,304 @@
+#include "win32/frm_main.h"
+
+
+#include "win32/wide.h"
+#include "win32/win_platform.h"
+
+namespace tallowin::win32 {
+
+namespace {
+
+// Positions in twips: left, top, width, height.
+struct Twips {
+  int left, top, width, height;
+};
+constexpr Twips kLabel1{240, 0, 3615, 495};
+constexpr Twips kCommand1{1080, 480, 1215, 495};
+constexpr Twips kTabProfile{840, 1080, 8535, 4935};
+constexpr Twips kLstInfo{960, 1920, 5415, 3765};
+constexpr Twips kTxtDesc{6600, 1920, 2535, 3735};
+constexpr Twips kBtnAbout{3120, 6240, 1095, 375};
+constexpr int kFormWidth = 840 + 8535 + 240;
+constexpr int kFormHeight = 6240 + 375 + 120;
+
+int dpi(bool horizontal) {
+  HDC dc = ::GetDC(nullptr);
+  const int d = dc ? ::GetDeviceCaps(dc, horizontal ? LOGPIXELSX : LOGPIXELSY) : 96;
+  if (dc) ::ReleaseDC(nullptr, dc);
+  return d > 0 ? d : 96;
+}
+
+RECT toPixels(const Twips& t) {
+  const int dx = dpi(true);
+  const int dy = dpi(false);
+  return {::MulDiv(t.left, dx, 1440), ::MulDiv(t.top, dy, 1440), ::MulDiv(t.left + t.width, dx, 1440),
+          ::MulDiv(t.top + t.height, dy, 1440)};
+}
+
+}  // namespace
+
+Platform& SystemPlatform() {
+  static WinPlatform platform;
+  return platform;
+}
+
+const std::vector<TabSpec>& ProfileTabs() {
+  static const std::vector<TabSpec> tabs = {
+      {L"&OS", "OS", "OS", L"Operating System"},
+      {L"Programs", "Progs", "Progs", L"Installed Programs"},
+      {L"&CPU", "CPU", "CPU", L"Central Processing Unit (CPU)"},
+      {L"&Memory", "Memory", "Memory", L"Memory/RAM"},
+      {L"&Network", "Network", "Network", L"Network and Interfaces"},
+      {L"&UI", "UI", "UI", L"User Interface"},
+      {L"&Printers", "Printers", "Printers", L"Printers"},
+  };
+  return tabs;
+}
+
+FrmMain::FrmMain() = default;
+
+SIZE FrmMain::DefaultSize() {
+  return {::MulDiv(kFormWidth, dpi(true), 1440), ::MulDiv(kFormHeight, dpi(false), 1440)};
+}
+
+FrmMain* FrmMain::FromWindow(HWND hwnd) {
+  return reinterpret_cast<FrmMain*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+}
+
+FrmMain* FrmMain::Create(HWND parent, int x, int y) {
+  static const bool registered = [] {
+    INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_TAB_CLASSES | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
+    ::InitCommonControlsEx(&icc);
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = &FrmMain::WndProc;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = ClassName();
+    return ::RegisterClassExW(&wc) != 0 || ::GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+  }();
+  if (!registered) return nullptr;
+  auto* self = new FrmMain();
+  const SIZE size = DefaultSize();
+  HWND hwnd = ::CreateWindowExW(WS_EX_CONTROLPARENT, ClassName(), L"frmMain",
+                                WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_TABSTOP, x, y, size.cx, size.cy,
+                                parent, nullptr, ::GetModuleHandleW(nullptr), self);
+  if (!hwnd) {
+    delete self;
+    return nullptr;
+  }
+  return self;
+}
+
+LRESULT CALLBACK FrmMain::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  FrmMain* self = FromWindow(hwnd);
+  if (msg == WM_NCCREATE) {
+    self = static_cast<FrmMain*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
+    self->hwnd_ = hwnd;
+    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+  }
+  if (!self) return ::DefWindowProcW(hwnd, msg, wp, lp);
+  if (msg == WM_NCDESTROY) {
+    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+    delete self;  // a dispatch still on the stack holds its own reference to the control
+    return ::DefWindowProcW(hwnd, msg, wp, lp);
+  }
+  try {
+    return self->handle(msg, wp, lp);
+  } catch (...) {
+    // Nothing may escape into the host's message loop.
+    return 0;
+  }
+}
+
+void FrmMain::createChildren() {
+  NONCLIENTMETRICSW ncm{};
+  ncm.cbSize = sizeof(ncm);
+  if (::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(ncm), &ncm, 0)) font_ = ::CreateFontIndirectW(&ncm.lfMessageFont);
+  HINSTANCE inst = ::GetModuleHandleW(nullptr);
+  auto make = [&](DWORD exStyle, const wchar_t* cls, const wchar_t* text, DWORD style, const Twips& t, int id) {
+    const RECT r = toPixels(t);
+    HWND h = ::CreateWindowExW(exStyle, cls, text, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style, r.left, r.top,
+                               r.right - r.left, r.bottom - r.top, hwnd_,
+                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), inst, nullptr);
+    if (h && font_) ::SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    return h;
+  };
+  label_ = make(0, L"STATIC", L"System Info are updated to a Domino Database", SS_LEFT, kLabel1, kIdLabel1);
+  command_ = make(0, L"BUTTON", L"Software Inventory ", BS_PUSHBUTTON | WS_TABSTOP, kCommand1, kIdCommand1);
+  tabs_ = make(0, WC_TABCONTROLW, L"", TCS_TOOLTIPS | WS_TABSTOP, kTabProfile, kIdTabProfile);
+  list_ = make(WS_EX_CLIENTEDGE, L"LISTBOX", L"",
+               LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP, kLstInfo, kIdLstInfo);
+  desc_ = make(WS_EX_CLIENTEDGE, L"EDIT", L"", ES_MULTILINE | ES_AUTOVSCROLL | WS_VSCROLL | WS_TABSTOP, kTxtDesc,
+               kIdTxtDesc);
+  about_ = make(0, L"BUTTON", L"&About ...", BS_PUSHBUTTON | WS_TABSTOP, kBtnAbout, kIdBtnAbout);
+  // The tab strip lies under the list and the text box.
+  ::SetWindowPos(tabs_, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+
+  int i = 0;
+  for (const TabSpec& t : ProfileTabs()) {
+    TCITEMW item{};
+    item.mask = TCIF_TEXT;
+    item.pszText = const_cast<wchar_t*>(t.caption);
+    ::SendMessageW(tabs_, TCM_INSERTITEMW, static_cast<WPARAM>(i++), reinterpret_cast<LPARAM>(&item));
+  }
+  ::SendMessageW(tabs_, TCM_SETCURSEL, static_cast<WPARAM>(-1), 0);
+
+  tooltip_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
+                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr, inst, nullptr);
+  if (tooltip_) {
+    ::SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, 400);
+    TTTOOLINFOW ti{};
+    ti.cbSize = sizeof(ti);
+    ti.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    ti.hwnd = hwnd_;
+    ti.uId = reinterpret_cast<UINT_PTR>(about_);
+    ti.lpszText = const_cast<wchar_t*>(L"Tell me more about this program.");
+    ::SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
+    ti.uId = reinterpret_cast<UINT_PTR>(list_);
+    ti.lpszText = LPSTR_TEXTCALLBACKW;
+    ::SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
+  }
+}
+
+LRESULT FrmMain::handle(UINT msg, WPARAM wp, LPARAM lp) {
+  switch (msg) {
+    case WM_CREATE:
+      control_ = std::make_shared<ProfileControl>(SystemPlatform(), this);
+      control_->list().setObserver(this);
+      createChildren();
+      return 0;
+    case WM_DESTROY:
+      if (control_) control_->detachView();
+      if (font_) ::DeleteObject(font_);
+      font_ = nullptr;
+      return 0;
+    case WM_COMMAND: {
+      const int id = LOWORD(wp);
+      const int code = HIWORD(wp);
+      if (id == kIdCommand1 && code == BN_CLICKED) {
+        auto keep = control_;
+        keep->onCommand();
+        return 0;
+      }
+      if (id == kIdLstInfo && code == LBN_SELCHANGE) {
+        const int sel = static_cast<int>(::SendMessageW(list_, LB_GETCURSEL, 0, 0));
+        auto keep = control_;
+        if (sel >= 0 && sel < keep->list().count()) {
+          keep->list().setSelectedIndex(sel);
+          keep->onListClick();
+        }
+        return 0;
+      }
+      return 0;  // btnAbout does nothing
+    }
+    case WM_NOTIFY: {
+      const auto* nm = reinterpret_cast<const NMHDR*>(lp);
+      if (nm->hwndFrom == tabs_ && nm->code == TCN_SELCHANGE) {
+        onTabChanged();
+        return 0;
+      }
+      if (nm->code == TTN_GETDISPINFOW) {
+        auto* di = reinterpret_cast<NMTTDISPINFOW*>(lp);
+        HWND tabTips = reinterpret_cast<HWND>(::SendMessageW(tabs_, TCM_GETTOOLTIPS, 0, 0));
+        if (nm->hwndFrom == tabTips && di->hdr.idFrom < ProfileTabs().size()) {
+          di->lpszText = const_cast<wchar_t*>(ProfileTabs()[di->hdr.idFrom].tooltip);
+        } else if (nm->hwndFrom == tooltip_) {
+          di->lpszText = listTip_.empty() ? nullptr : listTip_.data();
+        }
+        return 0;
+      }
+      return 0;
+    }
+    case WM_SYSCHAR:
+      if (handleAccessKey(static_cast<wchar_t>(wp))) return 0;
+      break;
+    default:
+      break;
+  }
+  return ::DefWindowProcW(hwnd_, msg, wp, lp);
+}
+
+void FrmMain::onTabChanged() {
+  // Keeps the control alive through the dispatch even if this window goes.
+  auto keep = control_;
+  if (keep) keep->dispatch();
+}
+
+bool FrmMain::handleAccessKey(wchar_t letter) {
+  auto upper = [](wchar_t c) {
+    return static_cast<wchar_t>(reinterpret_cast<ULONG_PTR>(::CharUpperW(reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(c)))));
+  };
+  const wchar_t up = upper(letter);
+  const auto& tabs = ProfileTabs();
+  for (size_t i = 0; i < tabs.size(); ++i) {
+    const wchar_t* amp = wcschr(tabs[i].caption, L'&');
+    if (!amp || !amp[1]) continue;
+    const wchar_t mark = upper(amp[1]);
+    if (mark != up || !::IsWindowEnabled(tabs_)) continue;
+    ::SendMessageW(tabs_, TCM_SETCURSEL, i, 0);
+    onTabChanged();
+    return true;
+  }
+  return false;
+}
+
+void FrmMain::setTabsEnabled(bool enabled) { ::EnableWindow(tabs_, enabled); }
+void FrmMain::setAboutEnabled(bool enabled) { ::EnableWindow(about_, enabled); }
+void FrmMain::setCommandEnabled(bool enabled) { ::EnableWindow(command_, enabled); }
+void FrmMain::setDescText(const std::string& text) { ::SetWindowTextW(desc_, Wide(text).c_str()); }
+
+std::string FrmMain::selectedTabTag() {
+  const auto i = static_cast<int>(::SendMessageW(tabs_, TCM_GETCURSEL, 0, 0));
+  if (i < 0 || static_cast<size_t>(i) >= ProfileTabs().size()) return {};
+  return ProfileTabs()[static_cast<size_t>(i)].tag;
+}
+
+void FrmMain::focusTabs() {
+  if (::IsWindowVisible(tabs_)) ::SetFocus(tabs_);
+}
+
+void FrmMain::onCleared() {
+  ::SendMessageW(list_, LB_RESETCONTENT, 0, 0);
+  listExtent_ = 0;
+  ::SendMessageW(list_, LB_SETHORIZONTALEXTENT, 0, 0);
+}
+
+void FrmMain::onAppended(int, const std::string& text) {
+  const std::wstring w = Wide(text);
+  ::SendMessageW(list_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(w.c_str()));
+  // Long lines scroll sideways rather than being cut.
+  if (HDC dc = ::GetDC(list_)) {
+    HGDIOBJ old = font_ ? ::SelectObject(dc, font_) : nullptr;
+    SIZE s{};
+    if (::GetTextExtentPoint32W(dc, w.c_str(), static_cast<int>(w.size()), &s) && s.cx + 8 > listExtent_) {
+      listExtent_ = s.cx + 8;
+      ::SendMessageW(list_, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(listExtent_), 0);
+    }
+    if (old) ::SelectObject(dc, old);
+    ::ReleaseDC(list_, dc);
+  }
+}
+
+void FrmMain::onItemValue(int index, int32_t value) {
+  ::SendMessageW(list_, LB_SETITEMDATA, static_cast<WPARAM>(index), static_cast<LPARAM>(value));
+}
+
+void FrmMain::onSelected(int index) { ::SendMessageW(list_, LB_SETCURSEL, static_cast<WPARAM>(index), 0); }
+
+void FrmMain::onTooltip(const std::string& text) {
+  listTip_ = Wide(text);
+  if (tooltip_) {
+    TTTOOLINFOW ti{};
+    ti.cbSize = sizeof(ti);
+    ti.hwnd = hwnd_;
+    ti.uId = reinterpret_cast<UINT_PTR>(list_);
+    ti.lpszText = LPSTR_TEXTCALLBACKW;
+    ::SendMessageW(tooltip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&ti));
+  }
+}
+
+void FrmMain::onEnabled(bool enabled) { ::EnableWindow(list_, enabled); }
+
+}  // namespace tallowin::win32

@@ -1,0 +1,135 @@
+#include "win/support/win_support.h"
+
+#include <stdexcept>
+
+#include "platform/text.h"
+
+namespace tallowin::wintest {
+
+std::string Utf8(const std::wstring& text) {
+  return Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(text.data()), text.size()));
+}
+
+std::wstring Wide(const std::string& text) {
+  const std::u16string w = Utf8ToUtf16(text);
+  return std::wstring(w.begin(), w.end());
+}
+
+std::wstring ProgramFolder() {
+  wchar_t path[MAX_PATH] = {};
+  ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring p = path;
+  return p.substr(0, p.find_last_of(L"\\/") + 1);
+}
+
+namespace {
+
+// Reads a pipe to its end on a thread of its own, so that neither pipe fills.
+DWORD WINAPI drain(void* arg) {
+  auto* job = static_cast<std::pair<HANDLE, std::string*>*>(arg);
+  char buffer[4096];
+  DWORD n = 0;
+  while (::ReadFile(job->first, buffer, sizeof(buffer), &n, nullptr) && n > 0) job->second->append(buffer, n);
+  return 0;
+}
+
+}  // namespace
+
+RunResult RunTallowin(const std::wstring& arguments, DWORD timeoutMs) {
+  RunResult result;
+  SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
+  HANDLE outRead, outWrite, errRead, errWrite;
+  if (!::CreatePipe(&outRead, &outWrite, &sa, 0) || !::CreatePipe(&errRead, &errWrite, &sa, 0))
+    throw std::runtime_error("CreatePipe");
+  ::SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+  ::SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOW si{};
+  si.cb = sizeof(si);
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+  si.hStdOutput = outWrite;
+  si.hStdError = errWrite;
+  PROCESS_INFORMATION pi{};
+  std::wstring cmd = L"\"" + ProgramFolder() + L"tallowin.exe\" " + arguments;
+  if (!::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi))
+    throw std::runtime_error("CreateProcess tallowin.exe");
+  ::CloseHandle(outWrite);
+  ::CloseHandle(errWrite);
+  std::pair<HANDLE, std::string*> outJob{outRead, &result.out}, errJob{errRead, &result.err};
+  HANDLE threads[2] = {::CreateThread(nullptr, 0, drain, &outJob, 0, nullptr),
+                       ::CreateThread(nullptr, 0, drain, &errJob, 0, nullptr)};
+  if (::WaitForSingleObject(pi.hProcess, timeoutMs) == WAIT_TIMEOUT) {
+    ::TerminateProcess(pi.hProcess, 99);
+    result.exitCode = -2;
+  } else {
+    DWORD code = 0;
+    ::GetExitCodeProcess(pi.hProcess, &code);
+    result.exitCode = static_cast<int>(code);
+  }
+  ::WaitForMultipleObjects(2, threads, TRUE, 10000);
+  for (HANDLE t : threads) ::CloseHandle(t);
+  ::CloseHandle(outRead);
+  ::CloseHandle(errRead);
+  ::CloseHandle(pi.hThread);
+  ::CloseHandle(pi.hProcess);
+  return result;
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+    start = end + 1;
+  }
+  return lines;
+}
+
+RegFixture::RegFixture(HKEY root, const std::wstring& path, REGSAM view) : root_(root), path_(path), view_(view) {
+  ::RegDeleteTreeW(root_, path_.c_str());  // what an earlier, aborted run may have left
+  if (::RegCreateKeyExW(root_, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view_, nullptr, &key_, nullptr) !=
+      ERROR_SUCCESS)
+    throw std::runtime_error("RegCreateKeyEx " + Utf8(path));
+}
+
+RegFixture::~RegFixture() {
+  if (key_) ::RegCloseKey(key_);
+  HKEY parent = nullptr;
+  const size_t slash = path_.find_last_of(L'\\');
+  const std::wstring parentPath = slash == std::wstring::npos ? L"" : path_.substr(0, slash);
+  const std::wstring leaf = slash == std::wstring::npos ? path_ : path_.substr(slash + 1);
+  if (::RegOpenKeyExW(root_, parentPath.c_str(), 0, KEY_ALL_ACCESS | view_, &parent) == ERROR_SUCCESS) {
+    ::RegDeleteTreeW(parent, leaf.c_str());
+    ::RegCloseKey(parent);
+  }
+}
+
+void RegFixture::createKey(const std::wstring& sub) {
+  HKEY k = nullptr;
+  if (::RegCreateKeyExW(key_, sub.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view_, nullptr, &k, nullptr) != ERROR_SUCCESS)
+    throw std::runtime_error("RegCreateKeyEx " + Utf8(sub));
+  ::RegCloseKey(k);
+}
+
+void RegFixture::setBytes(const std::wstring& sub, const std::wstring& name, DWORD type, const void* data, DWORD size) {
+  HKEY k = nullptr;
+  if (::RegCreateKeyExW(key_, sub.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view_, nullptr, &k, nullptr) != ERROR_SUCCESS)
+    throw std::runtime_error("RegCreateKeyEx " + Utf8(sub));
+  const LONG rc = ::RegSetValueExW(k, name.c_str(), 0, type, static_cast<const BYTE*>(data), size);
+  ::RegCloseKey(k);
+  if (rc != ERROR_SUCCESS) throw std::runtime_error("RegSetValueEx " + Utf8(name));
+}
+
+void RegFixture::setString(const std::wstring& sub, const std::wstring& name, const std::wstring& value, DWORD type) {
+  setBytes(sub, name, type, value.c_str(), static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+}
+
+void RegFixture::setDword(const std::wstring& sub, const std::wstring& name, DWORD value) {
+  setBytes(sub, name, REG_DWORD, &value, sizeof(value));
+}
+
+}  // namespace tallowin::wintest

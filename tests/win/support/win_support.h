@@ -1,0 +1,49 @@
+// Shared pieces of the tests that run under Wine.
+#pragma once
+
+#include "win32/win.h"
+
+#include <string>
+#include <vector>
+
+namespace tallowin::wintest {
+
+// The folder of the running test program (tallowin.exe lies beside it).
+std::wstring ProgramFolder();
+
+struct RunResult {
+  int exitCode = -1;
+  std::string out;  // stdout, UTF-8 as written
+  std::string err;
+};
+// Runs build/<arch>/tallowin.exe with the given arguments; waits at most
+// timeoutMs (then the process is killed and exitCode is -2).
+RunResult RunTallowin(const std::wstring& arguments, DWORD timeoutMs = 120000);
+
+std::vector<std::string> SplitLines(const std::string& text);
+
+// A registry key the test writes and removes again, with everything below it.
+class RegFixture {
+ public:
+  RegFixture(HKEY root, const std::wstring& path, REGSAM view = KEY_WOW64_64KEY);
+  ~RegFixture();
+  RegFixture(const RegFixture&) = delete;
+  RegFixture& operator=(const RegFixture&) = delete;
+  HKEY key() const { return key_; }
+  // Values under a subkey (created as needed) of the fixture's key; "" is the key itself.
+  void setString(const std::wstring& sub, const std::wstring& name, const std::wstring& value, DWORD type = REG_SZ);
+  void setBytes(const std::wstring& sub, const std::wstring& name, DWORD type, const void* data, DWORD size);
+  void setDword(const std::wstring& sub, const std::wstring& name, DWORD value);
+  void createKey(const std::wstring& sub);
+
+ private:
+  HKEY root_;
+  std::wstring path_;
+  REGSAM view_;
+  HKEY key_ = nullptr;
+};
+
+std::string Utf8(const std::wstring& text);
+std::wstring Wide(const std::string& text);
+
+}  // namespace tallowin::wintest

@@ -1,0 +1,99 @@
+// The frmMain window on a virtual display: a tab click fills the list.
+#include <gtest/gtest.h>
+
+#include "win32/win.h"
+
+
+#include "win/support/win_support.h"
+#include "win32/frm_main.h"
+
+namespace tallowin {
+namespace {
+
+using win32::FrmMain;
+
+std::vector<std::string> listLines(HWND list) {
+  std::vector<std::string> out;
+  const auto n = static_cast<int>(::SendMessageW(list, LB_GETCOUNT, 0, 0));
+  for (int i = 0; i < n; ++i) {
+    const auto len = ::SendMessageW(list, LB_GETTEXTLEN, i, 0);
+    std::wstring w(static_cast<size_t>(len), L'\0');
+    ::SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(w.data()));
+    out.push_back(wintest::Utf8(w));
+  }
+  return out;
+}
+
+// Selects tab i the way a click does: the selection, then the notification.
+void clickTab(HWND form, int i) {
+  HWND tabs = ::GetDlgItem(form, win32::kIdTabProfile);
+  ::SendMessageW(tabs, TCM_SETCURSEL, i, 0);
+  NMHDR nm{tabs, static_cast<UINT_PTR>(win32::kIdTabProfile), static_cast<UINT>(TCN_SELCHANGE)};
+  ::SendMessageW(form, WM_NOTIFY, nm.idFrom, reinterpret_cast<LPARAM>(&nm));
+}
+
+class Window : public ::testing::Test {
+ protected:
+  HWND top = nullptr;
+  FrmMain* form = nullptr;
+  void SetUp() override {
+    top = ::CreateWindowExW(0, L"STATIC", L"host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 900, 700, nullptr, nullptr,
+                            nullptr, nullptr);
+    ASSERT_NE(top, nullptr);
+    form = FrmMain::Create(top, 0, 0);
+    ASSERT_NE(form, nullptr);
+  }
+  void TearDown() override {
+    if (top) ::DestroyWindow(top);
+  }
+};
+
+TEST_F(Window, ChildrenAndTabs) {
+  HWND f = form->hwnd();
+  wchar_t text[128];
+  ::GetWindowTextW(::GetDlgItem(f, win32::kIdCommand1), text, 128);
+  EXPECT_STREQ(text, L"Software Inventory ");
+  ::GetWindowTextW(::GetDlgItem(f, win32::kIdLabel1), text, 128);
+  EXPECT_STREQ(text, L"System Info are updated to a Domino Database");
+  ::GetWindowTextW(::GetDlgItem(f, win32::kIdBtnAbout), text, 128);
+  EXPECT_STREQ(text, L"&About ...");
+  HWND tabs = ::GetDlgItem(f, win32::kIdTabProfile);
+  EXPECT_EQ(::SendMessageW(tabs, TCM_GETITEMCOUNT, 0, 0), 7);
+  // The list lies inside the tab strip's area.
+  RECT rt, rl;
+  ::GetWindowRect(tabs, &rt);
+  ::GetWindowRect(::GetDlgItem(f, win32::kIdLstInfo), &rl);
+  EXPECT_TRUE(rl.left > rt.left && rl.right < rt.right && rl.top > rt.top && rl.bottom < rt.bottom);
+}
+
+TEST_F(Window, OsTabFillsTheList) {
+  HWND f = form->hwnd();
+  clickTab(f, 0);
+  HWND list = ::GetDlgItem(f, win32::kIdLstInfo);
+  const auto lines = listLines(list);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines[0], "Operating System Name: Windows 7");
+  EXPECT_EQ(::SendMessageW(list, LB_GETITEMDATA, 0, 0), 10);
+  EXPECT_EQ(::SendMessageW(list, LB_GETCURSEL, 0, 0), 0);
+  EXPECT_TRUE(::IsWindowEnabled(list));
+  EXPECT_TRUE(::IsWindowEnabled(::GetDlgItem(f, win32::kIdTabProfile)));
+  EXPECT_EQ(form->control()->list().tooltip(), "Operating System Name: Windows 7");
+}
+
+TEST_F(Window, AccessKeySelectsTab) {
+  EXPECT_TRUE(form->handleAccessKey(L'o'));
+  EXPECT_EQ(listLines(::GetDlgItem(form->hwnd(), win32::kIdLstInfo))[0], "Operating System Name: Windows 7");
+  EXPECT_FALSE(form->handleAccessKey(L'z'));
+}
+
+TEST_F(Window, DestroyedDuringYieldIsSafe) {
+  // A message posted now is handled inside the dispatch's first yield.
+  ::PostMessageW(top, WM_CLOSE, 0, 0);
+  HWND f = form->hwnd();
+  clickTab(f, 0);
+  EXPECT_FALSE(::IsWindow(f));
+  top = nullptr;
+}
+
+}  // namespace
+}  // namespace tallowin
