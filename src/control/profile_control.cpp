@@ -32,6 +32,20 @@ void ProfileControl::yield() {
   if (detached_) throw DispatchAborted{};
 }
 
+void ProfileControl::ShowProgressLine() {
+  if (list_.count() != 0) return;
+  list_.clear();
+  list_.append("Working ...");
+  yield();
+  ShowingProgress = true;
+}
+
+void ProfileControl::RemoveProgressLine() {
+  if (!ShowingProgress) return;
+  list_.clear();
+  ShowingProgress = false;
+}
+
 void ProfileControl::detachView() {
   detached_ = true;
   view_ = nullptr;

@@ -77,6 +77,10 @@ class ProfileControl {
 
   // The progress line "Working ..." is showing (network and printers).
   bool ShowingProgress = false;
+  // When the list is empty: shows "Working ...", yields, sets the flag.
+  void ShowProgressLine();
+  // When the flag is set: clears the list and resets the flag.
+  void RemoveProgressLine();
   std::vector<InterfaceAddress> InterfaceAddresses;
 
   // A tab click: steps 1 to 10 of the dispatch.

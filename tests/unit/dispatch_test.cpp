@@ -146,3 +146,27 @@ TEST_F(Dispatch, ClickSetsTooltipOnlyForMarkedLines) {
 
 }  // namespace
 }  // namespace tallowin
+
+namespace tallowin {
+namespace {
+
+TEST(ProgressLine, OnlyOnAnEmptyList) {
+  test::FakePlatform p;
+  ProfileControl c{p};
+  c.ShowProgressLine();
+  EXPECT_EQ(test::Texts(c.list()), (std::vector<std::string>{"Working ..."}));
+  EXPECT_TRUE(c.ShowingProgress);
+  EXPECT_EQ(p.yields, 1);
+  c.RemoveProgressLine();
+  EXPECT_EQ(c.list().count(), 0);
+  EXPECT_FALSE(c.ShowingProgress);
+
+  c.list().append("existing");
+  c.ShowProgressLine();
+  c.RemoveProgressLine();
+  EXPECT_EQ(test::Texts(c.list()), (std::vector<std::string>{"existing"}));
+  EXPECT_FALSE(c.ShowingProgress);
+}
+
+}  // namespace
+}  // namespace tallowin

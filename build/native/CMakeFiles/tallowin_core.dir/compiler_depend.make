@@ -121,6 +121,7 @@ CMakeFiles/tallowin_core.dir/src/control/profile_control.cpp.o: /work/main/src/c
   /usr/include/x86_64-linux-gnu/bits/struct_mutex.h \
   /usr/include/x86_64-linux-gnu/bits/struct_rwlock.h \
   /usr/include/alloca.h \
+  /usr/include/x86_64-linux-gnu/bits/stdlib-bsearch.h \
   /usr/include/x86_64-linux-gnu/bits/stdlib-float.h \
   /usr/include/c++/12/bits/std_abs.h \
   /usr/include/c++/12/memory \
@@ -190,6 +191,7 @@ CMakeFiles/tallowin_core.dir/src/control/profile_control.cpp.o: /work/main/src/c
   /usr/include/x86_64-linux-gnu/bits/types/struct_FILE.h \
   /usr/include/x86_64-linux-gnu/bits/types/cookie_io_functions_t.h \
   /usr/include/x86_64-linux-gnu/bits/stdio_lim.h \
+  /usr/include/x86_64-linux-gnu/bits/stdio.h \
   /usr/include/c++/12/cerrno \
   /usr/include/errno.h \
   /usr/include/x86_64-linux-gnu/bits/errno.h \
@@ -386,6 +388,7 @@ CMakeFiles/tallowin_core.dir/src/control/report_list.cpp.o: /work/main/src/contr
   /usr/include/x86_64-linux-gnu/bits/struct_mutex.h \
   /usr/include/x86_64-linux-gnu/bits/struct_rwlock.h \
   /usr/include/alloca.h \
+  /usr/include/x86_64-linux-gnu/bits/stdlib-bsearch.h \
   /usr/include/x86_64-linux-gnu/bits/stdlib-float.h \
   /usr/include/c++/12/bits/std_abs.h \
   /usr/include/c++/12/cstdio \
@@ -395,6 +398,7 @@ CMakeFiles/tallowin_core.dir/src/control/report_list.cpp.o: /work/main/src/contr
   /usr/include/x86_64-linux-gnu/bits/types/struct_FILE.h \
   /usr/include/x86_64-linux-gnu/bits/types/cookie_io_functions_t.h \
   /usr/include/x86_64-linux-gnu/bits/stdio_lim.h \
+  /usr/include/x86_64-linux-gnu/bits/stdio.h \
   /usr/include/c++/12/cerrno \
   /usr/include/errno.h \
   /usr/include/x86_64-linux-gnu/bits/errno.h \
@@ -542,6 +546,7 @@ CMakeFiles/tallowin_core.dir/src/platform/global.cpp.o: /work/main/src/platform/
   /usr/include/x86_64-linux-gnu/bits/struct_mutex.h \
   /usr/include/x86_64-linux-gnu/bits/struct_rwlock.h \
   /usr/include/alloca.h \
+  /usr/include/x86_64-linux-gnu/bits/stdlib-bsearch.h \
   /usr/include/x86_64-linux-gnu/bits/stdlib-float.h \
   /usr/include/c++/12/bits/std_abs.h \
   /usr/include/c++/12/cstdio \
@@ -551,6 +556,7 @@ CMakeFiles/tallowin_core.dir/src/platform/global.cpp.o: /work/main/src/platform/
   /usr/include/x86_64-linux-gnu/bits/types/struct_FILE.h \
   /usr/include/x86_64-linux-gnu/bits/types/cookie_io_functions_t.h \
   /usr/include/x86_64-linux-gnu/bits/stdio_lim.h \
+  /usr/include/x86_64-linux-gnu/bits/stdio.h \
   /usr/include/c++/12/cerrno \
   /usr/include/errno.h \
   /usr/include/x86_64-linux-gnu/bits/errno.h \
@@ -693,6 +699,7 @@ CMakeFiles/tallowin_core.dir/src/platform/registry.cpp.o: /work/main/src/platfor
   /usr/include/x86_64-linux-gnu/bits/struct_mutex.h \
   /usr/include/x86_64-linux-gnu/bits/struct_rwlock.h \
   /usr/include/alloca.h \
+  /usr/include/x86_64-linux-gnu/bits/stdlib-bsearch.h \
   /usr/include/x86_64-linux-gnu/bits/stdlib-float.h \
   /usr/include/c++/12/bits/std_abs.h \
   /usr/include/c++/12/cstdio \
@@ -702,6 +709,7 @@ CMakeFiles/tallowin_core.dir/src/platform/registry.cpp.o: /work/main/src/platfor
   /usr/include/x86_64-linux-gnu/bits/types/struct_FILE.h \
   /usr/include/x86_64-linux-gnu/bits/types/cookie_io_functions_t.h \
   /usr/include/x86_64-linux-gnu/bits/stdio_lim.h \
+  /usr/include/x86_64-linux-gnu/bits/stdio.h \
   /usr/include/c++/12/cerrno \
   /usr/include/errno.h \
   /usr/include/x86_64-linux-gnu/bits/errno.h \
@@ -850,6 +858,7 @@ CMakeFiles/tallowin_core.dir/src/platform/text.cpp.o: /work/main/src/platform/te
   /usr/include/x86_64-linux-gnu/bits/struct_mutex.h \
   /usr/include/x86_64-linux-gnu/bits/struct_rwlock.h \
   /usr/include/alloca.h \
+  /usr/include/x86_64-linux-gnu/bits/stdlib-bsearch.h \
   /usr/include/x86_64-linux-gnu/bits/stdlib-float.h \
   /usr/include/c++/12/bits/std_abs.h \
   /usr/include/c++/12/cstdio \
@@ -859,6 +868,7 @@ CMakeFiles/tallowin_core.dir/src/platform/text.cpp.o: /work/main/src/platform/te
   /usr/include/x86_64-linux-gnu/bits/types/struct_FILE.h \
   /usr/include/x86_64-linux-gnu/bits/types/cookie_io_functions_t.h \
   /usr/include/x86_64-linux-gnu/bits/stdio_lim.h \
+  /usr/include/x86_64-linux-gnu/bits/stdio.h \
   /usr/include/c++/12/cerrno \
   /usr/include/errno.h \
   /usr/include/x86_64-linux-gnu/bits/errno.h \
@@ -990,6 +1000,7 @@ CMakeFiles/tallowin_core.dir/src/sections/inventory/device_buses.cpp.o: /work/ma
   /usr/include/x86_64-linux-gnu/bits/struct_mutex.h \
   /usr/include/x86_64-linux-gnu/bits/struct_rwlock.h \
   /usr/include/alloca.h \
+  /usr/include/x86_64-linux-gnu/bits/stdlib-bsearch.h \
   /usr/include/x86_64-linux-gnu/bits/stdlib-float.h \
   /usr/include/c++/12/bits/std_abs.h \
   /usr/include/c++/12/memory \
@@ -1059,6 +1070,7 @@ CMakeFiles/tallowin_core.dir/src/sections/inventory/device_buses.cpp.o: /work/ma
   /usr/include/x86_64-linux-gnu/bits/types/struct_FILE.h \
   /usr/include/x86_64-linux-gnu/bits/types/cookie_io_functions_t.h \
   /usr/include/x86_64-linux-gnu/bits/stdio_lim.h \
+  /usr/include/x86_64-linux-gnu/bits/stdio.h \
   /usr/include/c++/12/cerrno \
   /usr/include/errno.h \
   /usr/include/x86_64-linux-gnu/bits/errno.h \
@@ -1248,6 +1260,7 @@ CMakeFiles/tallowin_core.dir/src/sections/inventory/ports.cpp.o: /work/main/src/
   /usr/include/x86_64-linux-gnu/bits/struct_mutex.h \
   /usr/include/x86_64-linux-gnu/bits/struct_rwlock.h \
   /usr/include/alloca.h \
+  /usr/include/x86_64-linux-gnu/bits/stdlib-bsearch.h \
   /usr/include/x86_64-linux-gnu/bits/stdlib-float.h \
   /usr/include/c++/12/bits/std_abs.h \
   /usr/include/c++/12/memory \
@@ -1317,6 +1330,7 @@ CMakeFiles/tallowin_core.dir/src/sections/inventory/ports.cpp.o: /work/main/src/
   /usr/include/x86_64-linux-gnu/bits/types/struct_FILE.h \
   /usr/include/x86_64-linux-gnu/bits/types/cookie_io_functions_t.h \
   /usr/include/x86_64-linux-gnu/bits/stdio_lim.h \
+  /usr/include/x86_64-linux-gnu/bits/stdio.h \
   /usr/include/c++/12/cerrno \
   /usr/include/errno.h \
   /usr/include/x86_64-linux-gnu/bits/errno.h \
@@ -1506,6 +1520,7 @@ CMakeFiles/tallowin_core.dir/src/sections/inventory/programs.cpp.o: /work/main/s
   /usr/include/x86_64-linux-gnu/bits/struct_mutex.h \
   /usr/include/x86_64-linux-gnu/bits/struct_rwlock.h \
   /usr/include/alloca.h \
+  /usr/include/x86_64-linux-gnu/bits/stdlib-bsearch.h \
   /usr/include/x86_64-linux-gnu/bits/stdlib-float.h \
   /usr/include/c++/12/bits/std_abs.h \
   /usr/include/c++/12/memory \
@@ -1575,6 +1590,7 @@ CMakeFiles/tallowin_core.dir/src/sections/inventory/programs.cpp.o: /work/main/s
   /usr/include/x86_64-linux-gnu/bits/types/struct_FILE.h \
   /usr/include/x86_64-linux-gnu/bits/types/cookie_io_functions_t.h \
   /usr/include/x86_64-linux-gnu/bits/stdio_lim.h \
+  /usr/include/x86_64-linux-gnu/bits/stdio.h \
   /usr/include/c++/12/cerrno \
   /usr/include/errno.h \
   /usr/include/x86_64-linux-gnu/bits/errno.h \
@@ -1764,6 +1780,7 @@ CMakeFiles/tallowin_core.dir/src/sections/network/network.cpp.o: /work/main/src/
   /usr/include/x86_64-linux-gnu/bits/struct_mutex.h \
   /usr/include/x86_64-linux-gnu/bits/struct_rwlock.h \
   /usr/include/alloca.h \
+  /usr/include/x86_64-linux-gnu/bits/stdlib-bsearch.h \
   /usr/include/x86_64-linux-gnu/bits/stdlib-float.h \
   /usr/include/c++/12/bits/std_abs.h \
   /usr/include/c++/12/memory \
@@ -1833,6 +1850,7 @@ CMakeFiles/tallowin_core.dir/src/sections/network/network.cpp.o: /work/main/src/
   /usr/include/x86_64-linux-gnu/bits/types/struct_FILE.h \
   /usr/include/x86_64-linux-gnu/bits/types/cookie_io_functions_t.h \
   /usr/include/x86_64-linux-gnu/bits/stdio_lim.h \
+  /usr/include/x86_64-linux-gnu/bits/stdio.h \
   /usr/include/c++/12/cerrno \
   /usr/include/errno.h \
   /usr/include/x86_64-linux-gnu/bits/errno.h \
@@ -2022,6 +2040,7 @@ CMakeFiles/tallowin_core.dir/src/sections/network/printers.cpp.o: /work/main/src
   /usr/include/x86_64-linux-gnu/bits/struct_mutex.h \
   /usr/include/x86_64-linux-gnu/bits/struct_rwlock.h \
   /usr/include/alloca.h \
+  /usr/include/x86_64-linux-gnu/bits/stdlib-bsearch.h \
   /usr/include/x86_64-linux-gnu/bits/stdlib-float.h \
   /usr/include/c++/12/bits/std_abs.h \
   /usr/include/c++/12/memory \
@@ -2091,6 +2110,7 @@ CMakeFiles/tallowin_core.dir/src/sections/network/printers.cpp.o: /work/main/src
   /usr/include/x86_64-linux-gnu/bits/types/struct_FILE.h \
   /usr/include/x86_64-linux-gnu/bits/types/cookie_io_functions_t.h \
   /usr/include/x86_64-linux-gnu/bits/stdio_lim.h \
+  /usr/include/x86_64-linux-gnu/bits/stdio.h \
   /usr/include/c++/12/cerrno \
   /usr/include/errno.h \
   /usr/include/x86_64-linux-gnu/bits/errno.h \
@@ -2280,6 +2300,7 @@ CMakeFiles/tallowin_core.dir/src/sections/system/locale.cpp.o: /work/main/src/se
   /usr/include/x86_64-linux-gnu/bits/struct_mutex.h \
   /usr/include/x86_64-linux-gnu/bits/struct_rwlock.h \
   /usr/include/alloca.h \
+  /usr/include/x86_64-linux-gnu/bits/stdlib-bsearch.h \
   /usr/include/x86_64-linux-gnu/bits/stdlib-float.h \
   /usr/include/c++/12/bits/std_abs.h \
   /usr/include/c++/12/memory \
@@ -2349,6 +2370,7 @@ CMakeFiles/tallowin_core.dir/src/sections/system/locale.cpp.o: /work/main/src/se
   /usr/include/x86_64-linux-gnu/bits/types/struct_FILE.h \
   /usr/include/x86_64-linux-gnu/bits/types/cookie_io_functions_t.h \
   /usr/include/x86_64-linux-gnu/bits/stdio_lim.h \
+  /usr/include/x86_64-linux-gnu/bits/stdio.h \
   /usr/include/c++/12/cerrno \
   /usr/include/errno.h \
   /usr/include/x86_64-linux-gnu/bits/errno.h \
@@ -2538,6 +2560,7 @@ CMakeFiles/tallowin_core.dir/src/sections/system/memory.cpp.o: /work/main/src/se
   /usr/include/x86_64-linux-gnu/bits/struct_mutex.h \
   /usr/include/x86_64-linux-gnu/bits/struct_rwlock.h \
   /usr/include/alloca.h \
+  /usr/include/x86_64-linux-gnu/bits/stdlib-bsearch.h \
   /usr/include/x86_64-linux-gnu/bits/stdlib-float.h \
   /usr/include/c++/12/bits/std_abs.h \
   /usr/include/c++/12/memory \
@@ -2607,6 +2630,7 @@ CMakeFiles/tallowin_core.dir/src/sections/system/memory.cpp.o: /work/main/src/se
   /usr/include/x86_64-linux-gnu/bits/types/struct_FILE.h \
   /usr/include/x86_64-linux-gnu/bits/types/cookie_io_functions_t.h \
   /usr/include/x86_64-linux-gnu/bits/stdio_lim.h \
+  /usr/include/x86_64-linux-gnu/bits/stdio.h \
   /usr/include/c++/12/cerrno \
   /usr/include/errno.h \
   /usr/include/x86_64-linux-gnu/bits/errno.h \
@@ -2800,6 +2824,7 @@ CMakeFiles/tallowin_core.dir/src/sections/system/operating_system.cpp.o: /work/m
   /usr/include/x86_64-linux-gnu/bits/struct_mutex.h \
   /usr/include/x86_64-linux-gnu/bits/struct_rwlock.h \
   /usr/include/alloca.h \
+  /usr/include/x86_64-linux-gnu/bits/stdlib-bsearch.h \
   /usr/include/x86_64-linux-gnu/bits/stdlib-float.h \
   /usr/include/c++/12/bits/std_abs.h \
   /usr/include/c++/12/cstdio \
@@ -2809,6 +2834,7 @@ CMakeFiles/tallowin_core.dir/src/sections/system/operating_system.cpp.o: /work/m
   /usr/include/x86_64-linux-gnu/bits/types/struct_FILE.h \
   /usr/include/x86_64-linux-gnu/bits/types/cookie_io_functions_t.h \
   /usr/include/x86_64-linux-gnu/bits/stdio_lim.h \
+  /usr/include/x86_64-linux-gnu/bits/stdio.h \
   /usr/include/c++/12/cerrno \
   /usr/include/errno.h \
   /usr/include/x86_64-linux-gnu/bits/errno.h \
@@ -3059,6 +3085,7 @@ CMakeFiles/tallowin_core.dir/src/sections/system/power.cpp.o: /work/main/src/sec
   /usr/include/x86_64-linux-gnu/bits/struct_mutex.h \
   /usr/include/x86_64-linux-gnu/bits/struct_rwlock.h \
   /usr/include/alloca.h \
+  /usr/include/x86_64-linux-gnu/bits/stdlib-bsearch.h \
   /usr/include/x86_64-linux-gnu/bits/stdlib-float.h \
   /usr/include/c++/12/bits/std_abs.h \
   /usr/include/c++/12/memory \
@@ -3128,6 +3155,7 @@ CMakeFiles/tallowin_core.dir/src/sections/system/power.cpp.o: /work/main/src/sec
   /usr/include/x86_64-linux-gnu/bits/types/struct_FILE.h \
   /usr/include/x86_64-linux-gnu/bits/types/cookie_io_functions_t.h \
   /usr/include/x86_64-linux-gnu/bits/stdio_lim.h \
+  /usr/include/x86_64-linux-gnu/bits/stdio.h \
   /usr/include/c++/12/cerrno \
   /usr/include/errno.h \
   /usr/include/x86_64-linux-gnu/bits/errno.h \
@@ -3317,6 +3345,7 @@ CMakeFiles/tallowin_core.dir/src/sections/system/processor.cpp.o: /work/main/src
   /usr/include/x86_64-linux-gnu/bits/struct_mutex.h \
   /usr/include/x86_64-linux-gnu/bits/struct_rwlock.h \
   /usr/include/alloca.h \
+  /usr/include/x86_64-linux-gnu/bits/stdlib-bsearch.h \
   /usr/include/x86_64-linux-gnu/bits/stdlib-float.h \
   /usr/include/c++/12/bits/std_abs.h \
   /usr/include/c++/12/memory \
@@ -3386,6 +3415,7 @@ CMakeFiles/tallowin_core.dir/src/sections/system/processor.cpp.o: /work/main/src
   /usr/include/x86_64-linux-gnu/bits/types/struct_FILE.h \
   /usr/include/x86_64-linux-gnu/bits/types/cookie_io_functions_t.h \
   /usr/include/x86_64-linux-gnu/bits/stdio_lim.h \
+  /usr/include/x86_64-linux-gnu/bits/stdio.h \
   /usr/include/c++/12/cerrno \
   /usr/include/errno.h \
   /usr/include/x86_64-linux-gnu/bits/errno.h \
@@ -3575,6 +3605,7 @@ CMakeFiles/tallowin_core.dir/src/sections/system/time.cpp.o: /work/main/src/sect
   /usr/include/x86_64-linux-gnu/bits/struct_mutex.h \
   /usr/include/x86_64-linux-gnu/bits/struct_rwlock.h \
   /usr/include/alloca.h \
+  /usr/include/x86_64-linux-gnu/bits/stdlib-bsearch.h \
   /usr/include/x86_64-linux-gnu/bits/stdlib-float.h \
   /usr/include/c++/12/bits/std_abs.h \
   /usr/include/c++/12/memory \
@@ -3644,6 +3675,7 @@ CMakeFiles/tallowin_core.dir/src/sections/system/time.cpp.o: /work/main/src/sect
   /usr/include/x86_64-linux-gnu/bits/types/struct_FILE.h \
   /usr/include/x86_64-linux-gnu/bits/types/cookie_io_functions_t.h \
   /usr/include/x86_64-linux-gnu/bits/stdio_lim.h \
+  /usr/include/x86_64-linux-gnu/bits/stdio.h \
   /usr/include/c++/12/cerrno \
   /usr/include/errno.h \
   /usr/include/x86_64-linux-gnu/bits/errno.h \
@@ -3833,6 +3865,7 @@ CMakeFiles/tallowin_core.dir/src/sections/system/user_interface.cpp.o: /work/mai
   /usr/include/x86_64-linux-gnu/bits/struct_mutex.h \
   /usr/include/x86_64-linux-gnu/bits/struct_rwlock.h \
   /usr/include/alloca.h \
+  /usr/include/x86_64-linux-gnu/bits/stdlib-bsearch.h \
   /usr/include/x86_64-linux-gnu/bits/stdlib-float.h \
   /usr/include/c++/12/bits/std_abs.h \
   /usr/include/c++/12/memory \
@@ -3902,6 +3935,7 @@ CMakeFiles/tallowin_core.dir/src/sections/system/user_interface.cpp.o: /work/mai
   /usr/include/x86_64-linux-gnu/bits/types/struct_FILE.h \
   /usr/include/x86_64-linux-gnu/bits/types/cookie_io_functions_t.h \
   /usr/include/x86_64-linux-gnu/bits/stdio_lim.h \
+  /usr/include/x86_64-linux-gnu/bits/stdio.h \
   /usr/include/c++/12/cerrno \
   /usr/include/errno.h \
   /usr/include/x86_64-linux-gnu/bits/errno.h \
@@ -4024,10 +4058,6 @@ CMakeFiles/tallowin_core.dir/src/sections/system/user_interface.cpp.o: /work/mai
 
 /usr/include/x86_64-linux-gnu/bits/types/timer_t.h:
 
-/usr/include/c++/12/bits/unique_ptr.h:
-
-/usr/include/c++/12/cwctype:
-
 /usr/include/x86_64-linux-gnu/sys/types.h:
 
 /usr/include/x86_64-linux-gnu/bits/types/wint_t.h:
@@ -4053,6 +4083,8 @@ CMakeFiles/tallowin_core.dir/src/sections/system/user_interface.cpp.o: /work/mai
 /usr/include/c++/12/bits/stl_bvector.h:
 
 /usr/include/c++/12/bits/stl_uninitialized.h:
+
+/usr/include/x86_64-linux-gnu/bits/stdio.h:
 
 /usr/include/c++/12/bits/streambuf_iterator.h:
 
@@ -4099,6 +4131,8 @@ CMakeFiles/tallowin_core.dir/src/sections/system/user_interface.cpp.o: /work/mai
 /usr/include/x86_64-linux-gnu/c++/12/bits/c++config.h:
 
 /usr/include/c++/12/bits/uses_allocator.h:
+
+/usr/include/c++/12/bits/char_traits.h:
 
 /work/main/src/sections/inventory/programs.cpp:
 
@@ -4336,6 +4370,10 @@ CMakeFiles/tallowin_core.dir/src/sections/system/user_interface.cpp.o: /work/mai
 
 /usr/include/c++/12/pstl/glue_memory_defs.h:
 
+/usr/include/c++/12/bits/unique_ptr.h:
+
+/usr/include/c++/12/cwctype:
+
 /usr/include/c++/12/ostream:
 
 /usr/include/c++/12/ios:
@@ -4370,11 +4408,13 @@ CMakeFiles/tallowin_core.dir/src/sections/system/user_interface.cpp.o: /work/mai
 
 /usr/include/x86_64-linux-gnu/c++/12/bits/c++locale.h:
 
+/work/main/src/platform/text.h:
+
+/usr/include/c++/12/exception:
+
 /usr/include/c++/12/bits/exception_ptr.h:
 
 /usr/include/c++/12/bits/cxxabi_init_exception.h:
-
-/usr/include/c++/12/bits/char_traits.h:
 
 /usr/include/c++/12/bits/localefwd.h:
 
@@ -4411,6 +4451,8 @@ CMakeFiles/tallowin_core.dir/src/sections/system/user_interface.cpp.o: /work/mai
 /usr/include/c++/12/memory:
 
 /usr/include/x86_64-linux-gnu/bits/types/clockid_t.h:
+
+/usr/include/x86_64-linux-gnu/bits/stdlib-bsearch.h:
 
 /usr/include/x86_64-linux-gnu/bits/types/struct___jmp_buf_tag.h:
 
@@ -4512,9 +4554,9 @@ CMakeFiles/tallowin_core.dir/src/sections/system/user_interface.cpp.o: /work/mai
 
 /usr/include/c++/12/cstddef:
 
-/usr/include/c++/12/cerrno:
-
 /work/main/src/platform/platform.h:
+
+/usr/include/c++/12/cerrno:
 
 /usr/include/x86_64-linux-gnu/asm/unistd.h:
 
@@ -4527,7 +4569,3 @@ CMakeFiles/tallowin_core.dir/src/sections/system/user_interface.cpp.o: /work/mai
 /usr/include/c++/12/bits/ranges_algobase.h:
 
 /work/main/src/control/report_list.h:
-
-/usr/include/c++/12/exception:
-
-/work/main/src/platform/text.h:

@@ -164,6 +164,7 @@ googletest/googletest/CMakeFiles/gtest.dir/src/gtest-all.cc.o: /usr/src/googlete
   /usr/include/x86_64-linux-gnu/bits/select.h \
   /usr/include/x86_64-linux-gnu/bits/types/sigset_t.h \
   /usr/include/alloca.h \
+  /usr/include/x86_64-linux-gnu/bits/stdlib-bsearch.h \
   /usr/include/x86_64-linux-gnu/bits/stdlib-float.h \
   /usr/include/c++/12/bits/std_abs.h \
   /usr/include/c++/12/cstdio \
@@ -173,6 +174,7 @@ googletest/googletest/CMakeFiles/gtest.dir/src/gtest-all.cc.o: /usr/src/googlete
   /usr/include/x86_64-linux-gnu/bits/types/struct_FILE.h \
   /usr/include/x86_64-linux-gnu/bits/types/cookie_io_functions_t.h \
   /usr/include/x86_64-linux-gnu/bits/stdio_lim.h \
+  /usr/include/x86_64-linux-gnu/bits/stdio.h \
   /usr/include/c++/12/cerrno \
   /usr/include/errno.h \
   /usr/include/x86_64-linux-gnu/bits/errno.h \
@@ -701,6 +703,18 @@ googletest/googletest/CMakeFiles/gtest.dir/src/gtest-all.cc.o: /usr/src/googlete
 
 /usr/include/c++/12/bits/locale_facets_nonio.tcc:
 
+/usr/include/x86_64-linux-gnu/sys/socket.h:
+
+/usr/include/x86_64-linux-gnu/bits/types/struct_iovec.h:
+
+/usr/src/googletest/googletest/include/gtest/internal/gtest-internal.h:
+
+/usr/include/x86_64-linux-gnu/c++/12/bits/time_members.h:
+
+/usr/include/c++/12/any:
+
+/usr/include/c++/12/ctime:
+
 /usr/include/c++/12/functional:
 
 /usr/include/x86_64-linux-gnu/bits/thread-shared-types.h:
@@ -1057,6 +1071,8 @@ googletest/googletest/CMakeFiles/gtest.dir/src/gtest-all.cc.o: /usr/src/googlete
 
 /usr/include/c++/12/bits/stl_uninitialized.h:
 
+/usr/include/x86_64-linux-gnu/bits/stdio.h:
+
 /usr/include/string.h:
 
 /usr/include/x86_64-linux-gnu/bits/struct_rwlock.h:
@@ -1108,6 +1124,8 @@ googletest/googletest/CMakeFiles/gtest.dir/src/gtest-all.cc.o: /usr/src/googlete
 /usr/include/x86_64-linux-gnu/bits/types/clockid_t.h:
 
 /usr/include/c++/12/memory:
+
+/usr/include/x86_64-linux-gnu/bits/stdlib-bsearch.h:
 
 /usr/include/x86_64-linux-gnu/bits/types/struct___jmp_buf_tag.h:
 
@@ -1279,10 +1297,6 @@ googletest/googletest/CMakeFiles/gtest.dir/src/gtest-all.cc.o: /usr/src/googlete
 
 /usr/include/c++/12/bits/basic_ios.tcc:
 
-/usr/include/c++/12/any:
-
-/usr/include/c++/12/ctime:
-
 /usr/src/googletest/googletest/include/gtest/gtest.h:
 
 /usr/include/c++/12/bits/shared_ptr_base.h:
@@ -1344,11 +1358,3 @@ googletest/googletest/CMakeFiles/gtest.dir/src/gtest-all.cc.o: /usr/src/googlete
 /usr/include/c++/12/bits/exception.h:
 
 /usr/include/c++/12/bits/locale_facets_nonio.h:
-
-/usr/include/x86_64-linux-gnu/sys/socket.h:
-
-/usr/include/x86_64-linux-gnu/bits/types/struct_iovec.h:
-
-/usr/src/googletest/googletest/include/gtest/internal/gtest-internal.h:
-
-/usr/include/x86_64-linux-gnu/c++/12/bits/time_members.h:

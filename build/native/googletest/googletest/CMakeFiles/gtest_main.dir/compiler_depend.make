@@ -33,6 +33,7 @@ googletest/googletest/CMakeFiles/gtest_main.dir/src/gtest_main.cc.o: /usr/src/go
   /usr/include/x86_64-linux-gnu/bits/stdio_lim.h \
   /usr/include/x86_64-linux-gnu/bits/floatn.h \
   /usr/include/x86_64-linux-gnu/bits/floatn-common.h \
+  /usr/include/x86_64-linux-gnu/bits/stdio.h \
   /usr/src/googletest/googletest/include/gtest/gtest.h \
   /usr/include/c++/12/cstddef \
   /usr/include/c++/12/limits \
@@ -171,6 +172,7 @@ googletest/googletest/CMakeFiles/gtest_main.dir/src/gtest_main.cc.o: /usr/src/go
   /usr/include/x86_64-linux-gnu/bits/select.h \
   /usr/include/x86_64-linux-gnu/bits/types/sigset_t.h \
   /usr/include/alloca.h \
+  /usr/include/x86_64-linux-gnu/bits/stdlib-bsearch.h \
   /usr/include/x86_64-linux-gnu/bits/stdlib-float.h \
   /usr/include/c++/12/bits/std_abs.h \
   /usr/include/c++/12/cerrno \
@@ -521,6 +523,14 @@ googletest/googletest/CMakeFiles/gtest_main.dir/src/gtest_main.cc.o: /usr/src/go
 
 /usr/include/c++/12/bits/locale_facets_nonio.tcc:
 
+/usr/src/googletest/googletest/include/gtest/internal/gtest-internal.h:
+
+/usr/include/x86_64-linux-gnu/c++/12/bits/time_members.h:
+
+/usr/include/c++/12/any:
+
+/usr/include/c++/12/ctime:
+
 /usr/include/c++/12/bits/range_access.h:
 
 /usr/include/x86_64-linux-gnu/asm/posix_types_64.h:
@@ -641,6 +651,8 @@ googletest/googletest/CMakeFiles/gtest_main.dir/src/gtest_main.cc.o: /usr/src/go
 
 /usr/include/c++/12/bits/stl_uninitialized.h:
 
+/usr/include/x86_64-linux-gnu/bits/stdio.h:
+
 /usr/include/string.h:
 
 /usr/include/c++/12/bits/node_handle.h:
@@ -668,6 +680,10 @@ googletest/googletest/CMakeFiles/gtest_main.dir/src/gtest_main.cc.o: /usr/src/go
 /usr/include/x86_64-linux-gnu/c++/12/bits/c++allocator.h:
 
 /usr/include/x86_64-linux-gnu/bits/getopt_core.h:
+
+/usr/include/c++/12/bits/stl_construct.h:
+
+/usr/include/c++/12/pstl/glue_memory_defs.h:
 
 /usr/include/x86_64-linux-gnu/bits/types/cookie_io_functions_t.h:
 
@@ -801,14 +817,6 @@ googletest/googletest/CMakeFiles/gtest_main.dir/src/gtest_main.cc.o: /usr/src/go
 
 /usr/include/c++/12/bits/ptr_traits.h:
 
-/usr/include/x86_64-linux-gnu/bits/types/struct_timeval.h:
-
-/usr/include/x86_64-linux-gnu/c++/12/bits/atomic_word.h:
-
-/usr/include/x86_64-linux-gnu/c++/12/bits/ctype_inline.h:
-
-/usr/include/x86_64-linux-gnu/asm/errno.h:
-
 /usr/src/googletest/googletest/include/gtest/internal/custom/gtest-port.h:
 
 /usr/include/c++/12/typeinfo:
@@ -819,6 +827,10 @@ googletest/googletest/CMakeFiles/gtest_main.dir/src/gtest_main.cc.o: /usr/src/go
 
 /usr/include/c++/12/bits/std_abs.h:
 
+/usr/include/x86_64-linux-gnu/bits/floatn.h:
+
+/usr/include/x86_64-linux-gnu/bits/types/struct_itimerspec.h:
+
 /usr/include/c++/12/bits/unique_lock.h:
 
 /usr/include/c++/12/bits/memoryfwd.h:
@@ -828,10 +840,6 @@ googletest/googletest/CMakeFiles/gtest_main.dir/src/gtest_main.cc.o: /usr/src/go
 /usr/include/x86_64-linux-gnu/bits/typesizes.h:
 
 /usr/include/c++/12/bits/stl_pair.h:
-
-/usr/include/x86_64-linux-gnu/bits/floatn.h:
-
-/usr/include/x86_64-linux-gnu/bits/types/struct_itimerspec.h:
 
 /usr/include/c++/12/bits/exception_ptr.h:
 
@@ -889,9 +897,13 @@ googletest/googletest/CMakeFiles/gtest_main.dir/src/gtest_main.cc.o: /usr/src/go
 
 /usr/include/c++/12/numbers:
 
-/usr/include/c++/12/bits/stl_construct.h:
+/usr/include/x86_64-linux-gnu/bits/types/struct_timeval.h:
 
-/usr/include/c++/12/pstl/glue_memory_defs.h:
+/usr/include/x86_64-linux-gnu/c++/12/bits/atomic_word.h:
+
+/usr/include/x86_64-linux-gnu/c++/12/bits/ctype_inline.h:
+
+/usr/include/x86_64-linux-gnu/asm/errno.h:
 
 /usr/include/x86_64-linux-gnu/bits/types/clock_t.h:
 
@@ -904,6 +916,8 @@ googletest/googletest/CMakeFiles/gtest_main.dir/src/gtest_main.cc.o: /usr/src/go
 /usr/include/c++/12/stop_token:
 
 /usr/include/x86_64-linux-gnu/bits/types/__sigset_t.h:
+
+/usr/include/x86_64-linux-gnu/bits/stdlib-bsearch.h:
 
 /usr/include/c++/12/memory:
 
@@ -1057,10 +1071,6 @@ googletest/googletest/CMakeFiles/gtest_main.dir/src/gtest_main.cc.o: /usr/src/go
 
 /usr/include/c++/12/bits/basic_ios.tcc:
 
-/usr/include/c++/12/any:
-
-/usr/include/c++/12/ctime:
-
 /usr/src/googletest/googletest/include/gtest/gtest.h:
 
 /usr/include/c++/12/bits/shared_ptr_base.h:
@@ -1120,7 +1130,3 @@ googletest/googletest/CMakeFiles/gtest_main.dir/src/gtest_main.cc.o: /usr/src/go
 /usr/include/c++/12/bits/exception.h:
 
 /usr/include/c++/12/bits/locale_facets_nonio.h:
-
-/usr/src/googletest/googletest/include/gtest/internal/gtest-internal.h:
-
-/usr/include/x86_64-linux-gnu/c++/12/bits/time_members.h:
