@@ -21,3 +21,9 @@ add_executable(tallowin_wintests ${TALLOWIN_WINTEST_SOURCES})
 target_include_directories(tallowin_wintests PRIVATE tests)
 target_link_libraries(tallowin_wintests PRIVATE tallowin_win32 GTest::gtest_main)
 set_target_properties(tallowin_wintests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+
+# Benchmarks: each bench/*.cmake adds its own programs (built, not run by scripts/test).
+file(GLOB TALLOWIN_BENCH_CMAKES CONFIGURE_DEPENDS bench/*.cmake)
+foreach(f IN LISTS TALLOWIN_BENCH_CMAKES)
+  include(${f})
+endforeach()
