@@ -20,6 +20,7 @@ void write(FILE* f, const std::string& text) {
 
 const char kUsage[] =
     "usage: tallowin.exe                       open the control in a window\n"
+    "       tallowin.exe window [TAB]          the window, with the tab tagged TAB clicked\n"
     "       tallowin.exe show [TAG] [--values] print a section (no TAG: the complete profile)\n"
     "TAG is a tab's tag: OS, PROGS, CPU, POWER, MEMORY, PORTS, PCI, SCSI, USB,\n"
     "FIREWIRE, PCMCIA, NETWORK, UI, LOCALE, TIME, PRINTERS (any case).\n";
@@ -83,6 +84,7 @@ int RunConsole(const std::vector<std::string>& args) {
   if (args.empty()) return usage("no command");
   const std::string& command = args[0];
   if (command == "show") return show(args);
+  if (command == "window") return usage("no tab is tagged " + (args.size() > 1 ? args[1] : std::string()));
   if (command == "help" || command == "--help" || command == "-h" || command == "/?") {
     write(stdout, kUsage);
     return 0;

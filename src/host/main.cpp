@@ -48,7 +48,15 @@ LRESULT CALLBACK HostProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   }
 }
 
-int runWindow(HINSTANCE inst, int show) {
+// The tab whose tag is tag (any case), or -1.
+int tabOf(const std::string& tag) {
+  const auto& tabs = tallowin::win32::ProfileTabs();
+  for (size_t i = 0; i < tabs.size(); ++i)
+    if (_stricmp(tabs[i].tag, tag.c_str()) == 0) return static_cast<int>(i);
+  return -1;
+}
+
+int runWindow(HINSTANCE inst, int show, int initialTab) {
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof(wc);
   wc.lpfnWndProc = HostProc;
@@ -67,6 +75,9 @@ int runWindow(HINSTANCE inst, int show) {
   ::ShowWindow(hwnd, show);
   ::UpdateWindow(hwnd);
   HWND form = ::FindWindowExW(hwnd, nullptr, tallowin::win32::FrmMain::ClassName(), nullptr);
+  if (form && initialTab >= 0) {
+    if (auto* f = tallowin::win32::FrmMain::FromWindow(form)) f->selectTab(initialTab);
+  }
   MSG msg;
   while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
     if (form && msg.message == WM_SYSCHAR && ::IsChild(hwnd, msg.hwnd)) {
@@ -84,9 +95,18 @@ int runWindow(HINSTANCE inst, int show) {
 
 int WINAPI wWinMain(HINSTANCE inst, HINSTANCE, LPWSTR, int show) {
   const std::vector<std::string> args = arguments();
+  if (!args.empty() && args[0] == "window" && args.size() <= 2) {
+    // The window with one tab already clicked (for demonstrations and screenshots).
+    const int tab = args.size() == 2 ? tabOf(args[1]) : -1;
+    if (args.size() == 2 && tab < 0) {
+      attachConsole();
+      return tallowin::host::RunConsole({"window", args[1]});
+    }
+    return runWindow(inst, show, tab);
+  }
   if (!args.empty()) {
     attachConsole();
     return tallowin::host::RunConsole(args);
   }
-  return runWindow(inst, show);
+  return runWindow(inst, show, -1);
 }

@@ -133,6 +133,27 @@ void FrmMain::createChildren() {
   desc_ = make(WS_EX_CLIENTEDGE, L"EDIT", L"", ES_MULTILINE | ES_AUTOVSCROLL | WS_VSCROLL | WS_TABSTOP, kTxtDesc,
                kIdTxtDesc);
   about_ = make(0, L"BUTTON", L"&About ...", BS_PUSHBUTTON | WS_TABSTOP, kBtnAbout, kIdBtnAbout);
+  // Captions must fit in the host's font: a button or label grows to the right
+  // when its text is wider than the form's size for it.
+  for (HWND h : {label_, command_, about_}) {
+    wchar_t text[128] = {};
+    const int n = ::GetWindowTextW(h, text, 128);
+    std::wstring shown;
+    for (int i = 0; i < n; ++i)
+      if (text[i] != L'&' || (i + 1 < n && text[i + 1] == L'&')) shown += text[i];
+    HDC dc = ::GetDC(h);
+    if (!dc) continue;
+    HGDIOBJ old = font_ ? ::SelectObject(dc, font_) : nullptr;
+    SIZE ext{};
+    ::GetTextExtentPoint32W(dc, shown.c_str(), static_cast<int>(shown.size()), &ext);
+    if (old) ::SelectObject(dc, old);
+    ::ReleaseDC(h, dc);
+    RECT r;
+    ::GetWindowRect(h, &r);
+    ::MapWindowPoints(nullptr, hwnd_, reinterpret_cast<POINT*>(&r), 2);
+    const int need = ext.cx + (h == label_ ? 4 : 16);
+    if (need > r.right - r.left) ::MoveWindow(h, r.left, r.top, need, r.bottom - r.top, FALSE);
+  }
   // The tab strip lies under the list and the text box.
   ::SetWindowPos(tabs_, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 
@@ -237,11 +258,15 @@ bool FrmMain::handleAccessKey(wchar_t letter) {
     if (!amp || !amp[1]) continue;
     const wchar_t mark = upper(amp[1]);
     if (mark != up || !::IsWindowEnabled(tabs_)) continue;
-    ::SendMessageW(tabs_, TCM_SETCURSEL, i, 0);
-    onTabChanged();
+    selectTab(static_cast<int>(i));
     return true;
   }
   return false;
+}
+
+void FrmMain::selectTab(int index) {
+  ::SendMessageW(tabs_, TCM_SETCURSEL, static_cast<WPARAM>(index), 0);
+  onTabChanged();
 }
 
 void FrmMain::setTabsEnabled(bool enabled) { ::EnableWindow(tabs_, enabled); }

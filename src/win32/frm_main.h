@@ -45,6 +45,8 @@ class FrmMain : public ControlView, public ReportListObserver {
   std::shared_ptr<ProfileControl> control() const { return control_; }
   // An Alt+letter press: selects the tab whose caption marks that letter.
   bool handleAccessKey(wchar_t letter);
+  // Selects tab i as a click on it does (and runs its dispatch).
+  void selectTab(int index);
 
   // ControlView
   void setTabsEnabled(bool enabled) override;
