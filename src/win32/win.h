@@ -16,6 +16,7 @@
 #include <olectl.h>
 #include <shellapi.h>
 #include <winspool.h>
+#include <winhttp.h>
 
 #undef RegOpenKeyEx
 #undef RegQueryValueEx

@@ -1,0 +1,41 @@
+// HTTP over WinHTTP, with time-outs so that a silent server cannot hold the
+// caller for long, and no redirects: only the WSDL fetch and the one call.
+#pragma once
+
+#include "win32/win.h"
+
+#include <atomic>
+#include <mutex>
+
+#include "upload/http_transport.h"
+
+namespace tallowin::win32 {
+
+class WinHttpTransport : public HttpTransport {
+ public:
+  WinHttpTransport();
+  ~WinHttpTransport() override;
+  HttpResponse Get(const std::string& url, size_t maxBytes) override;
+  HttpResponse Post(const std::string& url, const HttpHeaders& headers, const std::string& body,
+                    size_t maxBytes) override;
+  // From another thread: ends a request in progress as soon as WinHTTP can.
+  void Cancel();
+
+  // Time-outs in milliseconds, and a cap on one whole request (a server that
+  // trickles one byte a second never trips the per-receive time-out).
+  static constexpr int kResolveMs = 5000;
+  static constexpr int kConnectMs = 5000;
+  static constexpr int kSendMs = 10000;
+  static constexpr int kReceiveMs = 15000;
+  static constexpr DWORD kWholeRequestMs = 35000;
+
+ private:
+  HttpResponse request(const wchar_t* verb, const std::string& url, const HttpHeaders& headers,
+                       const std::string& body, size_t maxBytes);
+  HINTERNET session_ = nullptr;
+  std::mutex mutex_;
+  HINTERNET current_ = nullptr;  // the request in progress, for Cancel
+  std::atomic<bool> cancelled_{false};
+};
+
+}  // namespace tallowin::win32
