@@ -42,6 +42,16 @@ Platform& SystemPlatform() {
   return platform;
 }
 
+namespace {
+UploadAction& uploadActionSlot() {
+  static UploadAction action;
+  return action;
+}
+}  // namespace
+
+void SetUploadAction(UploadAction action) { uploadActionSlot() = std::move(action); }
+const UploadAction& CurrentUploadAction() { return uploadActionSlot(); }
+
 const std::vector<TabSpec>& ProfileTabs() {
   static const std::vector<TabSpec> tabs = {
       {L"&OS", "OS", "OS", L"Operating System"},
@@ -187,6 +197,7 @@ LRESULT FrmMain::handle(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_CREATE:
       control_ = std::make_shared<ProfileControl>(SystemPlatform(), this);
+      control_->uploadAction = CurrentUploadAction();
       control_->list().setObserver(this);
       createChildren();
       return 0;

@@ -83,4 +83,10 @@ class FrmMain : public ControlView, public ReportListObserver {
 // The platform every window of this process uses.
 Platform& SystemPlatform();
 
+// What Command1 (and the control's initialisation) runs: the inventory
+// upload. Every frmMain window created afterwards gets it.
+using UploadAction = std::function<void(ProfileControl&)>;
+void SetUploadAction(UploadAction action);
+const UploadAction& CurrentUploadAction();
+
 }  // namespace tallowin::win32
