@@ -6,6 +6,11 @@ if(PkgConfig_FOUND)
   pkg_check_modules(LIBXML2 QUIET IMPORTED_TARGET libxml-2.0)
 endif()
 
+if(TALLOWIN_FUZZ)
+  include(cmake/fuzz.cmake)
+  return()
+endif()
+
 file(GLOB TALLOWIN_UNIT_SOURCES CONFIGURE_DEPENDS tests/unit/*.cpp tests/support/*.cpp)
 add_executable(tallowin_tests ${TALLOWIN_UNIT_SOURCES})
 target_include_directories(tallowin_tests PRIVATE tests)

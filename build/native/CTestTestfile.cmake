@@ -5,5 +5,5 @@
 # This file includes the relevant testing commands required for 
 # testing this directory and lists subdirectories to be tested as well.
 add_test([=[unit]=] "/work/main/build/native/tallowin_tests")
-set_tests_properties([=[unit]=] PROPERTIES  _BACKTRACE_TRIPLES "/work/main/cmake/native.cmake;17;add_test;/work/main/cmake/native.cmake;0;;/work/main/CMakeLists.txt;32;include;/work/main/CMakeLists.txt;0;")
+set_tests_properties([=[unit]=] PROPERTIES  _BACKTRACE_TRIPLES "/work/main/cmake/native.cmake;22;add_test;/work/main/cmake/native.cmake;0;;/work/main/CMakeLists.txt;38;include;/work/main/CMakeLists.txt;0;")
 subdirs("googletest")
