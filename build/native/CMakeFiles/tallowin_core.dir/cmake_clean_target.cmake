@@ -1,3 +1,0 @@
-file(REMOVE_RECURSE
-  "libtallowin_core.a"
-)

@@ -1,2 +1,0 @@
-# Empty compiler generated dependencies file for gmock_main.
-# This may be replaced when dependencies are built.
