@@ -1,5 +1,6 @@
 #include "upload/soap/wsdl.h"
 
+#include <cctype>
 #include <string_view>
 
 #include "upload/soap/xml_tree.h"
@@ -64,6 +65,34 @@ bool IsNcName(std::string_view s) {
     const bool start = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c >= 0x80;
     const bool rest = start || (c >= '0' && c <= '9') || c == '-' || c == '.';
     if (i == 0 ? !start : !rest) return false;
+  }
+  return true;
+}
+
+// A namespace we may declare in the request: printable ASCII without the
+// characters a URI reference cannot hold, and only well-formed %-escapes.
+// Receivers refuse a declaration of anything else.
+bool IsNamespaceUri(std::string_view s) {
+  constexpr std::string_view kExcluded = " \"<>\\^`{|}[]";
+  for (size_t i = 0; i < s.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c <= 0x20 || c >= 0x7F || kExcluded.find(static_cast<char>(c)) != std::string_view::npos) return false;
+    if (c == '%') {
+      const auto hex = [&](size_t k) {
+        return k < s.size() && std::isxdigit(static_cast<unsigned char>(s[k]));
+      };
+      if (!hex(i + 1) || !hex(i + 2)) return false;
+    }
+  }
+  // A colon ahead of any "/", "?" or "#" ends a scheme, which must be one:
+  // a letter, then letters, digits, "+", "-" or ".".
+  const size_t colon = s.find(':');
+  if (colon != std::string_view::npos && colon < s.find_first_of("/?#")) {
+    if (colon == 0 || !std::isalpha(static_cast<unsigned char>(s[0]))) return false;
+    for (size_t i = 1; i < colon; ++i) {
+      const unsigned char c = static_cast<unsigned char>(s[i]);
+      if (!std::isalnum(c) && c != '+' && c != '-' && c != '.') return false;
+    }
   }
   return true;
 }
@@ -265,6 +294,12 @@ class Description {
     if (!IsNcName(plan.bodyElement)) Fail("the service description names an invalid element " + Quoted(plan.bodyElement));
     for (const CallParameter& p : plan.parameters)
       if (!IsNcName(p.name)) Fail("the service description names an invalid parameter " + Quoted(p.name));
+    if (!IsNamespaceUri(plan.bodyNamespace))
+      Fail("the service description names an invalid namespace " + Quoted(plan.bodyNamespace));
+    for (const CallParameter& p : plan.parameters)
+      if (!IsNamespaceUri(p.namespaceUri)) Fail("the service description names an invalid namespace " + Quoted(p.namespaceUri));
+    if (!IsNamespaceUri(plan.encodingStyle))
+      Fail("the service description names an invalid encoding style " + Quoted(plan.encodingStyle));
     return plan;
   }
 
