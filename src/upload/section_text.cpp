@@ -1,0 +1,15 @@
+#include "upload/section_text.h"
+
+namespace tallowin {
+
+std::string SectionText(const ReportList& list) {
+  std::string text;
+  for (const auto& line : list.lines()) {
+    if (line.text.empty()) continue;
+    text += line.text;
+    text += kSectionSeparator;
+  }
+  return text;
+}
+
+}  // namespace tallowin

@@ -1,0 +1,17 @@
+// The text of one section for the inventory record: the list's lines joined.
+#pragma once
+
+#include <string>
+
+#include "control/report_list.h"
+
+namespace tallowin {
+
+inline constexpr const char* kSectionSeparator = "$#$";
+
+// Every non-empty line in list order, each followed by "$#$"; the empty text
+// when the list has no non-empty line. A line holding "$#$" itself is taken
+// as it is.
+std::string SectionText(const ReportList& list);
+
+}  // namespace tallowin
