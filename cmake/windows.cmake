@@ -4,7 +4,7 @@ add_compile_definitions(UNICODE _UNICODE _WIN32_WINNT=0x0601 WINVER=0x0601 NOMIN
 add_link_options(-static -static-libgcc -static-libstdc++)
 
 set(TALLOWIN_WIN_LIBS user32 gdi32 comctl32 advapi32 shell32 ole32 oleaut32 uuid
-    winspool ws2_32 wsock32 iphlpapi netapi32 winhttp version)
+    winspool ws2_32 wsock32 iphlpapi netapi32 winhttp version shlwapi)
 
 file(GLOB_RECURSE TALLOWIN_WIN32_SOURCES CONFIGURE_DEPENDS src/win32/*.cpp)
 add_library(tallowin_win32 STATIC ${TALLOWIN_WIN32_SOURCES})
@@ -27,3 +27,6 @@ file(GLOB TALLOWIN_BENCH_CMAKES CONFIGURE_DEPENDS bench/*.cmake)
 foreach(f IN LISTS TALLOWIN_BENCH_CMAKES)
   include(${f})
 endforeach()
+
+# The Wine tests read fixtures from the source tree (Wine's Z: is /).
+target_compile_definitions(tallowin_wintests PRIVATE TALLOWIN_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
