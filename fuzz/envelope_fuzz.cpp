@@ -1,0 +1,86 @@
+// Random texts into the request, the request parsed back: every text
+// arrives, with U+FFFD standing only where XML cannot carry a character.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <array>
+#include <cstdlib>
+
+#include "platform/text.h"
+#include "support/libxml2_reader.h"
+#include "upload/soap/envelope.h"
+
+using namespace tallowin;
+
+namespace {
+
+bool xmlChar(char32_t c) {
+  return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
+         (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+// The characters of a text that XML can carry, with every U+FFFD left out.
+std::u32string carried(const std::string& utf8) {
+  const std::u16string w = Utf8ToUtf16(utf8);
+  std::u32string out;
+  for (size_t i = 0; i < w.size(); ++i) {
+    char32_t c = w[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < w.size() && w[i + 1] >= 0xDC00 && w[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (w[i + 1] - 0xDC00);
+      ++i;
+    }
+    if (c != 0xFFFD && xmlChar(c)) out += c;
+  }
+  return out;
+}
+
+soap::CallPlan plan(bool rpc, bool soap12) {
+  soap::CallPlan p;
+  p.endpoint = "http://127.0.0.1/x";
+  p.operationName = p.bodyElement = "setSaveSoftwareInformation";
+  p.bodyNamespace = "urn:fuzz";
+  p.version = soap12 ? soap::SoapVersion::Soap12 : soap::SoapVersion::Soap11;
+  if (rpc) {
+    p.style = soap::SoapStyle::Rpc;
+    p.use = soap::SoapUse::Encoded;
+    p.encodingStyle = "http://schemas.xmlsoap.org/soap/encoding/";
+  }
+  for (const char* n : {"A", "B", "C", "D", "E"}) p.parameters.push_back({n, rpc ? "" : "urn:fuzz"});
+  return p;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  FuzzedDataProvider in(data, size);
+  const bool rpc = in.ConsumeBool();
+  const bool soap12 = in.ConsumeBool();
+  std::array<std::string, 5> texts;
+  for (auto& t : texts) t = in.ConsumeRandomLengthString(400);
+  const std::array<std::string_view, 5> views = {texts[0], texts[1], texts[2], texts[3], texts[4]};
+  const soap::SoapRequest req = soap::WriteEnvelope(plan(rpc, soap12), views);
+
+  // The five parameter elements are the children of the element inside Body.
+  test::Libxml2Reader back(req.body);
+  soap::XmlEvent e;
+  std::array<std::string, 5> got;
+  int param = -1;
+  int found = 0;
+  for (int i = 0; i < 1000000; ++i) {
+    const soap::XmlEventType t = back.next(e);
+    if (t == soap::XmlEventType::EndOfDocument) break;
+    if (t == soap::XmlEventType::Error || t == soap::XmlEventType::Doctype) abort();
+    if (t == soap::XmlEventType::StartElement && e.depth == 3 && e.localName.size() == 1) {
+      param = e.localName[0] - 'A';
+      if (param < 0 || param > 4) abort();
+      ++found;
+    } else if (t == soap::XmlEventType::EndElement && e.depth == 3) {
+      param = -1;
+    } else if (t == soap::XmlEventType::Text && param >= 0) {
+      got[static_cast<size_t>(param)] += e.text;
+    }
+  }
+  if (found != 5) abort();
+  for (size_t i = 0; i < 5; ++i)
+    if (carried(got[i]) != carried(texts[i])) abort();
+  return 0;
+}
