@@ -189,14 +189,6 @@ TEST_F(NetworkSection, FailurePaths) {
   }
 }
 
-TEST_F(NetworkSection, NoIpAddressLineBeforeTheInterfaces) {
-  // gethostname failing: the block's own address lines still come.
-  p.gethostnameResult = 1;
-  const auto lines = run();
-  EXPECT_TRUE(test::HasLine(lines, "  IP Address: 192.0.2.7"));
-  EXPECT_FALSE(test::HasLine(lines, "IP Address: 127.0.0.1"));
-}
-
 TEST_F(NetworkSection, HostResolvingToLoopbackShowsItTwice) {
   p.hosts["ws-ada"].h_addr_list = {{127, 0, 0, 1}};
   const auto lines = run();
@@ -308,14 +300,6 @@ TEST_F(NetworkSection, AddressTableRebuiltEveryRun) {
   EXPECT_TRUE(control.InterfaceAddresses.empty());
   EXPECT_FALSE(test::HasPrefix(failed, "  IP Address: "));
   EXPECT_TRUE(test::HasLine(failed, "Network Interfaces: 2"));
-}
-
-TEST_F(NetworkSection, InsideTheCompleteProfile) {
-  control.runCompleteProfile();
-  const auto lines = test::Texts(control.list());
-  EXPECT_FALSE(test::HasLine(lines, "Working ..."));
-  EXPECT_TRUE(test::HasLine(lines, "NetBIOS Name: WS-ADA"));
-  EXPECT_FALSE(control.ShowingProgress);
 }
 
 }  // namespace

@@ -159,40 +159,6 @@ TEST(NetworkBinding, BothInterfaceTablesAgree) {
   }
 }
 
-TEST(NetworkBinding, LoopbackAddressBelongsToTheLoopback) {
-  win32::WinPlatform p;
-  std::vector<Platform::MibIpAddrRow> addresses;
-  ASSERT_EQ(p.GetIpAddrTable(&addresses), 0u);
-  const auto table = interfaces();
-  bool found = false;
-  for (const auto& a : addresses) {
-    if (a.dwAddr != 0x0100007Fu) continue;
-    found = true;
-    ASSERT_TRUE(table.count(a.dwIndex));
-    EXPECT_EQ(table.at(a.dwIndex).type, static_cast<IFTYPE>(IF_TYPE_SOFTWARE_LOOPBACK));
-  }
-  EXPECT_TRUE(found);
-}
-
-TEST(NetworkBinding, SocketsAndNames) {
-  win32::WinPlatform p;
-  Platform::WsaData wsa;
-  ASSERT_EQ(p.WSAStartup(0x0101, &wsa), 0);
-  EXPECT_EQ(wsa.wVersion, 0x0101);
-  EXPECT_FALSE(wsa.szDescription.empty());
-  std::string name;
-  EXPECT_EQ(p.gethostname(&name), 0);
-  EXPECT_EQ(name, hostName());
-  Platform::HostEnt host;
-  ASSERT_TRUE(p.gethostbyname(name, &host));
-  EXPECT_FALSE(host.h_name.empty());
-  for (const auto& a : host.h_addr_list) EXPECT_EQ(a.size(), 4u);
-  EXPECT_FALSE(p.gethostbyname("no-such-host.invalid", &host));
-  EXPECT_EQ(p.WSACleanup(), 0);
-  EXPECT_FALSE(p.GetComputerName().empty());
-  EXPECT_FALSE(p.GetUserName().empty());
-}
-
 // ---- the Network tab -------------------------------------------------------
 
 std::vector<std::string> listLines(HWND list) {
