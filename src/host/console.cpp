@@ -8,6 +8,7 @@
 #include <io.h>
 
 #include "control/profile_control.h"
+#include "upload/adapter_mac.h"
 #include "win32/frm_main.h"
 
 namespace tallowin::host {
@@ -22,6 +23,7 @@ const char kUsage[] =
     "usage: tallowin.exe                       open the control in a window\n"
     "       tallowin.exe window [TAB]          the window, with the tab tagged TAB clicked\n"
     "       tallowin.exe show [TAG] [--values] print a section (no TAG: the complete profile)\n"
+    "       tallowin.exe mac                   print the adapter address sent with the inventory\n"
     "TAG is a tab's tag: OS, PROGS, CPU, POWER, MEMORY, PORTS, PCI, SCSI, USB,\n"
     "FIREWIRE, PCMCIA, NETWORK, UI, LOCALE, TIME, PRINTERS (any case).\n";
 
@@ -76,6 +78,13 @@ int show(const std::vector<std::string>& args) {
   return 0;
 }
 
+int mac(const std::vector<std::string>& args) {
+  if (args.size() > 1) return usage("mac takes no arguments");
+  write(stdout, GetAdapterMac(win32::SystemPlatform()) + "\n");
+  fflush(stdout);
+  return 0;
+}
+
 }  // namespace
 
 int RunConsole(const std::vector<std::string>& args) {
@@ -85,6 +94,7 @@ int RunConsole(const std::vector<std::string>& args) {
   const std::string& command = args[0];
   if (command == "show") return show(args);
   if (command == "window") return usage("no tab is tagged " + (args.size() > 1 ? args[1] : std::string()));
+  if (command == "mac") return mac(args);
   if (command == "help" || command == "--help" || command == "-h" || command == "/?") {
     write(stdout, kUsage);
     return 0;

@@ -111,6 +111,95 @@ class Platform {
   // ---- programs, processor, memory, user interface ----
 
   // ---- network ----
+  // Records and codes first (kept in this class so that every area's
+  // additions stay apart), then the operations.
+
+  // WSAStartup's WSADATA: the fields the network section reads.
+  struct WsaData {
+    uint16_t wVersion = 0;
+    uint16_t wHighVersion = 0;
+    std::string szDescription;  // as stored, up to its first NUL
+    std::string szSystemStatus;
+  };
+
+  // gethostbyname's HOSTENT, copied out of the resolver's storage.
+  struct HostEnt {
+    std::string h_name;
+    std::vector<std::vector<uint8_t>> h_addr_list;  // each h_length bytes, resolver order
+  };
+
+  // One MIB_IPADDRROW: an IPv4 address as stored (network byte order) and
+  // the index of the interface it belongs to.
+  struct MibIpAddrRow {
+    uint32_t dwAddr = 0;
+    uint32_t dwIndex = 0;
+  };
+
+  // One interface, from GetIfTable2 (MIB_IF_ROW2) or GetIfTable (MIB_IFROW).
+  // The fields are the 64-bit table's widths; a MIB_IFROW's fit without loss.
+  // Both tables number the admin states alike (1 up, 2 down, 3 testing).
+  struct IfRow {
+    bool hasDescr = false;  // a MIB_IFROW with dwDescrLen 0 has none
+    std::string descr;
+    uint32_t dwIndex = 0;
+    uint32_t dwType = 0;  // IFTYPE
+    uint32_t dwMtu = 0;
+    uint64_t speed = 0;  // bits per second: TransmitLinkSpeed, or dwSpeed
+    uint32_t dwAdminStatus = 0;
+    std::vector<uint8_t> physAddr;
+    uint64_t inUcastPkts = 0;
+    uint64_t inNUcastPkts = 0;
+    uint64_t inErrors = 0;
+    uint64_t outUcastPkts = 0;
+    uint64_t outNUcastPkts = 0;
+    uint64_t outErrors = 0;
+  };
+
+  // How many bytes of a MIB_IFROW's bDescr are its text: up to dwDescrLen
+  // or the first NUL, whichever comes first. Implementations differ on
+  // whether dwDescrLen counts the terminating NUL, so cutting one byte off
+  // blindly loses the last character on some of them.
+  static size_t IfDescrLength(const uint8_t* bDescr, size_t capacity, uint32_t dwDescrLen) {
+    const size_t limit = dwDescrLen < capacity ? dwDescrLen : capacity;
+    size_t n = 0;
+    while (n < limit && bDescr[n] != 0) ++n;
+    return n;
+  }
+
+  // Netbios's NCB: the fields a caller sets; every other field is 0.
+  struct Ncb {
+    uint8_t ncb_command = 0;
+    uint8_t ncb_lana_num = 0;
+    std::string ncb_callname;                    // up to 16 bytes
+    std::vector<uint8_t>* ncb_buffer = nullptr;  // ncb_length is its size
+  };
+  static constexpr uint8_t kNcbReset = 0x32;
+  static constexpr uint8_t kNcbAdapterStatus = 0x33;
+  static constexpr uint8_t kNrcGoodRet = 0x00;
+  static constexpr uint8_t kNrcIncomplete = 0x06;  // the buffer held part of the answer
+
+  // Error codes of the IP helper functions (0 is success).
+  static constexpr uint32_t kErrorNotSupported = 50;
+
+  // The NetBIOS name (wide GetComputerName); "" when the call fails.
+  virtual std::string GetComputerName() = 0;
+  // The logged-on user (wide GetUserName); "" when the call fails.
+  virtual std::string GetUserName() = 0;
+  // 0 on success (a WSACleanup is then owed), else the error code.
+  virtual int32_t WSAStartup(uint16_t versionRequested, WsaData* data) = 0;
+  virtual int32_t WSACleanup() = 0;
+  // 0 on success, with the name up to its first NUL.
+  virtual int32_t gethostname(std::string* name) = 0;
+  // false when gethostbyname returns no entry.
+  virtual bool gethostbyname(const std::string& name, HostEnt* entry) = 0;
+  // Rows in the order the system keeps them (unsorted); a Windows error code.
+  virtual uint32_t GetIpAddrTable(std::vector<MibIpAddrRow>* rows) = 0;
+  // The 32-bit interface table, rows in ascending interface index.
+  virtual uint32_t GetIfTable(std::vector<IfRow>* rows) = 0;
+  // The 64-bit interface table; kErrorNotSupported where the system has none.
+  virtual uint32_t GetIfTable2(std::vector<IfRow>* rows) = 0;
+  // Returns the call's NRC code.
+  virtual uint8_t Netbios(Ncb& ncb) = 0;
 
   // ---- power, ports, printers ----
 

@@ -28,6 +28,8 @@
 #undef GetNumberFormat
 // ---- programs, processor, memory, user interface ----
 // ---- network ----
+#undef GetComputerName
+#undef GetUserName
 // ---- power, ports, printers ----
 // ---- buses, time, locale ----
 // ---- upload ----

@@ -37,6 +37,16 @@ class WinPlatform : public Platform {
   // ---- programs, processor, memory, user interface ----
 
   // ---- network ----
+  std::string GetComputerName() override;
+  std::string GetUserName() override;
+  int32_t WSAStartup(uint16_t versionRequested, WsaData* data) override;
+  int32_t WSACleanup() override;
+  int32_t gethostname(std::string* name) override;
+  bool gethostbyname(const std::string& name, HostEnt* entry) override;
+  uint32_t GetIpAddrTable(std::vector<MibIpAddrRow>* rows) override;
+  uint32_t GetIfTable(std::vector<IfRow>* rows) override;
+  uint32_t GetIfTable2(std::vector<IfRow>* rows) override;
+  uint8_t Netbios(Ncb& ncb) override;
 
   // ---- power, ports, printers ----
 

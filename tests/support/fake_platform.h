@@ -73,6 +73,46 @@ class FakePlatform : public Platform {
   // ---- programs, processor, memory, user interface ----
 
   // ---- network ----
+  std::string computerName;
+  std::string userName;
+  int32_t wsaStartupResult = 0;
+  WsaData wsaData;                      // what a successful start-up reports
+  std::vector<uint16_t> wsaRequests;    // the versions asked for
+  int wsaCleanups = 0;
+  int32_t gethostnameResult = 0;
+  std::string hostName;
+  std::map<std::string, HostEnt> hosts;  // what gethostbyname resolves
+  std::vector<std::string> resolved;    // the names asked for
+  uint32_t ipAddrTableResult = 0;
+  std::vector<MibIpAddrRow> ipAddrTable;
+  uint32_t ifTableResult = 0;
+  std::vector<IfRow> ifTable;
+  uint32_t ifTable2Result = kErrorNotSupported;
+  std::vector<IfRow> ifTable2;
+  // Netbios: every call as made; the adapter status answer.
+  struct NetbiosCall {
+    uint8_t command;
+    uint8_t lana;
+    std::string callname;
+    size_t length;
+  };
+  std::vector<NetbiosCall> netbiosCalls;
+  uint8_t netbiosStatusResult = kNrcGoodRet;
+  std::vector<uint8_t> adapterStatus;  // copied to the start of the caller's buffer
+
+  std::string GetComputerName() override { return computerName; }
+  std::string GetUserName() override { return userName; }
+  int32_t WSAStartup(uint16_t versionRequested, WsaData* data) override;
+  int32_t WSACleanup() override {
+    ++wsaCleanups;
+    return 0;
+  }
+  int32_t gethostname(std::string* name) override;
+  bool gethostbyname(const std::string& name, HostEnt* entry) override;
+  uint32_t GetIpAddrTable(std::vector<MibIpAddrRow>* rows) override;
+  uint32_t GetIfTable(std::vector<IfRow>* rows) override;
+  uint32_t GetIfTable2(std::vector<IfRow>* rows) override;
+  uint8_t Netbios(Ncb& ncb) override;
 
   // ---- power, ports, printers ----
 

@@ -1,0 +1,61 @@
+// The interface listing that closes the network section, and what it needs:
+// the interface address table, IpToString and exact decimal figures.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace tallowin {
+
+class ProfileControl;
+using IfRow = Platform::IfRow;
+
+// Appends a line of the network section with its item value (0: none) and
+// lets the host repaint before the next one.
+void AddNetworkLine(ProfileControl& control, std::string text, int32_t itemValue);
+
+// The four bytes of a 32-bit value as Windows stores it (lowest-order byte
+// first), each in decimal, joined by ".": an IPv4 address in network byte
+// order reads in its usual form.
+std::string IpToString(uint32_t stored);
+
+// Bytes as upper-case hexadecimal pairs joined by "-".
+std::string HexPairs(const std::vector<uint8_t>& bytes);
+
+// Rebuilds the control's interface address table from GetIpAddrTable; a
+// failed read leaves it empty. Writes no lines.
+void LoadInterfaceAddresses(ProfileControl& control);
+
+// The interface table: the 64-bit one where the platform has it (MIB_IFROW's
+// 32-bit speed and counters saturate and wrap), else the 32-bit one; rows in
+// ascending interface index. false when neither can be read.
+bool ReadInterfaceTable(Platform& platform, std::vector<IfRow>* rows);
+
+// "Network Interfaces: " with the count, then one block per interface. When
+// no table can be read the section ends without the count line.
+void ListInterfaces(ProfileControl& control);
+void WriteInterfaceBlock(ProfileControl& control, const IfRow& row);
+
+std::string InterfaceTypeText(uint32_t dwType);
+std::string AdminStatusText(uint32_t dwAdminStatus);
+
+// An unsigned number of up to 128 bits: the sum of two 64-bit counters and a
+// hundred times a counter both fit, and it builds for 32-bit targets too.
+struct Wide128 {
+  uint64_t hi = 0;
+  uint64_t lo = 0;
+};
+Wide128 Add(Wide128 a, Wide128 b);
+std::string DecimalText(Wide128 value);
+// numerator / denominator (not 0) as exact decimal text rounded half up to
+// `decimals` places, for the regional formatter.
+std::string DecimalQuotient(Wide128 numerator, Wide128 denominator, int decimals);
+
+// "0.000000%"-style rate of errors among packets in the regional format.
+// Errors with no packets at all count as every packet failed: 100%.
+std::string ErrorRateText(Platform& platform, uint64_t errors, Wide128 packets);
+
+}  // namespace tallowin
