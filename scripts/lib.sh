@@ -43,3 +43,39 @@ configure_and_build() {  # preset
   cmake --preset "$1" >"build/$1.configure.log" 2>&1 || { cat "build/$1.configure.log" >&2; return 1; }
   cmake --build --preset "$1" -j "$(nproc)" >"build/$1.build.log" 2>&1 || { grep -E 'error|Error' "build/$1.build.log" | head -40 >&2; return 1; }
 }
+
+# Starts a test service on loopback in the background (it stops by itself
+# after --max-seconds) and prints its port once it says READY.
+start_service() {  # logfile command...
+  local log=$1; shift
+  "$@" >"$log" 2>&1 &
+  echo $! >>build/services/pids
+  local i
+  for i in $(seq 1 100); do
+    if grep -q '^READY ' "$log" 2>/dev/null; then grep -m1 '^READY ' "$log" | cut -d' ' -f2; return 0; fi
+    sleep 0.1
+  done
+  echo "service did not start: $*" >&2; cat "$log" >&2
+  return 1
+}
+
+# The reference inventory service and the misbehaving ones the Windows tests
+# use, exported as TALLOWIN_TEST_* host:port values.
+start_test_services() {
+  local peers=tests/peers port mode
+  mkdir -p build/services
+  rm -f build/services/inventory.sqlite build/services/pids
+  port=$(start_service build/services/inventory.log /usr/bin/python3 $peers/inventory_service.py \
+           --port 0 --db build/services/inventory.sqlite --max-seconds 1500 --quiet) &&
+    export TALLOWIN_TEST_PEER="127.0.0.1:$port"
+  for mode in silent fault500 garbage entity rpc; do
+    port=$(start_service "build/services/$mode.log" /usr/bin/python3 $peers/faulty_services.py \
+             --mode "$mode" --port 0 --max-seconds 1500) || continue
+    export "TALLOWIN_TEST_$(echo "$mode" | tr a-z A-Z)=127.0.0.1:$port"
+  done
+}
+
+stop_test_services() {
+  [ -f build/services/pids ] && xargs -r kill 2>/dev/null <build/services/pids
+  rm -f build/services/pids
+}

@@ -82,10 +82,11 @@ void ProfileControl::runCompleteProfile() {
 }
 
 void ProfileControl::dispatch() {
-  if (busy_ > 0 || detached_) return;  // one dispatch at a time
-  ++busy_;
+  if (dispatching_ || uploadCollecting_ || detached_) return;
+  dispatching_ = true;
   try {
     if (view_) view_->setTabsEnabled(false);
+    if (view_) view_->setCommandEnabled(false);
     list_.clear();
     if (view_) view_->setDescText("");
     list_.setEnabled(false);
@@ -101,13 +102,14 @@ void ProfileControl::dispatch() {
       onListClick();
     }
     if (view_) {
+      if (!uploading_) view_->setCommandEnabled(true);
       view_->setTabsEnabled(true);
       view_->focusTabs();
     }
   } catch (const DispatchAborted&) {
     // The window is gone; nothing of it is touched.
   }
-  --busy_;
+  dispatching_ = false;
 }
 
 void ProfileControl::onListClick() {
@@ -117,14 +119,26 @@ void ProfileControl::onListClick() {
 }
 
 void ProfileControl::onCommand() {
-  if (detached_ || !uploadAction) return;
-  ++busy_;
+  if (detached_ || !uploadAction || uploading_ || dispatching_) return;
+  uploading_ = uploadCollecting_ = true;
+  if (view_) {
+    view_->setCommandEnabled(false);
+    view_->setTabsEnabled(false);
+  }
   try {
     uploadAction(*this);
   } catch (...) {
     // Every failure of the upload is silent.
   }
-  --busy_;
+  uploadCollected();
+  uploading_ = false;
+  if (view_ && !dispatching_) view_->setCommandEnabled(true);
+}
+
+void ProfileControl::uploadCollected() {
+  if (!uploadCollecting_) return;
+  uploadCollecting_ = false;
+  if (view_ && !dispatching_) view_->setTabsEnabled(true);
 }
 
 }  // namespace tallowin

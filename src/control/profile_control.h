@@ -102,7 +102,10 @@ class ProfileControl {
   void yield();
   // The window is going away: nothing of it may be touched from here on.
   void detachView();
-  bool busy() const { return busy_ > 0; }
+  bool busy() const { return dispatching_ || uploading_; }
+  // The upload has collected its sections: the tab strip may be used again
+  // while the record is sent.
+  void uploadCollected();
 
  private:
   void runGuarded(SectionCollector collector);
@@ -112,7 +115,11 @@ class ProfileControl {
   ReportList list_;
   VersionFlags flags_;
   bool detached_ = false;
-  int busy_ = 0;
+  // Two collections never fill the list at once: no dispatch while the upload
+  // collects, no upload while a dispatch runs.
+  bool dispatching_ = false;
+  bool uploading_ = false;
+  bool uploadCollecting_ = false;
 };
 
 }  // namespace tallowin

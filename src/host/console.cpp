@@ -4,12 +4,14 @@
 #include "win32/win.h"
 
 #include <cstdio>
+#include <optional>
 #include <fcntl.h>
 #include <io.h>
 
 #include "control/profile_control.h"
 #include "upload/adapter_mac.h"
 #include "win32/frm_main.h"
+#include "win32/upload_binding.h"
 
 namespace tallowin::host {
 
@@ -24,6 +26,8 @@ const char kUsage[] =
     "       tallowin.exe window [TAB]          the window, with the tab tagged TAB clicked\n"
     "       tallowin.exe show [TAG] [--values] print a section (no TAG: the complete profile)\n"
     "       tallowin.exe mac                   print the adapter address sent with the inventory\n"
+    "       tallowin.exe upload [--server HOST[:PORT]]\n"
+    "                                          send the inventory record; exit 0 when the service accepted it\n"
     "TAG is a tab's tag: OS, PROGS, CPU, POWER, MEMORY, PORTS, PCI, SCSI, USB,\n"
     "FIREWIRE, PCMCIA, NETWORK, UI, LOCALE, TIME, PRINTERS (any case).\n";
 
@@ -85,6 +89,25 @@ int mac(const std::vector<std::string>& args) {
   return 0;
 }
 
+int upload(const std::vector<std::string>& args) {
+  std::optional<std::string> server;
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "--server" && i + 1 < args.size()) {
+      server = args[++i];
+    } else if (args[i].rfind("--server=", 0) == 0) {
+      server = args[i].substr(9);
+    } else {
+      return usage(args[i] == "--server" ? "--server needs HOST[:PORT]" : "unknown option " + args[i]);
+    }
+  }
+  ConsoleView view("");
+  ProfileControl control(win32::SystemPlatform(), &view);
+  const UploadOutcome outcome = win32::RunInventoryUpload(control, server, false);
+  write(stdout, outcome.message + "\n");
+  fflush(stdout);
+  return outcome.accepted ? 0 : 1;
+}
+
 }  // namespace
 
 int RunConsole(const std::vector<std::string>& args) {
@@ -95,6 +118,7 @@ int RunConsole(const std::vector<std::string>& args) {
   if (command == "show") return show(args);
   if (command == "window") return usage("no tab is tagged " + (args.size() > 1 ? args[1] : std::string()));
   if (command == "mac") return mac(args);
+  if (command == "upload") return upload(args);
   if (command == "help" || command == "--help" || command == "-h" || command == "/?") {
     write(stdout, kUsage);
     return 0;

@@ -8,6 +8,7 @@
 
 #include "host/console.h"
 #include "win32/frm_main.h"
+#include "win32/upload_binding.h"
 #include "win32/wide.h"
 
 namespace {
@@ -75,7 +76,14 @@ int runWindow(HINSTANCE inst, int show, int initialTab) {
   ::ShowWindow(hwnd, show);
   ::UpdateWindow(hwnd);
   HWND form = ::FindWindowExW(hwnd, nullptr, tallowin::win32::FrmMain::ClassName(), nullptr);
-  if (form && initialTab >= 0) {
+  // As the control's initialisation does: one upload at start.
+  if (form) {
+    if (auto* f = tallowin::win32::FrmMain::FromWindow(form)) {
+      auto control = f->control();
+      control->onCommand();
+    }
+  }
+  if (form && ::IsWindow(form) && initialTab >= 0) {
     if (auto* f = tallowin::win32::FrmMain::FromWindow(form)) f->selectTab(initialTab);
   }
   MSG msg;
@@ -94,6 +102,7 @@ int runWindow(HINSTANCE inst, int show, int initialTab) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE inst, HINSTANCE, LPWSTR, int show) {
+  tallowin::win32::InstallWindowUpload();
   const std::vector<std::string> args = arguments();
   if (!args.empty() && args[0] == "window" && args.size() <= 2) {
     // The window with one tab already clicked (for demonstrations and screenshots).

@@ -20,7 +20,8 @@ struct InternetHandle {
 std::string lastError(const char* what) {
   const DWORD e = ::GetLastError();
   switch (e) {
-    case ERROR_WINHTTP_TIMEOUT: return std::string(what) + ": timed out";
+    case ERROR_WINHTTP_TIMEOUT:
+    case WSAETIMEDOUT: return std::string(what) + ": timed out";
     case ERROR_WINHTTP_CANNOT_CONNECT: return std::string(what) + ": cannot connect";
     case ERROR_WINHTTP_CONNECTION_ERROR: return std::string(what) + ": connection reset";
     case ERROR_WINHTTP_NAME_NOT_RESOLVED: return std::string(what) + ": host name not resolved";
@@ -50,6 +51,10 @@ WinHttpTransport::~WinHttpTransport() {
 
 void WinHttpTransport::Cancel() {
   cancelled_ = true;
+  abortCurrent();
+}
+
+void WinHttpTransport::abortCurrent() {
   std::lock_guard<std::mutex> lock(mutex_);
   // Closing the request handle makes a blocked WinHTTP call return.
   if (current_) {
@@ -59,12 +64,18 @@ void WinHttpTransport::Cancel() {
 }
 
 HttpResponse WinHttpTransport::Get(const std::string& url, size_t maxBytes) {
-  return request(L"GET", url, {}, {}, maxBytes);
+  return timed(request(L"GET", url, {}, {}, maxBytes));
 }
 
 HttpResponse WinHttpTransport::Post(const std::string& url, const HttpHeaders& headers, const std::string& body,
                                     size_t maxBytes) {
-  return request(L"POST", url, headers, body, maxBytes);
+  return timed(request(L"POST", url, headers, body, maxBytes));
+}
+
+HttpResponse WinHttpTransport::timed(HttpResponse r) {
+  if (!r.ok && timedOut_) r.error = "no answer within " + std::to_string(kWholeRequestMs / 1000) + " s";
+  timedOut_ = false;
+  return r;
 }
 
 HttpResponse WinHttpTransport::request(const wchar_t* verb, const std::string& url, const HttpHeaders& headers,
@@ -114,10 +125,44 @@ HttpResponse WinHttpTransport::request(const wchar_t* verb, const std::string& u
     r.error = lastError("request");
     return r;
   }
+  // The wait for the answer's headers has a time-out of its own, which
+  // WinHttpSetTimeouts does not set (Wine's default is to wait for ever).
+  DWORD responseMs = kReceiveMs;
+  ::WinHttpSetOption(req, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseMs, sizeof(responseMs));
   {
     std::lock_guard<std::mutex> lock(mutex_);
     current_ = req;
   }
+  // A server that accepts and never answers, or trickles its answer, must not
+  // hold the caller past the whole-request limit: a watchdog closes the
+  // request handle, which ends the blocked WinHTTP call.
+  HANDLE done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  struct Watch {
+    WinHttpTransport* self;
+    HANDLE done;
+    DWORD limit;
+    bool fired = false;
+  } watch{this, done, kWholeRequestMs};
+  HANDLE watchdog = done ? ::CreateThread(nullptr, 0, [](void* arg) -> DWORD {
+    auto* w = static_cast<Watch*>(arg);
+    if (::WaitForSingleObject(w->done, w->limit) == WAIT_TIMEOUT) {
+      w->fired = true;
+      w->self->timedOut_ = true;
+      w->self->abortCurrent();
+    }
+    return 0;
+  }, &watch, 0, nullptr) : nullptr;
+  struct StopWatch {
+    HANDLE done, thread;
+    ~StopWatch() {
+      if (done) ::SetEvent(done);
+      if (thread) {
+        ::WaitForSingleObject(thread, INFINITE);
+        ::CloseHandle(thread);
+      }
+      if (done) ::CloseHandle(done);
+    }
+  } stopWatch{done, watchdog};
   // Whoever still owns the handle at the end closes it (Cancel may have).
   struct Release {
     WinHttpTransport* self;

@@ -27,11 +27,14 @@ class WinHttpTransport : public HttpTransport {
   static constexpr int kConnectMs = 5000;
   static constexpr int kSendMs = 10000;
   static constexpr int kReceiveMs = 15000;
-  static constexpr DWORD kWholeRequestMs = 35000;
+  static constexpr DWORD kWholeRequestMs = 30000;
 
  private:
   HttpResponse request(const wchar_t* verb, const std::string& url, const HttpHeaders& headers,
                        const std::string& body, size_t maxBytes);
+  void abortCurrent();
+  HttpResponse timed(HttpResponse r);
+  std::atomic<bool> timedOut_{false};
   HINTERNET session_ = nullptr;
   std::mutex mutex_;
   HINTERNET current_ = nullptr;  // the request in progress, for Cancel

@@ -87,12 +87,30 @@ def service_app(wsgi_app, port):
     """Only the service path is served; the WSDL's location always names
     127.0.0.1 and the listening port, whatever Host the client sent."""
     def app(environ, start_response):
+        if environ.get("PATH_INFO") == "/records/last":
+            return last_record(start_response)
         if environ.get("PATH_INFO") != SERVICE_PATH:
             start_response("404 Not Found", [("Content-Type", "text/plain")])
             return [b"not found\n"]
         environ["HTTP_HOST"] = "127.0.0.1:%d" % port
         return wsgi_app(environ, start_response)
     return app
+
+
+def last_record(start_response):
+    """For the tests on the Windows side: the number of stored records, then
+    the five texts of the last one, each as hexadecimal UTF-8 on a line."""
+    db = open_db(InventoryService.db_path)
+    try:
+        count = db.execute("SELECT COUNT(*) FROM records").fetchone()[0]
+        row = db.execute(
+            "SELECT user_name, adapter_address, programs_text, network_text, processor_text"
+            " FROM records ORDER BY id DESC LIMIT 1").fetchone()
+    finally:
+        db.close()
+    lines = [str(count)] + [t.encode("utf-8").hex() for t in (row or ())]
+    start_response("200 OK", [("Content-Type", "text/plain")])
+    return [("\n".join(lines) + "\n").encode("ascii")]
 
 
 class LoggingHandler(WSGIRequestHandler):

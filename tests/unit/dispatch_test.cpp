@@ -49,9 +49,9 @@ TEST_F(Dispatch, StepsInOrder) {
   view.tag = "os";  // lower case still finds the OS section
   control.list().append("stale");
   control.dispatch();
-  EXPECT_EQ(view.log, (std::vector<std::string>{"tabs off", "clear", "desc=", "list off", "about off", "yield", "tag",
-                                                "list on", "about on", "select 0", "desc=", "tooltip", "tabs on",
-                                                "focus"}));
+  EXPECT_EQ(view.log, (std::vector<std::string>{"tabs off", "command off", "clear", "desc=", "list off", "about off",
+                                                "yield", "tag", "list on", "about on", "select 0", "desc=", "tooltip",
+                                                "command on", "tabs on", "focus"}));
   EXPECT_EQ(control.list().text(0), "Operating System Name: Windows 7");
   EXPECT_EQ(control.list().tooltip(), "Operating System Name: Windows 7");
   EXPECT_EQ(p.yields, 1);

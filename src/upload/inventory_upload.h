@@ -1,0 +1,62 @@
+// The software inventory upload: the programs, network and processor sections
+// collected into one list, joined, and sent with the user name and the
+// adapter address to the inventory service. Every failure is silent in the
+// control; the outcome says what happened, for the command line.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "upload/http_transport.h"
+#include "upload/server_setting.h"
+#include "upload/soap/xml_reader.h"
+
+namespace tallowin {
+
+class ProfileControl;
+
+struct UploadRecord {
+  std::string userName;
+  std::string adapterAddress;
+  std::string programs;
+  std::string network;
+  std::string processor;
+};
+
+struct UploadOutcome {
+  bool sent = false;      // the call was made
+  bool accepted = false;  // and the service answered without a fault
+  std::string message;    // one line: where it went, or why not
+};
+
+struct UploadEnvironment {
+  std::optional<ServerSetting> server;  // none: no setting, or a malformed one
+  std::string settingProblem;           // why there is none, for the message
+  HttpTransport* transport = nullptr;
+  std::function<std::unique_ptr<soap::XmlReader>(const std::string&)> makeReader;
+  // Runs the network exchange; the window's runs it on a worker thread while
+  // the host keeps answering messages. Inline when empty.
+  std::function<void(const std::function<void()>&)> runExchange;
+};
+
+// Steps 1 to 6: clears the list and collects the record; the list keeps the
+// processor lines and one empty line.
+UploadRecord CollectInventory(ProfileControl& control);
+
+// The fetch of the description and the one call (steps 7 and 8).
+UploadOutcome SendInventory(const UploadRecord& record, const UploadEnvironment& env);
+
+// The whole upload.
+UploadOutcome InventoryUpload(ProfileControl& control, const UploadEnvironment& env);
+
+// Where the setting comes from: TALLOWIN_INVENTORY_SERVER in the environment,
+// else HKLM\SOFTWARE\Tallowin\InventoryServer (64-bit view).
+struct ServerChoice {
+  std::optional<ServerSetting> server;
+  std::string problem;
+};
+ServerChoice ChooseServer(const std::string& environmentValue, bool environmentSet, const std::string& registryValue);
+
+}  // namespace tallowin

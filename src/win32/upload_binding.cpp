@@ -1,0 +1,72 @@
+#include "win32/win.h"
+
+#include <thread>
+
+#include "control/profile_control.h"
+#include "platform/registry.h"
+#include "win32/frm_main.h"
+#include "win32/upload_binding.h"
+#include "win32/wide.h"
+#include "win32/winhttp_transport.h"
+#include "win32/xmllite_reader.h"
+
+namespace tallowin::win32 {
+
+ServerChoice ResolveServer(const std::optional<std::string>& explicitSetting) {
+  if (explicitSetting) return ChooseServer(*explicitSetting, true, {});
+  wchar_t buffer[512];
+  const DWORD n = ::GetEnvironmentVariableW(L"TALLOWIN_INVENTORY_SERVER", buffer, 512);
+  if (n > 0 && n < 512) return ChooseServer(Utf8(buffer, n), true, {});
+  const std::string registry = RegValueText(GetRegValue(SystemPlatform(), kHKeyLocalMachine, "SOFTWARE\\Tallowin",
+                                                        "InventoryServer", std::string(), RegView::Bits64));
+  return ChooseServer({}, false, registry);
+}
+
+namespace {
+
+// The exchange on a thread of its own; this thread answers its messages until
+// the worker is done. The worker is always joined before this returns.
+void runOnWorker(const std::function<void()>& work, WinHttpTransport& transport) {
+  std::thread worker(work);
+  HANDLE h = reinterpret_cast<HANDLE>(worker.native_handle());
+  bool quitting = false;
+  for (;;) {
+    const DWORD w = quitting ? ::WaitForSingleObject(h, INFINITE)
+                             : ::MsgWaitForMultipleObjects(1, &h, FALSE, INFINITE, QS_ALLINPUT);
+    if (w != WAIT_OBJECT_0 + 1) break;
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) {
+        // The host is closing: end the request now and keep the quit for later.
+        ::PostQuitMessage(static_cast<int>(msg.wParam));
+        transport.Cancel();
+        quitting = true;
+        break;
+      }
+      ::TranslateMessage(&msg);
+      ::DispatchMessageW(&msg);
+    }
+  }
+  worker.join();
+}
+
+}  // namespace
+
+UploadOutcome RunInventoryUpload(ProfileControl& control, const std::optional<std::string>& explicitSetting,
+                                 bool pumpMessages) {
+  const ServerChoice choice = ResolveServer(explicitSetting);
+  WinHttpTransport transport;
+  UploadEnvironment env;
+  env.server = choice.server;
+  env.settingProblem = choice.problem;
+  env.transport = &transport;
+  env.makeReader = [](const std::string& doc) { return MakeXmlLiteReader(doc); };
+  if (pumpMessages) env.runExchange = [&transport](const std::function<void()>& work) { runOnWorker(work, transport); };
+  return InventoryUpload(control, env);
+}
+
+void InstallWindowUpload() {
+  SetUploadAction([](ProfileControl& control) { RunInventoryUpload(control, std::nullopt, true); });
+}
+
+}  // namespace tallowin::win32

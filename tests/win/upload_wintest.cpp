@@ -1,0 +1,171 @@
+// The upload end to end under Wine, against the reference inventory service
+// and the misbehaving ones that scripts/test starts on loopback (their
+// addresses come in TALLOWIN_TEST_* variables; without them the tests skip).
+#include <gtest/gtest.h>
+
+#include "win/support/win_support.h"
+
+#include "control/profile_control.h"
+#include "win32/frm_main.h"
+#include "win32/upload_binding.h"
+#include "win32/winhttp_transport.h"
+
+namespace tallowin {
+namespace {
+
+std::string env(const char* name) {
+  const char* v = getenv(name);
+  return v ? v : "";
+}
+
+#define NEED(var)                                                   \
+  const std::string var##Addr = env("TALLOWIN_TEST_" #var);          \
+  if (var##Addr.empty()) GTEST_SKIP() << "TALLOWIN_TEST_" #var " not set"
+
+std::string unhex(const std::string& h) {
+  std::string out;
+  for (size_t i = 0; i + 1 < h.size(); i += 2) out += static_cast<char>(std::stoi(h.substr(i, 2), nullptr, 16));
+  return out;
+}
+
+struct Stored {
+  int count = 0;
+  std::vector<std::string> fields;
+};
+
+Stored lastRecord(const std::string& peer) {
+  win32::WinHttpTransport http;
+  const HttpResponse r = http.Get("http://" + peer + "/records/last", 64 << 20);
+  Stored s;
+  if (!r.ok) return s;
+  const auto lines = wintest::SplitLines(r.body);
+  if (lines.empty()) return s;
+  s.count = std::stoi(lines[0]);
+  for (size_t i = 1; i < lines.size(); ++i) s.fields.push_back(unhex(lines[i]));
+  return s;
+}
+
+std::string joined(const std::string& output) {
+  std::string out;
+  for (const auto& l : wintest::SplitLines(output))
+    if (!l.empty()) out += l + "$#$";
+  return out;
+}
+
+TEST(Upload, RecordArrivesAsTheSectionsShowIt) {
+  NEED(PEER);
+  const auto progs = wintest::RunTallowin(L"show PROGS");
+  const auto cpu = wintest::RunTallowin(L"show CPU");
+  const auto net = wintest::RunTallowin(L"show NETWORK");
+  const auto mac = wintest::RunTallowin(L"mac");
+  const int before = lastRecord(PEERAddr).count;
+  const auto r = wintest::RunTallowin(L"upload --server " + wintest::Wide(PEERAddr));
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("accepted"), std::string::npos) << r.out;
+  const Stored s = lastRecord(PEERAddr);
+  ASSERT_EQ(s.count, before + 1);
+  ASSERT_EQ(s.fields.size(), 5u);
+  wchar_t user[257] = {};
+  DWORD n = 257;
+  ::GetUserNameW(user, &n);
+  EXPECT_EQ(s.fields[0], wintest::Utf8(user));
+  EXPECT_EQ(s.fields[1] + "\n", mac.out);
+  EXPECT_EQ(s.fields[2], joined(progs.out));
+  EXPECT_EQ(s.fields[4], joined(cpu.out));
+  // Counters move between runs: the network text has the section's lines up to
+  // the first interface block, in order.
+  const std::string netJoined = joined(net.out);
+  const size_t stable = netJoined.find("Interface: ");
+  ASSERT_NE(stable, std::string::npos);
+  EXPECT_EQ(s.fields[3].substr(0, stable), netJoined.substr(0, stable));
+}
+
+TEST(Upload, SettingFromTheEnvironment) {
+  NEED(PEER);
+  ::SetEnvironmentVariableW(L"TALLOWIN_INVENTORY_SERVER", wintest::Wide(PEERAddr).c_str());
+  const auto r = wintest::RunTallowin(L"upload");
+  ::SetEnvironmentVariableW(L"TALLOWIN_INVENTORY_SERVER", nullptr);
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  ::SetEnvironmentVariableW(L"TALLOWIN_INVENTORY_SERVER", L"not a host:99999");
+  const auto bad = wintest::RunTallowin(L"upload");
+  ::SetEnvironmentVariableW(L"TALLOWIN_INVENTORY_SERVER", nullptr);
+  EXPECT_EQ(bad.exitCode, 1);
+  EXPECT_NE(bad.out.find("not sent"), std::string::npos) << bad.out;
+}
+
+TEST(Upload, NobodyListening) {
+  const DWORD start = ::GetTickCount();
+  const auto r = wintest::RunTallowin(L"upload --server 127.0.0.1:9");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.out.find("not sent"), std::string::npos) << r.out;
+  EXPECT_LT(::GetTickCount() - start, 10000u) << "a refused connection must end at once";
+}
+
+struct FaultCase {
+  const char* var;
+  const char* expect;  // in the one-line message
+};
+
+TEST(Upload, MisbehavingServicesAreRefused) {
+  const FaultCase cases[] = {
+      {"TALLOWIN_TEST_FAULT500", "fault"},
+      {"TALLOWIN_TEST_GARBAGE", "not sent"},
+      {"TALLOWIN_TEST_ENTITY", "not sent"},
+  };
+  int ran = 0;
+  for (const auto& c : cases) {
+    const std::string addr = env(c.var);
+    if (addr.empty()) continue;
+    ++ran;
+    const auto r = wintest::RunTallowin(L"upload --server " + wintest::Wide(addr));
+    EXPECT_EQ(r.exitCode, 1) << c.var << ": " << r.out;
+    EXPECT_NE(r.out.find(c.expect), std::string::npos) << c.var << ": " << r.out;
+    EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << "one line";
+  }
+  if (ran == 0) GTEST_SKIP() << "no misbehaving services";
+}
+
+TEST(Upload, RpcEncodedServiceGetsAnEncodedCall) {
+  NEED(RPC);
+  const auto r = wintest::RunTallowin(L"upload --server " + wintest::Wide(RPCAddr));
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  win32::WinHttpTransport http;
+  const HttpResponse got = http.Get("http://" + RPCAddr + "/received", 64 << 20);
+  ASSERT_TRUE(got.ok);
+  EXPECT_NE(got.body.find("urn:DefaultNamespace"), std::string::npos);
+  EXPECT_NE(got.body.find("xsi:type=\"xsd:string\""), std::string::npos) << got.body.substr(0, 600);
+  EXPECT_NE(got.body.find("http://schemas.xmlsoap.org/soap/encoding/"), std::string::npos);
+  EXPECT_EQ(got.body.rfind("SOAPAction: \"", 0), 0u) << got.body.substr(0, 80);
+}
+
+// A service that never answers: the upload ends within its time-outs, the
+// window's thread answers its messages meanwhile, and the list ends with the
+// processor lines.
+int ticks = 0;
+void CALLBACK countTick(HWND, UINT, UINT_PTR, DWORD) { ++ticks; }
+
+TEST(Upload, SilentServiceKeepsTheWindowAnswering) {
+  NEED(SILENT);
+  HWND top = ::CreateWindowExW(0, L"STATIC", L"host", WS_OVERLAPPEDWINDOW, 0, 0, 900, 700, nullptr, nullptr, nullptr,
+                               nullptr);
+  win32::FrmMain* form = win32::FrmMain::Create(top, 0, 0);
+  ASSERT_NE(form, nullptr);
+  auto control = form->control();
+  ticks = 0;
+  const UINT_PTR timer = ::SetTimer(nullptr, 0, 100, countTick);
+  const DWORD start = ::GetTickCount();
+  const UploadOutcome out = win32::RunInventoryUpload(*control, SILENTAddr, true);
+  const DWORD took = ::GetTickCount() - start;
+  ::KillTimer(nullptr, timer);
+  EXPECT_FALSE(out.accepted);
+  EXPECT_LT(took, 60000u);
+  EXPECT_GT(ticks, 10) << "the thread did not answer its messages during the exchange";
+  const auto& list = control->list();
+  ASSERT_GT(list.count(), 1);
+  EXPECT_EQ(list.text(0).rfind("Processor Architecture: ", 0), 0u) << list.text(0);
+  EXPECT_EQ(list.text(list.count() - 1), "");
+  ::DestroyWindow(top);
+}
+
+}  // namespace
+}  // namespace tallowin
