@@ -26,6 +26,7 @@
 #undef GetSystemWindowsDirectory
 #undef GetNumberFormat
 // ---- programs, processor, memory, user interface ----
+#undef GetKeyboardLayoutName
 // ---- network ----
 // ---- power, ports, printers ----
 // ---- buses, time, locale ----
