@@ -90,13 +90,5 @@ TEST(Memory, NoSnapshotNoLines) {
   EXPECT_TRUE(run(p).empty());
 }
 
-TEST(Memory, TwiceAppendsTwice) {
-  FakePlatform p;
-  ProfileControl c{p};
-  CollectMemory(c);
-  CollectMemory(c);
-  EXPECT_EQ(c.list().count(), 20);
-}
-
 }  // namespace
 }  // namespace tallowin

@@ -269,14 +269,6 @@ TEST_F(Processor, FeatureLines) {
   }
 }
 
-TEST_F(Processor, FeatureItemValues) {
-  control.flags().IsWin2000 = true;
-  CollectProcessor(control);
-  const auto values = test::Values(control.list());
-  EXPECT_EQ(std::vector<int32_t>(values.begin() + 5, values.begin() + 11),
-            (std::vector<int32_t>{1210, 1220, 1230, 1240, 1250, 1260}));
-}
-
 TEST_F(Processor, SlowMachineAndUnknownArchitecture) {
   p.systemInfo.wProcessorArchitecture = 0xFFFF;
   p.systemInfo.wProcessorLevel = 7;

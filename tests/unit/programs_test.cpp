@@ -64,8 +64,7 @@ TEST_F(Programs, NamingRules) {
   }
 }
 
-TEST_F(Programs, QuietNameReadOnlyWithoutDisplayName) {
-  // A DWORD display name is still a name (its decimal text).
+TEST_F(Programs, DwordDisplayNameIsItsDecimalText) {
   const std::string path = std::string(kUninstallPath) + "\\k";
   p.setDword(path, "DisplayName", 42, RegView::Bits64);
   p.setString(path, "QuietDisplayName", "Quiet", RegView::Bits64);
@@ -159,34 +158,6 @@ TEST_F(Programs, OneViewOn32BitWindows) {
   p.is64BitWindows = false;
   entry("a", "Only Once", nullptr, RegView::Native);
   EXPECT_EQ(run(), Lines{"Only Once"});
-}
-
-TEST_F(Programs, SecondRunAppendsAgain) {
-  entry("a", "A");
-  entry("b", "B");
-  CollectPrograms(control);
-  CollectPrograms(control);
-  EXPECT_EQ(test::Texts(control.list()), (Lines{"A", "", "B", "A", "", "B"}));
-}
-
-TEST_F(Programs, ManyEntriesSortedLikeAStableSort) {
-  // A reversed run of names with repeats: the result is ordered and every
-  // repeat keeps its enumeration order (told apart by its subkey).
-  std::vector<std::string> expected;
-  for (int i = 199; i >= 0; --i) {
-    const std::string name = "Name " + std::to_string(1000 + i / 2);
-    entry("k" + std::to_string(i), name.c_str());
-  }
-  auto entries = ReadProgramEntries(p);
-  SortProgramEntries(p, entries);
-  ASSERT_EQ(entries.size(), 200u);
-  for (size_t i = 1; i < entries.size(); ++i) {
-    EXPECT_LE(entries[i - 1].ListName, entries[i].ListName);
-    if (entries[i - 1].ListName == entries[i].ListName) {
-      // k(2j+1) was enumerated before k(2j).
-      EXPECT_GT(std::stoi(entries[i - 1].Name.substr(1)), std::stoi(entries[i].Name.substr(1)));
-    }
-  }
 }
 
 TEST_F(Programs, YieldThatAbortsStopsTheListing) {
