@@ -110,6 +110,57 @@ class Platform {
 
   // ---- programs, processor, memory, user interface ----
 
+  // GetNativeSystemInfo: the machine's own processor, also under WOW64. The
+  // 16-bit fields are WORDs; the addresses are whole pointers.
+  struct SystemInfo {
+    uint16_t wProcessorArchitecture = 0;
+    uint16_t wProcessorLevel = 0;
+    uint16_t wProcessorRevision = 0;
+    uint32_t dwPageSize = 0;
+    uint64_t lpMinimumApplicationAddress = 0;
+    uint64_t lpMaximumApplicationAddress = 0;
+    uint32_t dwNumberOfProcessors = 0;
+    uint32_t dwAllocationGranularity = 0;
+  };
+  virtual SystemInfo GetNativeSystemInfo() = 0;
+  virtual int32_t IsProcessorFeaturePresent(uint32_t feature) = 0;  // nonzero: present
+
+  // GlobalMemoryStatusEx: 64-bit counts, so that memory above 4 GB is counted.
+  struct MemoryStatusEx {
+    uint32_t dwMemoryLoad = 0;
+    uint64_t ullTotalPhys = 0;
+    uint64_t ullAvailPhys = 0;
+    uint64_t ullTotalPageFile = 0;
+    uint64_t ullAvailPageFile = 0;
+    uint64_t ullTotalVirtual = 0;
+    uint64_t ullAvailVirtual = 0;
+  };
+  // false, and the record untouched, when the call fails.
+  virtual bool GlobalMemoryStatusEx(MemoryStatusEx* status) = 0;
+
+  virtual int32_t GetKeyboardType(int32_t typeFlag) = 0;
+  // The active input locale's layout name (a KL_NAMELENGTH buffer up to its
+  // first NUL); "" when the call fails.
+  virtual std::string GetKeyboardLayoutName() = 0;
+
+  // CreateIC on "DISPLAY", three GetDeviceCaps answers, DeleteDC: one
+  // operation, so the context never outlives it. All 0 without a context.
+  struct DisplayDeviceCaps {
+    bool created = false;
+    int32_t bitsPixel = 0;   // BITSPIXEL
+    int32_t logPixelsX = 0;  // LOGPIXELSX
+    int32_t logPixelsY = 0;  // LOGPIXELSY
+  };
+  virtual DisplayDeviceCaps GetDisplayDeviceCaps() = 0;
+
+  // CompareStringEx under the user's default locale. Returns kCstrLessThan,
+  // kCstrEqual or kCstrGreaterThan, or 0 when the comparison fails.
+  static constexpr uint32_t kNormIgnoreCase = 0x00000001;
+  static constexpr int32_t kCstrLessThan = 1;
+  static constexpr int32_t kCstrEqual = 2;
+  static constexpr int32_t kCstrGreaterThan = 3;
+  virtual int32_t CompareStringEx(uint32_t flags, const std::string& a, const std::string& b) = 0;
+
   // ---- network ----
   // Records and codes first (kept in this class so that every area's
   // additions stay apart), then the operations.

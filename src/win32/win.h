@@ -27,6 +27,7 @@
 #undef GetSystemWindowsDirectory
 #undef GetNumberFormat
 // ---- programs, processor, memory, user interface ----
+#undef GetKeyboardLayoutName
 // ---- network ----
 #undef GetComputerName
 #undef GetUserName

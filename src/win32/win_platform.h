@@ -35,6 +35,13 @@ class WinPlatform : public Platform {
   void DoEvents() override;
 
   // ---- programs, processor, memory, user interface ----
+  SystemInfo GetNativeSystemInfo() override;
+  int32_t IsProcessorFeaturePresent(uint32_t feature) override;
+  bool GlobalMemoryStatusEx(MemoryStatusEx* status) override;
+  int32_t GetKeyboardType(int32_t typeFlag) override;
+  std::string GetKeyboardLayoutName() override;
+  DisplayDeviceCaps GetDisplayDeviceCaps() override;
+  int32_t CompareStringEx(uint32_t flags, const std::string& a, const std::string& b) override;
 
   // ---- network ----
   std::string GetComputerName() override;

@@ -71,6 +71,29 @@ class FakePlatform : public Platform {
   }
 
   // ---- programs, processor, memory, user interface ----
+  SystemInfo systemInfo;
+  std::set<uint32_t> processorFeatures;  // the features present
+  MemoryStatusEx memoryStatus;
+  bool memoryStatusFails = false;
+  int32_t keyboardType[3] = {4, 0, 12};  // type, subtype, function keys
+  std::vector<int32_t> keyboardTypeAsked;
+  std::string keyboardLayoutName = "00000409";
+  DisplayDeviceCaps displayCaps{true, 32, 96, 96};
+  int displayCapsCalls = 0;
+  int comparisons = 0;
+
+  SystemInfo GetNativeSystemInfo() override { return systemInfo; }
+  int32_t IsProcessorFeaturePresent(uint32_t feature) override { return processorFeatures.count(feature) ? 1 : 0; }
+  bool GlobalMemoryStatusEx(MemoryStatusEx* status) override;
+  int32_t GetKeyboardType(int32_t typeFlag) override;
+  std::string GetKeyboardLayoutName() override { return keyboardLayoutName; }
+  DisplayDeviceCaps GetDisplayDeviceCaps() override {
+    ++displayCapsCalls;
+    return displayCaps;
+  }
+  // Case-insensitive for ASCII letters, then by code units; ordinal without
+  // kNormIgnoreCase.
+  int32_t CompareStringEx(uint32_t flags, const std::string& a, const std::string& b) override;
 
   // ---- network ----
   std::string computerName;

@@ -89,8 +89,25 @@ std::vector<std::string> SplitLines(const std::string& text) {
   return lines;
 }
 
+namespace {
+
+// Deletes path and everything below it in the given view only: a key of the
+// same name in the other view is left alone.
+void deleteTreeInView(HKEY root, const std::wstring& path, REGSAM view) {
+  HKEY parent = nullptr;
+  const size_t slash = path.find_last_of(L'\\');
+  const std::wstring parentPath = slash == std::wstring::npos ? L"" : path.substr(0, slash);
+  const std::wstring leaf = slash == std::wstring::npos ? path : path.substr(slash + 1);
+  if (::RegOpenKeyExW(root, parentPath.c_str(), 0, KEY_ALL_ACCESS | view, &parent) == ERROR_SUCCESS) {
+    ::RegDeleteTreeW(parent, leaf.c_str());
+    ::RegCloseKey(parent);
+  }
+}
+
+}  // namespace
+
 RegFixture::RegFixture(HKEY root, const std::wstring& path, REGSAM view) : root_(root), path_(path), view_(view) {
-  ::RegDeleteTreeW(root_, path_.c_str());  // what an earlier, aborted run may have left
+  deleteTreeInView(root_, path_, view_);  // what an earlier, aborted run may have left
   if (::RegCreateKeyExW(root_, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view_, nullptr, &key_, nullptr) !=
       ERROR_SUCCESS)
     throw std::runtime_error("RegCreateKeyEx " + Utf8(path));
