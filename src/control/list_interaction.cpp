@@ -31,18 +31,27 @@ void ProfileControl::onListDoubleClick() {
   if (colon == std::string::npos) return;
   const size_t from = text.find_first_not_of(' ', colon + 1);
   const std::string path = from == std::string::npos ? std::string() : text.substr(from);
-  const std::string argument = path.empty() ? std::string() : " " + quoted(path);
+  // The explorer with no argument when only blanks follow the colon.
+  std::string argument;
+  if (!path.empty()) {
+    argument = " ";
+    argument += quoted(path);
+  }
+  auto withArgument = [&argument](std::string program) {
+    program += argument;
+    return program;
+  };
 
   // Whatever goes wrong from here on, the user sees nothing of it: the plain
   // name first, then the program in the Windows and the system directory.
   try {
-    if (platform_.CreateProcess("explorer.exe" + argument)) return;
+    if (platform_.CreateProcess(withArgument("explorer.exe"))) return;
     for (std::string dir : {platform_.GetWindowsDirectory(), platform_.GetSystemDirectory()}) {
       // A directory that cannot be read is no directory, not the drive's root.
       if (dir.empty()) continue;
       if (dir.back() != '\\') dir += '\\';
       const std::string program = dir + "explorer.exe";
-      if (platform_.GetFileSize(program) > 0 && platform_.CreateProcess(quoted(program) + argument)) return;
+      if (platform_.GetFileSize(program) > 0 && platform_.CreateProcess(withArgument(quoted(program)))) return;
     }
   } catch (...) {
   }

@@ -266,6 +266,15 @@ TEST_F(Printers, SettingsAskedOfThePrinterWhenTheListHasNone) {
   EXPECT_EQ(p.printerCalls, (std::vector<std::string>{"DocumentProperties Share", "DeviceCapabilities Share FILE:"}));
 }
 
+TEST_F(Printers, EmptyListedSettingsAreAskedOfThePrinter) {
+  auto pr = printer("Blank");
+  pr.info.devMode = {};  // listed, but with no field filled in
+  pr.defaults = letterPortrait();
+  p.printers = {pr};
+  EXPECT_EQ(run(), block("Blank"));
+  EXPECT_EQ(p.printerCalls.front(), "DocumentProperties Blank");
+}
+
 TEST_F(Printers, UnreachablePrinterIsThePrinterError) {
   auto pr = printer("Offline");
   pr.info.hasDevMode = false;

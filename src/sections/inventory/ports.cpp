@@ -1,5 +1,8 @@
 // The ports section: one "name (description)" line per spooler port, in the
 // spooler's order.
+#include <string>
+#include <utility>
+
 #include "control/profile_control.h"
 #include "platform/global.h"
 #include "sections/sections.h"
@@ -10,7 +13,11 @@ void CollectPorts(ProfileControl& control) {
   ReportList& list = control.list();
   for (const Platform::PortInfo2& port : control.platform().EnumPorts()) {
     if (!IsPresent(port.pPortName)) continue;
-    list.append(port.pPortName + " (" + port.pDescription + ")", 4010);
+    std::string line = port.pPortName;
+    line += " (";
+    line += port.pDescription;
+    line += ')';
+    list.append(std::move(line), 4010);
   }
 }
 

@@ -207,11 +207,12 @@ int32_t tenthsOfMmToTwips(int32_t tenths) {
 std::string inchesText(Platform& platform, int32_t twips) {
   if (twips <= 0) return "unknown";
   const int64_t hundredths = (int64_t{twips} * 100 + 720) / 1440;  // half up
-  std::string frac = std::to_string(hundredths % 100);
-  if (frac.size() < 2) frac.insert(0, "0");
+  std::string exact = std::to_string(hundredths / 100);
+  exact += hundredths % 100 < 10 ? ".0" : ".";
+  exact += std::to_string(hundredths % 100);
   NumberStyle style;
   style.decimals = 2;
-  return platform.GetNumberFormat(std::to_string(hundredths / 100) + "." + frac, style) + " inches";
+  return platform.GetNumberFormat(exact, style) + " inches";
 }
 
 struct PageSize {
@@ -264,8 +265,10 @@ void printerBlock(ProfileControl& control, const Platform::PrinterInfo2& printer
 
   // The default settings come with the listing, or else from the printer
   // itself; a printer that cannot be opened or asked is the printer error.
+  // A listed DEVMODE that fills in no field at all (as a spooler may store
+  // for a printer added without one) is no answer either.
   Platform::PrinterDevMode dm = printer.devMode;
-  bool haveSettings = printer.hasDevMode;
+  bool haveSettings = printer.hasDevMode && printer.devMode.dmFields != 0;
   if (!haveSettings) {
     if (platform.DocumentProperties(printer.pPrinterName, &dm) == 0)
       haveSettings = true;
