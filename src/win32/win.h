@@ -28,5 +28,12 @@
 // ---- programs, processor, memory, user interface ----
 // ---- network ----
 // ---- power, ports, printers ----
+#undef GetCurrentHwProfile
+#undef EnumPorts
+#undef EnumPrinters
+#undef DocumentProperties
+#undef DeviceCapabilities
+#undef FormatMessage
+#undef CreateProcess
 // ---- buses, time, locale ----
 // ---- upload ----
