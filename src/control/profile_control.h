@@ -93,6 +93,9 @@ class ProfileControl {
 
   // A click on lstInfo, or the selection of line 0 after a dispatch.
   void onListClick();
+  // A double-click on lstInfo: under a tab tagged FOLDERS, opens the folder
+  // named after the selected line's first colon in the file explorer.
+  void onListDoubleClick();
   // A click on Command1.
   void onCommand();
   std::function<void(ProfileControl&)> uploadAction;

@@ -254,6 +254,102 @@ class Platform {
 
   // ---- power, ports, printers ----
 
+  // GetSystemPowerStatus. BatteryLifeTime and BatteryFullLifeTime are
+  // 0xFFFFFFFF when the system does not report them.
+  struct SystemPowerStatus {
+    uint8_t ACLineStatus = 255;
+    uint8_t BatteryFlag = 255;
+    uint8_t BatteryLifePercent = 255;
+    uint32_t BatteryLifeTime = 0xFFFFFFFFu;
+    uint32_t BatteryFullLifeTime = 0xFFFFFFFFu;
+  };
+  // The result of the call is not reported: the record comes as the system
+  // filled it (the defaults above when it filled nothing).
+  virtual SystemPowerStatus GetSystemPowerStatus() = 0;
+
+  // GetCurrentHwProfileW. szHwProfileName is the whole fixed-width field,
+  // NULs and blanks included; a failed call leaves the record zero-filled.
+  struct HwProfileInfo {
+    uint32_t dwDockInfo = 0;
+    std::string szHwProfileGuid;
+    std::string szHwProfileName;
+  };
+  virtual HwProfileInfo GetCurrentHwProfile() = 0;
+
+  // EnumPortsW on the local machine, level 2, in the spooler's order. Empty
+  // when the spooler reports none or the enumeration fails. A null string
+  // pointer gives "".
+  struct PortInfo2 {
+    std::string pPortName;
+    std::string pMonitorName;
+    std::string pDescription;
+    uint32_t fPortType = 0;
+  };
+  virtual std::vector<PortInfo2> EnumPorts() = 0;
+
+  // The DEVMODE fields the printers section decodes. dmFields says which of
+  // them the driver filled in (the DM_* bits below).
+  struct PrinterDevMode {
+    uint32_t dmFields = 0;
+    int16_t dmOrientation = 0;
+    int16_t dmPaperSize = 0;
+    int16_t dmPaperLength = 0;  // tenths of a millimetre
+    int16_t dmPaperWidth = 0;
+    int16_t dmDefaultSource = 0;
+    int16_t dmPrintQuality = 0;
+    int16_t dmColor = 0;
+    int16_t dmDuplex = 0;
+  };
+  static constexpr uint32_t kDmOrientation = 0x00000001;
+  static constexpr uint32_t kDmPaperSize = 0x00000002;
+  static constexpr uint32_t kDmPaperLength = 0x00000004;
+  static constexpr uint32_t kDmPaperWidth = 0x00000008;
+  static constexpr uint32_t kDmDefaultSource = 0x00000200;
+  static constexpr uint32_t kDmPrintQuality = 0x00000400;
+  static constexpr uint32_t kDmColor = 0x00000800;
+  static constexpr uint32_t kDmDuplex = 0x00001000;
+
+  // EnumPrintersW level 2. hasDevMode is false when the spooler gave no
+  // DEVMODE with the printer (pDevMode null).
+  struct PrinterInfo2 {
+    std::string pPrinterName;
+    std::string pPortName;
+    std::string pDriverName;
+    uint32_t Attributes = 0;
+    uint32_t Status = 0;
+    bool hasDevMode = false;
+    PrinterDevMode devMode;
+  };
+  static constexpr uint32_t kPrinterEnumLocal = 0x00000002;
+  static constexpr uint32_t kPrinterEnumConnections = 0x00000004;
+  // Empty when there are none or the spooler cannot be asked.
+  virtual std::vector<PrinterInfo2> EnumPrinters(uint32_t flags) = 0;
+
+  // OpenPrinterW + DocumentPropertiesW (DM_OUT_BUFFER): the printer's default
+  // settings. 0, or the system's error code of the step that failed.
+  virtual int32_t DocumentProperties(const std::string& printerName, PrinterDevMode* devMode) = 0;
+
+  // DeviceCapabilitiesW DC_PAPERS and DC_PAPERSIZE: every paper the printer
+  // knows and its sheet in portrait, in tenths of a millimetre. 0, or the
+  // system's error code.
+  struct PrinterPaper {
+    int16_t code = 0;
+    int32_t x = 0;  // width
+    int32_t y = 0;  // length
+  };
+  virtual int32_t DeviceCapabilities(const std::string& printerName, const std::string& portName,
+                                     std::vector<PrinterPaper>* papers) = 0;
+
+  // FormatMessageW from the system's table, without the trailing line break;
+  // "" for a code the system has no text for.
+  virtual std::string FormatMessage(int32_t code) = 0;
+
+  // CreateProcessW with a normal, focused window; true when it started. The
+  // process and thread handles are closed at once.
+  virtual bool CreateProcess(const std::string& commandLine) = 0;
+  // The size of a file in bytes; -1 when it is missing or cannot be read.
+  virtual int64_t GetFileSize(const std::string& path) = 0;
+
   // ---- buses, time, locale ----
 
   // ---- upload ----

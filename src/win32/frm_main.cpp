@@ -223,6 +223,15 @@ LRESULT FrmMain::handle(UINT msg, WPARAM wp, LPARAM lp) {
         }
         return 0;
       }
+      if (id == kIdLstInfo && code == LBN_DBLCLK) {
+        const int sel = static_cast<int>(::SendMessageW(list_, LB_GETCURSEL, 0, 0));
+        auto keep = control_;
+        if (sel >= 0 && sel < keep->list().count()) {
+          keep->list().setSelectedIndex(sel);
+          keep->onListDoubleClick();
+        }
+        return 0;
+      }
       return 0;  // btnAbout does nothing
     }
     case WM_NOTIFY: {

@@ -32,5 +32,12 @@
 #undef GetComputerName
 #undef GetUserName
 // ---- power, ports, printers ----
+#undef GetCurrentHwProfile
+#undef EnumPorts
+#undef EnumPrinters
+#undef DocumentProperties
+#undef DeviceCapabilities
+#undef FormatMessage
+#undef CreateProcess
 // ---- buses, time, locale ----
 // ---- upload ----

@@ -56,6 +56,16 @@ class WinPlatform : public Platform {
   uint8_t Netbios(Ncb& ncb) override;
 
   // ---- power, ports, printers ----
+  SystemPowerStatus GetSystemPowerStatus() override;
+  HwProfileInfo GetCurrentHwProfile() override;
+  std::vector<PortInfo2> EnumPorts() override;
+  std::vector<PrinterInfo2> EnumPrinters(uint32_t flags) override;
+  int32_t DocumentProperties(const std::string& printerName, PrinterDevMode* devMode) override;
+  int32_t DeviceCapabilities(const std::string& printerName, const std::string& portName,
+                             std::vector<PrinterPaper>* papers) override;
+  std::string FormatMessage(int32_t code) override;
+  bool CreateProcess(const std::string& commandLine) override;
+  int64_t GetFileSize(const std::string& path) override;
 
   // ---- buses, time, locale ----
 

@@ -138,6 +138,43 @@ class FakePlatform : public Platform {
   uint8_t Netbios(Ncb& ncb) override;
 
   // ---- power, ports, printers ----
+  SystemPowerStatus powerStatus;
+  int powerStatusCalls = 0;
+  HwProfileInfo hwProfile;
+  int hwProfileCalls = 0;
+  std::vector<PortInfo2> ports;
+  // A printer as the spooler lists it, with what the later reads give.
+  struct FakePrinter {
+    PrinterInfo2 info;
+    int32_t documentPropertiesError = 0;
+    PrinterDevMode defaults;  // DocumentProperties' answer
+    int32_t capabilitiesError = 0;
+    std::vector<PrinterPaper> papers;
+  };
+  std::vector<FakePrinter> printers;
+  uint32_t enumPrintersFlags = 0;  // what the last EnumPrinters asked for
+  std::vector<std::string> printerCalls;  // "DocumentProperties NAME", "DeviceCapabilities NAME PORT"
+  std::map<int32_t, std::string> messages;  // FormatMessage texts
+  std::set<std::string> startable;          // command lines CreateProcess starts
+  std::vector<std::string> startAttempts;   // every command line it was given
+  std::map<std::string, int64_t> fileSizes; // paths compared ignoring case
+
+  SystemPowerStatus GetSystemPowerStatus() override {
+    ++powerStatusCalls;
+    return powerStatus;
+  }
+  HwProfileInfo GetCurrentHwProfile() override {
+    ++hwProfileCalls;
+    return hwProfile;
+  }
+  std::vector<PortInfo2> EnumPorts() override { return ports; }
+  std::vector<PrinterInfo2> EnumPrinters(uint32_t flags) override;
+  int32_t DocumentProperties(const std::string& printerName, PrinterDevMode* devMode) override;
+  int32_t DeviceCapabilities(const std::string& printerName, const std::string& portName,
+                             std::vector<PrinterPaper>* papers) override;
+  std::string FormatMessage(int32_t code) override;
+  bool CreateProcess(const std::string& commandLine) override;
+  int64_t GetFileSize(const std::string& path) override;
 
   // ---- buses, time, locale ----
 

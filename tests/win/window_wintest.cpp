@@ -86,6 +86,39 @@ TEST_F(Window, AccessKeySelectsTab) {
   EXPECT_FALSE(form->handleAccessKey(L'z'));
 }
 
+// A click on line i: the list box's selection, then its notification.
+void clickLine(HWND form, int i) {
+  HWND list = ::GetDlgItem(form, win32::kIdLstInfo);
+  ::SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(i), 0);
+  ::SendMessageW(form, WM_COMMAND, MAKEWPARAM(win32::kIdLstInfo, LBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
+}
+
+TEST_F(Window, ClickOnAMarkedLineSetsTheTooltip) {
+  HWND f = form->hwnd();
+  clickTab(f, 0);
+  HWND list = ::GetDlgItem(f, win32::kIdLstInfo);
+  const auto lines = listLines(list);
+  ASSERT_GE(lines.size(), 3u);
+  ASSERT_GT(::SendMessageW(list, LB_GETITEMDATA, 2, 0), 0);
+  ::SetDlgItemTextW(f, win32::kIdTxtDesc, L"something");
+  clickLine(f, 2);
+  EXPECT_EQ(form->control()->list().tooltip(), lines[2]);
+  EXPECT_EQ(form->control()->list().selectedIndex(), 2);
+  wchar_t desc[16] = {L'x'};
+  ::GetDlgItemTextW(f, win32::kIdTxtDesc, desc, 16);
+  EXPECT_STREQ(desc, L"");
+
+  // An unmarked line keeps what the tooltip showed.
+  const int blank = form->control()->list().append("");
+  clickLine(f, blank);
+  EXPECT_EQ(form->control()->list().tooltip(), lines[2]);
+
+  // A double-click outside a FOLDERS tab does nothing, and nothing fails.
+  ::SendMessageW(f, WM_COMMAND, MAKEWPARAM(win32::kIdLstInfo, LBN_DBLCLK), reinterpret_cast<LPARAM>(list));
+  EXPECT_EQ(form->control()->list().tooltip(), lines[2]);
+  EXPECT_TRUE(::IsWindow(f));
+}
+
 TEST_F(Window, DestroyedDuringYieldIsSafe) {
   // A message posted now is handled inside the dispatch's first yield.
   ::PostMessageW(top, WM_CLOSE, 0, 0);

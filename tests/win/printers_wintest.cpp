@@ -1,0 +1,203 @@
+// `tallowin.exe show PRINTERS` with a printer the test adds to the spooler:
+// Wine's PostScript driver, a small PPD of its own, and the FILE: port.
+#include <gtest/gtest.h>
+
+#include "win32/win.h"
+
+#include <algorithm>
+
+#include "win/support/win_support.h"
+#include "win32/frm_main.h"
+
+namespace tallowin {
+namespace {
+
+const wchar_t kDriver[] = L"Tallowin Test PostScript";
+const wchar_t kPrinter[] = L"Tallowin Test Printer";
+const wchar_t kPpdName[] = L"tallowin-test.ppd";
+
+// Letter by default, in colour, one-sided unless asked.
+const char kPpd[] =
+    "*PPD-Adobe: \"4.3\"\n*FormatVersion: \"4.3\"\n*LanguageVersion: English\n*LanguageEncoding: ISOLatin1\n"
+    "*ModelName: \"Tallowin Test\"\n*NickName: \"Tallowin Test\"\n*LanguageLevel: \"2\"\n*ColorDevice: True\n"
+    "*DefaultColorSpace: RGB\n*DefaultResolution: 300dpi\n"
+    "*OpenUI *PageSize: PickOne\n*DefaultPageSize: Letter\n"
+    "*PageSize Letter/Letter: \"<</PageSize[612 792]>>setpagedevice\"\n"
+    "*PageSize A4/A4: \"<</PageSize[595 842]>>setpagedevice\"\n*CloseUI: *PageSize\n"
+    "*DefaultImageableArea: Letter\n*ImageableArea Letter/Letter: \"18 18 594 774\"\n"
+    "*ImageableArea A4/A4: \"18 18 577 824\"\n*DefaultPaperDimension: Letter\n"
+    "*PaperDimension Letter/Letter: \"612 792\"\n*PaperDimension A4/A4: \"595 842\"\n"
+    "*OpenUI *Duplex: PickOne\n*DefaultDuplex: None\n*Duplex None/Off: \"<</Duplex false>>setpagedevice\"\n"
+    "*Duplex DuplexNoTumble/Long Edge: \"<</Duplex true/Tumble false>>setpagedevice\"\n*CloseUI: *Duplex\n";
+
+// Adds the driver and the printer; takes both away again, with the files
+// the spooler copied.
+class TestPrinter {
+ public:
+  TestPrinter() {
+    removeLeftovers();
+    wchar_t dir[MAX_PATH] = {};
+    DWORD needed = 0;
+    if (!::GetPrinterDriverDirectoryW(nullptr, nullptr, 1, reinterpret_cast<BYTE*>(dir), sizeof(dir), &needed)) {
+      failure = "GetPrinterDriverDirectory failed: " + std::to_string(::GetLastError());
+      return;
+    }
+    // AddPrinterDriver takes the files from the driver directory.
+    ppdSource_ = std::wstring(dir) + L"\\" + kPpdName;
+    HANDLE f = ::CreateFileW(ppdSource_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    const bool wrote = f != INVALID_HANDLE_VALUE && ::WriteFile(f, kPpd, sizeof(kPpd) - 1, &written, nullptr);
+    if (f != INVALID_HANDLE_VALUE) ::CloseHandle(f);
+    if (!wrote) {
+      failure = "cannot write the PPD into the driver directory";
+      return;
+    }
+    DRIVER_INFO_3W di{};
+    di.cVersion = 3;
+    di.pName = const_cast<wchar_t*>(kDriver);
+    di.pDriverPath = const_cast<wchar_t*>(L"wineps.drv");
+    di.pDataFile = const_cast<wchar_t*>(kPpdName);
+    di.pConfigFile = const_cast<wchar_t*>(L"wineps.drv");
+    if (!::AddPrinterDriverW(nullptr, 3, reinterpret_cast<BYTE*>(&di))) {
+      failure = "Wine refused AddPrinterDriver: " + std::to_string(::GetLastError());
+      return;
+    }
+    driverAdded_ = true;
+    PRINTER_INFO_2W pi{};
+    pi.pPrinterName = const_cast<wchar_t*>(kPrinter);
+    pi.pPortName = const_cast<wchar_t*>(L"FILE:");
+    pi.pDriverName = const_cast<wchar_t*>(kDriver);
+    pi.pPrintProcessor = const_cast<wchar_t*>(L"WinPrint");
+    pi.pDatatype = const_cast<wchar_t*>(L"RAW");
+    printer_ = ::AddPrinterW(nullptr, 2, reinterpret_cast<BYTE*>(&pi));
+    if (!printer_) {
+      failure = "Wine refused AddPrinter: " + std::to_string(::GetLastError());
+      return;
+    }
+    // The copy the spooler made, to be removed with the driver.
+    needed = 0;
+    ::GetPrinterDriverW(printer_, nullptr, 3, nullptr, 0, &needed);
+    std::vector<BYTE> info(needed);
+    if (needed && ::GetPrinterDriverW(printer_, nullptr, 3, info.data(), needed, &needed))
+      ppdCopy_ = reinterpret_cast<DRIVER_INFO_3W*>(info.data())->pDataFile;
+  }
+  ~TestPrinter() {
+    if (printer_) {
+      ::DeletePrinter(printer_);
+      ::ClosePrinter(printer_);
+    }
+    if (driverAdded_) ::DeletePrinterDriverW(nullptr, nullptr, const_cast<wchar_t*>(kDriver));
+    if (!ppdCopy_.empty()) ::DeleteFileW(ppdCopy_.c_str());
+    if (!ppdSource_.empty()) ::DeleteFileW(ppdSource_.c_str());
+  }
+  TestPrinter(const TestPrinter&) = delete;
+  TestPrinter& operator=(const TestPrinter&) = delete;
+
+  HANDLE handle() const { return printer_; }
+  std::string failure;  // empty when the printer is in place
+
+ private:
+  // What an aborted earlier run may have left.
+  static void removeLeftovers() {
+    HANDLE h = nullptr;
+    if (::OpenPrinterW(const_cast<wchar_t*>(kPrinter), &h, nullptr)) {
+      ::DeletePrinter(h);
+      ::ClosePrinter(h);
+    }
+    ::DeletePrinterDriverW(nullptr, nullptr, const_cast<wchar_t*>(kDriver));
+  }
+
+  HANDLE printer_ = nullptr;
+  bool driverAdded_ = false;
+  std::wstring ppdSource_;
+  std::wstring ppdCopy_;
+};
+
+// The lines of the block that begins with the printer's name.
+std::vector<std::string> blockOf(const std::vector<std::string>& lines, const std::string& name) {
+  std::vector<std::string> out;
+  auto it = std::find(lines.begin(), lines.end(), "9000\t" + name);
+  for (; it != lines.end() && !it->empty() && *it != "0\t"; ++it) out.push_back(*it);
+  return out;
+}
+
+TEST(ShowPrinters, ListsAnAddedPrinterWithItsSettings) {
+  TestPrinter printer;
+  if (!printer.failure.empty()) GTEST_SKIP() << printer.failure;
+
+  // What the printer's defaults are according to the spooler itself.
+  const LONG size = ::DocumentPropertiesW(nullptr, printer.handle(), const_cast<wchar_t*>(kPrinter), nullptr,
+                                          nullptr, 0);
+  ASSERT_GT(size, 0);
+  std::vector<BYTE> buffer(static_cast<size_t>(size));
+  auto* dm = reinterpret_cast<DEVMODEW*>(buffer.data());
+  ASSERT_EQ(::DocumentPropertiesW(nullptr, printer.handle(), const_cast<wchar_t*>(kPrinter), dm, nullptr,
+                                  DM_OUT_BUFFER),
+            IDOK);
+
+  const auto r = wintest::RunTallowin(L"show PRINTERS --values");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const auto lines = wintest::SplitLines(r.out);
+  const auto block = blockOf(lines, wintest::Utf8(kPrinter));
+  ASSERT_FALSE(block.empty()) << r.out;
+  std::vector<std::string> expect = {
+      "9000\tTallowin Test Printer",
+      "9100\t  Port: FILE:",
+      "9200\t  Driver: Tallowin Test PostScript",
+      "9300\t  Height: 11.00 inches",
+      "9400\t  Width: 8.50 inches",
+      "9500\t  Current Paper Size: U.S. Letter, 8 1/2 x 11 in.",
+  };
+  ASSERT_EQ(dm->dmFields & (DM_DEFAULTSOURCE | DM_PRINTQUALITY | DM_DUPLEX),
+            static_cast<DWORD>(DM_DEFAULTSOURCE | DM_PRINTQUALITY | DM_DUPLEX))
+      << "the driver no longer fills in these settings";
+  EXPECT_EQ(dm->dmDefaultSource, DMBIN_AUTO);
+  EXPECT_EQ(dm->dmDuplex, DMDUP_SIMPLEX);
+  expect.push_back("9550\t  Default Paper Bin: (Default) Use paper from the current default bin.");
+  expect.push_back("9600\t  Print Quality: " + std::to_string(dm->dmPrintQuality) + " dpi");
+  expect.push_back("9650\t  Color Mode: Color");
+  expect.push_back("9700\t  Current Orientation: Portrait");
+  expect.push_back("9750\t  Current Duplex Setting: Single-sided printing with the current orientation setting.");
+  EXPECT_EQ(block, expect) << r.out;
+
+  // Blocks are set apart by exactly one empty line; there is no progress
+  // line left and no error for a printer that answers.
+  const auto printers = std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("9000\t", 0) == 0; });
+  const auto blanks = std::count(lines.begin(), lines.end(), std::string("0\t"));
+  EXPECT_EQ(blanks, printers - 1);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), std::string("0\tWorking ...")), 0);
+}
+
+TEST(PrintersTab, ShowsTheAddedPrinter) {
+  TestPrinter printer;
+  if (!printer.failure.empty()) GTEST_SKIP() << printer.failure;
+  HWND top = ::CreateWindowExW(0, L"STATIC", L"host", WS_OVERLAPPEDWINDOW, 0, 0, 900, 700, nullptr, nullptr,
+                               nullptr, nullptr);
+  ASSERT_NE(top, nullptr);
+  auto* form = win32::FrmMain::Create(top, 0, 0);
+  ASSERT_NE(form, nullptr);
+  HWND tabs = ::GetDlgItem(form->hwnd(), win32::kIdTabProfile);
+  ::SendMessageW(tabs, TCM_SETCURSEL, 6, 0);  // "&Printers"
+  NMHDR nm{tabs, static_cast<UINT_PTR>(win32::kIdTabProfile), static_cast<UINT>(TCN_SELCHANGE)};
+  ::SendMessageW(form->hwnd(), WM_NOTIFY, nm.idFrom, reinterpret_cast<LPARAM>(&nm));
+  const auto control = form->control();
+  std::vector<std::string> lines;
+  for (const auto& l : control->list().lines()) lines.push_back(l.text);
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "Tallowin Test Printer"), lines.end());
+  EXPECT_EQ(std::find(lines.begin(), lines.end(), "Working ..."), lines.end());
+  EXPECT_FALSE(control->ShowingProgress);
+  EXPECT_EQ(::SendMessageW(::GetDlgItem(form->hwnd(), win32::kIdLstInfo), LB_GETCOUNT, 0, 0),
+            static_cast<LRESULT>(lines.size()));
+  ::DestroyWindow(top);
+}
+
+TEST(ShowPrinters, RemovedPrinterIsGone) {
+  { TestPrinter printer; }
+  const auto r = wintest::RunTallowin(L"show PRINTERS");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out.find("Tallowin Test Printer"), std::string::npos);
+  EXPECT_EQ(r.out.find("Working ..."), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tallowin
