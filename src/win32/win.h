@@ -29,4 +29,7 @@
 // ---- network ----
 // ---- power, ports, printers ----
 // ---- buses, time, locale ----
+#undef GetDateFormat
+#undef GetTimeFormat
+#undef GetLocaleInfo
 // ---- upload ----
