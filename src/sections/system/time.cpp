@@ -106,7 +106,10 @@ std::string GeneralDate(Platform& platform, const DateValue& value) {
 }
 
 std::string SignedMinutes(int64_t minutes) {
-  return (minutes > 0 ? "+" : "") + std::to_string(minutes) + " minutes";
+  std::string out = minutes > 0 ? "+" : "";
+  out += std::to_string(minutes);
+  out += " minutes";
+  return out;
 }
 
 SystemTime ChangeOverDate(const SystemTime& rule, int year) {
