@@ -62,7 +62,10 @@ std::string timeText(const SYSTEMTIME& st) {
   return wintest::Utf8(out);
 }
 
-std::string minutes(long v) { return (v > 0 ? "+" : "") + std::to_string(v) + " minutes"; }
+std::string minutes(long v) {
+  std::string out = v > 0 ? "+" : "";
+  return out + std::to_string(v) + " minutes";
+}
 
 // The first line that starts with the label.
 std::optional<std::string> lineFor(const std::vector<std::string>& lines, const std::string& label) {

@@ -252,7 +252,9 @@ class LocaleRun {
     step([&] {
       const uint32_t sortId = (lcid >> 16) & 0xF;
       const std::string name = query(kSortName) != 0 ? text_ + " Order" : sortName(sortId);
-      list_.append("  Sort ID: " + std::to_string(sortId) + " / 0x" + hex(sortId) + " - " + name, 6503);
+      std::string line = "  Sort ID: ";
+      line += std::to_string(sortId) + " / 0x" + hex(sortId) + " - " + name;
+      list_.append(line, 6503);
     });
     step([&] {
       query(kLanguage);
