@@ -351,6 +351,65 @@ class Platform {
   virtual int64_t GetFileSize(const std::string& path) = 0;
 
   // ---- buses, time, locale ----
+  // The bus sections need nothing beyond the registry operations above.
+
+  // SYSTEMTIME. wDayOfWeek: Sunday is 0.
+  struct SystemTime {
+    uint16_t wYear = 0;
+    uint16_t wMonth = 0;
+    uint16_t wDayOfWeek = 0;
+    uint16_t wDay = 0;
+    uint16_t wHour = 0;
+    uint16_t wMinute = 0;
+    uint16_t wSecond = 0;
+    uint16_t wMilliseconds = 0;
+  };
+  // TIME_ZONE_INFORMATION; each name up to its first NUL (at most 32 characters).
+  struct TimeZoneInformation {
+    int32_t Bias = 0;
+    std::string StandardName;
+    SystemTime StandardDate;
+    int32_t StandardBias = 0;
+    std::string DaylightName;
+    SystemTime DaylightDate;
+    int32_t DaylightBias = 0;
+  };
+  static constexpr uint32_t kTimeZoneIdUnknown = 0;
+  static constexpr uint32_t kTimeZoneIdStandard = 1;
+  static constexpr uint32_t kTimeZoneIdDaylight = 2;
+  static constexpr uint32_t kTimeZoneIdInvalid = 0xFFFFFFFFu;
+  // The zone's TIME_ZONE_ID_*; on failure kTimeZoneIdInvalid and a zeroed record.
+  virtual uint32_t GetTimeZoneInformation(TimeZoneInformation* info) = 0;
+
+  // LARGE_INTEGER.
+  struct LargeInteger {
+    uint32_t LowPart = 0;
+    int32_t HighPart = 0;
+  };
+  // false, with 0, when the machine has no such counter.
+  virtual bool QueryPerformanceFrequency(LargeInteger* frequency) = 0;
+
+  // GetSystemTimeAdjustment's three answers, in 100-nanosecond units.
+  struct SystemTimeAdjustment {
+    uint32_t TimeAdjustment = 0;
+    uint32_t TimeIncrement = 0;
+    bool TimeAdjustmentDisabled = false;
+  };
+  virtual bool GetSystemTimeAdjustment(SystemTimeAdjustment* adjustment) = 0;
+
+  virtual SystemTime GetLocalTime() = 0;
+
+  // GetDateFormatEx / GetTimeFormatEx in the user's locale, without a picture.
+  static constexpr uint32_t kDateShortDate = 0x1;  // DATE_SHORTDATE
+  static constexpr uint32_t kTimeLongTime = 0;     // the locale's time format
+  // "" when the date or time is not a valid one.
+  virtual std::string GetDateFormat(uint32_t flags, const SystemTime& date) = 0;
+  virtual std::string GetTimeFormat(uint32_t flags, const SystemTime& time) = 0;
+
+  virtual uint32_t GetUserDefaultLCID() = 0;
+  // GetLocaleInfoEx for the user's default locale: the number of characters
+  // written, NUL included, and the text in *data; 0 and "" on failure.
+  virtual int32_t GetLocaleInfo(uint32_t lcType, std::string* data) = 0;
 
   // ---- upload ----
 };

@@ -40,4 +40,7 @@
 #undef FormatMessage
 #undef CreateProcess
 // ---- buses, time, locale ----
+#undef GetDateFormat
+#undef GetTimeFormat
+#undef GetLocaleInfo
 // ---- upload ----

@@ -68,6 +68,14 @@ class WinPlatform : public Platform {
   int64_t GetFileSize(const std::string& path) override;
 
   // ---- buses, time, locale ----
+  uint32_t GetTimeZoneInformation(TimeZoneInformation* info) override;
+  bool QueryPerformanceFrequency(LargeInteger* frequency) override;
+  bool GetSystemTimeAdjustment(SystemTimeAdjustment* adjustment) override;
+  SystemTime GetLocalTime() override;
+  std::string GetDateFormat(uint32_t flags, const SystemTime& date) override;
+  std::string GetTimeFormat(uint32_t flags, const SystemTime& time) override;
+  uint32_t GetUserDefaultLCID() override;
+  int32_t GetLocaleInfo(uint32_t lcType, std::string* data) override;
 
   // ---- upload ----
 };

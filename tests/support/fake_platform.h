@@ -177,6 +177,29 @@ class FakePlatform : public Platform {
   int64_t GetFileSize(const std::string& path) override;
 
   // ---- buses, time, locale ----
+  // The bus sections read the fake registry above.
+  uint32_t timeZoneId = kTimeZoneIdUnknown;
+  TimeZoneInformation timeZone;
+  LargeInteger performanceFrequency{3579545, 0};
+  bool hasPerformanceCounter = true;
+  SystemTimeAdjustment timeAdjustment{156250, 156250, false};
+  bool timeAdjustmentFails = false;
+  SystemTime localTime{2024, 7, 1, 15, 14, 30, 0, 0};  // Monday, 15 July 2024
+  uint32_t userLcid = 0x409;
+  // Answers by LCTYPE; a type that is missing fails. English (United States).
+  std::map<uint32_t, std::string> localeInfo = EnUsLocaleInfo();
+  std::vector<uint32_t> localeQueries;  // every LCTYPE asked, in order
+  static std::map<uint32_t, std::string> EnUsLocaleInfo();
+
+  uint32_t GetTimeZoneInformation(TimeZoneInformation* info) override;
+  bool QueryPerformanceFrequency(LargeInteger* frequency) override;
+  bool GetSystemTimeAdjustment(SystemTimeAdjustment* adjustment) override;
+  SystemTime GetLocalTime() override { return localTime; }
+  // en-US: M/d/yyyy and h:mm:ss AM/PM.
+  std::string GetDateFormat(uint32_t flags, const SystemTime& date) override;
+  std::string GetTimeFormat(uint32_t flags, const SystemTime& time) override;
+  uint32_t GetUserDefaultLCID() override { return userLcid; }
+  int32_t GetLocaleInfo(uint32_t lcType, std::string* data) override;
 
   // ---- upload ----
 
