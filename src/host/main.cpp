@@ -78,6 +78,12 @@ struct Host {
     }
     if (FAILED(atl.attach(control, box, &container))) return false;
     control->QueryInterface(IID_IOleInPlaceActiveObject, reinterpret_cast<void**>(&active));
+    // UI-active from the start, so that the keyboard reaches it at once.
+    IOleObject* object = nullptr;
+    if (SUCCEEDED(control->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&object)))) {
+      object->DoVerb(OLEIVERB_UIACTIVATE, nullptr, nullptr, 0, box, nullptr);
+      object->Release();
+    }
     IOleWindow* window = nullptr;
     if (SUCCEEDED(control->QueryInterface(IID_IOleWindow, reinterpret_cast<void**>(&window)))) {
       window->GetWindow(&form);

@@ -517,7 +517,8 @@ class FrmMainObject final : public IOleObject,
                                        &none, &value, nullptr, nullptr);
     ambient->Release();
     bool run = true;
-    if (SUCCEEDED(hr) && SUCCEEDED(::VariantChangeType(&value, &value, 0, VT_BOOL))) run = value.boolVal != VARIANT_FALSE;
+    if (SUCCEEDED(hr) && SUCCEEDED(::VariantChangeType(&value, &value, 0, VT_BOOL)))
+      run = value.boolVal != VARIANT_FALSE;
     ::VariantClear(&value);
     return run;
   }
@@ -535,6 +536,8 @@ class FrmMainObject final : public IOleObject,
   HRESULT activate(bool ui, IOleClientSite* activeSite, HWND parentHint, LPCRECT posHint) {
     IOleClientSite* site = site_ ? site_ : activeSite;
     if (!site) return E_UNEXPECTED;
+    // The window went with its parent, without a word to us: start afresh.
+    if (inPlaceSite_ && !hwnd_) inPlaceDeactivate();
     if (!inPlaceSite_) {
       IOleInPlaceSite* ips = nullptr;
       if (FAILED(site->QueryInterface(IID_IOleInPlaceSite, reinterpret_cast<void**>(&ips))) || !ips)
@@ -633,7 +636,8 @@ class FrmMainObject final : public IOleObject,
     else
       ::SetWindowPos(hwnd_, nullptr, pos.left, pos.top, 0, 0, SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOSIZE);
     RECT visible{};
-    const bool clipping = HasArea(pos) && HasArea(clip) && !(::IntersectRect(&visible, &pos, &clip) && ::EqualRect(&visible, &pos));
+    const bool clipping =
+        HasArea(pos) && HasArea(clip) && !(::IntersectRect(&visible, &pos, &clip) && ::EqualRect(&visible, &pos));
     if (clipping) {
       ::OffsetRect(&visible, -pos.left, -pos.top);
       HRGN region = ::CreateRectRgnIndirect(&visible);  // the window owns it once set

@@ -120,7 +120,8 @@ FrmMain* FrmMain::Create(HWND parent, int x, int y) {
 LRESULT CALLBACK FrmMain::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   FrmMain* self = FromWindow(hwnd);
   if (msg == WM_NCCREATE) {
-    self = static_cast<std::unique_ptr<FrmMain>*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams)->release();
+    auto* owner = static_cast<std::unique_ptr<FrmMain>*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
+    self = owner->release();
     self->hwnd_ = hwnd;
     ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
   }

@@ -654,7 +654,7 @@ TEST_F(Activation, UploadRunsOnceInRunModeAndNeverInDesignMode) {
     const char* name;
     bool siteFirst;  // SetClientSite before InitNew
     bool initNew;
-    bool ambient;    // the site has ambient properties
+    bool ambient;  // the site has ambient properties
     bool userMode;
     int uploads;
   };
@@ -743,6 +743,25 @@ TEST_F(Activation, AnUploadNotYetRunBeforeDeactivationRunsOnTheNextActivation) {
   ASSERT_EQ(doVerb(OLEIVERB_INPLACEACTIVATE), S_OK);
   PumpMessages();
   EXPECT_EQ(uploads, 1);
+}
+
+TEST_F(Activation, AWindowThatWentWithItsParentIsMadeAnewOnTheNextActivation) {
+  ASSERT_EQ(control->SetClientSite(site), S_OK);
+  HWND first = ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE, 0, 0, 640, 480, host, nullptr, nullptr,
+                                 nullptr);
+  site->window = first;
+  ASSERT_EQ(doVerb(OLEIVERB_INPLACEACTIVATE), S_OK);
+  PumpMessages();
+  EXPECT_EQ(uploads, 1);
+  ::DestroyWindow(first);  // the container never told the control
+  EXPECT_EQ(window(), nullptr);
+  site->window = host;
+  ASSERT_EQ(doVerb(OLEIVERB_INPLACEACTIVATE), S_OK);
+  HWND form = window();
+  ASSERT_NE(form, nullptr);
+  EXPECT_EQ(::GetParent(form), host);
+  PumpMessages();
+  EXPECT_EQ(uploads, 1) << "still once for the object";
 }
 
 TEST_F(Activation, SizedFromDoVerbAndObjectRectsNeverFromTheExtent) {
@@ -896,6 +915,22 @@ TEST_F(InAtlAxWin, CreatedByProgIdItShowsAndItsTabsWork) {
   EXPECT_TRUE(::IsWindowEnabled(::GetDlgItem(host.form(), win32::kIdTabProfile)));
 }
 
+TEST_F(InAtlAxWin, UnloadedByComItTakesItsWindowClassAlong) {
+  {
+    AxWinHost host(win32::kProgId);
+    ASSERT_NE(host.form(), nullptr);
+  }
+  HMODULE ocx = ::GetModuleHandleW(OcxPath().c_str());
+  ASSERT_NE(ocx, nullptr);
+  ::CoFreeUnusedLibrariesEx(0, 0);
+  ASSERT_EQ(::GetModuleHandleW(OcxPath().c_str()), nullptr) << "COM did not unload the ocx";
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof(wc);
+  EXPECT_FALSE(::GetClassInfoExW(ocx, win32::FrmMain::ClassName(), &wc)) << "a class whose window procedure is gone";
+  AxWinHost again(win32::kProgId);
+  EXPECT_NE(again.form(), nullptr);
+}
+
 TEST_F(InAtlAxWin, CreatedByClsidToo) {
   AxWinHost host(win32::kClsidText);
   EXPECT_NE(host.form(), nullptr);
@@ -971,9 +1006,9 @@ TEST(ActiveXWindows10Container, CpuTabAfterOsTabShowsTheFeatureLines) {
     std::printf("note: no processor lines in this build; the feature lines were not checked\n");
     return;
   }
-  const char* features[] = {"Floating Point Emulated: ",        "Floating Point Precision Errata: ",
-                            "Compare & Exchange Double OP Available: ", "MMX Instructions Available: ",
-                            "XMMI Instructions Available: ",    "AMD 3D-Now Instructions Available: "};
+  const char* features[] = {
+      "Floating Point Emulated: ",    "Floating Point Precision Errata: ", "Compare & Exchange Double OP Available: ",
+      "MMX Instructions Available: ", "XMMI Instructions Available: ",     "AMD 3D-Now Instructions Available: "};
   long previous = at("Processor Revision: ");
   ASSERT_GE(previous, 0);
   for (const char* label : features) {

@@ -319,7 +319,7 @@ STDMETHODIMP TestSite::GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIW
   if (c) *c = clip;
   if (info) {
     info->fMDIApp = FALSE;
-    info->hwndFrame = window_;
+    info->hwndFrame = window;
     info->haccel = nullptr;
     info->cAccelEntries = 0;
   }

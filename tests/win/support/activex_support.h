@@ -80,8 +80,9 @@ ProcessResources MeasureResources();
 // UserMode as set.
 class TestSite : public IOleClientSite, public IOleInPlaceSite, public IDispatch {
  public:
-  explicit TestSite(HWND window) : window_(window) {}
+  explicit TestSite(HWND parent) : window(parent) {}
 
+  HWND window;  // the container's window the control goes into
   bool ambient = false;
   bool userMode = true;
   RECT pos{0, 0, 640, 480};
@@ -113,7 +114,7 @@ class TestSite : public IOleClientSite, public IOleInPlaceSite, public IDispatch
 
   // IOleWindow, IOleInPlaceSite
   STDMETHODIMP GetWindow(HWND* hwnd) override {
-    *hwnd = window_;
+    *hwnd = window;
     return S_OK;
   }
   STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
@@ -150,7 +151,6 @@ class TestSite : public IOleClientSite, public IOleInPlaceSite, public IDispatch
  private:
   virtual ~TestSite() = default;
   LONG refs_ = 1;
-  HWND window_;
 };
 
 }  // namespace tallowin::wintest
