@@ -16,12 +16,14 @@ set(TALLOWIN_GENERATED ${CMAKE_BINARY_DIR}/generated)
 file(MAKE_DIRECTORY ${TALLOWIN_GENERATED})
 configure_file(cmake/tallowin_version.h.in ${TALLOWIN_GENERATED}/tallowin_version.h @ONLY)
 find_program(TALLOWIN_WIDL NAMES x86_64-w64-mingw32-widl i686-w64-mingw32-widl widl REQUIRED)
-# The IDL imports come from libwine-dev, stdole2.tlb from Wine's library folder.
-find_path(TALLOWIN_WINE_IDL_DIR oaidl.idl PATHS /usr/include/wine/wine/windows /usr/include/wine/windows
+# The IDL imports come from libwine-dev (Debian's MinGW ships no .idl files;
+# MSYS2's does), stdole2.tlb from Wine's library folder or Windows itself.
+find_path(TALLOWIN_WINE_IDL_DIR oaidl.idl
+          PATHS /usr/include/wine/wine/windows /usr/include/wine/windows ${CMAKE_FIND_ROOT_PATH}/include
           NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH REQUIRED)
 find_path(TALLOWIN_STDOLE2_DIR stdole2.tlb
           PATHS /usr/lib/x86_64-linux-gnu/wine/x86_64-windows /usr/lib/wine/x86_64-windows
-                /usr/lib/i386-linux-gnu/wine/i386-windows /usr/lib/wine/i386-windows
+                /usr/lib/i386-linux-gnu/wine/i386-windows /usr/lib/wine/i386-windows "$ENV{SystemRoot}/System32"
           NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH REQUIRED)
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(TALLOWIN_WIDL_ARCH --win64)
