@@ -1,5 +1,5 @@
-// tallowin.exe: with no arguments a window hosting the control; with a
-// command, the console (see console.cpp).
+// tallowin.exe: with no arguments a window hosting the control through COM,
+// as any container does; with a command, the console (see console.cpp).
 #include "win32/win.h"
 
 
@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "host/console.h"
+#include "win32/activex_control.h"
 #include "win32/frm_main.h"
 #include "win32/upload_binding.h"
 #include "win32/wide.h"
@@ -35,12 +36,73 @@ void attachConsole() {
   }
 }
 
+// atl.dll's container, found at run time: MinGW has no import library for
+// it on every architecture, and Windows has had the DLL since XP.
+struct AtlContainer {
+  using WinInitFn = BOOL(WINAPI*)();
+  using AttachFn = HRESULT(WINAPI*)(IUnknown*, HWND, IUnknown**);
+  HMODULE dll = nullptr;
+  AttachFn attach = nullptr;
+
+  bool load() {
+    dll = ::LoadLibraryExW(L"atl.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (!dll) return false;
+    auto winInit = reinterpret_cast<WinInitFn>(reinterpret_cast<void*>(::GetProcAddress(dll, "AtlAxWinInit")));
+    attach = reinterpret_cast<AttachFn>(reinterpret_cast<void*>(::GetProcAddress(dll, "AtlAxAttachControl")));
+    return winInit && attach && winInit();
+  }
+  // atl.dll stays loaded: its window class lives until the process ends.
+};
+
+// The window of the program: the control, created from the class factory
+// linked into this program (no registration), in an AtlAxWin container
+// window that fills the client area.
+struct Host {
+  AtlContainer atl;
+  IUnknown* control = nullptr;
+  IUnknown* container = nullptr;
+  IOleInPlaceActiveObject* active = nullptr;
+  HWND form = nullptr;
+
+  bool attach(HWND top) {
+    RECT client;
+    ::GetClientRect(top, &client);
+    HWND box = ::CreateWindowExW(0, L"AtlAxWin", L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0,
+                                 client.right, client.bottom, top, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    if (!box) return false;
+    if (FAILED(tallowin::win32::CreateFrmMainObject(nullptr, IID_IUnknown, reinterpret_cast<void**>(&control))))
+      return false;
+    IPersistStreamInit* init = nullptr;
+    if (SUCCEEDED(control->QueryInterface(IID_IPersistStreamInit, reinterpret_cast<void**>(&init)))) {
+      init->InitNew();
+      init->Release();
+    }
+    if (FAILED(atl.attach(control, box, &container))) return false;
+    control->QueryInterface(IID_IOleInPlaceActiveObject, reinterpret_cast<void**>(&active));
+    // UI-active from the start, so that the keyboard reaches it at once.
+    IOleObject* object = nullptr;
+    if (SUCCEEDED(control->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&object)))) {
+      object->DoVerb(OLEIVERB_UIACTIVATE, nullptr, nullptr, 0, box, nullptr);
+      object->Release();
+    }
+    IOleWindow* window = nullptr;
+    if (SUCCEEDED(control->QueryInterface(IID_IOleWindow, reinterpret_cast<void**>(&window)))) {
+      window->GetWindow(&form);
+      window->Release();
+    }
+    return form != nullptr;
+  }
+  void release() {
+    for (IUnknown** p : {reinterpret_cast<IUnknown**>(&active), &container, &control})
+      if (*p) {
+        (*p)->Release();
+        *p = nullptr;
+      }
+  }
+};
+
 LRESULT CALLBACK HostProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
-    case WM_CREATE: {
-      if (!tallowin::win32::FrmMain::Create(hwnd, 0, 0)) return -1;
-      return 0;
-    }
     case WM_DESTROY:
       ::PostQuitMessage(0);
       return 0;
@@ -57,7 +119,18 @@ int tabOf(const std::string& tag) {
   return -1;
 }
 
+struct OleScope {
+  HRESULT hr = ::OleInitialize(nullptr);
+  ~OleScope() {
+    if (SUCCEEDED(hr)) ::OleUninitialize();
+  }
+};
+
 int runWindow(HINSTANCE inst, int show, int initialTab) {
+  OleScope ole;
+  if (FAILED(ole.hr)) return 1;
+  Host host;
+  if (!host.atl.load()) return 1;
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof(wc);
   wc.lpfnWndProc = HostProc;
@@ -73,29 +146,24 @@ int runWindow(HINSTANCE inst, int show, int initialTab) {
   HWND hwnd = ::CreateWindowExW(0, wc.lpszClassName, L"Tallowin", style, CW_USEDEFAULT, CW_USEDEFAULT,
                                 r.right - r.left, r.bottom - r.top, nullptr, nullptr, inst, nullptr);
   if (!hwnd) return 1;
+  if (!host.attach(hwnd)) {
+    ::DestroyWindow(hwnd);
+    host.release();
+    return 1;
+  }
   ::ShowWindow(hwnd, show);
   ::UpdateWindow(hwnd);
-  HWND form = ::FindWindowExW(hwnd, nullptr, tallowin::win32::FrmMain::ClassName(), nullptr);
-  // As the control's initialisation does: one upload at start.
-  if (form) {
-    if (auto* f = tallowin::win32::FrmMain::FromWindow(form)) {
-      auto control = f->control();
-      control->onCommand();
-    }
-  }
-  if (form && ::IsWindow(form) && initialTab >= 0) {
-    if (auto* f = tallowin::win32::FrmMain::FromWindow(form)) f->selectTab(initialTab);
+  if (initialTab >= 0) {
+    if (auto* f = tallowin::win32::FrmMain::FromWindow(host.form)) f->selectTab(initialTab);
   }
   MSG msg;
   while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    if (form && msg.message == WM_SYSCHAR && ::IsChild(hwnd, msg.hwnd)) {
-      if (auto* f = tallowin::win32::FrmMain::FromWindow(form); f && f->handleAccessKey(static_cast<wchar_t>(msg.wParam)))
-        continue;
-    }
-    if (form && ::IsDialogMessageW(form, &msg)) continue;
+    // The keyboard goes to the control first, as in any other container.
+    if (host.active && host.active->TranslateAccelerator(&msg) == S_OK) continue;
     ::TranslateMessage(&msg);
     ::DispatchMessageW(&msg);
   }
+  host.release();
   return static_cast<int>(msg.wParam);
 }
 

@@ -1,6 +1,7 @@
 #include "win32/frm_main.h"
 
 
+#include "win32/module.h"
 #include "win32/wide.h"
 #include "win32/win_platform.h"
 
@@ -20,6 +21,17 @@ constexpr Twips kTxtDesc{6600, 1920, 2535, 3735};
 constexpr Twips kBtnAbout{3120, 6240, 1095, 375};
 constexpr int kFormWidth = 840 + 8535 + 240;
 constexpr int kFormHeight = 6240 + 375 + 120;
+
+// Posted by postInitialUpload.
+constexpr UINT kMsgInitialUpload = WM_APP + 1;
+
+// The control and a hold on the module: while any copy of the pointer lives
+// (a dispatch or an upload on the stack), the ocx is not unloaded.
+struct HeldControl {
+  HeldControl(Platform& platform, ControlView* view) : control(platform, view) {}
+  ModuleLock lock;
+  ProfileControl control;
+};
 
 int dpi(bool horizontal) {
   HDC dc = ::GetDC(nullptr);
@@ -71,6 +83,8 @@ SIZE FrmMain::DefaultSize() {
   return {::MulDiv(kFormWidth, dpi(true), 1440), ::MulDiv(kFormHeight, dpi(false), 1440)};
 }
 
+void FrmMain::UnregisterWindowClass() { ::UnregisterClassW(ClassName(), ModuleInstance()); }
+
 FrmMain* FrmMain::FromWindow(HWND hwnd) {
   return reinterpret_cast<FrmMain*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
 }
@@ -82,29 +96,32 @@ FrmMain* FrmMain::Create(HWND parent, int x, int y) {
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof(wc);
     wc.lpfnWndProc = &FrmMain::WndProc;
-    wc.hInstance = ::GetModuleHandleW(nullptr);
+    // The module's own instance: inside the ocx the class must belong to the
+    // ocx, so that it goes with it and never outlives its window procedure.
+    wc.hInstance = ModuleInstance();
     wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     wc.lpszClassName = ClassName();
     return ::RegisterClassExW(&wc) != 0 || ::GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
   }();
   if (!registered) return nullptr;
-  auto* self = new FrmMain();
+  // The window takes the object over in WM_NCCREATE and deletes it in
+  // WM_NCDESTROY, also when its creation fails later on; before that, the
+  // owner here deletes it.
+  std::unique_ptr<FrmMain> owner(new FrmMain());
+  FrmMain* self = owner.get();
   const SIZE size = DefaultSize();
   HWND hwnd = ::CreateWindowExW(WS_EX_CONTROLPARENT, ClassName(), L"frmMain",
                                 WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_TABSTOP, x, y, size.cx, size.cy,
-                                parent, nullptr, ::GetModuleHandleW(nullptr), self);
-  if (!hwnd) {
-    delete self;
-    return nullptr;
-  }
-  return self;
+                                parent, nullptr, ModuleInstance(), &owner);
+  return hwnd ? self : nullptr;
 }
 
 LRESULT CALLBACK FrmMain::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   FrmMain* self = FromWindow(hwnd);
   if (msg == WM_NCCREATE) {
-    self = static_cast<FrmMain*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
+    auto* owner = static_cast<std::unique_ptr<FrmMain>*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
+    self = owner->release();
     self->hwnd_ = hwnd;
     ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
   }
@@ -117,8 +134,9 @@ LRESULT CALLBACK FrmMain::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   try {
     return self->handle(msg, wp, lp);
   } catch (...) {
-    // Nothing may escape into the host's message loop.
-    return 0;
+    // Nothing may escape into the host's message loop; a window whose
+    // creation failed half-way is not created at all.
+    return msg == WM_CREATE ? -1 : 0;
   }
 }
 
@@ -126,7 +144,7 @@ void FrmMain::createChildren() {
   NONCLIENTMETRICSW ncm{};
   ncm.cbSize = sizeof(ncm);
   if (::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(ncm), &ncm, 0)) font_ = ::CreateFontIndirectW(&ncm.lfMessageFont);
-  HINSTANCE inst = ::GetModuleHandleW(nullptr);
+  HINSTANCE inst = ModuleInstance();
   auto make = [&](DWORD exStyle, const wchar_t* cls, const wchar_t* text, DWORD style, const Twips& t, int id) {
     const RECT r = toPixels(t);
     HWND h = ::CreateWindowExW(exStyle, cls, text, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style, r.left, r.top,
@@ -195,14 +213,21 @@ void FrmMain::createChildren() {
 
 LRESULT FrmMain::handle(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
-    case WM_CREATE:
-      control_ = std::make_shared<ProfileControl>(SystemPlatform(), this);
+    case WM_CREATE: {
+      auto held = std::make_shared<HeldControl>(SystemPlatform(), this);
+      control_ = std::shared_ptr<ProfileControl>(held, &held->control);
       control_->uploadAction = CurrentUploadAction();
       control_->list().setObserver(this);
       createChildren();
       return 0;
+    }
     case WM_DESTROY:
       if (control_) control_->detachView();
+      // The tooltip is a popup: its owner is the top-level window around us,
+      // not this child, so it would outlive the form in a container that
+      // stays.
+      if (tooltip_) ::DestroyWindow(tooltip_);
+      tooltip_ = nullptr;
       if (font_) ::DeleteObject(font_);
       font_ = nullptr;
       return 0;
@@ -252,6 +277,13 @@ LRESULT FrmMain::handle(UINT msg, WPARAM wp, LPARAM lp) {
       }
       return 0;
     }
+    case kMsgInitialUpload:
+      if (initialUploadPending_) {
+        initialUploadPending_ = false;
+        auto keep = control_;
+        if (keep) keep->onCommand();  // this window may be gone afterwards
+      }
+      return 0;
     case WM_SYSCHAR:
       if (handleAccessKey(static_cast<wchar_t>(wp))) return 0;
       break;
@@ -264,7 +296,17 @@ LRESULT FrmMain::handle(UINT msg, WPARAM wp, LPARAM lp) {
 void FrmMain::onTabChanged() {
   // Keeps the control alive through the dispatch even if this window goes.
   auto keep = control_;
-  if (keep) keep->dispatch();
+  if (!keep) return;
+  if (initialUploadPending_) {
+    // The initialisation comes before anything else the control does.
+    initialUploadPending_ = false;
+    keep->onCommand();
+  }
+  keep->dispatch();  // does nothing when the window went away meanwhile
+}
+
+void FrmMain::postInitialUpload() {
+  initialUploadPending_ = ::PostMessageW(hwnd_, kMsgInitialUpload, 0, 0) != FALSE;
 }
 
 bool FrmMain::handleAccessKey(wchar_t letter) {

@@ -40,6 +40,8 @@ class FrmMain : public ControlView, public ReportListObserver {
   static SIZE DefaultSize();
   static const wchar_t* ClassName() { return L"TallowinFrmMain"; }
   static FrmMain* FromWindow(HWND hwnd);
+  // When the module that registered the class is unloaded (the ocx).
+  static void UnregisterWindowClass();
 
   HWND hwnd() const { return hwnd_; }
   std::shared_ptr<ProfileControl> control() const { return control_; }
@@ -47,6 +49,12 @@ class FrmMain : public ControlView, public ReportListObserver {
   bool handleAccessKey(wchar_t letter);
   // Selects tab i as a click on it does (and runs its dispatch).
   void selectTab(int index);
+  // The control's initialisation: the upload runs once, from the message
+  // loop, as soon as the host that activated the window lets it (or before
+  // the first tab click, whichever comes first). Nothing runs if the window
+  // is gone by then.
+  void postInitialUpload();
+  bool initialUploadPending() const { return initialUploadPending_; }
 
   // ControlView
   void setTabsEnabled(bool enabled) override;
@@ -77,6 +85,7 @@ class FrmMain : public ControlView, public ReportListObserver {
   HFONT font_ = nullptr;
   int listExtent_ = 0;
   std::wstring listTip_;
+  bool initialUploadPending_ = false;
   std::shared_ptr<ProfileControl> control_;
 };
 

@@ -5,6 +5,7 @@
 #include "control/profile_control.h"
 #include "platform/registry.h"
 #include "win32/frm_main.h"
+#include "win32/module.h"
 #include "win32/upload_binding.h"
 #include "win32/wide.h"
 #include "win32/winhttp_transport.h"
@@ -27,7 +28,11 @@ namespace {
 // The exchange on a thread of its own; this thread answers its messages until
 // the worker is done. The worker is always joined before this returns.
 void runOnWorker(const std::function<void()>& work, WinHttpTransport& transport) {
-  std::thread worker(work);
+  // The worker holds the module: an ocx is never unloaded under it.
+  std::thread worker([&work] {
+    ModuleLock hold;
+    work();
+  });
   HANDLE h = reinterpret_cast<HANDLE>(worker.native_handle());
   bool quitting = false;
   for (;;) {

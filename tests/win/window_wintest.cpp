@@ -12,25 +12,8 @@ namespace {
 
 using win32::FrmMain;
 
-std::vector<std::string> listLines(HWND list) {
-  std::vector<std::string> out;
-  const auto n = static_cast<int>(::SendMessageW(list, LB_GETCOUNT, 0, 0));
-  for (int i = 0; i < n; ++i) {
-    const auto len = ::SendMessageW(list, LB_GETTEXTLEN, i, 0);
-    std::wstring w(static_cast<size_t>(len), L'\0');
-    ::SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(w.data()));
-    out.push_back(wintest::Utf8(w));
-  }
-  return out;
-}
-
-// Selects tab i the way a click does: the selection, then the notification.
-void clickTab(HWND form, int i) {
-  HWND tabs = ::GetDlgItem(form, win32::kIdTabProfile);
-  ::SendMessageW(tabs, TCM_SETCURSEL, i, 0);
-  NMHDR nm{tabs, static_cast<UINT_PTR>(win32::kIdTabProfile), static_cast<UINT>(TCN_SELCHANGE)};
-  ::SendMessageW(form, WM_NOTIFY, nm.idFrom, reinterpret_cast<LPARAM>(&nm));
-}
+using wintest::ClickTab;
+using wintest::ListLines;
 
 class Window : public ::testing::Test {
  protected:
@@ -68,9 +51,9 @@ TEST_F(Window, ChildrenAndTabs) {
 
 TEST_F(Window, OsTabFillsTheList) {
   HWND f = form->hwnd();
-  clickTab(f, 0);
+  ClickTab(f, 0);
   HWND list = ::GetDlgItem(f, win32::kIdLstInfo);
-  const auto lines = listLines(list);
+  const auto lines = ListLines(list);
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines[0], "Operating System Name: Windows 7");
   EXPECT_EQ(::SendMessageW(list, LB_GETITEMDATA, 0, 0), 10);
@@ -82,7 +65,7 @@ TEST_F(Window, OsTabFillsTheList) {
 
 TEST_F(Window, AccessKeySelectsTab) {
   EXPECT_TRUE(form->handleAccessKey(L'o'));
-  EXPECT_EQ(listLines(::GetDlgItem(form->hwnd(), win32::kIdLstInfo))[0], "Operating System Name: Windows 7");
+  EXPECT_EQ(ListLines(::GetDlgItem(form->hwnd(), win32::kIdLstInfo))[0], "Operating System Name: Windows 7");
   EXPECT_FALSE(form->handleAccessKey(L'z'));
 }
 
@@ -123,7 +106,7 @@ TEST_F(Window, DestroyedDuringYieldIsSafe) {
   // A message posted now is handled inside the dispatch's first yield.
   ::PostMessageW(top, WM_CLOSE, 0, 0);
   HWND f = form->hwnd();
-  clickTab(f, 0);
+  ClickTab(f, 0);
   EXPECT_FALSE(::IsWindow(f));
   top = nullptr;
 }

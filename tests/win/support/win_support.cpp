@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "platform/text.h"
+#include "win32/frm_main.h"
 
 namespace tallowin::wintest {
 
@@ -36,6 +37,10 @@ DWORD WINAPI drain(void* arg) {
 }  // namespace
 
 RunResult RunTallowin(const std::wstring& arguments, DWORD timeoutMs) {
+  return RunProgram(L"\"" + ProgramFolder() + L"tallowin.exe\" " + arguments, timeoutMs);
+}
+
+RunResult RunProgram(const std::wstring& commandLine, DWORD timeoutMs) {
   RunResult result;
   SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
   HANDLE outRead, outWrite, errRead, errWrite;
@@ -50,9 +55,9 @@ RunResult RunTallowin(const std::wstring& arguments, DWORD timeoutMs) {
   si.hStdOutput = outWrite;
   si.hStdError = errWrite;
   PROCESS_INFORMATION pi{};
-  std::wstring cmd = L"\"" + ProgramFolder() + L"tallowin.exe\" " + arguments;
+  std::wstring cmd = commandLine;
   if (!::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi))
-    throw std::runtime_error("CreateProcess tallowin.exe");
+    throw std::runtime_error("CreateProcess " + Utf8(commandLine));
   ::CloseHandle(outWrite);
   ::CloseHandle(errWrite);
   std::pair<HANDLE, std::string*> outJob{outRead, &result.out}, errJob{errRead, &result.err};
@@ -73,6 +78,45 @@ RunResult RunTallowin(const std::wstring& arguments, DWORD timeoutMs) {
   ::CloseHandle(pi.hThread);
   ::CloseHandle(pi.hProcess);
   return result;
+}
+
+void PumpMessages() {
+  MSG msg;
+  for (int i = 0; i < 10000 && ::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE); ++i) {
+    ::TranslateMessage(&msg);
+    ::DispatchMessageW(&msg);
+  }
+}
+
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+  const ULONGLONG end = ::GetTickCount64() + timeoutMs;
+  for (;;) {
+    PumpMessages();
+    if (done()) return true;
+    if (::GetTickCount64() >= end) return false;
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+  }
+}
+
+std::vector<std::string> ListLines(HWND list) {
+  std::vector<std::string> out;
+  const auto n = static_cast<int>(::SendMessageW(list, LB_GETCOUNT, 0, 0));
+  for (int i = 0; i < n; ++i) {
+    const auto len = ::SendMessageW(list, LB_GETTEXTLEN, i, 0);
+    if (len < 0) break;
+    std::wstring w(static_cast<size_t>(len) + 1, L'\0');
+    const auto got = ::SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(w.data()));
+    w.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    out.push_back(Utf8(w));
+  }
+  return out;
+}
+
+void ClickTab(HWND form, int i) {
+  HWND tabs = ::GetDlgItem(form, win32::kIdTabProfile);
+  ::SendMessageW(tabs, TCM_SETCURSEL, i, 0);
+  NMHDR nm{tabs, static_cast<UINT_PTR>(win32::kIdTabProfile), static_cast<UINT>(TCN_SELCHANGE)};
+  ::SendMessageW(form, WM_NOTIFY, nm.idFrom, reinterpret_cast<LPARAM>(&nm));
 }
 
 std::vector<std::string> SplitLines(const std::string& text) {

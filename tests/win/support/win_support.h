@@ -3,6 +3,7 @@
 
 #include "win32/win.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,20 @@ struct RunResult {
 // Runs build/<arch>/tallowin.exe with the given arguments; waits at most
 // timeoutMs (then the process is killed and exitCode is -2).
 RunResult RunTallowin(const std::wstring& arguments, DWORD timeoutMs = 120000);
+// Runs any command line the same way.
+RunResult RunProgram(const std::wstring& commandLine, DWORD timeoutMs = 120000);
+
+// Handles what is pending in this thread's queue, once.
+void PumpMessages();
+// Pumps until done() holds or timeoutMs passed; tells which.
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000);
+
+// The lines of a list box, read back through its messages (also across
+// processes).
+std::vector<std::string> ListLines(HWND list);
+// Selects tab i of frmMain's tab strip the way a click does: the selection,
+// then the notification.
+void ClickTab(HWND form, int i);
 
 std::vector<std::string> SplitLines(const std::string& text);
 
