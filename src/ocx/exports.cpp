@@ -1,12 +1,12 @@
 // tallowin.ocx: the entry points COM and regsvr32 call. Nothing may escape
 // them; the work is in src/win32/.
-#include "win32/upload_binding.h"
 #include "win32/win.h"
 
 #include "win32/activex_control.h"
 #include "win32/frm_main.h"
 #include "win32/module.h"
 #include "win32/registration.h"
+#include "win32/upload_binding.h"
 
 using tallowin::win32::RegistrationScope;
 

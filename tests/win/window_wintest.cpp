@@ -78,9 +78,9 @@ void clickLine(HWND form, int i) {
 
 TEST_F(Window, ClickOnAMarkedLineSetsTheTooltip) {
   HWND f = form->hwnd();
-  clickTab(f, 0);
+  wintest::ClickTab(f, 0);
   HWND list = ::GetDlgItem(f, win32::kIdLstInfo);
-  const auto lines = listLines(list);
+  const auto lines = wintest::ListLines(list);
   ASSERT_GE(lines.size(), 3u);
   ASSERT_GT(::SendMessageW(list, LB_GETITEMDATA, 2, 0), 0);
   ::SetDlgItemTextW(f, win32::kIdTxtDesc, L"something");
