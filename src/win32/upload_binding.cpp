@@ -28,16 +28,23 @@ namespace {
 // The exchange on a thread of its own; this thread answers its messages until
 // the worker is done. The worker is always joined before this returns.
 void runOnWorker(const std::function<void()>& work, WinHttpTransport& transport) {
+  // std::thread's native handle is no Windows handle under every runtime:
+  // the worker says it is done through an event of its own.
+  HANDLE finished = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (!finished) {
+    work();
+    return;
+  }
   // The worker holds the module: an ocx is never unloaded under it.
-  std::thread worker([&work] {
+  std::thread worker([&work, finished] {
     ModuleLock hold;
     work();
+    ::SetEvent(finished);
   });
-  HANDLE h = reinterpret_cast<HANDLE>(worker.native_handle());
   bool quitting = false;
   for (;;) {
-    const DWORD w = quitting ? ::WaitForSingleObject(h, INFINITE)
-                             : ::MsgWaitForMultipleObjects(1, &h, FALSE, INFINITE, QS_ALLINPUT);
+    const DWORD w = quitting ? ::WaitForSingleObject(finished, INFINITE)
+                             : ::MsgWaitForMultipleObjects(1, &finished, FALSE, INFINITE, QS_ALLINPUT);
     if (w != WAIT_OBJECT_0 + 1) break;
     MSG msg;
     while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -53,6 +60,7 @@ void runOnWorker(const std::function<void()>& work, WinHttpTransport& transport)
     }
   }
   worker.join();
+  ::CloseHandle(finished);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "win32/winhttp_transport.h"
 
 
+#include <thread>
+
 #include "win32/wide.h"
 
 namespace tallowin::win32 {
@@ -137,29 +139,21 @@ HttpResponse WinHttpTransport::request(const wchar_t* verb, const std::string& u
   // hold the caller past the whole-request limit: a watchdog closes the
   // request handle, which ends the blocked WinHTTP call.
   HANDLE done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  struct Watch {
-    WinHttpTransport* self;
-    HANDLE done;
-    DWORD limit;
-    bool fired = false;
-  } watch{this, done, kWholeRequestMs};
-  HANDLE watchdog = done ? ::CreateThread(nullptr, 0, [](void* arg) -> DWORD {
-    auto* w = static_cast<Watch*>(arg);
-    if (::WaitForSingleObject(w->done, w->limit) == WAIT_TIMEOUT) {
-      w->fired = true;
-      w->self->timedOut_ = true;
-      w->self->abortCurrent();
-    }
-    return 0;
-  }, &watch, 0, nullptr) : nullptr;
+  std::thread watchdog;
+  if (done) {
+    watchdog = std::thread([this, done] {
+      if (::WaitForSingleObject(done, kWholeRequestMs) == WAIT_TIMEOUT) {
+        timedOut_ = true;
+        abortCurrent();
+      }
+    });
+  }
   struct StopWatch {
-    HANDLE done, thread;
+    HANDLE done;
+    std::thread& thread;
     ~StopWatch() {
       if (done) ::SetEvent(done);
-      if (thread) {
-        ::WaitForSingleObject(thread, INFINITE);
-        ::CloseHandle(thread);
-      }
+      if (thread.joinable()) thread.join();
       if (done) ::CloseHandle(done);
     }
   } stopWatch{done, watchdog};

@@ -1076,5 +1076,30 @@ TEST(TallowinExe, HostsTheControlThroughComInAnAtlContainer) {
   ::CloseHandle(pi.hProcess);
 }
 
+// The control's initialisation sends one record to the inventory service;
+// afterwards its tabs work as in any other host.
+TEST_F(InAtlAxWin, InitialUploadReachesTheInventoryService) {
+  const char* peer = getenv("TALLOWIN_TEST_PEER");
+  if (!peer) GTEST_SKIP() << "TALLOWIN_TEST_PEER not set";
+  const int before = LastStoredRecord(peer).count;
+  ::SetEnvironmentVariableW(L"TALLOWIN_INVENTORY_SERVER", Wide(peer).c_str());
+  {
+    AxWinHost host(win32::kProgId, 700, 520);
+    ASSERT_NE(host.form(), nullptr);
+    EXPECT_TRUE(PumpUntil([&] { return LastStoredRecord(peer).count == before + 1; }, 30000))
+        << "the initial upload stored no record";
+    PumpMessages();
+    const auto afterUpload = ListLines(host.list());
+    ASSERT_FALSE(afterUpload.empty());
+    EXPECT_TRUE(StartsWith(afterUpload[0], "Processor Architecture: ")) << afterUpload[0];
+    ClickTab(host.form(), 0);
+    EXPECT_TRUE(StartsWith(ListLines(host.list())[0], "Operating System Name: "));
+    ClickTab(host.form(), 2);
+    EXPECT_TRUE(StartsWith(ListLines(host.list())[0], "Processor Architecture: "));
+  }
+  ::SetEnvironmentVariableW(L"TALLOWIN_INVENTORY_SERVER", nullptr);
+  EXPECT_EQ(LastStoredRecord(peer).count, before + 1) << "one record, not more";
+}
+
 }  // namespace
 }  // namespace tallowin

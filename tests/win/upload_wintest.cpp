@@ -22,28 +22,8 @@ std::string env(const char* name) {
   const std::string var##Addr = env("TALLOWIN_TEST_" #var);          \
   if (var##Addr.empty()) GTEST_SKIP() << "TALLOWIN_TEST_" #var " not set"
 
-std::string unhex(const std::string& h) {
-  std::string out;
-  for (size_t i = 0; i + 1 < h.size(); i += 2) out += static_cast<char>(std::stoi(h.substr(i, 2), nullptr, 16));
-  return out;
-}
-
-struct Stored {
-  int count = 0;
-  std::vector<std::string> fields;
-};
-
-Stored lastRecord(const std::string& peer) {
-  win32::WinHttpTransport http;
-  const HttpResponse r = http.Get("http://" + peer + "/records/last", 64 << 20);
-  Stored s;
-  if (!r.ok) return s;
-  const auto lines = wintest::SplitLines(r.body);
-  if (lines.empty()) return s;
-  s.count = std::stoi(lines[0]);
-  for (size_t i = 1; i < lines.size(); ++i) s.fields.push_back(unhex(lines[i]));
-  return s;
-}
+using Stored = wintest::StoredRecord;
+Stored lastRecord(const std::string& peer) { return wintest::LastStoredRecord(peer); }
 
 std::string joined(const std::string& output) {
   std::string out;
@@ -78,6 +58,27 @@ TEST(Upload, RecordArrivesAsTheSectionsShowIt) {
   const size_t stable = netJoined.find("Interface: ");
   ASSERT_NE(stable, std::string::npos);
   EXPECT_EQ(s.fields[3].substr(0, stable), netJoined.substr(0, stable));
+}
+
+// Program names that XML must escape, letters outside ASCII, and a control
+// character (the one character that arrives replaced).
+TEST(Upload, OddProgramNamesArriveIntact) {
+  NEED(PEER);
+  const std::wstring base = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TallowinTest-Upload";
+  wintest::RegFixture a(HKEY_LOCAL_MACHINE, base + L"A");
+  a.setString(L"", L"DisplayName", L"Tom & Jerry <Deluxe> \"quoted\" 'single' ]]> end");
+  wintest::RegFixture b(HKEY_LOCAL_MACHINE, base + L"B");
+  b.setString(L"", L"DisplayName", L"Gr\u00fc\u00dfe \u65e5\u672c\u8a9e \u0416");
+  wintest::RegFixture c(HKEY_LOCAL_MACHINE, base + L"C");
+  c.setString(L"", L"DisplayName", L"Bell\x0007Ring");
+  const auto r = wintest::RunTallowin(L"upload --server " + wintest::Wide(PEERAddr));
+  ASSERT_EQ(r.exitCode, 0) << r.out;
+  const Stored s = lastRecord(PEERAddr);
+  ASSERT_EQ(s.fields.size(), 5u);
+  const std::string& programs = s.fields[2];
+  EXPECT_NE(programs.find("Tom & Jerry <Deluxe> \"quoted\" 'single' ]]> end$#$"), std::string::npos) << programs;
+  EXPECT_NE(programs.find("Gr\xC3\xBC\xC3\x9F" "e \xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E \xD0\x96$#$"), std::string::npos);
+  EXPECT_NE(programs.find("Bell\xEF\xBF\xBDRing$#$"), std::string::npos) << "only the control character is replaced";
 }
 
 TEST(Upload, SettingFromTheEnvironment) {

@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "platform/text.h"
+#include "win32/winhttp_transport.h"
 #include "win32/frm_main.h"
 
 namespace tallowin::wintest {
@@ -191,6 +192,23 @@ void RegFixture::setString(const std::wstring& sub, const std::wstring& name, co
 
 void RegFixture::setDword(const std::wstring& sub, const std::wstring& name, DWORD value) {
   setBytes(sub, name, REG_DWORD, &value, sizeof(value));
+}
+
+StoredRecord LastStoredRecord(const std::string& peer) {
+  win32::WinHttpTransport http;
+  const HttpResponse r = http.Get("http://" + peer + "/records/last", 64 << 20);
+  StoredRecord s;
+  if (!r.ok) return s;
+  const auto lines = SplitLines(r.body);
+  if (lines.empty()) return s;
+  s.count = std::stoi(lines[0]);
+  for (size_t i = 1; i < lines.size(); ++i) {
+    std::string text;
+    for (size_t k = 0; k + 1 < lines[i].size(); k += 2)
+      text += static_cast<char>(std::stoi(lines[i].substr(k, 2), nullptr, 16));
+    s.fields.push_back(text);
+  }
+  return s;
 }
 
 }  // namespace tallowin::wintest
