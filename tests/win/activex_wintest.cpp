@@ -1058,7 +1058,8 @@ TEST(TallowinExe, HostsTheControlThroughComInAnAtlContainer) {
         if (found.top && !ax) ax = ::FindWindowExW(found.top, nullptr, L"AtlAxWin", nullptr);
         if (ax && !form) form = ::FindWindowExW(ax, nullptr, L"TallowinFrmMain", nullptr);
         if (form) lines = ListLines(::GetDlgItem(form, win32::kIdLstInfo));
-        return !lines.empty();
+        // The initial upload fills the list first; the OS tab's lines follow.
+        return !lines.empty() && StartsWith(lines[0], "Operating System Name: ");
       },
       60000);
   EXPECT_NE(found.top, nullptr) << "no window";
