@@ -31,6 +31,10 @@ std::string FormatGroupedUnsigned(Platform& platform, uint64_t value);
 // empty, not a lone blank, not led by a control character.
 inline bool IsPresent(std::string_view text) { return text > std::string_view(" "); }
 
+// The two answer texts of a yes/no fact: nonzero is "Yes".
+inline std::string YesNo(bool yes) { return yes ? "Yes" : "No"; }
+inline std::string YesNo(int32_t value) { return YesNo(value != 0); }
+
 // Every NUL removed and blanks trimmed at both ends (fixed-size buffers).
 std::string StripNullsAndTrim(std::string_view text);
 std::string Trim(std::string_view text);

@@ -14,7 +14,6 @@ constexpr int32_t kSmNetwork = 63;
 constexpr int32_t kSmRemoteSession = 0x1000;
 constexpr uint16_t kWinsock11 = 0x0101;
 
-const char* yesNo(bool b) { return b ? "Yes" : "No"; }
 
 uint8_t lowByte(uint16_t v) { return static_cast<uint8_t>(v & 0xFF); }
 uint8_t highByte(uint16_t v) { return static_cast<uint8_t>(v >> 8); }
@@ -86,8 +85,8 @@ void CollectNetwork(ProfileControl& control) {
   }
 
   AddNetworkLine(control, "User Name: " + StripNullsAndTrim(p.GetUserName()), 5045);
-  AddNetworkLine(control, std::string("Connected to Network: ") + yesNo(network != 0), 5050);
-  AddNetworkLine(control, std::string("Winsock Present: ") + yesNo(present), 5060);
+  AddNetworkLine(control, std::string("Connected to Network: ") + YesNo(network != 0), 5050);
+  AddNetworkLine(control, std::string("Winsock Present: ") + YesNo(present), 5060);
   if (present) {
     AddNetworkLine(control,
                    "Winsock Version: " + std::to_string(lowByte(wsa.wHighVersion)) + "." +
@@ -96,7 +95,7 @@ void CollectNetwork(ProfileControl& control) {
     AddNetworkLine(control, "Winsock Description: " + TrimNull(wsa.szDescription), 5080);
     AddNetworkLine(control, "Winsock Status: " + TrimNull(wsa.szSystemStatus), 5090);
   }
-  AddNetworkLine(control, std::string("Remote/Terminal Session: ") + yesNo(p.GetSystemMetrics(kSmRemoteSession) != 0),
+  AddNetworkLine(control, std::string("Remote/Terminal Session: ") + YesNo(p.GetSystemMetrics(kSmRemoteSession) != 0),
                  5100);
 
   if (ApiExists(p, "iphlpapi.dll", "GetIfTable")) {

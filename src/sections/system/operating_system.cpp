@@ -77,7 +77,6 @@ std::string platformText(uint32_t id) {
   }
 }
 
-std::string yesNo(int32_t v) { return v != 0 ? "Yes" : "No"; }
 
 }  // namespace
 
@@ -166,8 +165,8 @@ void CollectOperatingSystem(ProfileControl& control) {
     list.append("Product Type: " + productTypeText(v), 230);
     list.append("Software Suite/Bundle: " + SuiteText(v.wSuiteMask), 240);
   }
-  list.append("Security Present: " + yesNo(p.GetSystemMetrics(kSmSecure)), 250);
-  list.append("Debug Version of Windows: " + yesNo(p.GetSystemMetrics(kSmDebug)), 260);
+  list.append("Security Present: " + YesNo(p.GetSystemMetrics(kSmSecure)), 250);
+  list.append("Debug Version of Windows: " + YesNo(p.GetSystemMetrics(kSmDebug)), 260);
   list.append("Boot Type: " + bootTypeText(p.GetSystemMetrics(kSmCleanBoot)), 270);
 }
 

@@ -72,7 +72,6 @@ std::string charOf(int code) {
   return out;
 }
 
-std::string yesNo(bool yes) { return yes ? "Yes" : "No"; }
 
 }  // namespace
 
@@ -176,7 +175,7 @@ void CollectProcessor(ProfileControl& control) {
       bool present = p.IsProcessorFeaturePresent(feature.feature) != 0;
       // NT 3.x and 4 answer this one the other way round.
       if (feature.feature == kFloatingPointEmulated && f.IsWinNT) present = !present;
-      list.append(feature.label + yesNo(present), feature.itemValue);
+      list.append(feature.label + YesNo(present), feature.itemValue);
     }
   }
 
@@ -186,7 +185,7 @@ void CollectProcessor(ProfileControl& control) {
   // Whole pointers, unsigned: on 64-bit Windows they pass 32 bits.
   list.append("Minimum Application Address: " + FormatGroupedUnsigned(p, si.lpMinimumApplicationAddress), 1090);
   list.append("Maximum Application Address: " + FormatGroupedUnsigned(p, si.lpMaximumApplicationAddress), 1100);
-  list.append("Slow Machine: " + yesNo(p.GetSystemMetrics(kSmSlowMachine) != 0), 1110);
+  list.append("Slow Machine: " + YesNo(p.GetSystemMetrics(kSmSlowMachine) != 0), 1110);
 }
 
 }  // namespace tallowin

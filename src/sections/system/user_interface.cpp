@@ -39,7 +39,6 @@ constexpr const char* kFunctionKeys[] = {
     "Unknown", "10", "12 (sometimes 18)", "10", "12", "10", "24", "Hardware dependent and specified by the OEM",
 };
 
-std::string yesNo(int32_t metric) { return metric != 0 ? "Yes" : "No"; }
 
 }  // namespace
 
@@ -76,20 +75,20 @@ void CollectUserInterface(ProfileControl& control) {
   list.append("Keyboard SubType: " + std::to_string(subType), 6020);
   list.append("Number of Function Keys: " + FunctionKeysText(functionKeys), 6030);
   list.append("Input Locale Identifier: " + Trim(TrimNull(p.GetKeyboardLayoutName())), 6035);
-  list.append("Double-Byte Character-Sets Supported: " + yesNo(p.GetSystemMetrics(kSmDbcsEnabled)), 6037);
-  list.append("Hebrew or Arabic Supported: " + yesNo(p.GetSystemMetrics(kSmMidEastEnabled)), 6039);
+  list.append("Double-Byte Character-Sets Supported: " + YesNo(p.GetSystemMetrics(kSmDbcsEnabled)), 6037);
+  list.append("Hebrew or Arabic Supported: " + YesNo(p.GetSystemMetrics(kSmMidEastEnabled)), 6039);
 
   const int32_t mouse = p.GetSystemMetrics(kSmMousePresent);
-  list.append("Mouse Present: " + yesNo(mouse), 6040);
+  list.append("Mouse Present: " + YesNo(mouse), 6040);
   if (mouse != 0) {
     list.append("Mouse Buttons: " + std::to_string(p.GetSystemMetrics(kSmCMouseButtons)), 6050);
     // These systems have no wheel metric to ask.
     const bool unknown = f.IsWin3x || f.IsWin95 || f.IsWinNT35;
-    list.append("Mouse Wheel Present: " + (unknown ? std::string("Unknown") : yesNo(p.GetSystemMetrics(kSmMouseWheelPresent))),
+    list.append("Mouse Wheel Present: " + (unknown ? std::string("Unknown") : YesNo(p.GetSystemMetrics(kSmMouseWheelPresent))),
                 6060);
   }
-  list.append("Mouse Buttons Swapped: " + yesNo(p.GetSystemMetrics(kSmSwapButton)), 6070);
-  list.append("PenWindows Present: " + yesNo(p.GetSystemMetrics(kSmPenWindows)), 6080);
+  list.append("Mouse Buttons Swapped: " + YesNo(p.GetSystemMetrics(kSmSwapButton)), 6070);
+  list.append("PenWindows Present: " + YesNo(p.GetSystemMetrics(kSmPenWindows)), 6080);
 
   const int32_t monitors = p.GetSystemMetrics(kSmCMonitors);
   list.append("Number of Monitors: " + std::to_string(monitors < 1 ? 1 : monitors), 6090);
@@ -106,7 +105,7 @@ void CollectUserInterface(ProfileControl& control) {
   list.append("Pixels per Inch: " + std::to_string(caps.logPixelsX) + "w x " + std::to_string(caps.logPixelsY) + "h",
               6130);
 
-  list.append("Show Sounds: " + yesNo(p.GetSystemMetrics(kSmShowSounds)), 6140);
+  list.append("Show Sounds: " + YesNo(p.GetSystemMetrics(kSmShowSounds)), 6140);
 }
 
 }  // namespace tallowin
