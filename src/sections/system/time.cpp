@@ -155,6 +155,7 @@ void CollectTime(ProfileControl& control) {
   const uint32_t zone = p.GetTimeZoneInformation(&tz);
   if (zone == Platform::kTimeZoneIdInvalid) tz = {};
   const int64_t standard = -(int64_t{tz.Bias} + tz.StandardBias);
+  // cppcheck-suppress cppcheckError ; its own analysis gives up on this line, no finding
   const int64_t daylight = -(int64_t{tz.Bias} + tz.DaylightBias);
   const char* state = "Unknown";
   int64_t current = 0;
