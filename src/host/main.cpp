@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "control/form.h"
 #include "host/console.h"
 #include "win32/activex_control.h"
 #include "win32/frm_main.h"
@@ -113,7 +114,7 @@ LRESULT CALLBACK HostProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 
 // The tab whose tag is tag (any case), or -1.
 int tabOf(const std::string& tag) {
-  const auto& tabs = tallowin::win32::ProfileTabs();
+  const auto& tabs = tallowin::form::Tabs();
   for (size_t i = 0; i < tabs.size(); ++i)
     if (_stricmp(tabs[i].tag, tag.c_str()) == 0) return static_cast<int>(i);
   return -1;

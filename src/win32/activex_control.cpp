@@ -1,5 +1,7 @@
 #include "win32/activex_control.h"
 
+#include "control/form.h"
+
 #include <objsafe.h>
 
 #include <new>
@@ -279,12 +281,10 @@ class FrmMainObject final : public IOleObject,
     return Guarded([&]() -> HRESULT {
       if (!accel_) {
         std::vector<ACCEL> keys;
-        const auto& tabs = ProfileTabs();
+        const auto& tabs = form::Tabs();
         for (size_t i = 0; i < tabs.size(); ++i) {
-          const wchar_t* amp = wcschr(tabs[i].caption, L'&');
-          if (!amp || !amp[1]) continue;
-          const wchar_t letter = amp[1] >= L'a' && amp[1] <= L'z' ? static_cast<wchar_t>(amp[1] - L'a' + L'A') : amp[1];
-          keys.push_back({FALT | FVIRTKEY, static_cast<WORD>(letter), static_cast<WORD>(i)});
+          const char letter = form::AccessKey(tabs[i].caption);
+          if (letter != 0) keys.push_back({FALT | FVIRTKEY, static_cast<WORD>(letter), static_cast<WORD>(i)});
         }
         accel_ = ::CreateAcceleratorTableW(keys.data(), static_cast<int>(keys.size()));
         accelCount_ = accel_ ? static_cast<USHORT>(keys.size()) : 0;

@@ -1,5 +1,7 @@
 #include "win32/frm_main.h"
 
+#include "control/form.h"
+
 
 #include "win32/module.h"
 #include "win32/wide.h"
@@ -10,17 +12,7 @@ namespace tallowin::win32 {
 namespace {
 
 // Positions in twips: left, top, width, height.
-struct Twips {
-  int left, top, width, height;
-};
-constexpr Twips kLabel1{240, 0, 3615, 495};
-constexpr Twips kCommand1{1080, 480, 1215, 495};
-constexpr Twips kTabProfile{840, 1080, 8535, 4935};
-constexpr Twips kLstInfo{960, 1920, 5415, 3765};
-constexpr Twips kTxtDesc{6600, 1920, 2535, 3735};
-constexpr Twips kBtnAbout{3120, 6240, 1095, 375};
-constexpr int kFormWidth = 840 + 8535 + 240;
-constexpr int kFormHeight = 6240 + 375 + 120;
+using form::Twips;
 
 // Posted by postInitialUpload.
 constexpr UINT kMsgInitialUpload = WM_APP + 1;
@@ -64,23 +56,23 @@ UploadAction& uploadActionSlot() {
 void SetUploadAction(UploadAction action) { uploadActionSlot() = std::move(action); }
 const UploadAction& CurrentUploadAction() { return uploadActionSlot(); }
 
-const std::vector<TabSpec>& ProfileTabs() {
-  static const std::vector<TabSpec> tabs = {
-      {L"&OS", "OS", "OS", L"Operating System"},
-      {L"Programs", "Progs", "Progs", L"Installed Programs"},
-      {L"&CPU", "CPU", "CPU", L"Central Processing Unit (CPU)"},
-      {L"&Memory", "Memory", "Memory", L"Memory/RAM"},
-      {L"&Network", "Network", "Network", L"Network and Interfaces"},
-      {L"&UI", "UI", "UI", L"User Interface"},
-      {L"&Printers", "Printers", "Printers", L"Printers"},
-  };
-  return tabs;
+namespace {
+// The tabs' tooltips as wide texts that live as long as the process: a
+// tooltip keeps the pointer it is given.
+const std::vector<std::wstring>& tabTooltips() {
+  static const std::vector<std::wstring> tips = [] {
+    std::vector<std::wstring> w;
+    for (const form::Tab& t : form::Tabs()) w.push_back(Wide(t.tooltip));
+    return w;
+  }();
+  return tips;
 }
+}  // namespace
 
 FrmMain::FrmMain() = default;
 
 SIZE FrmMain::DefaultSize() {
-  return {::MulDiv(kFormWidth, dpi(true), 1440), ::MulDiv(kFormHeight, dpi(false), 1440)};
+  return {::MulDiv(form::kWidth, dpi(true), 1440), ::MulDiv(form::kHeight, dpi(false), 1440)};
 }
 
 void FrmMain::UnregisterWindowClass() { ::UnregisterClassW(ClassName(), ModuleInstance()); }
@@ -153,14 +145,14 @@ void FrmMain::createChildren() {
     if (h && font_) ::SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     return h;
   };
-  label_ = make(0, L"STATIC", L"System Info are updated to a Domino Database", SS_LEFT, kLabel1, kIdLabel1);
-  command_ = make(0, L"BUTTON", L"Software Inventory ", BS_PUSHBUTTON | WS_TABSTOP, kCommand1, kIdCommand1);
-  tabs_ = make(0, WC_TABCONTROLW, L"", TCS_TOOLTIPS | WS_TABSTOP, kTabProfile, kIdTabProfile);
+  label_ = make(0, L"STATIC", Wide(form::kLabel1Caption).c_str(), SS_LEFT, form::kLabel1, kIdLabel1);
+  command_ = make(0, L"BUTTON", Wide(form::kCommand1Caption).c_str(), BS_PUSHBUTTON | WS_TABSTOP, form::kCommand1, kIdCommand1);
+  tabs_ = make(0, WC_TABCONTROLW, L"", TCS_TOOLTIPS | WS_TABSTOP, form::kTabProfile, kIdTabProfile);
   list_ = make(WS_EX_CLIENTEDGE, L"LISTBOX", L"",
-               LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP, kLstInfo, kIdLstInfo);
-  desc_ = make(WS_EX_CLIENTEDGE, L"EDIT", L"", ES_MULTILINE | ES_AUTOVSCROLL | WS_VSCROLL | WS_TABSTOP, kTxtDesc,
+               LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP, form::kLstInfo, kIdLstInfo);
+  desc_ = make(WS_EX_CLIENTEDGE, L"EDIT", L"", ES_MULTILINE | ES_AUTOVSCROLL | WS_VSCROLL | WS_TABSTOP, form::kTxtDesc,
                kIdTxtDesc);
-  about_ = make(0, L"BUTTON", L"&About ...", BS_PUSHBUTTON | WS_TABSTOP, kBtnAbout, kIdBtnAbout);
+  about_ = make(0, L"BUTTON", Wide(form::kBtnAboutCaption).c_str(), BS_PUSHBUTTON | WS_TABSTOP, form::kBtnAbout, kIdBtnAbout);
   // Captions must fit in the host's font: a button or label grows to the right
   // when its text is wider than the form's size for it.
   for (HWND h : {label_, command_, about_}) {
@@ -186,10 +178,11 @@ void FrmMain::createChildren() {
   ::SetWindowPos(tabs_, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 
   int i = 0;
-  for (const TabSpec& t : ProfileTabs()) {
+  for (const form::Tab& t : form::Tabs()) {
+    std::wstring caption = Wide(t.caption);
     TCITEMW item{};
     item.mask = TCIF_TEXT;
-    item.pszText = const_cast<wchar_t*>(t.caption);
+    item.pszText = caption.data();
     ::SendMessageW(tabs_, TCM_INSERTITEMW, static_cast<WPARAM>(i++), reinterpret_cast<LPARAM>(&item));
   }
   ::SendMessageW(tabs_, TCM_SETCURSEL, static_cast<WPARAM>(-1), 0);
@@ -203,7 +196,8 @@ void FrmMain::createChildren() {
     ti.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
     ti.hwnd = hwnd_;
     ti.uId = reinterpret_cast<UINT_PTR>(about_);
-    ti.lpszText = const_cast<wchar_t*>(L"Tell me more about this program.");
+    static const std::wstring aboutTip = Wide(form::kBtnAboutTooltip);
+    ti.lpszText = const_cast<wchar_t*>(aboutTip.c_str());
     ::SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
     ti.uId = reinterpret_cast<UINT_PTR>(list_);
     ti.lpszText = LPSTR_TEXTCALLBACKW;
@@ -268,8 +262,8 @@ LRESULT FrmMain::handle(UINT msg, WPARAM wp, LPARAM lp) {
       if (nm->code == TTN_GETDISPINFOW) {
         auto* di = reinterpret_cast<NMTTDISPINFOW*>(lp);
         HWND tabTips = reinterpret_cast<HWND>(::SendMessageW(tabs_, TCM_GETTOOLTIPS, 0, 0));
-        if (nm->hwndFrom == tabTips && di->hdr.idFrom < ProfileTabs().size()) {
-          di->lpszText = const_cast<wchar_t*>(ProfileTabs()[di->hdr.idFrom].tooltip);
+        if (nm->hwndFrom == tabTips && di->hdr.idFrom < tabTooltips().size()) {
+          di->lpszText = const_cast<wchar_t*>(tabTooltips()[di->hdr.idFrom].c_str());
         } else if (nm->hwndFrom == tooltip_) {
           di->lpszText = listTip_.empty() ? nullptr : listTip_.data();
         }
@@ -310,20 +304,11 @@ void FrmMain::postInitialUpload() {
 }
 
 bool FrmMain::handleAccessKey(wchar_t letter) {
-  auto upper = [](wchar_t c) {
-    return static_cast<wchar_t>(reinterpret_cast<ULONG_PTR>(::CharUpperW(reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(c)))));
-  };
-  const wchar_t up = upper(letter);
-  const auto& tabs = ProfileTabs();
-  for (size_t i = 0; i < tabs.size(); ++i) {
-    const wchar_t* amp = wcschr(tabs[i].caption, L'&');
-    if (!amp || !amp[1]) continue;
-    const wchar_t mark = upper(amp[1]);
-    if (mark != up || !::IsWindowEnabled(tabs_)) continue;
-    selectTab(static_cast<int>(i));
-    return true;
-  }
-  return false;
+  if (letter == 0 || letter > 0x7F) return false;
+  const int tab = form::TabOfAccessKey(static_cast<char>(letter));
+  if (tab < 0 || !::IsWindowEnabled(tabs_)) return false;
+  selectTab(tab);
+  return true;
 }
 
 void FrmMain::selectTab(int index) {
@@ -338,8 +323,8 @@ void FrmMain::setDescText(const std::string& text) { ::SetWindowTextW(desc_, Wid
 
 std::string FrmMain::selectedTabTag() {
   const auto i = static_cast<int>(::SendMessageW(tabs_, TCM_GETCURSEL, 0, 0));
-  if (i < 0 || static_cast<size_t>(i) >= ProfileTabs().size()) return {};
-  return ProfileTabs()[static_cast<size_t>(i)].tag;
+  if (i < 0 || static_cast<size_t>(i) >= form::Tabs().size()) return {};
+  return form::Tabs()[static_cast<size_t>(i)].tag;
 }
 
 void FrmMain::focusTabs() {

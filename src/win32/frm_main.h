@@ -24,13 +24,6 @@ enum : int {
   kIdBtnAbout = 106,
 };
 
-struct TabSpec {
-  const wchar_t* caption;
-  const char* key;
-  const char* tag;
-  const wchar_t* tooltip;
-};
-const std::vector<TabSpec>& ProfileTabs();
 
 class FrmMain : public ControlView, public ReportListObserver {
  public:

@@ -229,8 +229,8 @@ TEST(ReadResponse, FaultOrAcceptance) {
       "</e:Code><e:Reason><e:Text xml:lang='en'>No space</e:Text></e:Reason></e:Fault></e:Body></e:Envelope>");
   EXPECT_EQ(fault12.kind, ResponseKind::Fault);
   EXPECT_EQ(fault12.detail, "e:Receiver: No space");
-  EXPECT_TRUE(IsSoapFault(*std::make_unique<test::Libxml2Reader>(
-      "<s:Envelope xmlns:s='http://schemas.xmlsoap.org/soap/envelope/'><s:Body><s:Fault/></s:Body></s:Envelope>")));
+  EXPECT_EQ(Answer("<s:Envelope xmlns:s='http://schemas.xmlsoap.org/soap/envelope/'><s:Body><s:Fault/></s:Body></s:Envelope>").kind,
+            ResponseKind::Fault);
 
   EXPECT_EQ(Answer("<s:Envelope xmlns:s='http://schemas.xmlsoap.org/soap/envelope/'><s:Body/></s:Envelope>").kind,
             ResponseKind::Accepted);

@@ -199,7 +199,7 @@ LRESULT CALLBACK ListProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 TEST(NetworkTab, ShowsTheSectionWithTheProgressLine) {
-  HWND top = ::CreateWindowExW(0, L"STATIC", L"host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 900, 700, nullptr,
+  HWND top = ::CreateWindowExW(0, L"STATIC", L"host", WS_OVERLAPPEDWINDOW, 0, 0, 900, 700, nullptr,
                                nullptr, nullptr, nullptr);
   ASSERT_NE(top, nullptr);
   win32::FrmMain* form = win32::FrmMain::Create(top, 0, 0);

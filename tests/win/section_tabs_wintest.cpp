@@ -7,6 +7,8 @@
 #include <algorithm>
 
 #include "win/support/win_support.h"
+
+#include "control/form.h"
 #include "win32/frm_main.h"
 
 namespace tallowin {
@@ -27,7 +29,7 @@ std::vector<std::string> listLines(HWND list) {
 }
 
 int tabIndex(const char* tag) {
-  const auto& tabs = win32::ProfileTabs();
+  const auto& tabs = form::Tabs();
   for (size_t i = 0; i < tabs.size(); ++i)
     if (std::string(tabs[i].tag) == tag) return static_cast<int>(i);
   return -1;
@@ -38,7 +40,7 @@ class SectionTabs : public ::testing::Test {
   HWND top = nullptr;
   FrmMain* form = nullptr;
   void SetUp() override {
-    top = ::CreateWindowExW(0, L"STATIC", L"host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 900, 700, nullptr, nullptr,
+    top = ::CreateWindowExW(0, L"STATIC", L"host", WS_OVERLAPPEDWINDOW, 0, 0, 900, 700, nullptr, nullptr,
                             nullptr, nullptr);
     ASSERT_NE(top, nullptr);
     form = FrmMain::Create(top, 0, 0);

@@ -51,6 +51,5 @@ struct SoapResponse {
 
 // Reads an answer (SOAP 1.1 or 1.2) from `reader`.
 SoapResponse ReadResponse(XmlReader& reader);
-inline bool IsSoapFault(XmlReader& reader) { return ReadResponse(reader).kind == ResponseKind::Fault; }
 
 }  // namespace tallowin::soap
