@@ -68,7 +68,8 @@ start_test_services() {
   port=$(start_service build/services/inventory.log /usr/bin/python3 $peers/inventory_service.py \
            --port 0 --db build/services/inventory.sqlite --max-seconds 1500 --quiet) &&
     export TALLOWIN_TEST_PEER="127.0.0.1:$port"
-  for mode in silent fault500 garbage entity rpc; do
+  for mode in silent fault500 garbage entity rpc bomb quadratic xxe nested huge fileurl ftpurl redirect redirectcall \
+      trickle closemid garbage10; do
     port=$(start_service "build/services/$mode.log" /usr/bin/python3 $peers/faulty_services.py \
              --mode "$mode" --port 0 --max-seconds 1500) || continue
     export "TALLOWIN_TEST_$(echo "$mode" | tr a-z A-Z)=127.0.0.1:$port"

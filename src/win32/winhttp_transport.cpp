@@ -187,20 +187,29 @@ HttpResponse WinHttpTransport::request(const wchar_t* verb, const std::string& u
   r.status = static_cast<int>(status);
   DWORD length = 0;
   size = sizeof(length);
-  if (::WinHttpQueryHeaders(req, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
-                            WINHTTP_HEADER_NAME_BY_INDEX, &length, &size, WINHTTP_NO_HEADER_INDEX) &&
-      length > maxBytes) {
+  const bool lengthKnown = ::WinHttpQueryHeaders(req, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
+                                                 WINHTTP_HEADER_NAME_BY_INDEX, &length, &size, WINHTTP_NO_HEADER_INDEX);
+  if (lengthKnown && length > maxBytes) {
     r.error = "answer too large (" + std::to_string(length) + " bytes)";
     return r;
   }
   char buffer[16384];
   for (;;) {
     if (::GetTickCount() - started > kWholeRequestMs) {
-      r.error = "answer too slow";
+      r.error = "no answer within " + std::to_string(kWholeRequestMs / 1000) + " s";
       return r;
     }
+    // Ask what has arrived first and read only that: a read for a whole
+    // buffer may wait until the buffer is full (Wine's does), and a server
+    // sending a byte a second would then hold the caller for hours.
+    DWORD available = 0;
+    if (!::WinHttpQueryDataAvailable(req, &available)) {
+      r.error = cancelled_ ? "cancelled" : lastError("receive");
+      return r;
+    }
+    if (available == 0) break;
     DWORD got = 0;
-    if (!::WinHttpReadData(req, buffer, sizeof(buffer), &got)) {
+    if (!::WinHttpReadData(req, buffer, available < sizeof(buffer) ? available : sizeof(buffer), &got)) {
       r.error = cancelled_ ? "cancelled" : lastError("receive");
       return r;
     }
@@ -211,6 +220,14 @@ HttpResponse WinHttpTransport::request(const wchar_t* verb, const std::string& u
       return r;
     }
     r.body.append(buffer, got);
+  }
+  // A connection closed before the announced length is a lost answer, not a
+  // short one (WinHTTP may report the end as a normal one).
+  if (lengthKnown && r.body.size() < length) {
+    r.error = "the connection closed after " + std::to_string(r.body.size()) + " of " + std::to_string(length) +
+              " bytes";
+    r.body.clear();
+    return r;
   }
   r.ok = true;
   return r;

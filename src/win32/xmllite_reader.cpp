@@ -80,7 +80,7 @@ class XmlLiteReader : public soap::XmlReader {
         return finish(e, soap::XmlEventType::EndOfDocument);
       }
       if (FAILED(hr)) {
-        error_ = hr == static_cast<HRESULT>(0xC00CEE3F) ? "a DTD is not allowed" : "not well-formed XML (0x" + hex(hr) + ")";
+        error_ = why(hr);
         return finish(e, soap::XmlEventType::Error);
       }
       UINT depth = 0;
@@ -164,6 +164,23 @@ class XmlLiteReader : public soap::XmlReader {
     if (SUCCEEDED(reader_->GetLocalName(&s, &n))) local = text(s, n);
     if (SUCCEEDED(reader_->GetNamespaceUri(&s, &n))) ns = text(s, n);
   }
+  // The reasons a hostile or broken document is refused, in words; the
+  // rest by their code.
+  static std::string why(HRESULT hr) {
+    switch (static_cast<unsigned long>(hr)) {
+      case MX_E_INPUTEND: return "the document ends too early";
+      case MX_E_ENCODING:
+      case MX_E_ENCODINGSWITCH:
+      case MX_E_ENCODINGSIGNATURE: return "the document's encoding is wrong or not supported";
+      case WC_E_DTDPROHIBITED: return "a document type declaration is not allowed";
+      case WC_E_UNDECLAREDENTITY: return "the document uses an undeclared entity";
+      case WC_E_ELEMENTMATCH: return "an end tag does not match its start tag";
+      case SC_E_MAXELEMENTDEPTH: return "the document is nested too deeply";
+      case SC_E_MAXENTITYEXPANSION: return "the document's entities expand too far";
+      default: return "not well-formed XML (0x" + hex(hr) + ")";
+    }
+  }
+
   static std::string hex(HRESULT hr) {
     char b[16];
     snprintf(b, sizeof(b), "%08lX", static_cast<unsigned long>(hr));

@@ -11,11 +11,26 @@ Modes:
   entity     a WSDL with an entity declaration
   rpc        an rpc/encoded WSDL (urn:DefaultNamespace, ?OpenWebService);
              GET /received returns the last request body it was sent
+  bomb       a WSDL with nested entities that expand to 12,000,000,000 characters
+  quadratic  a WSDL with one 100 KB entity referenced 10,000 times
+  xxe        a WSDL with external entities (a file and this server)
+  nested     a WSDL with 100,000 nested elements
+  huge       a WSDL of 50 MB, sent without a length until the peer stops
+  fileurl    a WSDL whose endpoint is a file: URL
+  ftpurl     a WSDL whose endpoint is an ftp: URL on this server
+  redirect   every request redirected to itself, for ever
+  redirectcall  a good WSDL; the call redirected to itself
+  trickle    the WSDL one byte a second
+  closemid   a good WSDL; the call's answer stops half-way, connection closed
+  garbage10  a good WSDL; the call answered with 10 MB of random bytes
+Every mode counts the requests it was sent; GET /requests tells how many
+(that request and GET /received are not counted).
 Prints "READY <port>" once it listens.
 """
 import argparse
 import http.server
 import os
+import random
 import socket
 import sys
 import threading
@@ -37,13 +52,45 @@ def fixture(name):
         return f.read()
 
 
+MODES = ["silent", "fault500", "garbage", "entity", "rpc", "bomb", "quadratic", "xxe", "nested", "huge",
+         "fileurl", "ftpurl", "redirect", "redirectcall", "trickle", "closemid", "garbage10"]
+DEFINITIONS = b'<definitions xmlns="http://schemas.xmlsoap.org/wsdl/">'
+
+
+def bomb():
+    lines = [b'<!ENTITY l0 "lollollollol">']
+    for i in range(1, 10):
+        refs = b"".join(b"&l%d;" % (i - 1) for _ in range(10))
+        lines.append(b'<!ENTITY l%d "%s">' % (i, refs))
+    return (b'<?xml version="1.0"?><!DOCTYPE definitions [' + b"".join(lines) + b']>' + DEFINITIONS +
+            b"<documentation>&l9;</documentation></definitions>")
+
+
+def quadratic():
+    return (b'<?xml version="1.0"?><!DOCTYPE definitions [<!ENTITY a "' + b"a" * 100000 + b'">]>' + DEFINITIONS +
+            b"<documentation>" + b"&a;" * 10000 + b"</documentation></definitions>")
+
+
+def nested():
+    depth = 100000
+    return b'<?xml version="1.0"?>' + DEFINITIONS + b"<a>" * depth + b"</a>" * depth + b"</definitions>"
+
+
 class Handler(http.server.BaseHTTPRequestHandler):
     mode = None
     port = 0
     received = b""
+    requests = 0
+    lock = threading.Lock()
+    protocol_version = "HTTP/1.1"
 
     def log_message(self, format, *args):
         pass
+
+    def count(self):
+        if self.path not in ("/requests", "/received"):
+            with Handler.lock:
+                Handler.requests += 1
 
     def send(self, status, body, ctype="text/xml; charset=utf-8"):
         self.send_response(status)
@@ -59,9 +106,62 @@ class Handler(http.server.BaseHTTPRequestHandler):
         start = text.find('location="') + len('location="')
         end = text.find('"', start)
         path = text[start:end].split("/", 3)[3] if text[start:end].count("/") >= 3 else ""
-        return (text[:start] + "http://127.0.0.1:%d/%s" % (self.port, path) + text[end:]).encode("utf-8")
+        endpoint = "http://127.0.0.1:%d/%s" % (self.port, path)
+        if self.mode == "fileurl":
+            endpoint = "file:///C:/windows/win.ini"
+        elif self.mode == "ftpurl":
+            endpoint = "ftp://127.0.0.1:%d/%s" % (self.port, path)
+        return (text[:start] + endpoint + text[end:]).encode("utf-8")
+
+    def redirect(self, status):
+        self.send_response(status)
+        self.send_header("Location", "http://127.0.0.1:%d%s" % (self.port, self.path))
+        self.send_header("Content-Length", "0")
+        self.end_headers()
+
+    def stream(self, total, chunk, pause=0.0, length=True):
+        """Sends total bytes of chunk repeated; stops quietly when the peer goes."""
+        self.send_response(200)
+        self.send_header("Content-Type", "text/xml")
+        if length:
+            self.send_header("Content-Length", str(total))
+        else:
+            self.send_header("Connection", "close")
+            self.close_connection = True
+        self.end_headers()
+        sent = 0
+        try:
+            while sent < total:
+                part = chunk[: total - sent]
+                self.wfile.write(part)
+                self.wfile.flush()
+                sent += len(part)
+                if pause:
+                    time.sleep(pause)
+        except (BrokenPipeError, ConnectionResetError, OSError):
+            self.close_connection = True
 
     def do_GET(self):
+        if self.path == "/requests":
+            return self.send(200, str(Handler.requests).encode("ascii"), "text/plain")
+        self.count()
+        if self.mode in ("redirect",):
+            return self.redirect(302)
+        if self.mode == "bomb":
+            return self.send(200, bomb())
+        if self.mode == "quadratic":
+            return self.send(200, quadratic())
+        if self.mode == "xxe":
+            return self.send(200, b'<?xml version="1.0"?><!DOCTYPE definitions [<!ENTITY f SYSTEM "file:///C:/windows/win.ini">'
+                             b'<!ENTITY h SYSTEM "http://127.0.0.1:%d/xxe">]>' % self.port + DEFINITIONS +
+                             b"<documentation>&f;&h;</documentation></definitions>")
+        if self.mode == "nested":
+            return self.send(200, nested())
+        if self.mode == "huge":
+            return self.stream(50 << 20, b"<documentation>" + b"x" * 65520 + b"</documentation>", length=False)
+        if self.mode == "trickle" and self.path.startswith(WSDL_PATH):
+            body = self.wsdl()
+            return self.stream(len(body), body[:1], pause=1.0)
         if self.mode == "garbage":
             return self.send(200, b"\x00\x01 this is not XML <<<", "application/octet-stream")
         if self.mode == "entity":
@@ -74,9 +174,25 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send(404, b"not found", "text/plain")
 
     def do_POST(self):
+        self.count()
         length = int(self.headers.get("Content-Length", "0") or 0)
         body = self.rfile.read(min(length, 16 << 20))
         Handler.received = b"SOAPAction: " + self.headers.get("SOAPAction", "").encode("latin-1") + b"\n" + body
+        if self.mode == "redirect" or self.mode == "redirectcall":
+            return self.redirect(307)
+        if self.mode == "closemid":
+            self.send_response(200)
+            self.send_header("Content-Type", "text/xml")
+            self.send_header("Content-Length", str(len(RPC_ANSWER) * 4))
+            self.end_headers()
+            self.wfile.write(RPC_ANSWER[: len(RPC_ANSWER) // 2])
+            self.wfile.flush()
+            self.close_connection = True
+            self.connection.shutdown(socket.SHUT_RDWR)
+            return
+        if self.mode == "garbage10":
+            noise = random.Random(7).randbytes(1 << 20)
+            return self.stream(10 << 20, noise)
         if self.mode == "garbage":
             return self.send(200, b"garbage, not an envelope", "text/plain")
         if self.mode == "fault500":
@@ -99,7 +215,7 @@ def silent(server_socket, deadline):
 
 def main():
     p = argparse.ArgumentParser()
-    p.add_argument("--mode", required=True, choices=["silent", "fault500", "garbage", "entity", "rpc"])
+    p.add_argument("--mode", required=True, choices=MODES)
     p.add_argument("--port", type=int, default=0)
     p.add_argument("--max-seconds", type=float, default=600)
     args = p.parse_args()
