@@ -106,6 +106,8 @@ class ProfileControl {
   // The window is going away: nothing of it may be touched from here on.
   void detachView();
   bool busy() const { return dispatching_ || uploading_; }
+  // The window is gone (detachView ran).
+  bool detached() const { return detached_; }
   // The upload has collected its sections: the tab strip may be used again
   // while the record is sent.
   void uploadCollected();

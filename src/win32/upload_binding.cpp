@@ -27,7 +27,7 @@ namespace {
 
 // The exchange on a thread of its own; this thread answers its messages until
 // the worker is done. The worker is always joined before this returns.
-void runOnWorker(const std::function<void()>& work, WinHttpTransport& transport) {
+void runOnWorker(const std::function<void()>& work, WinHttpTransport& transport, const ProfileControl& control) {
   // std::thread's native handle is no Windows handle under every runtime:
   // the worker says it is done through an event of its own.
   HANDLE finished = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -42,6 +42,7 @@ void runOnWorker(const std::function<void()>& work, WinHttpTransport& transport)
     ::SetEvent(finished);
   });
   bool quitting = false;
+  bool cancelled = false;
   for (;;) {
     const DWORD w = quitting ? ::WaitForSingleObject(finished, INFINITE)
                              : ::MsgWaitForMultipleObjects(1, &finished, FALSE, INFINITE, QS_ALLINPUT);
@@ -57,6 +58,11 @@ void runOnWorker(const std::function<void()>& work, WinHttpTransport& transport)
       }
       ::TranslateMessage(&msg);
       ::DispatchMessageW(&msg);
+    }
+    // The window closed under the upload: nobody waits for its answer.
+    if (!cancelled && control.detached()) {
+      transport.Cancel();
+      cancelled = true;
     }
   }
   worker.join();
@@ -74,7 +80,10 @@ UploadOutcome RunInventoryUpload(ProfileControl& control, const std::optional<st
   env.settingProblem = choice.problem;
   env.transport = &transport;
   env.makeReader = [](const std::string& doc) { return MakeXmlLiteReader(doc); };
-  if (pumpMessages) env.runExchange = [&transport](const std::function<void()>& work) { runOnWorker(work, transport); };
+  if (pumpMessages)
+    env.runExchange = [&transport, &control](const std::function<void()>& work) {
+      runOnWorker(work, transport, control);
+    };
   return InventoryUpload(control, env);
 }
 
