@@ -1,11 +1,11 @@
-// HTTP over WinHTTP, with time-outs so that a silent server cannot hold the
-// caller for long, and no redirects: only the WSDL fetch and the one call.
+// HTTP over WinHTTP, with time-outs so that a silent or trickling server
+// cannot hold the caller for long, and no redirects: only the WSDL fetch and
+// the one call.
 #pragma once
 
 #include "win32/win.h"
 
 #include <atomic>
-#include <mutex>
 
 #include "upload/http_transport.h"
 
@@ -18,7 +18,8 @@ class WinHttpTransport : public HttpTransport {
   HttpResponse Get(const std::string& url, size_t maxBytes) override;
   HttpResponse Post(const std::string& url, const HttpHeaders& headers, const std::string& body,
                     size_t maxBytes) override;
-  // From another thread: ends a request in progress as soon as WinHTTP can.
+  // From another thread: ends a request in progress at once; later ones are
+  // not made.
   void Cancel();
 
   // Time-outs in milliseconds, and a cap on one whole request (a server that
@@ -32,12 +33,8 @@ class WinHttpTransport : public HttpTransport {
  private:
   HttpResponse request(const wchar_t* verb, const std::string& url, const HttpHeaders& headers,
                        const std::string& body, size_t maxBytes);
-  void abortCurrent();
-  HttpResponse timed(HttpResponse r);
-  std::atomic<bool> timedOut_{false};
   HINTERNET session_ = nullptr;
-  std::mutex mutex_;
-  HINTERNET current_ = nullptr;  // the request in progress, for Cancel
+  HANDLE cancelEvent_ = nullptr;
   std::atomic<bool> cancelled_{false};
 };
 

@@ -49,6 +49,7 @@ std::string address(const char* mode) {
 int requestsSeen(const std::string& addr) {
   win32::WinHttpTransport http;
   const HttpResponse r = http.Get("http://" + addr + "/requests", 64);
+  if (!r.ok || r.status != 200) std::printf("requests of %s: %s (status %d)\n", addr.c_str(), r.error.c_str(), r.status);
   return r.ok && r.status == 200 ? std::atoi(r.body.c_str()) : -1;
 }
 
