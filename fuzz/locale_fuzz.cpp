@@ -6,6 +6,7 @@
 // an error line after it. Once per process, every int16 paper-size code.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
@@ -135,18 +136,60 @@ std::string hex(uint64_t v) {
   return buf;
 }
 
-// Independent reading of a whole decimal number: blanks around it, a sign.
-std::optional<int32_t> wholeNumber(const std::string& text) {
+// A reading on its own: the number, or the code of the error the section
+// reports for the text (1 no whole number, 2 no hexadecimal number, 3 out of range).
+struct Reading {
+  std::optional<int64_t> value;
+  int32_t error = 0;
+};
+
+// A whole decimal number in 32 bits: blanks around it, a sign.
+Reading wholeNumber(const std::string& text) {
   std::string t = Trim(text);
   if (!t.empty() && t[0] == '+') {
     t.erase(0, 1);
-    if (!t.empty() && (t[0] == '-' || t[0] == '+')) return std::nullopt;
+    if (!t.empty() && (t[0] == '-' || t[0] == '+')) return {std::nullopt, 1};
   }
-  if (t.empty() || (t[0] == '-' && t.size() == 1)) return std::nullopt;
   int32_t v = 0;
   const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
-  if (ec != std::errc() || end != t.data() + t.size()) return std::nullopt;
-  return v;
+  if (ec == std::errc::invalid_argument || end != t.data() + t.size()) return {std::nullopt, 1};
+  if (ec == std::errc::result_out_of_range) return {std::nullopt, 3};
+  return {v, 0};
+}
+
+// An unsigned hexadecimal number in 32 bits, blanks around it.
+Reading hexNumber(const std::string& text) {
+  const std::string t = Trim(text);
+  uint32_t v = 0;
+  const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), v, 16);
+  if (ec == std::errc::invalid_argument || end != t.data() + t.size()) return {std::nullopt, 2};
+  if (ec == std::errc::result_out_of_range) return {std::nullopt, 3};
+  return {v, 0};
+}
+
+// A decimal number (sign, digits, a fraction) rounded half away from zero,
+// read on its own; nothing when the text is no such number.
+struct Rounded {
+  bool inRange;
+  int64_t value;
+};
+std::optional<Rounded> rounded(const std::string& t) {
+  size_t i = t.empty() || (t[0] != '-' && t[0] != '+') ? 0 : 1;
+  const bool negative = i == 1 && t[0] == '-';
+  uint64_t whole = 0;
+  bool digits = false;
+  for (; i < t.size() && t[i] >= '0' && t[i] <= '9'; ++i) {
+    digits = true;
+    whole = std::min<uint64_t>(whole * 10 + static_cast<uint64_t>(t[i] - '0'), uint64_t{1} << 40);
+  }
+  bool up = false;
+  if (i < t.size() && t[i] == '.') {
+    up = i + 1 < t.size() && t[i + 1] >= '5' && t[i + 1] <= '9';
+    for (++i; i < t.size() && t[i] >= '0' && t[i] <= '9'; ++i) digits = true;
+  }
+  if (!digits || i != t.size()) return std::nullopt;
+  const int64_t v = (negative ? -1 : 1) * static_cast<int64_t>(whole + (up ? 1 : 0));
+  return Rounded{v >= INT32_MIN && v <= INT32_MAX, v};
 }
 
 bool startsWith(const std::string& s, const std::string& prefix) { return s.rfind(prefix, 0) == 0; }
@@ -217,21 +260,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (at >= lines.size() || !startsWith(lines[at].text, "ERROR: ")) return std::nullopt;
     const ReportList::Line& l = lines[at++];
     if (!errorLine(l.text) || l.itemValue != 0) fail("malformed error line", l.text);
-    return std::atoi(l.text.c_str() + 7);
+    int32_t code = -1;
+    std::from_chars(l.text.data() + 7, l.text.data() + l.text.size(), code);
+    return code;
   };
 
   const uint32_t lcid = p.userLcid;
-  const std::optional<int32_t> langRead = [&]() -> std::optional<int32_t> {
-    const std::string t = Trim(seen(kLanguage));
-    if (t.empty() || t.size() > 8) return std::nullopt;
-    uint32_t v = 0;
-    const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), v, 16);
-    if (ec != std::errc() || end != t.data() + t.size()) return std::nullopt;
-    return static_cast<int32_t>(v);
-  }();
-  const uint32_t langId = langRead ? static_cast<uint32_t>(*langRead) : 0;
+  const Reading langRead = hexNumber(seen(kLanguage));
+  const auto langId = static_cast<uint32_t>(langRead.value.value_or(0));
   int32_t number = 0;
-  bool errorExpected = false;
+  int32_t errorExpected = 0;  // the code of the error line due at the next check
 
   for (size_t index = 0; index < std::size(kShape); ++index) {
     const Shape& s = kShape[index];
@@ -268,9 +306,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       expected = seen(s.lcType);
     } else if (s.kind == Kind::Number) {
       // A reading that fails keeps the number of the reading before.
-      const std::optional<int32_t> n = wholeNumber(seen(s.lcType));
-      if (n) number = *n;
-      errorExpected = !n;
+      const Reading n = wholeNumber(seen(s.lcType));
+      if (n.value) number = static_cast<int32_t>(*n.value);
+      errorExpected = n.error;
       if (label == "Clock Format: ") {
         expected = number == 0 ? "AM / PM 12-hour format" : number == 1 ? "24-hour format" : "unknown";
       } else {
@@ -280,22 +318,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         expected = value;
       }
     } else if (s.kind == Kind::FirstDay) {
-      const std::optional<int32_t> n = wholeNumber(seen(s.lcType));
-      if (n) number = *n;
-      errorExpected = !n || number < 0 || number > 6;
+      const Reading n = wholeNumber(seen(s.lcType));
+      if (n.value) number = static_cast<int32_t>(*n.value);
+      errorExpected = number < 0 || number > 6 ? 3 : n.error;
       expected = number >= 0 && number <= 6 ? seen(kDayName1 + static_cast<uint32_t>(number)) : std::string();
     }
     if (!exact || value != expected) fail("expected " + label + expected, l.text);
 
     // The error checks: after the first block (where the language reading
     // is reported), after the second language line and every setting.
-    if (index == 5) errorExpected = !langRead;
+    if (index == 5) errorExpected = langRead.error;
     if (index == 5 || (index > 5 && s.kind != Kind::Blank)) {
       const std::optional<int32_t> e = error();
-      if (e.has_value() != errorExpected)
-        fail(std::string(errorExpected ? "no" : "an unexpected") + " error line after " + s.label, l.text);
+      if (e.value_or(0) != errorExpected)
+        fail("error " + std::to_string(e.value_or(0)) + " where " + std::to_string(errorExpected) + " is due after " +
+                 s.label,
+             l.text);
     }
-    errorExpected = false;
+    errorExpected = 0;
   }
 
   // The paper size: a line only for an answer that is not empty after trimming.
@@ -312,11 +352,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                        : (shown == "9" || shown == "A4") ? "A4" : "unknown";
     if (name != want) fail("paper name does not match the paper text", l.text);
     const std::optional<int32_t> e = error();
-    if (e && *e != 3) fail("paper size error other than out of range", lines[at - 1].text);
-    if (e && shown != paper) fail("an out-of-range paper size must show its text unchanged", l.text);
-    // Plain whole numbers of up to nine digits read as themselves.
-    if (const std::optional<int32_t> n = wholeNumber(paper); n && paper.size() <= 9 && shown != std::to_string(*n))
-      fail("paper size " + paper + " shown as " + shown, l.text);
+    const std::optional<Rounded> r = rounded(paper);
+    if (r && !r->inRange) {
+      if (!e || *e != 3) fail("no out-of-range error after the paper size " + paper);
+      if (shown != paper) fail("an out-of-range paper size must show its text unchanged", l.text);
+    } else {
+      if (e) fail("an error line after the paper size " + paper, lines[at - 1].text);
+      if (r && shown != std::to_string(r->value)) fail("paper size " + paper + " shown as " + shown, l.text);
+      // A text that sorts below a blank (a control character first) shows its codes.
+      const bool control = static_cast<unsigned char>(paper[0]) < ' ';
+      if (!r && !control && shown != paper) fail("paper size " + paper + " shown as " + shown, l.text);
+      if (!r && control && !startsWith(shown, "0x")) fail("paper size " + paper + " shown as " + shown, l.text);
+    }
   } else {
     if (error()) fail("an error line without a paper size line");
   }
