@@ -7,7 +7,7 @@ TALLOWIN_PACKAGES=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
   wine wine64 libwine-dev xvfb xauth
   libxml2-dev python3-spyne imagemagick curl x11-utils
-  clang libclang-rt-14-dev cppcheck
+  clang libclang-rt-14-dev cppcheck clang-tidy-14
 )
 
 # Installs whatever is missing, quietly and without prompts; does nothing

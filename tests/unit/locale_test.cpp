@@ -216,6 +216,48 @@ TEST_F(LocaleSection, DecodedSettings) {
   }
 }
 
+// What a reading reports: a text that is no number at all is that, however
+// many digits it starts with; only a number that is too large is out of range.
+TEST_F(LocaleSection, NumberReadingErrors) {
+  const struct {
+    uint32_t lcType;
+    const char* text;
+    const char* line;   // the setting's line
+    const char* error;  // the line after it, "" for none
+  } rows[] = {
+      // A reading that fails keeps the clock's 0.
+      {0xD, "12345678901x", "Measurement System: 0 (Metric)", "ERROR: 1 - Locale setting 0xD is not a whole number"},
+      {0xD, "12345678901", "Measurement System: 0 (Metric)", "ERROR: 3 - Locale setting 0xD is out of range"},
+      {0xD, "-2147483649", "Measurement System: 0 (Metric)", "ERROR: 3 - Locale setting 0xD is out of range"},
+      {0xD, "-2147483648", "Measurement System: -2147483648 (unknown)", ""},
+      {0xD, " +2147483647 ", "Measurement System: 2147483647 (unknown)", ""},
+      {0x1, "100000000", "Language ID: 0 / 0x0", "ERROR: 3 - Locale setting 0x1 is out of range"},
+      {0x1, "0000000409", "Language ID: 1033 / 0x409", ""},
+      {0x1, "FFFFFFFF", "Language ID: 4294967295 / 0xFFFFFFFF", ""},
+      {0x1, "1G0000000", "Language ID: 0 / 0x0", "ERROR: 2 - Locale setting 0x1 is not a hexadecimal number"},
+  };
+  for (const auto& r : rows) {
+    FakePlatform fp;
+    ProfileControl c{fp};
+    fp.localeInfo[r.lcType] = r.text;
+    CollectLocale(c);
+    const auto t = test::Texts(c.list());
+    // The language's error comes after the first block; every other one after its line.
+    const std::string label = r.lcType == 0x1 ? "" : r.line;
+    const auto it = std::find(t.begin(), t.end(), label);
+    ASSERT_NE(it, t.end()) << r.text;
+    ASSERT_NE(it + 1, t.end()) << r.text;
+    if (r.lcType == 0x1) {
+      EXPECT_TRUE(test::HasLine(t, r.line)) << r.text;
+    }
+    if (*r.error) {
+      EXPECT_EQ(*(it + 1), r.error) << r.text;
+    } else {
+      EXPECT_FALSE(test::HasPrefix(t, "ERROR: ")) << r.text;
+    }
+  }
+}
+
 TEST_F(LocaleSection, FailedWholeNumberKeepsThePreviousNumber) {
   p.localeInfo[0x1009] = "2";
   p.localeInfo[0x24] = "x";
@@ -286,6 +328,15 @@ TEST_F(LocaleSection, PaperSize) {
       {"\x01\x1b", true, {"Standard Paper Size: 0x011B (unknown)"}},
       {"99999999999", true,
        {"Standard Paper Size: 99999999999 (unknown)", "ERROR: 3 - Locale setting 0x100A is out of range"}},
+      {"2147483648", true,
+       {"Standard Paper Size: 2147483648 (unknown)", "ERROR: 3 - Locale setting 0x100A is out of range"}},
+      {"-2147483648.5", true,
+       {"Standard Paper Size: -2147483648.5 (unknown)", "ERROR: 3 - Locale setting 0x100A is out of range"}},
+      {"-2147483648", true, {"Standard Paper Size: -2147483648 (unknown)"}},
+      {"2147483646.5", true, {"Standard Paper Size: 2147483647 (unknown)"}},
+      // Many digits and then something else: no number, so neither rewritten nor out of range.
+      {"99999999999x", true, {"Standard Paper Size: 99999999999x (unknown)"}},
+      {"2222222222222222222222222222249.|+", true, {"Standard Paper Size: 2222222222222222222222222222249.|+ (unknown)"}},
       {"   ", true, {}},
       {"", true, {}},
       {"9", false, {}},

@@ -1,8 +1,8 @@
 // The device bus sections: PCI, SCSI, USB, FireWire and PCMCIA. One listing
 // procedure walks the registry's device enumeration tree for a member's
 // enumerators; the member table holds everything in which the five differ.
+#include <initializer_list>
 #include <string>
-#include <vector>
 
 #include "control/profile_control.h"
 #include "platform/global.h"
@@ -21,7 +21,7 @@ struct RowValues {
 };
 
 struct BusMember {
-  std::vector<const char*> enumerators;
+  std::initializer_list<const char*> enumerators;
   const char* nameLabel;
   bool trimDescription;
   const char* noneFound;
@@ -29,15 +29,15 @@ struct BusMember {
 };
 
 // USB's driver rows share PCI's values.
-const BusMember kPci{{"PCI"}, "PCI Adapter Name: ", false, "No PCI Adapters Found",
+constexpr BusMember kPci{{"PCI"}, "PCI Adapter Name: ", false, "No PCI Adapters Found",
                      {4100, 4103, 4105, 4110, 4112, 4120, 0, 0, 0, 4130, 4150, 4160, 4170, 4180}};
-const BusMember kScsi{{"SCSI"}, "SCSI Device Name: ", true, "No SCSI Devices Found",
+constexpr BusMember kScsi{{"SCSI"}, "SCSI Device Name: ", true, "No SCSI Devices Found",
                       {4300, 4303, 4305, 4310, 4312, 4320, 4322, 4323, 4325, 4330, 4350, 4360, 4370, 4380}};
-const BusMember kUsb{{"USB", "USBSAMP", "USBIMGM3"}, "USB Device Name: ", false, "No USB Devices Found",
+constexpr BusMember kUsb{{"USB", "USBSAMP", "USBIMGM3"}, "USB Device Name: ", false, "No USB Devices Found",
                      {4500, 4503, 4505, 4510, 4512, 4520, 0, 0, 4525, 4530, 4150, 4160, 4170, 4180}};
-const BusMember kFireWire{{"V1394"}, "IEEE 1394/FireWire Device Name: ", true, "No IEEE1394/FireWire Devices Found",
+constexpr BusMember kFireWire{{"V1394"}, "IEEE 1394/FireWire Device Name: ", true, "No IEEE1394/FireWire Devices Found",
                           {4600, 4603, 4605, 4610, 4612, 4620, 0, 0, 4625, 4630, 4650, 4660, 4670, 4680}};
-const BusMember kPcmcia{{"PCMCIA"}, "PCMCIA Card Name: ", false, "No PCMCIA Cards Found",
+constexpr BusMember kPcmcia{{"PCMCIA"}, "PCMCIA Card Name: ", false, "No PCMCIA Cards Found",
                         {4700, 4703, 4705, 4710, 4712, 4720, 0, 0, 4725, 4730, 4750, 4760, 4770, 4780}};
 
 const char kEnumBase[] = "SYSTEM\\CurrentControlSet\\Enum\\";

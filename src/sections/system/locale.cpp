@@ -1,6 +1,7 @@
 // The locale section: the user's default locale, its identifiers decoded to
 // names, and its settings one by one. It never stops on an error: a failed
 // step becomes an "ERROR: " line at the next check and the run goes on.
+#include <algorithm>
 #include <cstdint>
 #include <exception>
 #include <initializer_list>
@@ -48,6 +49,10 @@ std::string hex(uint64_t v) {
 
 std::string lcTypeName(uint32_t lcType) { return "Locale setting 0x" + hex(lcType); }
 
+// Digits are read up to this, past every 32-bit value, so that a long run of
+// digits is judged by what follows it: out of range, or no number at all.
+constexpr int64_t kTooLarge = int64_t{0x80000001};
+
 // A whole number in decimal, blanks around it allowed.
 int32_t wholeNumber(const std::string& text, uint32_t lcType) {
   const std::string t = Trim(text);
@@ -58,32 +63,32 @@ int32_t wholeNumber(const std::string& text, uint32_t lcType) {
   int64_t v = 0;
   for (; i < t.size(); ++i) {
     if (t[i] < '0' || t[i] > '9') throw LocaleError{kErrNotWholeNumber, lcTypeName(lcType) + " is not a whole number"};
-    v = v * 10 + (t[i] - '0');
-    if (v > int64_t{0x80000000}) throw LocaleError{kErrOutOfRange, lcTypeName(lcType) + " is out of range"};
+    v = std::min(v * 10 + (t[i] - '0'), kTooLarge);
   }
   if (negative) v = -v;
-  if (v > INT32_MAX) throw LocaleError{kErrOutOfRange, lcTypeName(lcType) + " is out of range"};
+  if (v > INT32_MAX || v < INT32_MIN) throw LocaleError{kErrOutOfRange, lcTypeName(lcType) + " is out of range"};
   return static_cast<int32_t>(v);
 }
 
 uint32_t hexNumber(const std::string& text, uint32_t lcType) {
   const std::string t = Trim(text);
   if (t.empty()) throw LocaleError{kErrNotHexNumber, lcTypeName(lcType) + " is not a hexadecimal number"};
-  if (t.size() > 8) throw LocaleError{kErrOutOfRange, lcTypeName(lcType) + " is out of range"};
-  uint32_t v = 0;
+  uint64_t v = 0;
   for (char c : t) {
-    uint32_t digit;
+    uint32_t digit = 0;
     if (c >= '0' && c <= '9') digit = static_cast<uint32_t>(c - '0');
     else if (c >= 'A' && c <= 'F') digit = static_cast<uint32_t>(c - 'A' + 10);
     else if (c >= 'a' && c <= 'f') digit = static_cast<uint32_t>(c - 'a' + 10);
     else throw LocaleError{kErrNotHexNumber, lcTypeName(lcType) + " is not a hexadecimal number"};
-    v = v * 16 + digit;
+    v = std::min(v * 16 + digit, uint64_t{UINT32_MAX} + 1);
   }
-  return v;
+  if (v > UINT32_MAX) throw LocaleError{kErrOutOfRange, lcTypeName(lcType) + " is out of range"};
+  return static_cast<uint32_t>(v);
 }
 
 // The text read as a decimal number and rounded half away from zero, or
-// nothing when it is no number. Throws when it is too large for a whole number.
+// nothing when it is no number. Throws when it is too large for a whole number;
+// a text that only starts with many digits is no number, not too large.
 std::optional<int32_t> roundedNumber(const std::string& text) {
   size_t i = 0;
   bool negative = false;
@@ -92,8 +97,7 @@ std::optional<int32_t> roundedNumber(const std::string& text) {
   bool digits = false;
   for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
     digits = true;
-    whole = whole * 10 + (text[i] - '0');
-    if (whole > int64_t{0x80000000}) throw LocaleError{kErrOutOfRange, lcTypeName(kPaperSize) + " is out of range"};
+    whole = std::min(whole * 10 + (text[i] - '0'), kTooLarge);
   }
   bool up = false;
   if (i < text.size() && text[i] == '.') {

@@ -103,7 +103,7 @@ std::string RevisionText(int16_t architecture, int16_t level, int16_t revision) 
   const int high = revision >> 8;    // signed: -128 to 127
   const int low = revision & 0xFF;   // 0 to 255
   const std::string h = std::to_string(high);
-  const std::string l = std::to_string(low);
+  std::string l = std::to_string(low);
   switch (architecture) {
     case kIntel:
       if (level == 3 || level == 4) {

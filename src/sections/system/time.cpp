@@ -100,7 +100,7 @@ std::string zoneName(const std::string& name, const char* none) {
 
 std::string GeneralDate(Platform& platform, const DateValue& value) {
   if (!value.hasDate) return platform.GetTimeFormat(Platform::kTimeLongTime, value.at);
-  const std::string date = platform.GetDateFormat(Platform::kDateShortDate, value.at);
+  std::string date = platform.GetDateFormat(Platform::kDateShortDate, value.at);
   if (secondsOf(value.at) == 0) return date;
   return date + " " + platform.GetTimeFormat(Platform::kTimeLongTime, value.at);
 }
@@ -117,7 +117,7 @@ SystemTime ChangeOverDate(const SystemTime& rule, int year) {
   const int64_t firstWeekday = ((d % 7) + 7 + 4) % 7;
   d += (rule.wDayOfWeek - firstWeekday + 7) % 7;
   if (rule.wDay < 5) {
-    d += 7 * (rule.wDay - 1);
+    d += int64_t{7} * (rule.wDay - 1);
   } else {
     const int64_t nextMonth =
         rule.wMonth == 12 ? daysFromCivil(year + 1, 1, 1) : daysFromCivil(year, rule.wMonth + 1, 1);

@@ -15,7 +15,7 @@
 namespace tallowin::soap {
 
 // An answer larger than this is refused unread.
-inline constexpr size_t kMaxResponseBytes = 1u * 1024 * 1024;
+inline constexpr size_t kMaxResponseBytes = size_t{1} * 1024 * 1024;
 
 struct SoapRequest {
   std::string body;  // UTF-8

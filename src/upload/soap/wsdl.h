@@ -14,7 +14,7 @@ namespace tallowin::soap {
 inline constexpr const char* kOperationName = "setSaveSoftwareInformation";
 inline constexpr size_t kParameterCount = 5;
 // A description larger than this is refused before it is parsed.
-inline constexpr size_t kMaxWsdlBytes = 4u * 1024 * 1024;
+inline constexpr size_t kMaxWsdlBytes = size_t{4} * 1024 * 1024;
 
 enum class SoapVersion { Soap11, Soap12 };
 enum class SoapStyle { Rpc, Document };

@@ -1,0 +1,372 @@
+// The locale section over locale answers made of fuzzed texts: failures,
+// empty and huge texts, numbers with signs, blanks, fractions and too many
+// digits, control characters and stray bytes. Nothing may escape the run;
+// the lines keep their fixed order and labels, each setting shows its own
+// answer, each number reading shows the number or keeps the one before with
+// an error line after it. Once per process, every int16 paper-size code.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "control/profile_control.h"
+#include "platform/global.h"
+#include "sections/network/printers.h"
+#include "sections/sections.h"
+#include "support/fake_platform.h"
+
+using namespace tallowin;
+
+namespace {
+
+[[noreturn]] void fail(const std::string& what, const std::string& line = {}) {
+  std::fprintf(stderr, "locale_fuzz: %s\n  line: \"%s\"\n", what.c_str(), line.c_str());
+  std::abort();
+}
+
+// The lines the section writes, in order, with the LCTYPE each one shows
+// (0: none) and how it reads it.
+enum class Kind { Fixed, Blank, Text, Number, FirstDay };
+struct Shape {
+  const char* label;
+  int32_t itemValue;
+  Kind kind;
+  uint32_t lcType;
+};
+
+const Shape kShape[] = {
+    {"Locale ID: ", 6500, Kind::Fixed, 0},
+    {"  Sort ID: ", 6503, Kind::Fixed, 0},
+    {"  Language ID: ", 6505, Kind::Fixed, 0},
+    {"    Primary Language ID: ", 6507, Kind::Fixed, 0},
+    {"    Sub-Language ID: ", 6509, Kind::Fixed, 0},
+    {"", 0, Kind::Blank, 0},
+    {"Language ID: ", 6505, Kind::Fixed, 0},
+    {"Language Name (in Local Language): ", 6510, Kind::Text, 0x2},
+    {"Language Name (in English): ", 6520, Kind::Text, 0x1001},
+    {"Abbreviated Language Name: ", 6530, Kind::Text, 0x3},
+    {"ISO Abbreviated Language Name: ", 6540, Kind::Text, 0x59},
+    {"", 0, Kind::Blank, 0},
+    {"Country Code: ", 6550, Kind::Text, 0x5},
+    {"Country/Region Name (in Local Language): ", 6560, Kind::Text, 0x6},
+    {"Country/Region Name (in English): ", 6570, Kind::Text, 0x1002},
+    {"Abbreviated Country Name: ", 6580, Kind::Text, 0x7},
+    {"ISO Abbreviated Country Name: ", 6590, Kind::Text, 0x5A},
+    {"", 0, Kind::Blank, 0},
+    {"Local Currency Name: ", 6600, Kind::Text, 0x1008},
+    {"Local Monetary Symbol: ", 6610, Kind::Text, 0x14},
+    {"Int'l Currency Symbol: ", 6620, Kind::Text, 0x15},
+    {"Name of Currency (in English): ", 6630, Kind::Text, 0x1007},
+    {"Fractional Digits in Currency: ", 6640, Kind::Text, 0x19},
+    {"Monetary Decimal Separator: ", 6650, Kind::Text, 0x16},
+    {"Monetary Thousands Separator: ", 6660, Kind::Text, 0x17},
+    {"Non-Monetary Decimal Separator: ", 6670, Kind::Text, 0xE},
+    {"Non-Monetary Thousands Separator: ", 6680, Kind::Text, 0xF},
+    {"", 0, Kind::Blank, 0},
+    {"Type Of Calendar: ", 6700, Kind::Number, 0x1009},
+    {"Century Format: ", 6720, Kind::Number, 0x24},
+    {"Date Separator: ", 6730, Kind::Text, 0x1D},
+    {"Long Date Format: ", 6740, Kind::Text, 0x20},
+    {"Short Date Format: ", 6750, Kind::Text, 0x1F},
+    {"First Day of Week: ", 6760, Kind::FirstDay, 0x100C},
+    {"", 0, Kind::Blank, 0},
+    {"Time Separator: ", 6800, Kind::Text, 0x1E},
+    {"Time Format: ", 6810, Kind::Text, 0x1003},
+    {"Clock Format: ", 6820, Kind::Number, 0x23},
+    {"AM Indicator: ", 6830, Kind::Text, 0x28},
+    {"PM Indicator: ", 6840, Kind::Text, 0x29},
+    {"", 0, Kind::Blank, 0},
+    {"Measurement System: ", 6900, Kind::Number, 0xD},
+    {"List Item Separator: ", 6910, Kind::Text, 0xC},
+};
+constexpr uint32_t kSortName = 0x1013;
+constexpr uint32_t kLanguage = 0x1;
+constexpr uint32_t kDayName1 = 0x2A;
+constexpr uint32_t kPaperSize = 0x100A;
+
+std::vector<uint32_t> queriedTypes() {
+  std::vector<uint32_t> types = {kSortName, kLanguage, kPaperSize};
+  for (const Shape& s : kShape)
+    if (s.lcType != 0) types.push_back(s.lcType);
+  for (uint32_t d = 0; d < 7; ++d) types.push_back(kDayName1 + d);
+  return types;
+}
+
+// A locale answer the way a hostile or broken locale might give it.
+// At most one huge answer per run keeps the runs quick.
+std::optional<std::string> answer(FuzzedDataProvider& in, const std::string& usual, bool& hugeGiven) {
+  int choice = in.ConsumeIntegralInRange(0, 7);
+  if (choice == 4 && hugeGiven) choice = 7;
+  if (choice == 4) hugeGiven = true;
+  switch (choice) {
+    case 0: return std::nullopt;  // the query fails
+    case 1: return usual;
+    case 2: return std::string();
+    case 3: {  // a number, with what a careless locale could put around it
+      std::string t = std::to_string(in.ConsumeIntegral<int64_t>());
+      if (in.ConsumeBool()) t = std::string(in.ConsumeIntegralInRange(0, 30), '0') + t;
+      if (in.ConsumeBool()) t += "." + std::to_string(in.ConsumeIntegral<uint16_t>());
+      if (in.ConsumeBool()) t = "+" + t;
+      if (in.ConsumeBool()) t = std::string(in.ConsumeIntegralInRange(0, 3), ' ') + t + std::string(in.ConsumeIntegralInRange(0, 3), ' ');
+      return t;
+    }
+    case 4: {  // huge: a piece repeated up to 64,000 bytes
+      const std::string piece = in.ConsumeRandomLengthString(8);
+      const size_t times = in.ConsumeIntegralInRange<size_t>(1, 8000);
+      std::string t;
+      for (size_t i = 0; i < times && !piece.empty(); ++i) t += piece;
+      return t;
+    }
+    case 5: return std::to_string(in.ConsumeIntegralInRange<int32_t>(-2, 14));
+    default: return in.ConsumeRandomLengthString(64);
+  }
+}
+
+std::string hex(uint64_t v) {
+  char buf[24];
+  std::snprintf(buf, sizeof buf, "%llX", static_cast<unsigned long long>(v));
+  return buf;
+}
+
+// A reading on its own: the number, or the code of the error the section
+// reports for the text (1 no whole number, 2 no hexadecimal number, 3 out of range).
+struct Reading {
+  std::optional<int64_t> value;
+  int32_t error = 0;
+};
+
+// A whole decimal number in 32 bits: blanks around it, a sign.
+Reading wholeNumber(const std::string& text) {
+  std::string t = Trim(text);
+  if (!t.empty() && t[0] == '+') {
+    t.erase(0, 1);
+    if (!t.empty() && (t[0] == '-' || t[0] == '+')) return {std::nullopt, 1};
+  }
+  int32_t v = 0;
+  const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
+  if (ec == std::errc::invalid_argument || end != t.data() + t.size()) return {std::nullopt, 1};
+  if (ec == std::errc::result_out_of_range) return {std::nullopt, 3};
+  return {v, 0};
+}
+
+// An unsigned hexadecimal number in 32 bits, blanks around it.
+Reading hexNumber(const std::string& text) {
+  const std::string t = Trim(text);
+  uint32_t v = 0;
+  const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), v, 16);
+  if (ec == std::errc::invalid_argument || end != t.data() + t.size()) return {std::nullopt, 2};
+  if (ec == std::errc::result_out_of_range) return {std::nullopt, 3};
+  return {v, 0};
+}
+
+// A decimal number (sign, digits, a fraction) rounded half away from zero,
+// read on its own; nothing when the text is no such number.
+struct Rounded {
+  bool inRange;
+  int64_t value;
+};
+std::optional<Rounded> rounded(const std::string& t) {
+  size_t i = t.empty() || (t[0] != '-' && t[0] != '+') ? 0 : 1;
+  const bool negative = i == 1 && t[0] == '-';
+  uint64_t whole = 0;
+  bool digits = false;
+  for (; i < t.size() && t[i] >= '0' && t[i] <= '9'; ++i) {
+    digits = true;
+    whole = std::min<uint64_t>(whole * 10 + static_cast<uint64_t>(t[i] - '0'), uint64_t{1} << 40);
+  }
+  bool up = false;
+  if (i < t.size() && t[i] == '.') {
+    up = i + 1 < t.size() && t[i + 1] >= '5' && t[i + 1] <= '9';
+    for (++i; i < t.size() && t[i] >= '0' && t[i] <= '9'; ++i) digits = true;
+  }
+  if (!digits || i != t.size()) return std::nullopt;
+  const int64_t v = (negative ? -1 : 1) * static_cast<int64_t>(whole + (up ? 1 : 0));
+  return Rounded{v >= INT32_MIN && v <= INT32_MAX, v};
+}
+
+bool startsWith(const std::string& s, const std::string& prefix) { return s.rfind(prefix, 0) == 0; }
+
+bool errorLine(const std::string& line) {
+  if (!startsWith(line, "ERROR: ")) return false;
+  size_t i = 7;
+  const size_t digits = i;
+  while (i < line.size() && line[i] >= '0' && line[i] <= '9') ++i;
+  return i > digits && line.compare(i, 3, " - ") == 0 && line.size() > i + 3;
+}
+
+void checkPaperSizeCodes() {
+  for (int32_t c = INT16_MIN; c <= INT16_MAX; ++c) {
+    const auto code = static_cast<int16_t>(c);
+    const std::string text = PaperSizeText(code);
+    const bool unknown = text == std::to_string(c) + " (Unknown)";
+    if (text.empty()) fail("empty paper size text for " + std::to_string(c));
+    if (unknown == IsKnownPaperSize(code)) fail("PaperSizeText and IsKnownPaperSize disagree for " + std::to_string(c), text);
+    if (c <= 0 && !unknown) fail("a paper size text for code " + std::to_string(c), text);
+    (void)PaperBinText(code);
+    (void)PrintQualityText(code);
+    (void)ColorModeText(code);
+    (void)OrientationText(code);
+    (void)DuplexText(code);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  checkPaperSizeCodes();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  FuzzedDataProvider in(data, size);
+  test::FakePlatform p;
+  p.userLcid = in.ConsumeBool() ? in.ConsumeIntegral<uint32_t>() : 1033;
+  const std::map<uint32_t, std::string> usual = test::FakePlatform::EnUsLocaleInfo();
+  std::map<uint32_t, std::optional<std::string>> answers;
+  p.localeInfo.clear();
+  bool hugeGiven = false;
+  for (uint32_t type : queriedTypes()) {
+    auto it = usual.find(type);
+    std::optional<std::string> a = answer(in, it == usual.end() ? std::string() : it->second, hugeGiven);
+    answers[type] = a;
+    if (a) p.localeInfo[type] = *a;
+  }
+  // What the section sees of an answer: cut at the first NUL, "" when it failed.
+  const auto seen = [&](uint32_t type) { return answers[type] ? TrimNull(*answers[type]) : std::string(); };
+
+  ProfileControl control(p);
+  try {
+    CollectLocale(control);
+  } catch (...) {
+    fail("an exception escaped the locale section");
+  }
+
+  const auto& lines = control.list().lines();
+  size_t at = 0;
+  const auto next = [&]() -> const ReportList::Line& {
+    if (at >= lines.size()) fail("the section ends early");
+    return lines[at++];
+  };
+  // An error line right here, if any; its code.
+  const auto error = [&]() -> std::optional<int32_t> {
+    if (at >= lines.size() || !startsWith(lines[at].text, "ERROR: ")) return std::nullopt;
+    const ReportList::Line& l = lines[at++];
+    if (!errorLine(l.text) || l.itemValue != 0) fail("malformed error line", l.text);
+    int32_t code = -1;
+    std::from_chars(l.text.data() + 7, l.text.data() + l.text.size(), code);
+    return code;
+  };
+
+  const uint32_t lcid = p.userLcid;
+  const Reading langRead = hexNumber(seen(kLanguage));
+  const auto langId = static_cast<uint32_t>(langRead.value.value_or(0));
+  int32_t number = 0;
+  int32_t errorExpected = 0;  // the code of the error line due at the next check
+
+  for (size_t index = 0; index < std::size(kShape); ++index) {
+    const Shape& s = kShape[index];
+    const ReportList::Line& l = next();
+    if (l.itemValue != s.itemValue) fail("item value " + std::to_string(l.itemValue) + " for " + s.label, l.text);
+    if (s.kind == Kind::Blank) {
+      if (!l.text.empty()) fail("a text where the empty line belongs", l.text);
+    } else if (!startsWith(l.text, s.label)) {
+      fail(std::string("line out of place, expected ") + s.label, l.text);
+    }
+    const std::string value = s.kind == Kind::Blank ? std::string() : l.text.substr(std::string(s.label).size());
+    const std::string label = s.label;
+    std::string expected;
+    bool exact = true;
+    if (label == "Locale ID: ") {
+      expected = std::to_string(lcid) + " / 0x" + hex(lcid);
+    } else if (label == "  Sort ID: ") {
+      const uint32_t sort = (lcid >> 16) & 0xF;
+      expected = std::to_string(sort) + " / 0x" + hex(sort) + " - ";
+      if (answers[kSortName]) {
+        expected += seen(kSortName) + " Order";
+      } else {
+        exact = startsWith(value, expected) && value.size() > expected.size();
+        expected = value;
+      }
+    } else if (label == "  Language ID: " || label == "Language ID: ") {
+      expected = std::to_string(langId) + " / 0x" + hex(langId);
+    } else if (label == "    Primary Language ID: " || label == "    Sub-Language ID: ") {
+      const uint32_t part = label[4] == 'P' ? (langId & 0x3FF) : (langId >> 10);
+      const std::string head = std::to_string(part) + " / 0x" + hex(part) + " - ";
+      exact = startsWith(value, head) && value.size() > head.size();
+      expected = value;
+    } else if (s.kind == Kind::Text) {
+      expected = seen(s.lcType);
+    } else if (s.kind == Kind::Number) {
+      // A reading that fails keeps the number of the reading before.
+      const Reading n = wholeNumber(seen(s.lcType));
+      if (n.value) number = static_cast<int32_t>(*n.value);
+      errorExpected = n.error;
+      if (label == "Clock Format: ") {
+        expected = number == 0 ? "AM / PM 12-hour format" : number == 1 ? "24-hour format" : "unknown";
+      } else {
+        const std::string head = std::to_string(number) + " (";
+        exact = startsWith(value, head) && value.back() == ')';
+        if (!exact) fail("expected the number " + std::to_string(number) + " read from [" + seen(s.lcType) + "]", l.text);
+        expected = value;
+      }
+    } else if (s.kind == Kind::FirstDay) {
+      const Reading n = wholeNumber(seen(s.lcType));
+      if (n.value) number = static_cast<int32_t>(*n.value);
+      errorExpected = number < 0 || number > 6 ? 3 : n.error;
+      expected = number >= 0 && number <= 6 ? seen(kDayName1 + static_cast<uint32_t>(number)) : std::string();
+    }
+    if (!exact || value != expected) fail("expected " + label + expected, l.text);
+
+    // The error checks: after the first block (where the language reading
+    // is reported), after the second language line and every setting.
+    if (index == 5) errorExpected = langRead.error;
+    if (index == 5 || (index > 5 && s.kind != Kind::Blank)) {
+      const std::optional<int32_t> e = error();
+      if (e.value_or(0) != errorExpected)
+        fail("error " + std::to_string(e.value_or(0)) + " where " + std::to_string(errorExpected) + " is due after " +
+                 s.label,
+             l.text);
+    }
+    errorExpected = 0;
+  }
+
+  // The paper size: a line only for an answer that is not empty after trimming.
+  const std::string paper = Trim(seen(kPaperSize));
+  if (answers[kPaperSize] && !paper.empty()) {
+    const ReportList::Line& l = next();
+    const std::string label = "Standard Paper Size: ";
+    if (!startsWith(l.text, label) || l.itemValue != 6920) fail("expected the paper size line", l.text);
+    const size_t open = l.text.rfind(" (");
+    if (open == std::string::npos || l.text.back() != ')') fail("paper size without its name", l.text);
+    const std::string shown = l.text.substr(label.size(), open - label.size());
+    const std::string name = l.text.substr(open + 2, l.text.size() - open - 3);
+    const char* want = shown == "1" ? "US Letter" : shown == "5" ? "US Legal" : (shown == "8" || shown == "A3") ? "A3"
+                       : (shown == "9" || shown == "A4") ? "A4" : "unknown";
+    if (name != want) fail("paper name does not match the paper text", l.text);
+    const std::optional<int32_t> e = error();
+    const std::optional<Rounded> r = rounded(paper);
+    if (r && !r->inRange) {
+      if (!e || *e != 3) fail("no out-of-range error after the paper size " + paper);
+      if (shown != paper) fail("an out-of-range paper size must show its text unchanged", l.text);
+    } else {
+      if (e) fail("an error line after the paper size " + paper, lines[at - 1].text);
+      if (r && shown != std::to_string(r->value)) fail("paper size " + paper + " shown as " + shown, l.text);
+      // A text that sorts below a blank (a control character first) shows its codes.
+      const bool control = static_cast<unsigned char>(paper[0]) < ' ';
+      if (!r && !control && shown != paper) fail("paper size " + paper + " shown as " + shown, l.text);
+      if (!r && control && !startsWith(shown, "0x")) fail("paper size " + paper + " shown as " + shown, l.text);
+    }
+  } else {
+    if (error()) fail("an error line without a paper size line");
+  }
+  if (at != lines.size()) fail("lines after the end of the section", lines[at].text);
+  return 0;
+}
