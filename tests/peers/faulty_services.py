@@ -20,7 +20,8 @@ Modes:
   ftpurl     a WSDL whose endpoint is an ftp: URL on this server
   redirect   every request redirected to itself, for ever
   redirectcall  a good WSDL; the call redirected to itself
-  trickle    the WSDL one byte a second
+  trickle    the WSDL's answer one byte a second, from its status line on,
+             for 40 s
   closemid   a good WSDL; the call's answer stops half-way, connection closed
   garbage10  a good WSDL; the call answered with 10 MB of random bytes
 Every mode counts the requests it was sent; GET /requests tells how many
@@ -141,6 +142,18 @@ class Handler(http.server.BaseHTTPRequestHandler):
         except (BrokenPipeError, ConnectionResetError, OSError):
             self.close_connection = True
 
+    def trickle(self, answer):
+        """The answer, status line first, one byte a second, for 40 s at most
+        (a little beyond the client's 30 s limit), then the connection closes."""
+        self.close_connection = True
+        try:
+            for i in range(min(len(answer), 40)):
+                self.wfile.write(answer[i:i + 1])
+                self.wfile.flush()
+                time.sleep(1.0)
+        except (BrokenPipeError, ConnectionResetError, OSError):
+            pass
+
     def do_GET(self):
         if self.path == "/requests":
             return self.send(200, str(Handler.requests).encode("ascii"), "text/plain")
@@ -160,8 +173,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if self.mode == "huge":
             return self.stream(50 << 20, b"<documentation>" + b"x" * 65520 + b"</documentation>", length=False)
         if self.mode == "trickle" and self.path.startswith(WSDL_PATH):
-            body = self.wsdl()
-            return self.stream(len(body), body[:1], pause=1.0)
+            return self.trickle(b"HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: %d\r\n\r\n"
+                                % len(self.wsdl()) + self.wsdl())
         if self.mode == "garbage":
             return self.send(200, b"\x00\x01 this is not XML <<<", "application/octet-stream")
         if self.mode == "entity":

@@ -83,6 +83,8 @@ TEST_P(HostileService, UploadEndsWithAReasonAndTheControlWorksOn) {
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines[0].rfind("Operating System Name: ", 0), 0u) << lines[0];
   ::DestroyWindow(top);
+  control.reset();  // the control holds the module too
+  EXPECT_TRUE(wintest::WaitForAbandonedRequests()) << "WinHTTP never let the request go";
 
   // The command line says why, on one line.
   const int beforeCli = requestsSeen(addr);

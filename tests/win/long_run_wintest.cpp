@@ -151,6 +151,7 @@ void closeDuringUpload(const std::string& server) {
   wintest::ClickTab(next->hwnd(), 0);
   EXPECT_FALSE(wintest::ListLines(::GetDlgItem(next->hwnd(), win32::kIdLstInfo)).empty());
   ::DestroyWindow(again);
+  EXPECT_TRUE(wintest::WaitForAbandonedRequests()) << "WinHTTP never let the request go";
 }
 
 TEST(CloseWhileWorking, DuringAnUploadToASilentService) {

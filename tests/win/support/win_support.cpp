@@ -1,5 +1,7 @@
 #include "win/support/win_support.h"
 
+#include "win32/module.h"
+
 #include <stdexcept>
 
 #include "platform/text.h"
@@ -192,6 +194,10 @@ void RegFixture::setString(const std::wstring& sub, const std::wstring& name, co
 
 void RegFixture::setDword(const std::wstring& sub, const std::wstring& name, DWORD value) {
   setBytes(sub, name, REG_DWORD, &value, sizeof(value));
+}
+
+bool WaitForAbandonedRequests(DWORD timeoutMs) {
+  return PumpUntil([] { return !win32::ModuleInUse(); }, timeoutMs);
 }
 
 StoredRecord LastStoredRecord(const std::string& peer) {

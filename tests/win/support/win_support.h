@@ -37,6 +37,11 @@ void ClickTab(HWND form, int i);
 
 std::vector<std::string> SplitLines(const std::string& text);
 
+// Waits (pumping) until no request given up on is still held by WinHTTP:
+// each holds the module until WinHTTP's last notice, which under Wine comes
+// only when the server lets the connection go. True once all are gone.
+bool WaitForAbandonedRequests(DWORD timeoutMs = 60000);
+
 // A registry key the test writes and removes again, with everything below it.
 class RegFixture {
  public:
