@@ -41,11 +41,6 @@ const Hostile kHostile[] = {
 // The whole-request limit is 30 s; the slowest case ends a little after it.
 constexpr DWORD kEndsWithinMs = 45000;
 
-std::string address(const char* mode) {
-  const char* v = getenv((std::string("TALLOWIN_TEST_") + mode).c_str());
-  return v ? v : "";
-}
-
 int requestsSeen(const std::string& addr) {
   win32::WinHttpTransport http;
   const HttpResponse r = http.Get("http://" + addr + "/requests", 64);
@@ -57,7 +52,7 @@ class HostileService : public ::testing::TestWithParam<Hostile> {};
 
 TEST_P(HostileService, UploadEndsWithAReasonAndTheControlWorksOn) {
   const Hostile& c = GetParam();
-  const std::string addr = address(c.mode);
+  const std::string addr = wintest::TestService(c.mode);
   if (addr.empty()) GTEST_SKIP() << "TALLOWIN_TEST_" << c.mode << " not set";
 
   HWND top = wintest::CreateHiddenHost(900, 700);

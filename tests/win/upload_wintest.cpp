@@ -13,13 +13,8 @@
 namespace tallowin {
 namespace {
 
-std::string env(const char* name) {
-  const char* v = getenv(name);
-  return v ? v : "";
-}
-
 #define NEED(var)                                                   \
-  const std::string var##Addr = env("TALLOWIN_TEST_" #var);          \
+  const std::string var##Addr = wintest::TestService(#var);          \
   if (var##Addr.empty()) GTEST_SKIP() << "TALLOWIN_TEST_" #var " not set"
 
 using Stored = wintest::StoredRecord;
@@ -103,24 +98,24 @@ TEST(Upload, NobodyListening) {
 }
 
 struct FaultCase {
-  const char* var;
-  const char* expect;  // in the one-line message
+  const char* service;  // TALLOWIN_TEST_<service>
+  const char* expect;   // in the one-line message
 };
 
 TEST(Upload, MisbehavingServicesAreRefused) {
   const FaultCase cases[] = {
-      {"TALLOWIN_TEST_FAULT500", "fault"},
-      {"TALLOWIN_TEST_GARBAGE", "not sent"},
-      {"TALLOWIN_TEST_ENTITY", "not sent"},
+      {"FAULT500", "fault"},
+      {"GARBAGE", "not sent"},
+      {"ENTITY", "not sent"},
   };
   int ran = 0;
   for (const auto& c : cases) {
-    const std::string addr = env(c.var);
+    const std::string addr = wintest::TestService(c.service);
     if (addr.empty()) continue;
     ++ran;
     const auto r = wintest::RunTallowin(L"upload --server " + wintest::Wide(addr));
-    EXPECT_EQ(r.exitCode, 1) << c.var << ": " << r.out;
-    EXPECT_NE(r.out.find(c.expect), std::string::npos) << c.var << ": " << r.out;
+    EXPECT_EQ(r.exitCode, 1) << c.service << ": " << r.out;
+    EXPECT_NE(r.out.find(c.expect), std::string::npos) << c.service << ": " << r.out;
     EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << "one line";
   }
   if (ran == 0) GTEST_SKIP() << "no misbehaving services";

@@ -1,5 +1,6 @@
 #include "win/support/activex_support.h"
 
+#include <gtest/gtest.h>
 #include <psapi.h>
 
 #include <cstdint>
@@ -280,6 +281,13 @@ ProcessResources MeasureResources() {
     r.sources += "private: committed private pages";
   }
   return r;
+}
+
+void ExpectBoundedGrowth(const ProcessResources& before, const ProcessResources& after, long long maxPrivateBytes) {
+  EXPECT_LE(after.gdi - before.gdi, 10);
+  EXPECT_LE(after.user - before.user, 10);
+  EXPECT_LE(after.handles - before.handles, 20);
+  EXPECT_LE(after.privateBytes - before.privateBytes, maxPrivateBytes);
 }
 
 void TestSite::releaseControl() {

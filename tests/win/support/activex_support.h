@@ -74,6 +74,9 @@ struct ProcessResources {
   std::string sources;  // where each count came from
 };
 ProcessResources MeasureResources();
+// Growth from before to after within the long runs' bounds: 10 GDI objects,
+// 10 USER objects, 20 handles, maxPrivateBytes of private bytes.
+void ExpectBoundedGrowth(const ProcessResources& before, const ProcessResources& after, long long maxPrivateBytes);
 
 // An in-process container: client site and in-place site around a window.
 // Without ambient properties it answers no IDispatch; with them it reports

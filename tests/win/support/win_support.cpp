@@ -196,6 +196,11 @@ void RegFixture::setDword(const std::wstring& sub, const std::wstring& name, DWO
   setBytes(sub, name, REG_DWORD, &value, sizeof(value));
 }
 
+std::string TestService(const std::string& name) {
+  const char* v = getenv(("TALLOWIN_TEST_" + name).c_str());
+  return v ? v : "";
+}
+
 bool WaitForAbandonedRequests(DWORD timeoutMs) {
   return PumpUntil([] { return !win32::ModuleInUse(); }, timeoutMs);
 }

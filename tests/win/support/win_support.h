@@ -42,6 +42,10 @@ std::vector<std::string> SplitLines(const std::string& text);
 // only when the server lets the connection go. True once all are gone.
 bool WaitForAbandonedRequests(DWORD timeoutMs = 60000);
 
+// The host:port that scripts/test gave a test service in
+// TALLOWIN_TEST_<name>, or "" when it did not start one.
+std::string TestService(const std::string& name);
+
 // A registry key the test writes and removes again, with everything below it.
 class RegFixture {
  public:
