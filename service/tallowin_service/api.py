@@ -1,0 +1,143 @@
+"""The JSON API for administrators (HTTP basic authentication), over the
+queries of store. CSV forms of the machine list and of a program's machines
+with ?format=csv."""
+
+import csv
+import io
+
+from flask import Blueprint, Response, abort, current_app, jsonify, request
+
+from . import store
+from .auth import require_basic_auth
+
+api = Blueprint("api", __name__, url_prefix="/api")
+
+MACHINE_COLUMNS = ("key", "computer_name", "adapter_address", "last_user", "first_seen",
+                   "last_seen", "records", "programs")
+
+
+def _conn():
+    return current_app.extensions["tallowin"].engine.connect()
+
+
+def _int_arg(name, default=None, minimum=0):
+    value = request.args.get(name)
+    if value is None or value == "":
+        return default
+    try:
+        number = int(value)
+    except ValueError:
+        abort(_bad("%s must be a whole number" % name))
+    if number < minimum:
+        abort(_bad("%s must be at least %d" % (name, minimum)))
+    return number
+
+
+def _bad(message):
+    response = jsonify(error=message)
+    response.status_code = 400
+    return response
+
+
+def _csv(rows, filename):
+    out = io.StringIO()
+    writer = csv.writer(out)
+    writer.writerow(MACHINE_COLUMNS)
+    for m in rows:
+        # A leading = + - @ would make a spreadsheet run the cell as a formula.
+        writer.writerow([("'" + v) if isinstance(v, str) and v[:1] in ("=", "+", "-", "@") else v
+                         for v in (m[c] for c in MACHINE_COLUMNS)])
+    return Response(out.getvalue(), mimetype="text/csv",
+                    headers={"Content-Disposition": 'attachment; filename="%s"' % filename})
+
+
+def _paging():
+    return _int_arg("offset", 0), _int_arg("limit", 100, minimum=1)
+
+
+@api.errorhandler(ValueError)
+def _value_error(error):
+    return _bad(str(error))
+
+
+@api.get("/machines")
+@require_basic_auth
+def machines():
+    offset, limit = _paging()
+    with _conn() as conn:
+        page = store.list_machines(conn, q=request.args.get("q") or None,
+                                   silent_days=_int_arg("silent_days"),
+                                   sort=request.args.get("sort", "name"), offset=offset, limit=limit)
+    if request.args.get("format") == "csv":
+        return _csv(page["machines"], "machines.csv")
+    return jsonify(page)
+
+
+@api.get("/machines/<path:key>/records")
+@require_basic_auth
+def machine_records(key):
+    offset, limit = _paging()
+    with _conn() as conn:
+        page = store.machine_records(conn, key, offset=offset, limit=limit)
+    if page is None:
+        return jsonify(error="no such machine"), 404
+    return jsonify(page)
+
+
+@api.get("/machines/<path:key>")
+@require_basic_auth
+def machine(key):
+    with _conn() as conn:
+        m = store.get_machine(conn, key)
+    if m is None:
+        return jsonify(error="no such machine"), 404
+    return jsonify(m)
+
+
+@api.get("/records")
+@require_basic_auth
+def records():
+    offset, limit = _paging()
+    with _conn() as conn:
+        return jsonify(store.list_records(conn, offset=offset, limit=limit))
+
+
+@api.get("/records/<int:record_id>")
+@require_basic_auth
+def record(record_id):
+    with _conn() as conn:
+        r = store.get_record(conn, record_id)
+    if r is None:
+        return jsonify(error="no such record"), 404
+    return jsonify(r)
+
+
+@api.get("/programs")
+@require_basic_auth
+def programs():
+    offset, limit = _paging()
+    with _conn() as conn:
+        return jsonify(store.search_programs(conn, q=request.args.get("q") or None,
+                                             sort=request.args.get("sort", "machines"),
+                                             offset=offset, limit=limit))
+
+
+@api.get("/program-machines")
+@require_basic_auth
+def program_machines():
+    name = request.args.get("name")
+    if name is None:
+        return _bad("name is required")
+    offset, limit = _paging()
+    with _conn() as conn:
+        page = store.program_machines(conn, name, offset=offset, limit=limit)
+    if request.args.get("format") == "csv":
+        return _csv(page["machines"], "program-machines.csv")
+    return jsonify(page)
+
+
+@api.get("/summary")
+@require_basic_auth
+def summary():
+    with _conn() as conn:
+        return jsonify(store.fleet_summary(conn, silent_days=_int_arg("silent_days", 7)))

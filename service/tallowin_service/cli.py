@@ -1,0 +1,124 @@
+"""The command: serve, add-admin, dump.
+
+    tallowin-service serve [--db URL] [--listen HOST:PORT] [--workers N] [--threads N]
+                           [--max-body BYTES] [--proxy-hops N] [--max-seconds S] [--quiet]
+    tallowin-service add-admin NAME [--db URL]     (the password is read from stdin)
+    tallowin-service dump [--db URL]
+
+The database is --db, else $TALLOWIN_DB, else sqlite:///tallowin-inventory.sqlite
+(a file in the current directory); PostgreSQL with postgresql://USER@HOST/NAME.
+"""
+
+import argparse
+import getpass
+import logging
+import os
+import sys
+
+from . import app as app_module
+from . import auth, store, texts
+
+DEFAULT_DB = "sqlite:///tallowin-inventory.sqlite"
+
+
+def database_url(args):
+    url = args.db or os.environ.get("TALLOWIN_DB") or DEFAULT_DB
+    if "://" not in url:
+        url = "sqlite:///" + url  # a plain path is an SQLite file
+    if url.startswith("postgres://"):
+        url = "postgresql://" + url[len("postgres://"):]
+    return url
+
+
+def parse_listen(text):
+    """HOST:PORT, [IPV6]:PORT or PORT -> (host, port)."""
+    if text.isdigit():
+        return "127.0.0.1", int(text)
+    host, sep, port = text.rpartition(":")
+    if not sep or not port.isdigit() or not host:
+        raise argparse.ArgumentTypeError("expected HOST:PORT, got %r" % text)
+    if host.startswith("[") and host.endswith("]"):
+        host = host[1:-1]
+    if int(port) > 65535:
+        raise argparse.ArgumentTypeError("port out of range: %s" % port)
+    return host, int(port)
+
+
+def serve(args):
+    from . import server
+    return server.run(database_url(args), args)
+
+
+def add_admin(args):
+    if sys.stdin.isatty():
+        password = getpass.getpass("password for %s: " % args.name)
+        if getpass.getpass("again: ") != password:
+            print("the two passwords differ", file=sys.stderr)
+            return 1
+    else:
+        password = sys.stdin.readline().rstrip("\r\n")
+    engine = store.create_engine(database_url(args))
+    store.upgrade(engine)
+    try:
+        created = auth.set_admin(engine, args.name, password)
+    except auth.AdminError as error:
+        print(error, file=sys.stderr)
+        return 1
+    print("administrator %s %s" % (args.name, "created" if created else "given a new password"))
+    return 0
+
+
+FIELDS = ("UserName", "AdapterAddress", "ProgramsText", "NetworkText", "ProcessorText")
+
+
+def dump(args):
+    engine = store.create_engine(database_url(args))
+    store.upgrade(engine)
+    out = sys.stdout
+    with engine.connect() as conn:
+        for r in store.all_records(conn):
+            out.write("Record %d, received %s from %s, machine %s\n"
+                      % (r["id"], r["received"], r["sender"] or "?", r["machine"]))
+            out.write("  UserName: %s\n" % r["user_name"])
+            out.write("  AdapterAddress: %s\n" % r["adapter_address"])
+            for label, key in zip(FIELDS[2:], ("programs_text", "network_text", "processor_text")):
+                out.write("  %s:\n" % label)
+                for line in texts.lines(r[key]):
+                    out.write("    " + line + "\n")
+            out.write("\n")
+    return 0
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(prog="tallowin-service", description=__doc__.split("\n\n")[0])
+    sub = parser.add_subparsers(dest="command", required=True)
+
+    p = sub.add_parser("serve", help="run the service (SOAP endpoint and API)")
+    p.add_argument("--db", help="database URL (sqlite:///PATH or postgresql://...)")
+    p.add_argument("--listen", type=parse_listen, default=("127.0.0.1", 8080),
+                   help="HOST:PORT to listen on (default 127.0.0.1:8080; port 0 picks one)")
+    p.add_argument("--workers", type=int, default=2, help="worker processes (default 2)")
+    p.add_argument("--threads", type=int, default=8, help="threads per worker (default 8)")
+    p.add_argument("--max-body", type=int, default=app_module.DEFAULTS["MAX_BODY_BYTES"],
+                   help="largest request body in bytes (default 16 MB)")
+    p.add_argument("--proxy-hops", type=int, default=0,
+                   help="proxies in front that set X-Forwarded-For and -Proto (default 0)")
+    p.add_argument("--max-seconds", type=float, default=None,
+                   help="stop by itself after this many seconds (tests)")
+    p.add_argument("--quiet", action="store_true", help="log warnings and errors only")
+    p.add_argument("--access-log", action="store_true", help="log every request on stderr")
+    p.set_defaults(run=serve)
+
+    p = sub.add_parser("add-admin", help="create an administrator or set a new password")
+    p.add_argument("name")
+    p.add_argument("--db", help="database URL")
+    p.set_defaults(run=add_admin)
+
+    p = sub.add_parser("dump", help="print every stored record")
+    p.add_argument("--db", help="database URL")
+    p.set_defaults(run=dump)
+
+    args = parser.parse_args(argv)
+    logging.basicConfig(level=logging.WARNING if getattr(args, "quiet", False) else logging.INFO,
+                        format="%(asctime)s %(process)d %(name)s: %(message)s")
+    return args.run(args)

@@ -1,0 +1,76 @@
+"""Running the application in gunicorn: several worker processes, each with
+threads (gthread: a browser's idle keep-alive connection then holds a thread,
+not a whole worker). The application is loaded once in the master, so a bad
+database URL or a failed upgrade stops the start before READY."""
+
+import os
+import signal
+import sys
+import threading
+
+from gunicorn.app.base import BaseApplication
+
+from .app import create_app
+
+
+class Server(BaseApplication):
+    def __init__(self, application, options):
+        self.application = application
+        self.options = options
+        super().__init__()
+
+    def load_config(self):
+        for key, value in self.options.items():
+            self.cfg.set(key, value)
+
+    def load(self):
+        return self.application
+
+
+def _when_ready(max_seconds):
+    def when_ready(arbiter):
+        port = arbiter.LISTENERS[0].sock.getsockname()[1]
+        # The listening socket exists: connections wait in its backlog
+        # until a worker takes them.
+        print("READY %d" % port, flush=True)
+        if max_seconds:
+            timer = threading.Timer(max_seconds, os.kill, (os.getpid(), signal.SIGTERM))
+            timer.daemon = True
+            timer.start()
+    return when_ready
+
+
+def _post_fork(application):
+    engine = application.extensions["tallowin"].engine
+
+    def post_fork(arbiter, worker):
+        # Connections opened in the master belong to it; the worker opens its own.
+        engine.dispose(close=False)
+    return post_fork
+
+
+def run(database_url, args):
+    application = create_app({"DATABASE_URL": database_url, "MAX_BODY_BYTES": args.max_body,
+                              "PROXY_HOPS": args.proxy_hops})
+    application.extensions["tallowin"].engine.dispose()
+    host, port = args.listen
+    bind = "[%s]:%d" % (host, port) if ":" in host else "%s:%d" % (host, port)
+    options = {
+        "bind": [bind],
+        "workers": max(1, args.workers),
+        "worker_class": "gthread",
+        "threads": max(1, args.threads),
+        "timeout": 60,
+        "graceful_timeout": 10,
+        "keepalive": 5,
+        "preload_app": True,
+        "loglevel": "warning" if args.quiet else "info",
+        "errorlog": "-",
+        "accesslog": "-" if args.access_log else None,
+        "when_ready": _when_ready(args.max_seconds),
+        "post_fork": _post_fork(application),
+        "proc_name": "tallowin-service",
+    }
+    sys.argv = sys.argv[:1]  # gunicorn must not read our options as its own
+    Server(application, options).run()
+    return 0

@@ -1,0 +1,446 @@
+"""The schema (SQLAlchemy Core tables), opening a database, and the queries
+the API and the pages ask. One code path for SQLite and PostgreSQL.
+
+Times are stored as naive datetimes in UTC and returned as ISO texts ending
+in "Z". Every query function returns plain dicts and lists.
+"""
+
+import datetime
+import hashlib
+
+import sqlalchemy as sa
+from sqlalchemy import event
+
+SCHEMA_VERSION = 2
+
+metadata = sa.MetaData()
+
+schema_version = sa.Table(
+    "schema_version", metadata,
+    sa.Column("version", sa.Integer, nullable=False),
+)
+
+# One row per machine: its key (the adapter address, or "name:" + computer
+# name), identity from its latest record, and counts kept by ingest.
+machines = sa.Table(
+    "machines", metadata,
+    sa.Column("id", sa.Integer, primary_key=True),
+    sa.Column("machine_key", sa.Text, nullable=False, unique=True),
+    sa.Column("adapter_address", sa.Text, nullable=False),
+    sa.Column("computer_name", sa.Text, nullable=False),
+    sa.Column("last_user", sa.Text, nullable=False),
+    sa.Column("first_seen", sa.DateTime, nullable=False),
+    sa.Column("last_seen", sa.DateTime, nullable=False),
+    sa.Column("last_record_id", sa.Integer, nullable=True),
+    sa.Column("record_count", sa.Integer, nullable=False, default=0),
+    sa.Column("program_count", sa.Integer, nullable=False, default=0),
+)
+sa.Index("machines_computer_name", machines.c.computer_name)
+sa.Index("machines_last_seen", machines.c.last_seen)
+
+# Every record whole, as received.
+records = sa.Table(
+    "records", metadata,
+    sa.Column("id", sa.Integer, primary_key=True),
+    sa.Column("machine_id", sa.Integer, sa.ForeignKey("machines.id"), nullable=False),
+    sa.Column("received", sa.DateTime, nullable=False),
+    sa.Column("sender", sa.Text, nullable=False),
+    sa.Column("user_name", sa.Text, nullable=False),
+    sa.Column("adapter_address", sa.Text, nullable=False),
+    sa.Column("programs_text", sa.Text, nullable=False),
+    sa.Column("network_text", sa.Text, nullable=False),
+    sa.Column("processor_text", sa.Text, nullable=False),
+)
+sa.Index("records_machine", records.c.machine_id, records.c.id)
+
+# The program catalogue: one row per distinct name. Names can be longer than
+# an index entry may be (PostgreSQL's b-tree limit is about 2.7 kB), so the
+# unique key is the name's SHA-256. machine_count is kept by ingest.
+programs = sa.Table(
+    "programs", metadata,
+    sa.Column("id", sa.Integer, primary_key=True),
+    sa.Column("name_hash", sa.String(64), nullable=False, unique=True),
+    sa.Column("name", sa.Text, nullable=False),
+    sa.Column("machine_count", sa.Integer, nullable=False, default=0),
+)
+sa.Index("programs_machine_count", programs.c.machine_count)
+
+# A machine's current programs (from its latest record).
+machine_programs = sa.Table(
+    "machine_programs", metadata,
+    sa.Column("machine_id", sa.Integer, sa.ForeignKey("machines.id"), primary_key=True),
+    sa.Column("program_id", sa.Integer, sa.ForeignKey("programs.id"), primary_key=True),
+)
+sa.Index("machine_programs_program", machine_programs.c.program_id, machine_programs.c.machine_id)
+
+# Programs added or removed between consecutive records of a machine; the
+# record is the later one, the one that showed the change.
+changes = sa.Table(
+    "changes", metadata,
+    sa.Column("id", sa.Integer, primary_key=True),
+    sa.Column("machine_id", sa.Integer, sa.ForeignKey("machines.id"), nullable=False),
+    sa.Column("record_id", sa.Integer, sa.ForeignKey("records.id"), nullable=False),
+    sa.Column("program_id", sa.Integer, sa.ForeignKey("programs.id"), nullable=False),
+    sa.Column("added", sa.Boolean, nullable=False),
+)
+sa.Index("changes_record", changes.c.record_id)
+sa.Index("changes_machine", changes.c.machine_id, changes.c.id)
+
+administrators = sa.Table(
+    "administrators", metadata,
+    sa.Column("id", sa.Integer, primary_key=True),
+    sa.Column("name", sa.Text, nullable=False, unique=True),
+    sa.Column("password_hash", sa.Text, nullable=False),
+    sa.Column("created", sa.DateTime, nullable=False),
+)
+
+MAX_PAGE = 1000
+
+
+def name_hash(name):
+    return hashlib.sha256(name.encode("utf-8", "surrogatepass")).hexdigest()
+
+
+def utcnow():
+    return datetime.datetime.now(datetime.timezone.utc).replace(tzinfo=None)
+
+
+def iso(t):
+    return None if t is None else t.isoformat(timespec="microseconds") + "Z"
+
+
+# ---- opening ----
+
+def create_engine(url):
+    """An engine for a database URL: sqlite:///PATH (WAL, a busy time-out,
+    and BEGIN IMMEDIATE for writing transactions) or postgresql://..."""
+    if url.startswith("sqlite"):
+        engine = sa.create_engine(url, connect_args={"timeout": 60, "check_same_thread": False},
+                                  poolclass=sa.pool.QueuePool, pool_size=8, max_overflow=8)
+
+        @event.listens_for(engine, "connect")
+        def on_connect(dbapi_connection, _record):
+            # pysqlite's own transaction handling starts transactions late and
+            # as DEFERRED; the "begin" hook below starts them instead.
+            dbapi_connection.isolation_level = None
+            cur = dbapi_connection.cursor()
+            cur.execute("PRAGMA journal_mode=WAL")
+            # FULL: an acknowledged record survives a power cut too.
+            cur.execute("PRAGMA synchronous=FULL")
+            cur.execute("PRAGMA foreign_keys=ON")
+            cur.execute("PRAGMA busy_timeout=60000")
+            cur.close()
+
+        @event.listens_for(engine, "begin")
+        def on_begin(conn):
+            # A writer takes the write lock at once: two deferred transactions
+            # that both read then write would otherwise fail with "database is
+            # locked" instead of waiting (SQLite cannot upgrade both).
+            if conn.get_execution_options().get("tallowin_write"):
+                conn.exec_driver_sql("BEGIN IMMEDIATE")
+            else:
+                conn.exec_driver_sql("BEGIN")
+        return engine
+    return sa.create_engine(url, pool_size=8, max_overflow=8, pool_pre_ping=True)
+
+
+def writing(engine):
+    """A connection whose transactions write (BEGIN IMMEDIATE on SQLite)."""
+    return engine.connect().execution_options(tallowin_write=True)
+
+
+def is_postgresql(engine):
+    return engine.dialect.name == "postgresql"
+
+
+def upgrade(engine):
+    """Creates the tables of a new database or brings an older one up to
+    SCHEMA_VERSION; returns the version found (0: new)."""
+    with writing(engine) as conn, conn.begin():
+        if is_postgresql(engine):
+            # Two processes starting at once must not both create the tables.
+            conn.exec_driver_sql("SELECT pg_advisory_xact_lock(7731500)")
+        inspector = sa.inspect(conn)
+        found = 0
+        if inspector.has_table("schema_version"):
+            found = conn.execute(sa.select(sa.func.max(schema_version.c.version))).scalar() or 0
+        elif inspector.has_table("records"):
+            found = 1  # the first layout: records alone
+        if found > SCHEMA_VERSION:
+            raise RuntimeError("the database has schema version %d; this service knows up to %d"
+                               % (found, SCHEMA_VERSION))
+        if found == 1:
+            _upgrade_from_1(conn)
+        metadata.create_all(conn)
+        if found == 0:
+            conn.execute(schema_version.insert().values(version=SCHEMA_VERSION))
+        elif found < SCHEMA_VERSION:
+            conn.execute(schema_version.delete())
+            conn.execute(schema_version.insert().values(version=SCHEMA_VERSION))
+        return found
+
+
+def _upgrade_from_1(conn):
+    """Version 1 kept records alone (received as text, no machines): move them
+    aside, create the tables, then ingest each old record in order so that
+    machines, programs and changes exist for them too."""
+    from . import ingest
+    conn.exec_driver_sql("ALTER TABLE records RENAME TO records_v1")
+    metadata.create_all(conn)
+    old = conn.exec_driver_sql(
+        "SELECT received, user_name, adapter_address, programs_text, network_text,"
+        " processor_text FROM records_v1 ORDER BY id").fetchall()
+    for row in old:
+        received = _parse_time(row[0])
+        ingest.store_record(conn, ingest.Record(*row[1:]), received, "")
+    conn.exec_driver_sql("DROP TABLE records_v1")
+
+
+def _parse_time(text):
+    if isinstance(text, datetime.datetime):
+        return text.replace(tzinfo=None)
+    t = datetime.datetime.fromisoformat(str(text).replace("Z", "+00:00"))
+    if t.tzinfo is not None:
+        t = t.astimezone(datetime.timezone.utc).replace(tzinfo=None)
+    return t
+
+
+# ---- queries ----
+
+def _like(text):
+    escaped = text.replace("\\", "\\\\").replace("%", "\\%").replace("_", "\\_")
+    return "%" + escaped + "%"
+
+
+def _page(offset, limit):
+    offset = max(0, int(offset or 0))
+    limit = int(limit if limit is not None else 100)
+    return offset, max(1, min(limit, MAX_PAGE))
+
+
+def _machine_dict(row):
+    return {
+        "key": row.machine_key,
+        "adapter_address": row.adapter_address,
+        "computer_name": row.computer_name,
+        "last_user": row.last_user,
+        "first_seen": iso(row.first_seen),
+        "last_seen": iso(row.last_seen),
+        "records": row.record_count,
+        "programs": row.program_count,
+    }
+
+
+MACHINE_SORTS = {
+    "name": machines.c.computer_name,
+    "address": machines.c.adapter_address,
+    "user": machines.c.last_user,
+    "first_seen": machines.c.first_seen,
+    "last_seen": machines.c.last_seen,
+    "records": machines.c.record_count,
+    "programs": machines.c.program_count,
+}
+
+
+def list_machines(conn, q=None, silent_days=None, sort="name", offset=0, limit=100, now=None):
+    """Machines whose computer name, adapter address or last user contains q
+    (case-insensitive), optionally only those silent for at least silent_days
+    days, sorted by sort (a MACHINE_SORTS key, "-" in front for descending),
+    one page of at most MAX_PAGE. Returns {"total", "offset", "limit",
+    "machines": [{key, adapter_address, computer_name, last_user,
+    first_seen, last_seen, records, programs}]}."""
+    offset, limit = _page(offset, limit)
+    where = []
+    if q:
+        pattern = _like(q)
+        where.append(sa.or_(machines.c.computer_name.ilike(pattern, escape="\\"),
+                            machines.c.adapter_address.ilike(pattern, escape="\\"),
+                            machines.c.last_user.ilike(pattern, escape="\\")))
+    if silent_days is not None:
+        cutoff = (now or utcnow()) - datetime.timedelta(days=float(silent_days))
+        where.append(machines.c.last_seen <= cutoff)
+    descending = (sort or "").startswith("-")
+    column = MACHINE_SORTS.get((sort or "name").lstrip("-"))
+    if column is None:
+        raise ValueError("unknown sort: %s (one of %s)" % (sort, ", ".join(MACHINE_SORTS)))
+    order = [column.desc() if descending else column.asc(), machines.c.id]
+    total = conn.execute(sa.select(sa.func.count()).select_from(machines).where(*where)).scalar()
+    rows = conn.execute(sa.select(machines).where(*where).order_by(*order)
+                        .offset(offset).limit(limit)).fetchall()
+    return {"total": total, "offset": offset, "limit": limit,
+            "machines": [_machine_dict(r) for r in rows]}
+
+
+def get_machine(conn, key):
+    """One machine by its key (adapter address, or "name:" + computer name):
+    its identity, the processor and network lines and the user name of its
+    latest record, and its current programs sorted by name. None if unknown."""
+    from . import texts
+    row = conn.execute(sa.select(machines).where(machines.c.machine_key == key)).first()
+    if row is None:
+        return None
+    out = _machine_dict(row)
+    last = conn.execute(sa.select(records.c.processor_text, records.c.network_text)
+                        .where(records.c.id == row.last_record_id)).first()
+    out["processor"] = texts.lines(last.processor_text) if last else []
+    out["network"] = texts.lines(last.network_text) if last else []
+    out["last_record_id"] = row.last_record_id
+    names = conn.execute(
+        sa.select(programs.c.name)
+        .select_from(machine_programs.join(programs, programs.c.id == machine_programs.c.program_id))
+        .where(machine_programs.c.machine_id == row.id)).scalars().all()
+    out["current_programs"] = sorted(names, key=lambda n: (n.casefold(), n))
+    return out
+
+
+def machine_records(conn, key, offset=0, limit=100):
+    """A machine's records, newest first, one page: each {id, received,
+    sender, user_name, adapter_address, programs (count of names),
+    added: [names], removed: [names]}. None if the machine is unknown.
+    Returns {"total", "offset", "limit", "records"}."""
+    from . import texts
+    offset, limit = _page(offset, limit)
+    m = conn.execute(sa.select(machines.c.id, machines.c.record_count)
+                     .where(machines.c.machine_key == key)).first()
+    if m is None:
+        return None
+    rows = conn.execute(
+        sa.select(records.c.id, records.c.received, records.c.sender, records.c.user_name,
+                  records.c.adapter_address, records.c.programs_text)
+        .where(records.c.machine_id == m.id).order_by(records.c.id.desc())
+        .offset(offset).limit(limit)).fetchall()
+    ids = [r.id for r in rows]
+    added = {i: [] for i in ids}
+    removed = {i: [] for i in ids}
+    if ids:
+        for c in conn.execute(
+                sa.select(changes.c.record_id, changes.c.added, programs.c.name)
+                .select_from(changes.join(programs, programs.c.id == changes.c.program_id))
+                .where(changes.c.record_id.in_(ids))):
+            (added if c.added else removed)[c.record_id].append(c.name)
+    out = []
+    for r in rows:
+        out.append({"id": r.id, "received": iso(r.received), "sender": r.sender,
+                    "user_name": r.user_name, "adapter_address": r.adapter_address,
+                    "programs": len(texts.programs(r.programs_text)),
+                    "added": sorted(added[r.id]), "removed": sorted(removed[r.id])})
+    return {"total": m.record_count, "offset": offset, "limit": limit, "records": out}
+
+
+def get_record(conn, record_id):
+    """One record whole: {id, machine (key), received, sender, user_name,
+    adapter_address, programs_text, network_text, processor_text}; None if
+    there is no such record."""
+    r = conn.execute(
+        sa.select(records, machines.c.machine_key)
+        .select_from(records.join(machines, machines.c.id == records.c.machine_id))
+        .where(records.c.id == record_id)).first()
+    if r is None:
+        return None
+    return {"id": r.id, "machine": r.machine_key, "received": iso(r.received), "sender": r.sender,
+            "user_name": r.user_name, "adapter_address": r.adapter_address,
+            "programs_text": r.programs_text, "network_text": r.network_text,
+            "processor_text": r.processor_text}
+
+
+def list_records(conn, offset=0, limit=100):
+    """All records, newest first, one page, without their texts: {"total",
+    "offset", "limit", "records": [{id, machine, received, sender,
+    user_name, adapter_address}]}."""
+    offset, limit = _page(offset, limit)
+    total = conn.execute(sa.select(sa.func.count()).select_from(records)).scalar()
+    rows = conn.execute(
+        sa.select(records.c.id, machines.c.machine_key, records.c.received, records.c.sender,
+                  records.c.user_name, records.c.adapter_address)
+        .select_from(records.join(machines, machines.c.id == records.c.machine_id))
+        .order_by(records.c.id.desc()).offset(offset).limit(limit)).fetchall()
+    return {"total": total, "offset": offset, "limit": limit,
+            "records": [{"id": r.id, "machine": r.machine_key, "received": iso(r.received),
+                         "sender": r.sender, "user_name": r.user_name,
+                         "adapter_address": r.adapter_address} for r in rows]}
+
+
+def search_programs(conn, q=None, sort="machines", offset=0, limit=100):
+    """Programs whose name contains q (case-insensitive; all without q), each
+    with the number of machines that have it now; sort "machines" (most
+    first) or "name". Returns {"total", "offset", "limit", "programs":
+    [{name, machines}]}."""
+    offset, limit = _page(offset, limit)
+    where = [programs.c.machine_count > 0]
+    if q:
+        where.append(programs.c.name.ilike(_like(q), escape="\\"))
+    if sort == "name":
+        order = [programs.c.name, programs.c.id]
+    elif sort in (None, "machines"):
+        order = [programs.c.machine_count.desc(), programs.c.name, programs.c.id]
+    else:
+        raise ValueError("unknown sort: %s (machines or name)" % sort)
+    total = conn.execute(sa.select(sa.func.count()).select_from(programs).where(*where)).scalar()
+    rows = conn.execute(sa.select(programs.c.name, programs.c.machine_count).where(*where)
+                        .order_by(*order).offset(offset).limit(limit)).fetchall()
+    return {"total": total, "offset": offset, "limit": limit,
+            "programs": [{"name": r.name, "machines": r.machine_count} for r in rows]}
+
+
+def program_machines(conn, name, offset=0, limit=100):
+    """The machines that have the program of exactly this name now, by
+    computer name. Returns {"name", "total", "offset", "limit", "machines":
+    [machine dicts as list_machines gives]}; total 0 for an unknown name."""
+    offset, limit = _page(offset, limit)
+    p = conn.execute(sa.select(programs.c.id).where(programs.c.name_hash == name_hash(name))).first()
+    if p is None:
+        return {"name": name, "total": 0, "offset": offset, "limit": limit, "machines": []}
+    joined = machines.join(machine_programs, machine_programs.c.machine_id == machines.c.id)
+    where = machine_programs.c.program_id == p.id
+    total = conn.execute(sa.select(sa.func.count()).select_from(joined).where(where)).scalar()
+    rows = conn.execute(sa.select(machines).select_from(joined).where(where)
+                        .order_by(machines.c.computer_name, machines.c.id)
+                        .offset(offset).limit(limit)).fetchall()
+    return {"name": name, "total": total, "offset": offset, "limit": limit,
+            "machines": [_machine_dict(r) for r in rows]}
+
+
+def fleet_summary(conn, silent_days=7, top=10, latest=20, now=None):
+    """The fleet at a glance: {"machines", "records", "programs" (distinct
+    names installed somewhere), "silent_days", "silent" (machines silent
+    that long), "widespread": [{name, machines}] (top most installed),
+    "latest_changes": [{record_id, received, machine, computer_name,
+    program, added}] (newest first)}."""
+    cutoff = (now or utcnow()) - datetime.timedelta(days=float(silent_days))
+    count = lambda table, *where: conn.execute(  # noqa: E731
+        sa.select(sa.func.count()).select_from(table).where(*where)).scalar()
+    widespread = conn.execute(
+        sa.select(programs.c.name, programs.c.machine_count).where(programs.c.machine_count > 0)
+        .order_by(programs.c.machine_count.desc(), programs.c.name).limit(top)).fetchall()
+    latest_rows = conn.execute(
+        sa.select(changes.c.record_id, changes.c.added, records.c.received, machines.c.machine_key,
+                  machines.c.computer_name, programs.c.name)
+        .select_from(changes.join(records, records.c.id == changes.c.record_id)
+                     .join(machines, machines.c.id == changes.c.machine_id)
+                     .join(programs, programs.c.id == changes.c.program_id))
+        .order_by(changes.c.id.desc()).limit(latest)).fetchall()
+    return {
+        "machines": count(machines),
+        "records": count(records),
+        "programs": count(programs, programs.c.machine_count > 0),
+        "silent_days": silent_days,
+        "silent": count(machines, machines.c.last_seen <= cutoff),
+        "widespread": [{"name": r.name, "machines": r.machine_count} for r in widespread],
+        "latest_changes": [{"record_id": r.record_id, "received": iso(r.received),
+                            "machine": r.machine_key, "computer_name": r.computer_name,
+                            "program": r.name, "added": bool(r.added)} for r in latest_rows],
+    }
+
+
+def all_records(conn):
+    """Every record whole, oldest first, as get_record gives them (a
+    generator: the dump reads them one by one)."""
+    result = conn.execution_options(stream_results=True).execute(
+        sa.select(records, machines.c.machine_key)
+        .select_from(records.join(machines, machines.c.id == records.c.machine_id))
+        .order_by(records.c.id))
+    for r in result:
+        yield {"id": r.id, "machine": r.machine_key, "received": iso(r.received), "sender": r.sender,
+               "user_name": r.user_name, "adapter_address": r.adapter_address,
+               "programs_text": r.programs_text, "network_text": r.network_text,
+               "processor_text": r.processor_text}

@@ -1,0 +1,54 @@
+"""Reading machine facts out of a record's texts.
+
+A text is its lines, each followed by "$#$" (a line that itself holds "$#$"
+reads as two lines: the control does not escape it, so nothing can tell them
+apart afterwards; the record itself keeps the text as it came).
+"""
+
+import re
+
+SEPARATOR = "$#$"
+
+_ZERO_ADDRESS = re.compile(r"^[0:\-. ]*$")
+
+
+def lines(text):
+    """The non-empty lines of a joined text, in order."""
+    if not text:
+        return []
+    return [line for line in text.split(SEPARATOR) if line != ""]
+
+
+def programs(text):
+    """The distinct program names of a programs text, in first-seen order."""
+    seen = {}
+    for name in lines(text):
+        seen.setdefault(name, None)
+    return list(seen)
+
+
+def computer_name(network_text):
+    """The value of the first "NetBIOS Name: " line, trimmed; "" when absent."""
+    for line in lines(network_text):
+        if line.startswith("NetBIOS Name: "):
+            return line[len("NetBIOS Name: "):].strip()
+    return ""
+
+
+def usable_address(address):
+    """The adapter address as a machine's key (trimmed, upper case), or None
+    when it says nothing: empty, or all zeros (no NetBIOS on the PC)."""
+    a = (address or "").strip().upper()
+    if not a or _ZERO_ADDRESS.match(a):
+        return None
+    return a
+
+
+def machine_key(address, network_text):
+    """Which machine a record belongs to: its adapter address when usable,
+    else "name:" and the computer name in upper case (NetBIOS names ignore
+    case). Records with neither share the key "name:"."""
+    a = usable_address(address)
+    if a is not None:
+        return a
+    return "name:" + computer_name(network_text).upper()
