@@ -1,0 +1,44 @@
+"""Reading the facts out of the three texts."""
+
+import pytest
+
+from tallowin_service import texts
+
+
+@pytest.mark.parametrize("text, lines", [
+    ("", []),
+    ("A$#$", ["A"]),
+    ("A$#$B$#$", ["A", "B"]),
+    ("A$#$$#$B", ["A", "B"]),            # an empty line carries nothing
+    ("  two spaces$#$", ["  two spaces"]),  # kept as sent
+    ("no end", ["no end"]),
+])
+def test_lines(text, lines):
+    assert texts.lines(text) == lines
+
+
+def test_programs_are_distinct_in_first_seen_order():
+    assert texts.programs("b$#$A$#$b$#$B$#$") == ["b", "A", "B"]
+
+
+@pytest.mark.parametrize("network, name", [
+    ("NetBIOS Name: PC-7$#$DNS Host Name: pc-7$#$", "PC-7"),
+    ("DNS Host Name: x$#$NetBIOS Name:  SPACED $#$", "SPACED"),
+    ("NetBIOS Name: $#$", ""),
+    ("Interface: NetBIOS Name: X$#$", ""),   # only a line that starts with the label
+    ("", ""),
+])
+def test_computer_name(network, name):
+    assert texts.computer_name(network) == name
+
+
+@pytest.mark.parametrize("address, network, key", [
+    ("00-0c-29-3a-5b-7f", "", "00-0C-29-3A-5B-7F"),
+    (" 00-0C-29-3A-5B-7F ", "NetBIOS Name: PC$#$", "00-0C-29-3A-5B-7F"),
+    ("00-00-00-00-00-00", "NetBIOS Name: pc9$#$", "name:PC9"),
+    ("", "NetBIOS Name: PC9$#$", "name:PC9"),
+    ("   ", "", "name:"),
+    ("00:00:00:00:00:00", "NetBIOS Name: A$#$", "name:A"),
+])
+def test_machine_key(address, network, key):
+    assert texts.machine_key(address, network) == key
