@@ -135,6 +135,7 @@ def store_record(conn, record, received, sender):
         last_user=record.user_name,
         last_seen=max(received, machine.last_seen),
         last_record_id=record_id,
+        processor=texts.processor_summary(record.processor_text),
         record_count=machines.c.record_count + 1,
         program_count=len(new_ids)))
     return record_id

@@ -11,7 +11,7 @@ import hashlib
 import sqlalchemy as sa
 from sqlalchemy import event
 
-SCHEMA_VERSION = 2
+SCHEMA_VERSION = 3
 
 metadata = sa.MetaData()
 
@@ -34,6 +34,9 @@ machines = sa.Table(
     sa.Column("last_record_id", sa.Integer, nullable=True),
     sa.Column("record_count", sa.Integer, nullable=False, default=0),
     sa.Column("program_count", sa.Integer, nullable=False, default=0),
+    # A short summary of its processor lines (texts.processor_summary), for
+    # the PCs list to show and sort by.
+    sa.Column("processor", sa.Text, nullable=False, default="", server_default=""),
 )
 sa.Index("machines_computer_name", machines.c.computer_name)
 sa.Index("machines_last_seen", machines.c.last_seen)
@@ -92,6 +95,22 @@ administrators = sa.Table(
     sa.Column("name", sa.Text, nullable=False, unique=True),
     sa.Column("password_hash", sa.Text, nullable=False),
     sa.Column("created", sa.DateTime, nullable=False),
+)
+
+# Settings the service makes for itself (the pages' session key).
+settings = sa.Table(
+    "settings", metadata,
+    sa.Column("name", sa.Text, primary_key=True),
+    sa.Column("value", sa.Text, nullable=False),
+)
+
+# Failed sign-ins on the pages, per administrator name and per client
+# address, kept in the database so that every worker and host counts them.
+sign_in_failures = sa.Table(
+    "sign_in_failures", metadata,
+    sa.Column("subject", sa.Text, primary_key=True),
+    sa.Column("failures", sa.Integer, nullable=False),
+    sa.Column("last_failure", sa.DateTime, nullable=False),
 )
 
 MAX_PAGE = 1000
@@ -171,6 +190,8 @@ def upgrade(engine):
                                % (found, SCHEMA_VERSION))
         if found == 1:
             _upgrade_from_1(conn)
+        elif found == 2:
+            _upgrade_from_2(conn)
         metadata.create_all(conn)
         if found == 0:
             conn.execute(schema_version.insert().values(version=SCHEMA_VERSION))
@@ -194,6 +215,19 @@ def _upgrade_from_1(conn):
         received = _parse_time(row[0])
         ingest.store_record(conn, ingest.Record(*row[1:]), received, "")
     conn.exec_driver_sql("DROP TABLE records_v1")
+
+
+def _upgrade_from_2(conn):
+    """Version 2 had no processor summary: add it, from each machine's latest
+    record."""
+    from . import texts
+    conn.exec_driver_sql("ALTER TABLE machines ADD COLUMN processor TEXT NOT NULL DEFAULT ''")
+    rows = conn.execute(sa.select(machines.c.id, records.c.processor_text)
+                        .select_from(machines.join(records, records.c.id == machines.c.last_record_id))
+                        ).fetchall()
+    for row in rows:
+        conn.execute(machines.update().where(machines.c.id == row.id)
+                     .values(processor=texts.processor_summary(row.processor_text)))
 
 
 def _parse_time(text):
@@ -228,6 +262,7 @@ def _machine_dict(row):
         "last_seen": iso(row.last_seen),
         "records": row.record_count,
         "programs": row.program_count,
+        "processor": row.processor,
     }
 
 
@@ -239,17 +274,12 @@ MACHINE_SORTS = {
     "last_seen": machines.c.last_seen,
     "records": machines.c.record_count,
     "programs": machines.c.program_count,
+    "processor": machines.c.processor,
 }
 
 
-def list_machines(conn, q=None, silent_days=None, sort="name", offset=0, limit=100, now=None):
-    """Machines whose computer name, adapter address or last user contains q
-    (case-insensitive), optionally only those silent for at least silent_days
-    days, sorted by sort (a MACHINE_SORTS key, "-" in front for descending),
-    one page of at most MAX_PAGE. Returns {"total", "offset", "limit",
-    "machines": [{key, adapter_address, computer_name, last_user,
-    first_seen, last_seen, records, programs}]}."""
-    offset, limit = _page(offset, limit)
+def _machine_query(q, silent_days, sort, now):
+    """The WHERE clauses and ORDER BY of list_machines and iter_machines."""
     where = []
     if q:
         pattern = _like(q)
@@ -263,12 +293,33 @@ def list_machines(conn, q=None, silent_days=None, sort="name", offset=0, limit=1
     column = MACHINE_SORTS.get((sort or "name").lstrip("-"))
     if column is None:
         raise ValueError("unknown sort: %s (one of %s)" % (sort, ", ".join(MACHINE_SORTS)))
-    order = [column.desc() if descending else column.asc(), machines.c.id]
+    return where, [column.desc() if descending else column.asc(), machines.c.id]
+
+
+def list_machines(conn, q=None, silent_days=None, sort="name", offset=0, limit=100, now=None):
+    """Machines whose computer name, adapter address or last user contains q
+    (case-insensitive), optionally only those silent for at least silent_days
+    days, sorted by sort (a MACHINE_SORTS key, "-" in front for descending),
+    one page of at most MAX_PAGE. Returns {"total", "offset", "limit",
+    "machines": [{key, adapter_address, computer_name, last_user,
+    first_seen, last_seen, records, programs, processor}]}."""
+    offset, limit = _page(offset, limit)
+    where, order = _machine_query(q, silent_days, sort, now)
     total = conn.execute(sa.select(sa.func.count()).select_from(machines).where(*where)).scalar()
     rows = conn.execute(sa.select(machines).where(*where).order_by(*order)
                         .offset(offset).limit(limit)).fetchall()
     return {"total": total, "offset": offset, "limit": limit,
             "machines": [_machine_dict(r) for r in rows]}
+
+
+def iter_machines(conn, q=None, silent_days=None, sort="name", now=None):
+    """Every machine list_machines would list over all its pages, in the same
+    order, as a generator (for CSV downloads of any size)."""
+    where, order = _machine_query(q, silent_days, sort, now)
+    result = conn.execution_options(stream_results=True, yield_per=1000).execute(
+        sa.select(machines).where(*where).order_by(*order))
+    for row in result:
+        yield _machine_dict(row)
 
 
 def get_machine(conn, key):
@@ -444,3 +495,90 @@ def all_records(conn):
                "user_name": r.user_name, "adapter_address": r.adapter_address,
                "programs_text": r.programs_text, "network_text": r.network_text,
                "processor_text": r.processor_text}
+
+
+def iter_program_machines(conn, name):
+    """Every machine program_machines would list over all its pages, in the
+    same order, as a generator."""
+    p = conn.execute(sa.select(programs.c.id).where(programs.c.name_hash == name_hash(name))).first()
+    if p is None:
+        return
+    result = conn.execution_options(stream_results=True, yield_per=1000).execute(
+        sa.select(machines)
+        .select_from(machines.join(machine_programs, machine_programs.c.machine_id == machines.c.id))
+        .where(machine_programs.c.program_id == p.id)
+        .order_by(machines.c.computer_name, machines.c.id))
+    for row in result:
+        yield _machine_dict(row)
+
+
+def fleet_activity(conn, silent_days=30, silent_limit=15, now=None):
+    """How many machines reported in the last day and the last 7 days, and
+    the machines silent for at least silent_days, the longest silent first
+    (at most silent_limit): {"seen_day", "seen_week", "silent": [machine
+    dicts]}."""
+    now = now or utcnow()
+    seen_since = lambda delta: conn.execute(  # noqa: E731
+        sa.select(sa.func.count()).select_from(machines)
+        .where(machines.c.last_seen > now - delta)).scalar()
+    cutoff = now - datetime.timedelta(days=float(silent_days))
+    silent = conn.execute(sa.select(machines).where(machines.c.last_seen <= cutoff)
+                          .order_by(machines.c.last_seen, machines.c.id).limit(silent_limit)).fetchall()
+    return {"seen_day": seen_since(datetime.timedelta(days=1)),
+            "seen_week": seen_since(datetime.timedelta(days=7)),
+            "silent": [_machine_dict(r) for r in silent]}
+
+
+def setting(engine, name, make):
+    """The setting NAME, made with make() and kept the first time it is
+    asked for. Two processes asking at once get the same value: the first
+    insert wins and the other reads it."""
+    with writing(engine) as conn, conn.begin():
+        row = conn.execute(sa.select(settings.c.value).where(settings.c.name == name)).first()
+        if row is not None:
+            return row.value
+        value = make()
+        conn.execute(_insert_ignoring(conn, settings).values(name=name, value=value))
+        return conn.execute(sa.select(settings.c.value).where(settings.c.name == name)).scalar()
+
+
+def _insert_ignoring(conn, table):
+    if conn.dialect.name == "postgresql":
+        from sqlalchemy.dialects.postgresql import insert
+    else:
+        from sqlalchemy.dialects.sqlite import insert
+    return insert(table).on_conflict_do_nothing()
+
+
+def admin_password_hash(conn, name):
+    """The stored password hash of the administrator NAME, or None."""
+    return conn.execute(sa.select(administrators.c.password_hash)
+                        .where(administrators.c.name == name)).scalar()
+
+
+def sign_in_failures_of(conn, subjects):
+    """[(failures, last_failure)] for each subject (0, None when none)."""
+    rows = {r.subject: (r.failures, r.last_failure) for r in conn.execute(
+        sa.select(sign_in_failures).where(sign_in_failures.c.subject.in_(subjects)))}
+    return [rows.get(s, (0, None)) for s in subjects]
+
+
+def add_sign_in_failure(engine, subjects, window, now=None):
+    """Counts one failed sign-in against each subject; a count whose last
+    failure is older than window starts again."""
+    now = now or utcnow()
+    with writing(engine) as conn, conn.begin():
+        for subject in subjects:
+            conn.execute(_insert_ignoring(conn, sign_in_failures).values(
+                subject=subject, failures=0, last_failure=now))
+            conn.execute(sign_in_failures.update().where(sign_in_failures.c.subject == subject).values(
+                failures=sa.case((sign_in_failures.c.last_failure < now - window, 1),
+                                 else_=sign_in_failures.c.failures + 1),
+                last_failure=now))
+        # Old counts are of no use: keep the table small.
+        conn.execute(sign_in_failures.delete().where(sign_in_failures.c.last_failure < now - 4 * window))
+
+
+def clear_sign_in_failures(engine, subjects):
+    with writing(engine) as conn, conn.begin():
+        conn.execute(sign_in_failures.delete().where(sign_in_failures.c.subject.in_(subjects)))

@@ -52,3 +52,24 @@ def machine_key(address, network_text):
     if a is not None:
         return a
     return "name:" + computer_name(network_text).upper()
+
+
+def processor_summary(processor_text):
+    """One short line for a list of PCs: the maker (else the architecture),
+    the number of processors and the clock rate, from the processor lines."""
+    values = {}
+    for line in lines(processor_text):
+        label, sep, value = line.partition(": ")
+        if sep and label not in values:
+            values[label] = value.strip()
+    parts = []
+    maker = values.get("CPU Manufacturer") or values.get("Processor Architecture")
+    if maker:
+        parts.append(maker)
+    count = values.get("Number Of Processors")
+    if count:
+        parts.append(count + (" processor" if count == "1" else " processors"))
+    clock = values.get("Approximate CPU Clock Rate")
+    if clock:
+        parts.append(clock)
+    return ", ".join(parts)
