@@ -115,13 +115,18 @@ def store_record(conn, record, received, sender):
     if added:
         conn.execute(machine_programs.insert(),
                      [{"machine_id": machine.id, "program_id": p} for p in added])
-    # One statement per row in id order: the row locks are taken in the same
-    # order by every transaction.
+    # The counters' rows are locked in id order first, the same order in
+    # every transaction, so two records that touch the same programs wait
+    # for each other instead of deadlocking.
     deltas = sorted([(p, 1) for p in added] + [(p, -1) for p in removed])
-    if deltas:
-        conn.execute(programs.update().where(programs.c.id == sa.bindparam("pid"))
-                     .values(machine_count=programs.c.machine_count + sa.bindparam("delta")),
-                     [{"pid": p, "delta": d} for p, d in deltas])
+    if deltas and conn.dialect.name == "postgresql":
+        for chunk in _chunks([p for p, _ in deltas]):
+            conn.execute(sa.select(programs.c.id).where(programs.c.id.in_(chunk))
+                         .order_by(programs.c.id).with_for_update()).fetchall()
+    for ids, delta in ((added, 1), (removed, -1)):
+        for chunk in _chunks(ids):
+            conn.execute(programs.update().where(programs.c.id.in_(chunk))
+                         .values(machine_count=programs.c.machine_count + delta))
     # The first record of a machine is its starting point, not a change.
     if machine.record_count > 0 and deltas:
         conn.execute(changes.insert(),

@@ -1,0 +1,172 @@
+"""Ingest on SQLite and PostgreSQL: records kept whole, machines, programs,
+changes, one transaction per record, and the schema's upgrade step."""
+
+import datetime
+
+import pytest
+import sqlalchemy as sa
+
+from conftest import count
+from tallowin_service import ingest, store, texts
+from tallowin_service.ingest import Record
+from tallowin_service.store import changes, machine_programs, machines, programs, records
+
+
+def rec(programs_=("A", "B"), user="alice", address="00-0C-29-3A-5B-7F", name="PC1",
+        processor="Processor Architecture: Intel$#$", network=None):
+    if not isinstance(programs_, str):
+        programs_ = "".join(p + "$#$" for p in programs_)
+    if network is None:
+        network = "NetBIOS Name: %s$#$User Name: %s$#$" % (name, user)
+    return Record(user, address, programs_, network, processor)
+
+
+def machine(engine, key):
+    with engine.connect() as conn:
+        return store.get_machine(conn, key)
+
+
+def history(engine, key):
+    with engine.connect() as conn:
+        return store.machine_records(conn, key)["records"]
+
+
+ODD_RECORDS = {
+    "unicode": rec(["Grüße 日本語 Ж", "emoji \U0001F600", "Tom & Jerry <Deluxe> ]]>", "\ufffd replaced"],
+                   user="Jürgen Müller", name="ÜBER-PC"),
+    "separator in a name": rec("Name$#$with separator$#$Other$#$"),
+    "ten thousand programs": rec(["Program %05d" % i for i in range(10000)]),
+    "empty sections": Record("", "", "", "", ""),
+    "no final separator": rec("A$#$B"),
+    "long name": rec(["x" * 100000]),
+    "duplicates and blanks": rec("A$#$$#$A$#$ $#$  indented$#$"),
+}
+
+
+@pytest.mark.parametrize("case", list(ODD_RECORDS))
+def test_every_record_is_kept_whole(engine, case):
+    sent = ODD_RECORDS[case]
+    before = store.utcnow()
+    record_id = ingest.ingest(engine, sent, "192.0.2.7")
+    with engine.connect() as conn:
+        got = store.get_record(conn, record_id)
+    assert Record(got["user_name"], got["adapter_address"], got["programs_text"],
+                  got["network_text"], got["processor_text"]) == sent
+    assert got["sender"] == "192.0.2.7"
+    received = datetime.datetime.fromisoformat(got["received"].rstrip("Z"))
+    assert before <= received <= store.utcnow()
+    m = machine(engine, got["machine"])
+    assert m["current_programs"] == sorted(texts.programs(sent.programs_text),
+                                           key=lambda n: (n.casefold(), n))
+    assert m["programs"] == len(m["current_programs"])
+
+
+def test_a_separator_inside_a_name_splits_it_into_two_programs(engine):
+    ingest.ingest(engine, ODD_RECORDS["separator in a name"], "")
+    assert machine(engine, "00-0C-29-3A-5B-7F")["current_programs"] == ["Name", "Other", "with separator"]
+
+
+@pytest.mark.parametrize("address, network, key", [
+    ("00-0c-29-3a-5b-7f", "NetBIOS Name: PC1$#$", "00-0C-29-3A-5B-7F"),
+    ("00-00-00-00-00-00", "NetBIOS Name: Office-7$#$", "name:OFFICE-7"),
+    ("", "NetBIOS Name: Office-7$#$", "name:OFFICE-7"),
+])
+def test_machine_identity(engine, address, network, key):
+    first = ingest.ingest(engine, Record("bob", address, "A$#$", network, ""), "10.0.0.1")
+    second = ingest.ingest(engine, Record("carol", address, "A$#$", network, ""), "10.0.0.2")
+    assert count(engine, machines) == 1
+    m = machine(engine, key)
+    assert m["computer_name"] == texts.computer_name(network)
+    assert m["last_user"] == "carol"
+    assert m["records"] == 2
+    assert m["first_seen"] < m["last_seen"]
+    assert m["last_record_id"] == second > first
+
+
+def test_records_without_an_address_are_told_apart_by_computer_name(engine):
+    ingest.ingest(engine, rec(address="00-00-00-00-00-00", name="ALPHA"), "")
+    ingest.ingest(engine, rec(address="", name="BETA"), "")
+    ingest.ingest(engine, rec(address="00-11-22-33-44-55", name="ALPHA"), "")
+    with engine.connect() as conn:
+        keys = [m["key"] for m in store.list_machines(conn, sort="-name")["machines"]]
+    assert sorted(keys) == ["00-11-22-33-44-55", "name:ALPHA", "name:BETA"]
+
+
+def test_changes_between_consecutive_records(engine):
+    key = "00-0C-29-3A-5B-7F"
+    ingest.ingest(engine, rec(["A", "B", "C"]), "")
+    ingest.ingest(engine, rec(["A", "C", "D"]), "")
+    ingest.ingest(engine, rec(["A", "C", "D"]), "")          # identical: no change rows
+    ingest.ingest(engine, rec("D$#$A$#$C$#$D$#$"), "")        # other order, a duplicate: none either
+    ingest.ingest(engine, rec([]), "")                        # everything removed
+    h = history(engine, key)
+    assert [(r["added"], r["removed"]) for r in reversed(h)] == [
+        ([], []), (["D"], ["B"]), ([], []), ([], []), ([], ["A", "C", "D"])]
+    assert count(engine, changes) == 5
+    assert machine(engine, key)["current_programs"] == []
+    assert count(engine, machine_programs) == 0
+
+
+def test_catalogue_and_machine_counts(engine):
+    ingest.ingest(engine, rec(["A", "B"], address="00-00-00-00-00-01"), "")
+    ingest.ingest(engine, rec(["B", "C"], address="00-00-00-00-00-02"), "")
+    ingest.ingest(engine, rec(["B"], address="00-00-00-00-00-01"), "")
+    assert count(engine, programs) == 3   # A stays in the catalogue
+    with engine.connect() as conn:
+        found = store.search_programs(conn)["programs"]
+        assert found == [{"name": "B", "machines": 2}, {"name": "C", "machines": 1}]
+        rows = conn.execute(sa.select(machine_programs.c.program_id, sa.func.count())
+                            .group_by(machine_programs.c.program_id)).fetchall()
+        kept = dict(conn.execute(sa.select(programs.c.id, programs.c.machine_count)).fetchall())
+    assert {p: n for p, n in kept.items() if n} == dict(rows)
+
+
+def test_a_failure_inside_the_transaction_leaves_nothing(engine, monkeypatch):
+    ingest.ingest(engine, rec(["A"]), "")
+
+    def broken(conn, names):
+        raise RuntimeError("disk gone")
+    monkeypatch.setattr(ingest, "_program_ids", broken)
+    with pytest.raises(RuntimeError):
+        ingest.ingest(engine, rec(["B"]), "")
+    monkeypatch.undo()
+    assert count(engine, records) == 1
+    m = machine(engine, "00-0C-29-3A-5B-7F")
+    assert m["records"] == 1 and m["current_programs"] == ["A"]
+    # A new machine's failed first record leaves no machine either.
+    monkeypatch.setattr(ingest, "_program_ids", broken)
+    with pytest.raises(RuntimeError):
+        ingest.ingest(engine, rec(["B"], address="00-00-00-00-00-09"), "")
+    assert count(engine, machines) == 1
+
+
+def test_the_schema_version_is_recorded(engine):
+    with engine.connect() as conn:
+        assert conn.execute(sa.select(store.schema_version.c.version)).scalars().all() == [store.SCHEMA_VERSION]
+    assert store.upgrade(engine) == store.SCHEMA_VERSION   # opening again changes nothing
+
+
+def test_a_database_of_the_first_layout_is_upgraded(tmp_path):
+    """The first layout kept the records alone; they are all kept, in order,
+    and become machines, programs and changes."""
+    import sqlite3
+    path = tmp_path / "old.sqlite"
+    db = sqlite3.connect(str(path))
+    db.execute("CREATE TABLE records (id INTEGER PRIMARY KEY AUTOINCREMENT, received TEXT NOT NULL,"
+               " user_name TEXT NOT NULL, adapter_address TEXT NOT NULL, programs_text TEXT NOT NULL,"
+               " network_text TEXT NOT NULL, processor_text TEXT NOT NULL)")
+    for when, progs in (("2025-01-02T03:04:05+00:00", "A$#$B$#$"), ("2025-02-02T03:04:05+00:00", "B$#$C$#$")):
+        db.execute("INSERT INTO records (received, user_name, adapter_address, programs_text, network_text,"
+                   " processor_text) VALUES (?, 'u', '00-0C-29-3A-5B-7F', ?, 'NetBIOS Name: OLD$#$', 'P$#$')",
+                   (when, progs))
+    db.commit()
+    db.close()
+    engine = store.create_engine("sqlite:///" + str(path))
+    assert store.upgrade(engine) == 1
+    with engine.connect() as conn:
+        h = store.machine_records(conn, "00-0C-29-3A-5B-7F")["records"]
+        assert [r["received"] for r in h] == ["2025-02-02T03:04:05.000000Z", "2025-01-02T03:04:05.000000Z"]
+        assert (h[0]["added"], h[0]["removed"]) == (["C"], ["A"])
+        assert store.get_machine(conn, "00-0C-29-3A-5B-7F")["computer_name"] == "OLD"
+    assert store.upgrade(engine) == store.SCHEMA_VERSION
+    engine.dispose()
