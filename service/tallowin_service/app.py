@@ -74,13 +74,33 @@ class Front:
         if method != "POST":
             return _plain(start_response, "405 Method Not Allowed",
                           "POST a SOAP request here, or GET ?WSDL", [("Allow", "GET, POST")])
-        if declared is None:
-            body = environ["wsgi.input"].read(self.max_body + 1)
-            if len(body) > self.max_body:
-                return self._too_large(environ, start_response)
-            environ["wsgi.input"] = io.BytesIO(body)
-            environ["CONTENT_LENGTH"] = str(len(body))
-        return self.soap_wsgi(environ, start_response)
+        body = environ["wsgi.input"].read(self.max_body + 1 if declared is None else declared)
+        if len(body) > self.max_body:
+            return self._too_large(environ, start_response)
+        problem = soap.envelope_problem(body)
+        if problem:
+            return self._fault(environ, start_response, "Client", problem)
+        environ["wsgi.input"] = io.BytesIO(body)
+        environ["CONTENT_LENGTH"] = str(len(body))
+        answer = {}
+
+        def keep(status, headers, exc_info=None):
+            answer["status"], answer["headers"] = status, headers
+        try:
+            chunks = b"".join(self.soap_wsgi(environ, keep))
+        except Exception as error:  # spyne lets a few odd envelopes through as exceptions
+            log.exception("SOAP request from %s", environ.get("REMOTE_ADDR", "?"))
+            return self._fault(environ, start_response, "Client",
+                               "the envelope could not be read: %s" % (error or type(error).__name__))
+        start_response(answer["status"], answer["headers"])
+        return [chunks]
+
+    def _fault(self, environ, start_response, code, reason):
+        log.warning("SOAP request from %s refused: %s", environ.get("REMOTE_ADDR", "?"), reason)
+        body = soap.fault_envelope(code, reason)
+        start_response("500 Internal Server Error", [("Content-Type", "text/xml; charset=utf-8"),
+                                                     ("Content-Length", str(len(body)))])
+        return [body]
 
     def _too_large(self, environ, start_response):
         log.warning("%s %s from %s refused: body above %d bytes", environ.get("REQUEST_METHOD"),

@@ -11,6 +11,8 @@ import logging
 import re
 from xml.sax.saxutils import escape
 
+from lxml import etree
+
 from spyne import Application, ServiceBase, Unicode, rpc
 from spyne.protocol.soap import Soap11
 from spyne.server.wsgi import WsgiApplication
@@ -52,6 +54,35 @@ def make_soap_app(engine, max_body):
     return WsgiApplication(application, max_content_length=max_body)
 
 
+ENVELOPE_NS = "http://schemas.xmlsoap.org/soap/envelope/"
+_parser = etree.XMLParser(resolve_entities=False, no_network=True, load_dtd=False, huge_tree=False)
+
+
+def envelope_problem(body):
+    """What is wrong with the shape of a request body, in words, or None.
+    spyne checks the operation and its parameters against the schema; this
+    catches what it would answer with an exception instead of a fault."""
+    if not body.strip():
+        return "the request has no body"
+    try:
+        root = etree.fromstring(body, _parser)
+    except etree.XMLSyntaxError as error:
+        return "the request is not well-formed XML: %s" % error
+    tree = root.getroottree()
+    if tree.docinfo.doctype or tree.docinfo.internalDTD is not None:
+        # The control never sends one; entities are a way to attack.
+        return "a document type declaration is not allowed"
+    if root.tag != "{%s}Envelope" % ENVELOPE_NS:
+        return "the document is no SOAP 1.1 Envelope (found %s)" % root.tag
+    bodies = root.findall("{%s}Body" % ENVELOPE_NS)
+    if len(bodies) != 1:
+        return "the Envelope must hold one Body (found %d)" % len(bodies)
+    calls = [child for child in bodies[0] if isinstance(child.tag, str)]
+    if len(calls) != 1:
+        return "the Body must hold one operation element (found %d)" % len(calls)
+    return None
+
+
 _PLACEHOLDER = "http://tallowin.invalid" + SERVICE_PATH
 _HOST = re.compile(r"^[A-Za-z0-9.\-]+(:[0-9]{1,5})?$|^\[[0-9A-Fa-f:.]+\](:[0-9]{1,5})?$")
 
@@ -76,3 +107,11 @@ class Wsdl:
         scheme = "https" if environ.get("wsgi.url_scheme") == "https" else "http"
         url = escape("%s://%s%s" % (scheme, host, SERVICE_PATH), {'"': "&quot;"})
         return self._text.replace(_PLACEHOLDER, url).encode("utf-8")
+
+
+def fault_envelope(code, reason):
+    """A SOAP 1.1 fault, for what is refused before spyne sees it."""
+    return ('<?xml version="1.0" encoding="UTF-8"?>\n<soap11env:Envelope xmlns:soap11env='
+            '"http://schemas.xmlsoap.org/soap/envelope/"><soap11env:Body><soap11env:Fault>'
+            '<faultcode>soap11env:%s</faultcode><faultstring>%s</faultstring></soap11env:Fault>'
+            '</soap11env:Body></soap11env:Envelope>' % (escape(code), escape(reason))).encode("utf-8")

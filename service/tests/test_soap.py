@@ -1,0 +1,137 @@
+"""The SOAP endpoint in process: the description, a record stored as the
+parser gives it, and every bad request answered with a fault that says why,
+with nothing stored and the service still answering."""
+
+import io
+import re
+
+import pytest
+
+from conftest import SERVICE_PATH, SOAP_HEADERS, count, envelope, post
+from tallowin_service.store import records
+
+GOOD = envelope().decode()
+
+
+def fault(response):
+    found = re.findall(r"<faultcode>(.*?)</faultcode><faultstring>(.*?)</faultstring>",
+                       response.get_data(as_text=True), re.S)
+    return found[0] if found else None
+
+
+def test_the_description_names_the_address_the_client_used(client):
+    for host in ("127.0.0.1:8080", "inventory.example.net", "[::1]:81"):
+        r = client.get(SERVICE_PATH + "?WSDL", headers={"Host": host})
+        assert r.status_code == 200
+        text = r.get_data(as_text=True)
+        assert 'location="http://%s%s"' % (host, SERVICE_PATH) in text
+        assert 'soapAction="setSaveSoftwareInformation"' in text
+        assert 'style="document"' in text and 'use="literal"' in text
+        assert all('name="%s"' % f in text for f in ("UserName", "AdapterAddress", "ProgramsText",
+                                                    "NetworkText", "ProcessorText"))
+    # A Host header that is no host name is not echoed.
+    text = client.get(SERVICE_PATH + "?wsdl", headers={"Host": 'x"><evil'}).get_data(as_text=True)
+    assert "evil" not in text
+
+
+def test_texts_are_stored_as_the_parser_gives_them(client, engine):
+    body = envelope(user="<![CDATA[a<b>]]> &amp; \ufffd \U0001F600", programs=["x & y", "é"])
+    body = body.replace(b"&lt;![CDATA[a&lt;b&gt;]]&gt; &amp;amp;", b"<![CDATA[a<b>]]> &amp;")
+    r = post(client, body)
+    assert r.status_code == 200 and b"OK" in r.data
+    with engine.connect() as conn:
+        row = conn.execute(records.select()).one()
+    assert row.user_name == "a<b> & \ufffd \U0001F600"
+    assert row.programs_text == "x & y$#$é$#$"
+
+
+BAD = {
+    "empty body": ("", "no body"),
+    "not XML": ("this is not xml", "not well-formed"),
+    "unclosed": (GOOD[:-20], "not well-formed"),
+    "character XML cannot carry": (GOOD.replace("alice", "a&#1;b"), "not well-formed"),
+    "entity declaration": ('<?xml version="1.0"?><!DOCTYPE s [<!ENTITY x SYSTEM "file:///etc/passwd">]>'
+                           + GOOD.split("?>", 1)[1].replace("alice", "&x;"), "document type"),
+    "SOAP 1.2 envelope": (GOOD.replace("http://schemas.xmlsoap.org/soap/envelope/",
+                                       "http://www.w3.org/2003/05/soap-envelope"), "SOAP 1.1 Envelope"),
+    "empty Body": ('<s:Envelope xmlns:s="http://schemas.xmlsoap.org/soap/envelope/"><s:Body/></s:Envelope>',
+                   "one operation"),
+    "two operations": (GOOD.replace("</s:Body>", "<setSaveSoftwareInformation xmlns='urn:tallowin:inventory'/>"
+                                                 "</s:Body>"), "one operation"),
+    "unknown operation": (GOOD.replace("setSaveSoftwareInformation", "deleteEverything"), "deleteEverything"),
+    "other namespace": (GOOD.replace('xmlns="urn:tallowin:inventory"', 'xmlns="urn:other"'), "urn:other"),
+    "missing parameter": (re.sub("<ProcessorText>.*</ProcessorText>", "", GOOD), "Missing child element"),
+    "extra parameter": (GOOD.replace("</ProcessorText>", "</ProcessorText><Extra>x</Extra>"), "Extra"),
+    "parameters out of order": (re.sub("(<UserName>.*</UserName>)(<AdapterAddress>.*</AdapterAddress>)",
+                                       r"\2\1", GOOD), "not expected"),
+    "nil parameter": (GOOD.replace("<UserName>alice</UserName>", '<UserName xmlns:xsi="http://www.w3.org/2001/'
+                                   'XMLSchema-instance" xsi:nil="true"/>'), "nillable"),
+    "element inside a text": (GOOD.replace("<UserName>alice", "<UserName><b>alice</b>"), "UserName"),
+    "bytes not in the declared encoding": (GOOD.replace("alice", "J\xfcrgen").encode("latin-1"), "UTF-8"),
+    "declaration and HTTP charset differ": (GOOD.replace("utf-8", "iso-8859-1").replace("alice", "J\xfcrgen")
+                                            .encode("latin-1"), "could not be read"),
+}
+
+
+@pytest.mark.parametrize("case", list(BAD))
+def test_bad_requests_get_a_fault_and_store_nothing(client, engine, case):
+    body, reason = BAD[case]
+    r = post(client, body if isinstance(body, bytes) else body.encode("utf-8"))
+    assert r.status_code == 500
+    code, text = fault(r)
+    assert code.startswith("soap11env:Client"), code
+    assert reason in text
+    assert count(engine, records) == 0
+    assert post(client, GOOD.encode()).status_code == 200   # and it goes on serving
+    assert count(engine, records) == 1
+
+
+def test_other_methods_on_the_endpoint(client):
+    assert client.get(SERVICE_PATH).status_code == 405
+    assert client.put(SERVICE_PATH, data=b"x").status_code == 405
+    assert client.get("/nothing").status_code == 404
+
+
+class Unread(io.RawIOBase):
+    """A body that must not be read."""
+    def readable(self):
+        return True
+
+    def readinto(self, b):
+        raise AssertionError("the body was read")
+
+
+def call(app, environ_extra):
+    environ = {"REQUEST_METHOD": "POST", "PATH_INFO": SERVICE_PATH, "SERVER_NAME": "127.0.0.1",
+               "SERVER_PORT": "80", "wsgi.url_scheme": "http", "wsgi.errors": io.StringIO(),
+               "CONTENT_TYPE": SOAP_HEADERS["Content-Type"]}
+    environ.update(environ_extra)
+    got = {}
+    body = b"".join(app.wsgi_app(environ, lambda status, headers, exc=None: got.update(status=status)))
+    return got["status"], body
+
+
+@pytest.mark.parametrize("path", [SERVICE_PATH, "/api/machines"])
+def test_a_body_above_the_limit_is_refused_unread(app, engine, path):
+    limit = app.config["MAX_BODY_BYTES"]
+    status, _ = call(app, {"PATH_INFO": path, "CONTENT_LENGTH": str(limit + 1), "wsgi.input": Unread()})
+    assert status.startswith("413")
+
+
+def test_a_chunked_body_is_read_no_further_than_the_limit(app, engine):
+    limit = app.config["MAX_BODY_BYTES"]
+    stream = io.BytesIO(GOOD.encode().replace(b"alice", b"a" * (limit + 1000)))
+    status, _ = call(app, {"wsgi.input": stream})
+    assert status.startswith("413")
+    assert stream.tell() == limit + 1
+    status, _ = call(app, {"wsgi.input": io.BytesIO(GOOD.encode())})
+    assert status.startswith("200")
+    assert count(engine, records) == 1
+
+
+def test_a_record_just_under_the_limit_is_taken(app, client, engine):
+    limit = app.config["MAX_BODY_BYTES"]
+    body = GOOD.encode()
+    body = body.replace(b"alice", b"a" * (limit - len(body) + 5), 1)
+    assert len(body) == limit
+    assert post(client, body).status_code == 200
