@@ -5,17 +5,17 @@ one Flask app, behind a guard that refuses bodies above the limit.
 
 Configuration (one place): DATABASE_URL, MAX_BODY_BYTES (default 16 MB),
 PROXY_HOPS (how many proxies in front set X-Forwarded-For/-Proto; 0: none),
-SECRET_KEY (for the pages' sessions), and any Flask setting.
+SECRET_KEY (for the pages' sessions; without it one is made once and kept in the
+database), SILENT_DAYS (the fleet page's silent PCs, default 30), and any Flask setting.
 """
 
 import io
 import logging
-import os
 
 from flask import Flask, jsonify
 from werkzeug.middleware.proxy_fix import ProxyFix
 
-from . import soap, store
+from . import pages, soap, store
 from .api import api
 
 DEFAULTS = {
@@ -117,7 +117,6 @@ def create_app(config=None):
     settings.update(config or {})
     app = Flask(__name__)
     app.config.update(settings)
-    app.config.setdefault("SECRET_KEY", os.urandom(32))
     app.config["MAX_CONTENT_LENGTH"] = settings["MAX_BODY_BYTES"]
     app.json.sort_keys = False
     engine = store.create_engine(settings["DATABASE_URL"])
@@ -125,6 +124,7 @@ def create_app(config=None):
         store.upgrade(engine)
     app.extensions["tallowin"] = Service(engine, settings)
     app.register_blueprint(api)
+    pages.init_app(app)
 
     @app.get("/health")
     def health():

@@ -1,0 +1,357 @@
+"""The administrators' pages: sign-in, the fleet, the PCs, one PC with its
+history, and the programs. Server-rendered with Jinja2; no script.
+
+Every text shown comes from a record a PC sent and is untrusted: the templates
+autoescape it, and the Content-Security-Policy (web_auth) allows no script at
+all, so a program named like markup is only ever text.
+"""
+
+import csv
+import datetime
+import io
+import math
+
+from flask import (Blueprint, Response, abort, current_app, g, redirect, render_template,
+                   request, session, stream_with_context, url_for)
+from werkzeug.exceptions import HTTPException
+from werkzeug.security import check_password_hash
+
+from . import store, web_auth
+
+bp = Blueprint("pages", __name__, template_folder="templates", static_folder="static",
+               static_url_path="/static")
+
+PAGE = 100            # PCs, programs, a program's PCs
+PROGRAM_PAGE = 500    # one PC's programs
+HISTORY_PAGE = 20     # one PC's records
+FLEET_LIST = 15       # the fleet page's short lists
+DEFAULT_SILENT_DAYS = 30
+TEXT_PARTS = ("programs", "network", "processor")
+MACHINE_SORTS = ("name", "address", "user", "processor", "last_seen", "programs")
+OPEN_ENDPOINTS = ("pages.sign_in", "pages.static")
+
+
+def engine():
+    return current_app.extensions["tallowin"].engine
+
+
+# ---- set-up ---------------------------------------------------------------
+
+def init_app(app):
+    """Mounts the pages on the service's application. The session key is
+    SECRET_KEY when configured, else one made once and kept in the database."""
+    secret = app.config.get("SECRET_KEY") or store.setting(
+        app.extensions["tallowin"].engine, "session_key", web_auth.new_secret)
+    web_auth.configure_sessions(app, secret)
+    app.config.setdefault("SILENT_DAYS", DEFAULT_SILENT_DAYS)
+    app.register_blueprint(bp)
+    app.after_request(web_auth.add_security_headers)
+    app.jinja_env.globals["csrf_token"] = web_auth.csrf_token
+
+
+@bp.app_template_filter("num")
+def format_number(value):
+    return "{:,}".format(value or 0)
+
+
+def as_utc(value):
+    if isinstance(value, str):
+        value = datetime.datetime.fromisoformat(value)
+    if value.tzinfo is None:
+        value = value.replace(tzinfo=datetime.timezone.utc)
+    return value.astimezone(datetime.timezone.utc)
+
+
+@bp.app_template_filter("utc")
+def format_utc(value):
+    return as_utc(value).strftime("%Y-%m-%d %H:%M") if value else ""
+
+
+@bp.app_template_filter("iso")
+def format_iso(value):
+    return as_utc(value).isoformat(timespec="seconds").replace("+00:00", "Z") if value else ""
+
+
+@bp.before_request
+def require_admin():
+    web_auth.check_csrf()
+    g.admin = None
+    name = session.get("admin")
+    if name:
+        with engine().connect() as conn:
+            password_hash = store.admin_password_hash(conn, name)
+        if password_hash and web_auth.password_fingerprint(password_hash) == session.get("pw"):
+            g.admin = name
+        else:
+            session.pop("admin", None)
+            session.pop("pw", None)
+    if g.admin is None and request.endpoint not in OPEN_ENDPOINTS:
+        target = request.full_path if request.query_string else request.path
+        return redirect(url_for("pages.sign_in", next=target))
+    return None
+
+
+@bp.context_processor
+def page_globals():
+    return {"admin": g.get("admin"), "service_host": request.host}
+
+
+@bp.app_errorhandler(HTTPException)
+def http_error(error):
+    """Errors on the pages as pages; the API and the SOAP endpoint keep theirs."""
+    if request.blueprint != "pages":
+        return error
+    titles = {400: "Bad request", 404: "Not found", 429: "Too many attempts"}
+    response = Response(render_template(
+        "pages/error.html", title=titles.get(error.code, error.name), message=error.description,
+        admin=g.get("admin"), service_host=request.host), status=error.code)
+    return response
+
+
+def page_number(name="page"):
+    try:
+        return max(1, int(request.args.get(name, "1")))
+    except ValueError:
+        return 1
+
+
+def page_count(total, size):
+    return max(1, math.ceil(total / size))
+
+
+# ---- sign-in --------------------------------------------------------------
+
+@bp.route("/sign-in", methods=["GET", "POST"])
+def sign_in():
+    next_path = request.values.get("next", "")
+    if not web_auth.is_safe_next(next_path):
+        next_path = url_for("pages.fleet")
+    if request.method == "GET":
+        if g.admin:
+            return redirect(next_path)
+        return render_template("pages/sign_in.html", next_path=next_path, name="", error=None)
+
+    name = request.form.get("name", "").strip()
+    password = request.form.get("password", "")
+    subjects = web_auth.sign_in_subjects(name, request.remote_addr)
+    now = store.utcnow()
+    with engine().connect() as conn:
+        wait = max(web_auth.wait_seconds(count, last, now)
+                   for count, last in store.sign_in_failures_of(conn, subjects))
+        password_hash = store.admin_password_hash(conn, name) if name else None
+    if wait:
+        response = Response(render_template(
+            "pages/sign_in.html", next_path=next_path, name=name,
+            error="Too many failed sign-ins. Try again in %d seconds." % wait), status=429)
+        response.headers["Retry-After"] = str(wait)
+        return response
+
+    # An unknown name costs the same hash check as a known one: the time of
+    # the answer does not tell which names exist.
+    matches = check_password_hash(password_hash or web_auth.DUMMY_HASH, password)
+    if not (password_hash and matches):
+        store.add_sign_in_failure(engine(), subjects, web_auth.FAILURE_WINDOW, now)
+        return Response(render_template(
+            "pages/sign_in.html", next_path=next_path, name=name,
+            error="That name and password do not match an administrator."), status=401)
+
+    store.clear_sign_in_failures(engine(), subjects)
+    session.clear()  # a fresh session (and CSRF token) for the signed-in administrator
+    session.permanent = True
+    session["admin"] = name
+    session["pw"] = web_auth.password_fingerprint(password_hash)
+    return redirect(next_path)
+
+
+@bp.route("/sign-out", methods=["POST"])
+def sign_out():
+    session.clear()
+    return redirect(url_for("pages.sign_in"))
+
+
+# ---- the fleet ------------------------------------------------------------
+
+@bp.route("/")
+def fleet():
+    days = current_app.config["SILENT_DAYS"]
+    with engine().connect() as conn:
+        summary = store.fleet_summary(conn, silent_days=days, top=FLEET_LIST, latest=FLEET_LIST * 2)
+        activity = store.fleet_activity(conn, silent_days=days, silent_limit=FLEET_LIST)
+    return render_template("pages/fleet.html", nav="fleet", summary=summary, activity=activity,
+                           silent_days=days)
+
+
+# ---- the PCs --------------------------------------------------------------
+
+def machine_list_args():
+    q = request.args.get("q", "").strip()
+    sort = request.args.get("sort", "name")
+    if sort not in MACHINE_SORTS:
+        sort = "name"
+    direction = request.args.get("dir", "desc" if sort in ("last_seen", "programs") else "asc")
+    try:
+        silent = max(0, int(request.args.get("silent", "0") or 0))
+    except ValueError:
+        silent = 0
+    return q, silent, sort, direction == "desc"
+
+
+def link_args(q, silent, sort, desc):
+    args = {"sort": sort, "dir": "desc" if desc else "asc"}
+    if q:
+        args["q"] = q
+    if silent:
+        args["silent"] = silent
+    return args
+
+
+def store_sort(sort, desc):
+    return ("-" if desc else "") + sort
+
+
+@bp.route("/machines")
+def machines():
+    q, silent, sort, desc = machine_list_args()
+    page = page_number()
+    with engine().connect() as conn:
+        result = store.list_machines(conn, q=q, silent_days=silent or None,
+                                     sort=store_sort(sort, desc), offset=(page - 1) * PAGE, limit=PAGE)
+    total, rows = result["total"], result["machines"]
+    pages = page_count(total, PAGE)
+    if page > pages:
+        return redirect(url_for("pages.machines", **link_args(q, silent, sort, desc), page=pages))
+    first = (page - 1) * PAGE + 1
+    return render_template("pages/machines.html", nav="machines", rows=rows, total=total, q=q,
+                           silent=silent, sort=sort, desc=desc, page=page, pages=pages,
+                           first=first, last=first + len(rows) - 1,
+                           args=link_args(q, silent, sort, desc))
+
+
+def csv_cell(value):
+    """Spreadsheets run a cell that starts with = + - @ as a formula: such a
+    text from a record gets a leading apostrophe, which they show as text."""
+    text = "" if value is None else str(value)
+    if text[:1] in ("=", "+", "-", "@", "\t", "\r"):
+        return "'" + text
+    return text
+
+
+def csv_response(filename, header, query, row_of):
+    """Streams the rows of query(conn) as CSV; the connection lives as long
+    as the answer is being sent."""
+    eng = engine()
+
+    def generate():
+        buffer = io.StringIO()
+        writer = csv.writer(buffer, lineterminator="\r\n")
+        writer.writerow(header)
+        with eng.connect() as conn:
+            for item in query(conn):
+                writer.writerow([csv_cell(v) for v in row_of(item)])
+                if buffer.tell() > 65536:
+                    yield buffer.getvalue()
+                    buffer.seek(0)
+                    buffer.truncate()
+        yield buffer.getvalue()
+
+    response = Response(stream_with_context(generate()), mimetype="text/csv")
+    response.headers["Content-Disposition"] = 'attachment; filename="%s"' % filename
+    return response
+
+
+MACHINE_CSV = ["computer_name", "adapter_address", "last_user", "processor", "first_seen_utc",
+               "last_seen_utc", "records", "programs"]
+
+
+def machine_csv_row(m):
+    return [m["computer_name"], m["adapter_address"], m["last_user"], m["processor"],
+            m["first_seen"], m["last_seen"], m["records"], m["programs"]]
+
+
+@bp.route("/machines.csv")
+def machines_csv():
+    q, silent, sort, desc = machine_list_args()
+    return csv_response(
+        "tallowin-pcs.csv", MACHINE_CSV,
+        lambda conn: store.iter_machines(conn, q=q, silent_days=silent or None,
+                                         sort=store_sort(sort, desc)),
+        machine_csv_row)
+
+
+def not_found_machine(key):
+    abort(404, description="No PC is known as “%s”. The PCs page lists every PC." % key)
+
+
+@bp.route("/machines/<path:key>")
+def machine(key):
+    pq = request.args.get("pq", "").strip()
+    ppage, hpage = page_number("ppage"), page_number("hpage")
+    with engine().connect() as conn:
+        m = store.get_machine(conn, key)
+        if m is None:
+            not_found_machine(key)
+        history = store.machine_records(conn, key, offset=(hpage - 1) * HISTORY_PAGE,
+                                        limit=HISTORY_PAGE)
+    everything = m["current_programs"]
+    if pq:
+        folded = pq.casefold()
+        matching = [p for p in everything if folded in p.casefold()]
+    else:
+        matching = everything
+    start = (ppage - 1) * PROGRAM_PAGE
+    records = history["records"]
+    for i, r in enumerate(records):
+        # A machine's first record is where it starts: nothing added or removed.
+        r["first"] = history["offset"] + i == history["total"] - 1
+    return render_template(
+        "pages/machine.html", nav="machines", m=m, pq=pq,
+        programs=matching[start:start + PROGRAM_PAGE], program_shown=len(matching),
+        program_total=len(everything), ppage=ppage, ppages=page_count(len(matching), PROGRAM_PAGE),
+        records=records, record_total=history["total"], hpage=hpage,
+        hpages=page_count(history["total"], HISTORY_PAGE))
+
+
+@bp.route("/machines/<path:key>/records/<int:record_id>/<part>.txt")
+def record_text(key, record_id, part):
+    if part not in TEXT_PARTS:
+        abort(404, description="A record has three texts: programs, network and processor.")
+    with engine().connect() as conn:
+        record = store.get_record(conn, record_id)
+    if record is None or record["machine"] != key:
+        abort(404, description="This PC has no record %d." % record_id)
+    stamp = as_utc(record["received"]).strftime("%Y%m%dT%H%M%SZ")
+    response = Response(record[part + "_text"].encode("utf-8", "surrogatepass"),
+                        mimetype="text/plain")
+    response.headers["Content-Disposition"] = 'attachment; filename="record-%d-%s-%s.txt"' % (
+        record_id, stamp, part)
+    return response
+
+
+# ---- the programs ---------------------------------------------------------
+
+@bp.route("/programs")
+def programs():
+    q = request.args.get("q", "").strip()
+    page = page_number()
+    with engine().connect() as conn:
+        result = store.search_programs(conn, q, offset=(page - 1) * PAGE, limit=PAGE)
+    return render_template("pages/programs.html", nav="programs", q=q, rows=result["programs"],
+                           total=result["total"], page=page, pages=page_count(result["total"], PAGE))
+
+
+@bp.route("/program")
+def program():
+    name = request.args.get("name", "")
+    page = page_number()
+    with engine().connect() as conn:
+        result = store.program_machines(conn, name, offset=(page - 1) * PAGE, limit=PAGE)
+    return render_template("pages/program.html", nav="programs", name=name,
+                           rows=result["machines"], total=result["total"], page=page,
+                           pages=page_count(result["total"], PAGE))
+
+
+@bp.route("/program.csv")
+def program_csv():
+    name = request.args.get("name", "")
+    return csv_response("tallowin-program-pcs.csv", MACHINE_CSV,
+                        lambda conn: store.iter_program_machines(conn, name), machine_csv_row)

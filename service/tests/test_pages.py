@@ -1,0 +1,250 @@
+"""The pages through Flask's test client: sign-in and its protections, the
+security headers, escaping of record texts, the lists, the downloads. The
+browser tests (tests/browser) cover the same pages in Chromium."""
+
+import csv
+import datetime
+import io
+import re
+
+import pytest
+import sqlalchemy as sa
+
+from conftest import envelope, post
+from tallowin_service import auth, ingest, store, web_auth
+from tallowin_service.app import create_app
+
+MARKUP = ("<script>alert(1)</script>", "<img src=x onerror=alert(1)>")
+PAGES = ["/", "/machines", "/machines?q=x&sort=user", "/machines/00-0C-29-3A-5B-7F", "/machines.csv",
+         "/programs", "/programs?q=a", "/program?name=A", "/program.csv?name=A",
+         "/machines/00-0C-29-3A-5B-7F/records/1/programs.txt"]
+
+
+def token(response):
+    return re.search(r'name="csrf_token" value="([^"]+)"', response.get_data(as_text=True)).group(1)
+
+
+def sign_in(client, name="admin", password="s3cret", next_path="/"):
+    form = client.get("/sign-in")
+    return client.post("/sign-in", data={"csrf_token": token(form), "name": name,
+                                         "password": password, "next": next_path})
+
+
+@pytest.fixture
+def signed_in(client, engine):
+    auth.set_admin(engine, "admin", "s3cret")
+    assert sign_in(client).status_code == 302
+    return client
+
+
+@pytest.mark.parametrize("path", PAGES)
+def test_signed_out_every_page_leads_to_sign_in(client, path):
+    r = client.get(path)
+    assert r.status_code == 302
+    assert r.headers["Location"].startswith("/sign-in?next=")
+
+
+def test_sign_in_keeps_where_it_was_going_but_only_on_this_site(client, engine):
+    auth.set_admin(engine, "admin", "s3cret")
+    assert sign_in(client, next_path="/programs?q=a").headers["Location"] == "/programs?q=a"
+    for target in ("//evil.example/", "https://evil.example/", "/\\evil.example", "javascript:x"):
+        client.post("/sign-out", data={"csrf_token": token(client.get("/"))})
+        assert sign_in(client, next_path=target).headers["Location"] == "/"
+
+
+def test_forms_without_the_session_token_change_nothing(client, engine):
+    auth.set_admin(engine, "admin", "s3cret")
+    client.get("/sign-in")
+    for form in ({}, {"csrf_token": "forged"}):
+        r = client.post("/sign-in", data=dict(form, name="admin", password="s3cret"))
+        assert r.status_code == 400
+        assert client.get("/").status_code == 302  # still signed out
+    assert sign_in(client).status_code == 302
+    assert client.post("/sign-out", data={"csrf_token": "forged"}).status_code == 400
+    assert client.get("/").status_code == 200  # still signed in
+    assert client.post("/sign-out", data={"csrf_token": token(client.get("/"))}).status_code == 302
+    assert client.get("/").status_code == 302
+
+
+def test_wrong_password_and_unknown_name_are_refused_alike(client, engine):
+    auth.set_admin(engine, "admin", "s3cret")
+    for name, password in (("admin", "wrong"), ("nobody", "s3cret"), ("", "")):
+        r = sign_in(client, name, password)
+        assert r.status_code == 401
+        assert "do not match an administrator" in r.get_data(as_text=True)
+    assert client.get("/").status_code == 302
+
+
+def set_last_failure(engine, when):
+    with store.writing(engine) as conn, conn.begin():
+        conn.execute(store.sign_in_failures.update().values(last_failure=when))
+
+
+def test_repeated_failed_sign_ins_are_slowed_down(client, engine):
+    auth.set_admin(engine, "admin", "s3cret")
+    for _ in range(web_auth.FREE_FAILURES):
+        assert sign_in(client, "admin", "wrong").status_code == 401
+    # Now even the right password waits, for this name and from this address.
+    for name in ("admin", "other"):
+        r = sign_in(client, name, "s3cret")
+        assert r.status_code == 429 and int(r.headers["Retry-After"]) > 0
+    set_last_failure(engine, store.utcnow() - datetime.timedelta(seconds=3))
+    assert sign_in(client, "admin", "wrong").status_code == 401  # the wait was over: heard again
+    r = sign_in(client, "admin", "s3cret")
+    assert r.status_code == 429 and int(r.headers["Retry-After"]) > 2  # the wait doubled
+    set_last_failure(engine, store.utcnow() - datetime.timedelta(minutes=5))
+    assert sign_in(client, "admin", "s3cret").status_code == 302
+    with engine.connect() as conn:  # a success forgets the failures
+        assert store.sign_in_failures_of(conn, web_auth.sign_in_subjects("admin", "127.0.0.1")) == [(0, None)] * 2
+
+
+@pytest.mark.parametrize("failures, ago, wait", [
+    (4, 0, 0), (5, 0, 2), (5, 1.5, 1), (6, 0, 4), (20, 0, 300), (9, 3600, 0), (5, 2, 0)])
+def test_wait_after_failures(failures, ago, wait):
+    now = datetime.datetime(2026, 1, 1, 12)
+    assert web_auth.wait_seconds(failures, now - datetime.timedelta(seconds=ago), now) == wait
+
+
+def test_a_new_password_ends_the_old_sessions(signed_in, engine):
+    assert signed_in.get("/").status_code == 200
+    auth.set_admin(engine, "admin", "n3w")
+    assert signed_in.get("/").status_code == 302
+
+
+def test_session_cookie_and_security_headers(client, engine):
+    auth.set_admin(engine, "admin", "s3cret")
+    cookie = sign_in(client).headers["Set-Cookie"]
+    assert "HttpOnly" in cookie and "SameSite=Lax" in cookie and "Secure" not in cookie
+    for path in ("/", "/machines.csv", "/sign-in", "/static/style.css"):
+        h = client.get(path).headers
+        csp = h["Content-Security-Policy"]
+        assert "script-src" not in csp and "default-src 'none'" in csp and "frame-ancestors 'none'" in csp
+        assert h["X-Content-Type-Options"] == "nosniff"
+
+
+def test_cookie_is_secure_over_tls_and_behind_a_tls_proxy(db_url):
+    auth_engine = None
+    for config, kwargs in (({}, {"base_url": "https://localhost"}),
+                           ({"PROXY_HOPS": 1}, {"headers": {"X-Forwarded-Proto": "https"}})):
+        app = create_app(dict(config, DATABASE_URL=db_url))
+        auth_engine = app.extensions["tallowin"].engine
+        auth.set_admin(auth_engine, "admin", "s3cret")
+        c = app.test_client()
+        form = c.get("/sign-in", **kwargs)
+        r = c.post("/sign-in", data={"csrf_token": token(form), "name": "admin", "password": "s3cret"},
+                   **kwargs)
+        assert "Secure" in r.headers["Set-Cookie"]
+        auth_engine.dispose()
+
+
+def test_session_key_is_kept_in_the_database(db_url):
+    keys = []
+    for _ in range(2):
+        app = create_app({"DATABASE_URL": db_url})
+        keys.append(app.secret_key)
+        app.extensions["tallowin"].engine.dispose()
+    assert keys[0] == keys[1] and len(keys[0]) >= 64
+
+
+def test_record_texts_are_text_on_every_page(signed_in):
+    post(signed_in, envelope(programs=("Plain",) + MARKUP, name="<b>PC</b>", user="<i>u</i>"))
+    post(signed_in, envelope(programs=("Plain", MARKUP[1]), name="<b>PC</b>", user="<i>u</i>"))
+    key = "00-0C-29-3A-5B-7F"
+    for path in ("/", "/machines", "/machines/" + key, "/programs", "/programs?q=alert",
+                 "/program?name=" + MARKUP[1]):
+        page = signed_in.get(path).get_data(as_text=True)
+        assert "<script>alert" not in page and "<img src=x" not in page and "<b>PC" not in page
+    page = signed_in.get("/machines/" + key).get_data(as_text=True)
+    for name in MARKUP:
+        assert name.replace("<", "&lt;").replace(">", "&gt;") in page
+
+
+def test_downloaded_texts_are_the_record_as_received(signed_in):
+    programs = "  spaced$#$$#$odd $#$ and \u65e5\u672c$#$"
+    post(signed_in, envelope(programs=programs, processor="P: 1$#$"))
+    key = "00-0C-29-3A-5B-7F"
+    r = signed_in.get("/machines/%s/records/1/programs.txt" % key)
+    assert r.get_data(as_text=True) == programs
+    assert r.mimetype == "text/plain" and r.headers["Content-Disposition"].startswith("attachment")
+    assert signed_in.get("/machines/%s/records/1/processor.txt" % key).get_data(as_text=True) == "P: 1$#$"
+    assert signed_in.get("/machines/%s/records/1/other.txt" % key).status_code == 404
+    post(signed_in, envelope(address="00-0C-29-00-00-02", name="PC2"))
+    assert signed_in.get("/machines/00-0C-29-00-00-02/records/1/programs.txt").status_code == 404
+
+
+def machines_csv(client, query=""):
+    r = client.get("/machines.csv" + query)
+    assert r.mimetype == "text/csv"
+    return list(csv.DictReader(io.StringIO(r.get_data(as_text=True))))
+
+
+def test_machine_list_pages_sort_filter_and_csv(signed_in, engine):
+    for i in range(130):
+        ingest.ingest(engine, ingest.Record("=HYPERLINK(1)" if i == 7 else "u%d" % (i % 3),
+                                            "00-0C-29-00-00-%02X" % i, "A$#$" * (1 + i % 2),
+                                            "NetBIOS Name: PC%03d$#$" % i, "P: 1$#$"), "127.0.0.1")
+    page = signed_in.get("/machines").get_data(as_text=True)
+    assert "130 PCs, 1–100 shown" in page and "Page 1 of 2" in page
+    page2 = signed_in.get("/machines?page=2").get_data(as_text=True)
+    assert "PC129" in page2 and "PC099" not in page2
+    assert signed_in.get("/machines?page=9").headers["Location"].endswith("page=2")
+    desc = signed_in.get("/machines?sort=name&dir=desc").get_data(as_text=True)
+    assert desc.index("PC129") < desc.index("PC128")
+    rows = machines_csv(signed_in)
+    assert len(rows) == 130 and rows[0]["computer_name"] == "PC000"
+    assert rows[7]["last_user"] == "'=HYPERLINK(1)"  # no formula for a spreadsheet
+    assert [r["computer_name"] for r in machines_csv(signed_in, "?q=pc01&sort=name&dir=desc")] == \
+        ["PC%03d" % i for i in range(19, 9, -1)]
+    assert "No PC matches" in signed_in.get("/machines?q=nothing-like-it").get_data(as_text=True)
+
+
+def test_empty_fleet_says_how_to_point_the_control_here(signed_in):
+    for path in ("/", "/machines"):
+        page = signed_in.get(path).get_data(as_text=True)
+        assert "No PC has reported yet" in page and "TALLOWIN_INVENTORY_SERVER" in page
+        assert "HKLM\\SOFTWARE\\Policies\\Tallowin\\InventoryServer" in page and "INVENTORYSERVER" in page
+
+
+def test_fleet_counts_and_changes(signed_in, engine):
+    post(signed_in, envelope(address="00-0C-29-00-00-01", name="OLD", programs=("A", "B")))
+    post(signed_in, envelope(address="00-0C-29-00-00-02", name="NEW", programs=("A",)))
+    post(signed_in, envelope(address="00-0C-29-00-00-02", name="NEW", programs=("A", "Fresh")))
+    with store.writing(engine) as conn, conn.begin():
+        conn.execute(store.machines.update().where(store.machines.c.computer_name == "OLD")
+                     .values(last_seen=store.utcnow() - datetime.timedelta(days=40)))
+    page = signed_in.get("/").get_data(as_text=True)
+    stats = re.findall(r"<b>([\d,]+)</b><span>([^<]+)</span>", page)
+    assert stats == [("2", "PCs"), ("1", "reported in the last 24 hours"), ("1", "reported in the last 7 days"),
+                     ("1", "silent for more than 30 days")]
+    assert "OLD" in page and "Fresh" in page and "added" in page
+
+
+def test_machine_page_programs_filter_and_history(signed_in):
+    post(signed_in, envelope(programs=("Alpha", "Beta", "Gamma")))
+    post(signed_in, envelope(programs=("Alpha", "Gamma", "Delta")))
+    page = signed_in.get("/machines/00-0C-29-3A-5B-7F?pq=ta").get_data(as_text=True)
+    programs = re.findall(r'<li><a href="/program\?name=[^"]+">([^<]+)</a></li>', page)
+    assert programs == ["Delta"]
+    assert "1 of 3 match" in page
+    changes = re.findall(r'<span class="tag (add|del)">[a-z]+</span> ([^<]+)</li>', page)
+    assert changes == [("add", "Delta"), ("del", "Beta")]
+    assert "First record: 3 programs." in page
+    assert signed_in.get("/machines/NOPE").status_code == 404
+
+
+def test_programs_search_and_a_programs_pcs(signed_in):
+    post(signed_in, envelope(address="00-0C-29-00-00-01", name="ONE", programs=("Editor 2", "Viewer")))
+    post(signed_in, envelope(address="00-0C-29-00-00-02", name="TWO", programs=("Editor 2",)))
+    page = signed_in.get("/programs?q=edit").get_data(as_text=True)
+    assert re.findall(r'name=([^"]+)">([^<]+)</a></td><td class="n">(\d+)', page) == [("Editor+2", "Editor 2", "2")]
+    page = signed_in.get("/program?name=Editor 2").get_data(as_text=True)
+    assert "On 2 PCs now" in page and 'href="/machines/00-0C-29-00-00-01"' in page
+    rows = list(csv.reader(io.StringIO(signed_in.get("/program.csv?name=Viewer").get_data(as_text=True))))
+    assert len(rows) == 2 and rows[1][0] == "ONE"
+    assert "No program matches" in signed_in.get("/programs?q=zzz").get_data(as_text=True)
+
+
+def test_numbers_are_grouped(signed_in, engine):
+    post(signed_in, envelope(programs=["P%05d" % i for i in range(1234)]))
+    page = signed_in.get("/machines/00-0C-29-3A-5B-7F").get_data(as_text=True)
+    assert "1,234" in page and "Page 1 of 3" in page
