@@ -150,7 +150,7 @@ def sign_in():
     # the answer does not tell which names exist.
     matches = check_password_hash(password_hash or web_auth.DUMMY_HASH, password)
     if not (password_hash and matches):
-        store.add_sign_in_failure(engine(), subjects, web_auth.FAILURE_WINDOW, now)
+        store.add_sign_in_failure(engine(), subjects, web_auth.FAILURE_WINDOW, store.utcnow())
         return Response(render_template(
             "pages/sign_in.html", next_path=next_path, name=name,
             error="That name and password do not match an administrator."), status=401)
