@@ -10,6 +10,7 @@
 #include "host/console.h"
 #include "win32/activex_control.h"
 #include "win32/frm_main.h"
+#include "win32/handles.h"
 #include "win32/upload_binding.h"
 #include "win32/wide.h"
 
@@ -60,9 +61,9 @@ struct AtlContainer {
 // window that fills the client area.
 struct Host {
   AtlContainer atl;
-  IUnknown* control = nullptr;
-  IUnknown* container = nullptr;
-  IOleInPlaceActiveObject* active = nullptr;
+  tallowin::win32::ComPtr<IUnknown> control;
+  tallowin::win32::ComPtr<IUnknown> container;
+  tallowin::win32::ComPtr<IOleInPlaceActiveObject> active;
   HWND form = nullptr;
 
   bool attach(HWND top) {
@@ -71,34 +72,24 @@ struct Host {
     HWND box = ::CreateWindowExW(0, L"AtlAxWin", L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0,
                                  client.right, client.bottom, top, nullptr, ::GetModuleHandleW(nullptr), nullptr);
     if (!box) return false;
-    if (FAILED(tallowin::win32::CreateFrmMainObject(nullptr, IID_IUnknown, reinterpret_cast<void**>(&control))))
-      return false;
-    IPersistStreamInit* init = nullptr;
-    if (SUCCEEDED(control->QueryInterface(IID_IPersistStreamInit, reinterpret_cast<void**>(&init)))) {
-      init->InitNew();
-      init->Release();
-    }
-    if (FAILED(atl.attach(control, box, &container))) return false;
-    control->QueryInterface(IID_IOleInPlaceActiveObject, reinterpret_cast<void**>(&active));
+    if (FAILED(tallowin::win32::CreateFrmMainObject(nullptr, IID_IUnknown, control.putVoid()))) return false;
+    tallowin::win32::ComPtr<IPersistStreamInit> init;
+    if (SUCCEEDED(control.as(IID_IPersistStreamInit, init))) init->InitNew();
+    if (FAILED(atl.attach(control.get(), box, container.put()))) return false;
+    control.as(IID_IOleInPlaceActiveObject, active);
     // UI-active from the start, so that the keyboard reaches it at once.
-    IOleObject* object = nullptr;
-    if (SUCCEEDED(control->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&object)))) {
+    tallowin::win32::ComPtr<IOleObject> object;
+    if (SUCCEEDED(control.as(IID_IOleObject, object)))
       object->DoVerb(OLEIVERB_UIACTIVATE, nullptr, nullptr, 0, box, nullptr);
-      object->Release();
-    }
-    IOleWindow* window = nullptr;
-    if (SUCCEEDED(control->QueryInterface(IID_IOleWindow, reinterpret_cast<void**>(&window)))) {
-      window->GetWindow(&form);
-      window->Release();
-    }
+    tallowin::win32::ComPtr<IOleWindow> window;
+    if (SUCCEEDED(control.as(IID_IOleWindow, window))) window->GetWindow(&form);
     return form != nullptr;
   }
+  // Before OLE goes: the active object, the container, then the control.
   void release() {
-    for (IUnknown** p : {reinterpret_cast<IUnknown**>(&active), &container, &control})
-      if (*p) {
-        (*p)->Release();
-        *p = nullptr;
-      }
+    active.reset();
+    container.reset();
+    control.reset();
   }
 };
 
@@ -120,15 +111,8 @@ int tabOf(const std::string& tag) {
   return -1;
 }
 
-struct OleScope {
-  HRESULT hr = ::OleInitialize(nullptr);
-  ~OleScope() {
-    if (SUCCEEDED(hr)) ::OleUninitialize();
-  }
-};
-
 int runWindow(HINSTANCE inst, int show, int initialTab) {
-  OleScope ole;
+  tallowin::win32::OleScope ole;
   if (FAILED(ole.hr)) return 1;
   Host host;
   if (!host.atl.load()) return 1;

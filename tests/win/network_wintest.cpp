@@ -161,18 +161,6 @@ TEST(NetworkBinding, BothInterfaceTablesAgree) {
 
 // ---- the Network tab -------------------------------------------------------
 
-std::vector<std::string> listLines(HWND list) {
-  std::vector<std::string> out;
-  const auto n = static_cast<int>(::SendMessageW(list, LB_GETCOUNT, 0, 0));
-  for (int i = 0; i < n; ++i) {
-    const auto len = ::SendMessageW(list, LB_GETTEXTLEN, i, 0);
-    std::wstring w(static_cast<size_t>(len), L'\0');
-    ::SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(w.data()));
-    out.push_back(wintest::Utf8(w));
-  }
-  return out;
-}
-
 // What the list box showed at each yield: every line added to it posts a
 // message, which the next pass of the control's message pump handles.
 struct Snapshots {
@@ -186,7 +174,7 @@ constexpr UINT kSnap = WM_APP + 7;
 
 LRESULT CALLBACK SnapProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   if (msg == kSnap && g_snapshots) {
-    g_snapshots->seen.push_back(listLines(g_snapshots->list));
+    g_snapshots->seen.push_back(wintest::ListLines(g_snapshots->list));
     return 0;
   }
   return ::DefWindowProcW(hwnd, msg, wp, lp);
@@ -199,8 +187,7 @@ LRESULT CALLBACK ListProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 TEST(NetworkTab, ShowsTheSectionWithTheProgressLine) {
-  HWND top = ::CreateWindowExW(0, L"STATIC", L"host", WS_OVERLAPPEDWINDOW, 0, 0, 900, 700, nullptr,
-                               nullptr, nullptr, nullptr);
+  HWND top = wintest::CreateHiddenHost();
   ASSERT_NE(top, nullptr);
   win32::FrmMain* form = win32::FrmMain::Create(top, 0, 0);
   ASSERT_NE(form, nullptr);
@@ -220,12 +207,9 @@ TEST(NetworkTab, ShowsTheSectionWithTheProgressLine) {
   s.listProc = reinterpret_cast<WNDPROC>(
       ::SetWindowLongPtrW(list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ListProc)));
 
-  HWND tabs = ::GetDlgItem(f, win32::kIdTabProfile);
-  ::SendMessageW(tabs, TCM_SETCURSEL, 4, 0);  // Network
-  NMHDR nm{tabs, static_cast<UINT_PTR>(win32::kIdTabProfile), static_cast<UINT>(TCN_SELCHANGE)};
-  ::SendMessageW(f, WM_NOTIFY, nm.idFrom, reinterpret_cast<LPARAM>(&nm));
+  wintest::ClickTab(f, 4);  // Network
 
-  const auto lines = listLines(list);
+  const auto lines = wintest::ListLines(list);
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines[0].rfind("NetBIOS Name: ", 0), 0u);
   EXPECT_NE(std::find(lines.begin(), lines.end(), "Winsock Present: Yes"), lines.end());

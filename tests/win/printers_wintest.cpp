@@ -171,15 +171,11 @@ TEST(ShowPrinters, ListsAnAddedPrinterWithItsSettings) {
 TEST(PrintersTab, ShowsTheAddedPrinter) {
   TestPrinter printer;
   if (!printer.failure.empty()) GTEST_SKIP() << printer.failure;
-  HWND top = ::CreateWindowExW(0, L"STATIC", L"host", WS_OVERLAPPEDWINDOW, 0, 0, 900, 700, nullptr, nullptr,
-                               nullptr, nullptr);
+  HWND top = wintest::CreateHiddenHost();
   ASSERT_NE(top, nullptr);
   auto* form = win32::FrmMain::Create(top, 0, 0);
   ASSERT_NE(form, nullptr);
-  HWND tabs = ::GetDlgItem(form->hwnd(), win32::kIdTabProfile);
-  ::SendMessageW(tabs, TCM_SETCURSEL, 6, 0);  // "&Printers"
-  NMHDR nm{tabs, static_cast<UINT_PTR>(win32::kIdTabProfile), static_cast<UINT>(TCN_SELCHANGE)};
-  ::SendMessageW(form->hwnd(), WM_NOTIFY, nm.idFrom, reinterpret_cast<LPARAM>(&nm));
+  wintest::ClickTab(form->hwnd(), 6);  // "&Printers"
   const auto control = form->control();
   std::vector<std::string> lines;
   for (const auto& l : control->list().lines()) lines.push_back(l.text);

@@ -16,18 +16,6 @@ namespace {
 
 using win32::FrmMain;
 
-std::vector<std::string> listLines(HWND list) {
-  std::vector<std::string> out;
-  const auto n = static_cast<int>(::SendMessageW(list, LB_GETCOUNT, 0, 0));
-  for (int i = 0; i < n; ++i) {
-    const auto len = ::SendMessageW(list, LB_GETTEXTLEN, i, 0);
-    std::wstring w(static_cast<size_t>(len), L'\0');
-    ::SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(w.data()));
-    out.push_back(wintest::Utf8(w));
-  }
-  return out;
-}
-
 int tabIndex(const char* tag) {
   const auto& tabs = form::Tabs();
   for (size_t i = 0; i < tabs.size(); ++i)
@@ -40,8 +28,7 @@ class SectionTabs : public ::testing::Test {
   HWND top = nullptr;
   FrmMain* form = nullptr;
   void SetUp() override {
-    top = ::CreateWindowExW(0, L"STATIC", L"host", WS_OVERLAPPEDWINDOW, 0, 0, 900, 700, nullptr, nullptr,
-                            nullptr, nullptr);
+    top = wintest::CreateHiddenHost();
     ASSERT_NE(top, nullptr);
     form = FrmMain::Create(top, 0, 0);
     ASSERT_NE(form, nullptr);
@@ -52,11 +39,8 @@ class SectionTabs : public ::testing::Test {
   std::vector<std::string> click(const char* tag) {
     const int i = tabIndex(tag);
     EXPECT_GE(i, 0) << tag;
-    HWND tabs = ::GetDlgItem(form->hwnd(), win32::kIdTabProfile);
-    ::SendMessageW(tabs, TCM_SETCURSEL, i, 0);
-    NMHDR nm{tabs, static_cast<UINT_PTR>(win32::kIdTabProfile), static_cast<UINT>(TCN_SELCHANGE)};
-    ::SendMessageW(form->hwnd(), WM_NOTIFY, nm.idFrom, reinterpret_cast<LPARAM>(&nm));
-    return listLines(::GetDlgItem(form->hwnd(), win32::kIdLstInfo));
+    wintest::ClickTab(form->hwnd(), i);
+    return wintest::ListLines(::GetDlgItem(form->hwnd(), win32::kIdLstInfo));
   }
   LRESULT itemData(int line) {
     return ::SendMessageW(::GetDlgItem(form->hwnd(), win32::kIdLstInfo), LB_GETITEMDATA, line, 0);

@@ -142,8 +142,7 @@ void CALLBACK countTick(HWND, UINT, UINT_PTR, DWORD) { ++ticks; }
 
 TEST(Upload, SilentServiceKeepsTheWindowAnswering) {
   NEED(SILENT);
-  HWND top = ::CreateWindowExW(0, L"STATIC", L"host", WS_OVERLAPPEDWINDOW, 0, 0, 900, 700, nullptr, nullptr, nullptr,
-                               nullptr);
+  HWND top = wintest::CreateHiddenHost();
   win32::FrmMain* form = win32::FrmMain::Create(top, 0, 0);
   ASSERT_NE(form, nullptr);
   auto control = form->control();

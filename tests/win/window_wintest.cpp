@@ -20,8 +20,7 @@ class Window : public ::testing::Test {
   HWND top = nullptr;
   FrmMain* form = nullptr;
   void SetUp() override {
-    top = ::CreateWindowExW(0, L"STATIC", L"host", WS_OVERLAPPEDWINDOW, 0, 0, 900, 700, nullptr, nullptr,
-                            nullptr, nullptr);
+    top = wintest::CreateHiddenHost();
     ASSERT_NE(top, nullptr);
     form = FrmMain::Create(top, 0, 0);
     ASSERT_NE(form, nullptr);

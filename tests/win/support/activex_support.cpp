@@ -8,6 +8,8 @@
 #include <cstring>
 
 #include "win32/frm_main.h"
+#include "win32/handles.h"
+#include "win32/tallowin_ids.h"
 
 namespace tallowin::wintest {
 
@@ -17,32 +19,81 @@ RunResult Regsvr32(const std::wstring& switches) {
   return RunProgram(L"regsvr32.exe " + switches + L" \"" + OcxPath() + L"\"", 60000);
 }
 
-std::function<void()> OnHostMessage;
-
 namespace {
 
-LRESULT CALLBACK hostProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg == WM_APP) {
-    if (OnHostMessage) OnHostMessage();
-    return 0;
-  }
-  return ::DefWindowProcW(hwnd, msg, wp, lp);
-}
+using win32::ComPtr;
+using win32::kClsidFrmMain;
+using win32::kIidFrmMain;
+using win32::kLibidTallowin;
+
+std::wstring text(BSTR b) { return b ? std::wstring(b, ::SysStringLen(b)) : std::wstring(); }
 
 }  // namespace
 
-HWND CreateHiddenHost(int width, int height) {
-  static const bool registered = [] {
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof(wc);
-    wc.lpfnWndProc = hostProc;
-    wc.hInstance = ::GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"TallowinTestHost";
-    return ::RegisterClassExW(&wc) != 0;
-  }();
-  if (!registered) return nullptr;
-  return ::CreateWindowExW(0, L"TallowinTestHost", L"host", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0, 0, width,
-                           height, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+void ExpectTypeInfo(IUnknown* object) {
+  ComPtr<IDispatch> dispatch;
+  ASSERT_EQ(object->QueryInterface(IID_IDispatch, dispatch.putVoid()), S_OK);
+  UINT count = 0;
+  EXPECT_EQ(dispatch->GetTypeInfoCount(&count), S_OK);
+  EXPECT_EQ(count, 1u);
+  ComPtr<ITypeInfo> info;
+  ASSERT_EQ(dispatch->GetTypeInfo(0, LOCALE_USER_DEFAULT, info.put()), S_OK);
+  BSTR name = nullptr;
+  ASSERT_EQ(info->GetDocumentation(MEMBERID_NIL, &name, nullptr, nullptr, nullptr), S_OK);
+  EXPECT_EQ(text(name), L"_frmMain");
+  ::SysFreeString(name);
+  TYPEATTR* attr = nullptr;
+  ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
+  EXPECT_TRUE(attr->guid == kIidFrmMain);
+  EXPECT_EQ(attr->typekind, TKIND_DISPATCH);
+  EXPECT_TRUE(attr->wTypeFlags & TYPEFLAG_FDUAL);
+  info->ReleaseTypeAttr(attr);
+  ComPtr<ITypeLib> lib;
+  UINT index = 0;
+  ASSERT_EQ(info->GetContainingTypeLib(lib.put(), &index), S_OK);
+  TLIBATTR* libAttr = nullptr;
+  ASSERT_EQ(lib->GetLibAttr(&libAttr), S_OK);
+  EXPECT_TRUE(libAttr->guid == kLibidTallowin);
+  EXPECT_EQ(libAttr->wMajorVerNum, 1);
+  EXPECT_EQ(libAttr->wMinorVerNum, 0);
+  lib->ReleaseTLibAttr(libAttr);
+  ASSERT_EQ(lib->GetDocumentation(-1, &name, nullptr, nullptr, nullptr), S_OK);
+  EXPECT_EQ(text(name), L"Tallowin");
+  ::SysFreeString(name);
+
+  // No members: every name and every DISPID is unknown.
+  LPOLESTR names[] = {const_cast<LPOLESTR>(L"Refresh")};
+  DISPID id = 0;
+  EXPECT_EQ(dispatch->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id), DISP_E_UNKNOWNNAME);
+  DISPPARAMS none{};
+  VARIANT result;
+  ::VariantInit(&result);
+  EXPECT_EQ(dispatch->Invoke(1, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, &result, nullptr, nullptr),
+            DISP_E_MEMBERNOTFOUND);
+  EXPECT_EQ(dispatch->Invoke(1, IID_IUnknown, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, &result, nullptr, nullptr),
+            DISP_E_UNKNOWNINTERFACE);
+
+  ComPtr<IProvideClassInfo2> classInfo;
+  ASSERT_EQ(object->QueryInterface(IID_IProvideClassInfo2, classInfo.putVoid()), S_OK);
+  ComPtr<ITypeInfo> coclass;
+  ASSERT_EQ(classInfo->GetClassInfo(coclass.put()), S_OK);
+  ASSERT_EQ(coclass->GetDocumentation(MEMBERID_NIL, &name, nullptr, nullptr, nullptr), S_OK);
+  EXPECT_EQ(text(name), L"frmMain");
+  ::SysFreeString(name);
+  ASSERT_EQ(coclass->GetTypeAttr(&attr), S_OK);
+  EXPECT_TRUE(attr->guid == kClsidFrmMain);
+  EXPECT_EQ(attr->typekind, TKIND_COCLASS);
+  EXPECT_TRUE(attr->wTypeFlags & TYPEFLAG_FCONTROL);
+  const WORD implemented = attr->cImplTypes;
+  coclass->ReleaseTypeAttr(attr);
+  ASSERT_EQ(implemented, 1);
+  INT flags = 0;
+  ASSERT_EQ(coclass->GetImplTypeFlags(0, &flags), S_OK);
+  EXPECT_TRUE(flags & IMPLTYPEFLAG_FDEFAULT);
+  EXPECT_FALSE(flags & IMPLTYPEFLAG_FSOURCE);
+  GUID source = kClsidFrmMain;
+  EXPECT_EQ(classInfo->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &source), E_FAIL);
+  EXPECT_TRUE(source == GUID_NULL);
 }
 
 bool InitAtlAxWin() {

@@ -19,11 +19,10 @@ std::wstring OcxPath();
 // "/s /n /i:user", ...).
 RunResult Regsvr32(const std::wstring& switches);
 
-// A hidden top-level window (destroying a visible one costs Wine seconds
-// without a window manager). Messages WM_APP sent or posted to it run
-// OnHostMessage.
-HWND CreateHiddenHost(int width = 900, int height = 700);
-extern std::function<void()> OnHostMessage;
+// Checks the type information an object gives through IDispatch and
+// IProvideClassInfo: _frmMain, dual and empty, in the library Tallowin;
+// the class frmMain with _frmMain as its default and no source interface.
+void ExpectTypeInfo(IUnknown* object);
 
 // atl.dll's AtlAxWin class, registered once per process.
 bool InitAtlAxWin();

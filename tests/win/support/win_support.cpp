@@ -101,6 +101,40 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
   }
 }
 
+std::function<void()> OnHostMessage;
+
+namespace {
+
+LRESULT CALLBACK hostProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_APP) {
+    if (OnHostMessage) OnHostMessage();
+    return 0;
+  }
+  return ::DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+}  // namespace
+
+HWND CreateHiddenHost(int width, int height) {
+  static const bool registered = [] {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = hostProc;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"TallowinTestHost";
+    return ::RegisterClassExW(&wc) != 0;
+  }();
+  if (!registered) return nullptr;
+  return ::CreateWindowExW(0, L"TallowinTestHost", L"host", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0, 0, width,
+                           height, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+}
+
+std::wstring ClassOf(HWND hwnd) {
+  wchar_t name[128] = {};
+  ::GetClassNameW(hwnd, name, 128);
+  return name;
+}
+
 std::vector<std::string> ListLines(HWND list) {
   std::vector<std::string> out;
   const auto n = static_cast<int>(::SendMessageW(list, LB_GETCOUNT, 0, 0));
@@ -121,6 +155,8 @@ void ClickTab(HWND form, int i) {
   NMHDR nm{tabs, static_cast<UINT_PTR>(win32::kIdTabProfile), static_cast<UINT>(TCN_SELCHANGE)};
   ::SendMessageW(form, WM_NOTIFY, nm.idFrom, reinterpret_cast<LPARAM>(&nm));
 }
+
+bool StartsWith(const std::string& s, const std::string& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
 
 std::vector<std::string> SplitLines(const std::string& text) {
   std::vector<std::string> lines;
@@ -162,14 +198,7 @@ RegFixture::RegFixture(HKEY root, const std::wstring& path, REGSAM view) : root_
 
 RegFixture::~RegFixture() {
   if (key_) ::RegCloseKey(key_);
-  HKEY parent = nullptr;
-  const size_t slash = path_.find_last_of(L'\\');
-  const std::wstring parentPath = slash == std::wstring::npos ? L"" : path_.substr(0, slash);
-  const std::wstring leaf = slash == std::wstring::npos ? path_ : path_.substr(slash + 1);
-  if (::RegOpenKeyExW(root_, parentPath.c_str(), 0, KEY_ALL_ACCESS | view_, &parent) == ERROR_SUCCESS) {
-    ::RegDeleteTreeW(parent, leaf.c_str());
-    ::RegCloseKey(parent);
-  }
+  deleteTreeInView(root_, path_, view_);
 }
 
 void RegFixture::createKey(const std::wstring& sub) {

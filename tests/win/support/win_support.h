@@ -28,6 +28,15 @@ void PumpMessages();
 // Pumps until done() holds or timeoutMs passed; tells which.
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000);
 
+// A hidden top-level window (destroying a visible one costs Wine seconds
+// without a window manager). Messages WM_APP sent or posted to it run
+// OnHostMessage.
+HWND CreateHiddenHost(int width = 900, int height = 700);
+extern std::function<void()> OnHostMessage;
+
+// The class name of a window.
+std::wstring ClassOf(HWND hwnd);
+
 // The lines of a list box, read back through its messages (also across
 // processes).
 std::vector<std::string> ListLines(HWND list);
@@ -36,6 +45,7 @@ std::vector<std::string> ListLines(HWND list);
 void ClickTab(HWND form, int i);
 
 std::vector<std::string> SplitLines(const std::string& text);
+bool StartsWith(const std::string& s, const std::string& prefix);
 
 // Waits (pumping) until no request given up on is still held by WinHTTP:
 // each holds the module until WinHTTP's last notice, which under Wine comes
