@@ -32,18 +32,18 @@ void ProfileControl::yield() {
   if (detached_) throw DispatchAborted{};
 }
 
-void ProfileControl::ShowProgressLine() {
+void ProfileControl::showProgressLine() {
   if (list_.count() != 0) return;
   list_.clear();
   list_.append("Working ...");
   yield();
-  ShowingProgress = true;
+  showingProgress = true;
 }
 
-void ProfileControl::RemoveProgressLine() {
-  if (!ShowingProgress) return;
+void ProfileControl::removeProgressLine() {
+  if (!showingProgress) return;
   list_.clear();
-  ShowingProgress = false;
+  showingProgress = false;
 }
 
 void ProfileControl::detachView() {

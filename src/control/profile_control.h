@@ -76,14 +76,18 @@ class ProfileControl {
   VersionFlags& flags() { return flags_; }
 
   // The progress line "Working ..." is showing (network and printers).
-  bool ShowingProgress = false;
+  bool showingProgress = false;
   // When the list is empty: shows "Working ...", yields, sets the flag.
-  void ShowProgressLine();
+  void showProgressLine();
   // When the flag is set: clears the list and resets the flag.
-  void RemoveProgressLine();
-  std::vector<InterfaceAddress> InterfaceAddresses;
+  void removeProgressLine();
+  std::vector<InterfaceAddress> interfaceAddresses;
 
-  // A tab click: steps 1 to 10 of the dispatch.
+  // A tab click: disables the tab strip and Command1, empties the list and
+  // txtDesc, disables the list and btnAbout, yields once, runs the selected
+  // tab's section, enables the list and btnAbout, selects line 0 as a click
+  // would, then gives back Command1 (unless an upload runs) and the tab
+  // strip with the focus.
   void dispatch();
   // Runs the collector of one key (or the complete profile) with no steps
   // around it, as the upload does. An error escaping the collector ends only

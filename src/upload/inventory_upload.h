@@ -41,11 +41,15 @@ struct UploadEnvironment {
   std::function<void(const std::function<void()>&)> runExchange;
 };
 
-// Steps 1 to 6: clears the list and collects the record; the list keeps the
-// processor lines and one empty line.
+// Collects the record: the Programs, Network and CPU sections in that order,
+// each run into the emptied list, closed with an empty line and kept as its
+// text; then the user name ("Unknown" when there is none) and the adapter
+// address. The list keeps the processor lines and their empty line.
 UploadRecord CollectInventory(ProfileControl& control);
 
-// The fetch of the description and the one call (steps 7 and 8).
+// Sends the record: reads the service description from the server, writes
+// the one call's envelope from the five texts and posts it to the endpoint
+// the description names.
 UploadOutcome SendInventory(const UploadRecord& record, const UploadEnvironment& env);
 
 // The whole upload.

@@ -165,19 +165,19 @@ namespace {
 TEST(ProgressLine, OnlyOnAnEmptyList) {
   test::FakePlatform p;
   ProfileControl c{p};
-  c.ShowProgressLine();
+  c.showProgressLine();
   EXPECT_EQ(test::Texts(c.list()), (std::vector<std::string>{"Working ..."}));
-  EXPECT_TRUE(c.ShowingProgress);
+  EXPECT_TRUE(c.showingProgress);
   EXPECT_EQ(p.yields, 1);
-  c.RemoveProgressLine();
+  c.removeProgressLine();
   EXPECT_EQ(c.list().count(), 0);
-  EXPECT_FALSE(c.ShowingProgress);
+  EXPECT_FALSE(c.showingProgress);
 
   c.list().append("existing");
-  c.ShowProgressLine();
-  c.RemoveProgressLine();
+  c.showProgressLine();
+  c.removeProgressLine();
   EXPECT_EQ(test::Texts(c.list()), (std::vector<std::string>{"existing"}));
-  EXPECT_FALSE(c.ShowingProgress);
+  EXPECT_FALSE(c.showingProgress);
 }
 
 }  // namespace

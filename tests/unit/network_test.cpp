@@ -263,14 +263,14 @@ TEST_F(NetworkSection, ProgressLineOnAnEmptyList) {
   std::vector<bool> flags;
   p.onYield = [&] {
     seen.push_back(test::Texts(control.list()));
-    flags.push_back(control.ShowingProgress);
+    flags.push_back(control.showingProgress);
   };
   run();
   ASSERT_GE(seen.size(), 2u);
   EXPECT_EQ(seen[0], std::vector<std::string>{"Working ..."});
   EXPECT_EQ(seen[1], std::vector<std::string>{"NetBIOS Name: WS-ADA"});
   EXPECT_FALSE(flags[1]);
-  EXPECT_FALSE(control.ShowingProgress);
+  EXPECT_FALSE(control.showingProgress);
   EXPECT_EQ(control.list().text(0), "NetBIOS Name: WS-ADA");
   EXPECT_EQ(control.list().itemValue(0), 5010);
 }
@@ -281,7 +281,7 @@ TEST_F(NetworkSection, NoProgressLineAfterExistingLines) {
   p.onYield = [&] { sawProgress = sawProgress || test::HasLine(test::Texts(control.list()), "Working ..."); };
   const auto lines = run();
   EXPECT_FALSE(sawProgress);
-  EXPECT_FALSE(control.ShowingProgress);
+  EXPECT_FALSE(control.showingProgress);
   EXPECT_EQ(lines[0], "Boot Type: Normal");
   EXPECT_EQ(lines[1], "NetBIOS Name: WS-ADA");
 }
@@ -293,11 +293,11 @@ TEST_F(NetworkSection, AddressTableRebuiltEveryRun) {
   const auto lines = run();
   EXPECT_TRUE(test::HasLine(lines, "  IP Address: 192.0.2.99"));
   EXPECT_FALSE(test::HasLine(lines, "  IP Address: 192.0.2.7"));
-  ASSERT_EQ(control.InterfaceAddresses.size(), 1u);
+  ASSERT_EQ(control.interfaceAddresses.size(), 1u);
   p.ipAddrTableResult = 232;
   control.list().clear();
   const auto failed = run();
-  EXPECT_TRUE(control.InterfaceAddresses.empty());
+  EXPECT_TRUE(control.interfaceAddresses.empty());
   EXPECT_FALSE(test::HasPrefix(failed, "  IP Address: "));
   EXPECT_TRUE(test::HasLine(failed, "Network Interfaces: 2"));
 }

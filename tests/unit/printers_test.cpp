@@ -78,7 +78,7 @@ TEST_F(Printers, OnePrinterNoBlankLine) {
   EXPECT_EQ(test::Values(control.list()),
             (std::vector<int32_t>{9000, 9100, 9200, 9300, 9400, 9500, 9550, 9600, 9650, 9700, 9750}));
   EXPECT_EQ(p.enumPrintersFlags, Platform::kPrinterEnumLocal | Platform::kPrinterEnumConnections);
-  EXPECT_FALSE(control.ShowingProgress);
+  EXPECT_FALSE(control.showingProgress);
 }
 
 TEST_F(Printers, TwoPrintersExactlyOneBlankLine) {
@@ -99,7 +99,7 @@ TEST_F(Printers, ProgressLineUntilTheFirstBlock) {
   EXPECT_EQ(seen[0], (std::vector<std::string>{"Working ..."}));  // shown and yielded
   EXPECT_EQ(seen[1], (std::vector<std::string>{"Working ..."}));  // the block's first yield
   EXPECT_EQ(control.list().text(0), "Office");
-  EXPECT_FALSE(control.ShowingProgress);
+  EXPECT_FALSE(control.showingProgress);
   // One yield for the progress line, three in the block.
   EXPECT_EQ(p.yields, 4);
 }
@@ -107,7 +107,7 @@ TEST_F(Printers, ProgressLineUntilTheFirstBlock) {
 TEST_F(Printers, NoPrinterRemovesTheProgressLine) {
   run();
   EXPECT_EQ(control.list().count(), 0);
-  EXPECT_FALSE(control.ShowingProgress);
+  EXPECT_FALSE(control.showingProgress);
   EXPECT_EQ(p.yields, 1);
 }
 

@@ -218,7 +218,7 @@ TEST(NetworkTab, ShowsTheSectionWithTheProgressLine) {
             lines.end());
   EXPECT_EQ(::SendMessageW(list, LB_GETITEMDATA, 0, 0), 5010);
   EXPECT_EQ(form->control()->list().tooltip(), lines[0]);
-  EXPECT_FALSE(form->control()->ShowingProgress);
+  EXPECT_FALSE(form->control()->showingProgress);
 
   // The progress line alone, then the first real line in its place.
   const std::vector<std::string> progress{"Working ..."};

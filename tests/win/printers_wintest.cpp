@@ -181,7 +181,7 @@ TEST(PrintersTab, ShowsTheAddedPrinter) {
   for (const auto& l : control->list().lines()) lines.push_back(l.text);
   EXPECT_NE(std::find(lines.begin(), lines.end(), "Tallowin Test Printer"), lines.end());
   EXPECT_EQ(std::find(lines.begin(), lines.end(), "Working ..."), lines.end());
-  EXPECT_FALSE(control->ShowingProgress);
+  EXPECT_FALSE(control->showingProgress);
   EXPECT_EQ(::SendMessageW(::GetDlgItem(form->hwnd(), win32::kIdLstInfo), LB_GETCOUNT, 0, 0),
             static_cast<LRESULT>(lines.size()));
   ::DestroyWindow(top);

@@ -178,10 +178,10 @@ std::string AdminStatusText(uint32_t dwAdminStatus) {
 }
 
 void LoadInterfaceAddresses(ProfileControl& control) {
-  control.InterfaceAddresses.clear();
+  control.interfaceAddresses.clear();
   std::vector<Platform::MibIpAddrRow> rows;
   if (control.platform().GetIpAddrTable(&rows) != 0) return;
-  for (const auto& row : rows) control.InterfaceAddresses.push_back({row.dwIndex, IpToString(row.dwAddr)});
+  for (const auto& row : rows) control.interfaceAddresses.push_back({row.dwIndex, IpToString(row.dwAddr)});
 }
 
 bool ReadInterfaceTable(Platform& platform, std::vector<IfRow>* rows) {
@@ -219,7 +219,7 @@ void WriteInterfaceBlock(ProfileControl& control, const IfRow& row) {
   AddNetworkLine(control, "  MAC Address: " + (row.physAddr.empty() ? std::string("<none>") : HexPairs(row.physAddr)),
                  5380);
   // Copied first: a yield may let another run of the section rebuild the table.
-  const std::vector<InterfaceAddress> addresses = control.InterfaceAddresses;
+  const std::vector<InterfaceAddress> addresses = control.interfaceAddresses;
   for (const InterfaceAddress& a : addresses)
     if (a.index == row.dwIndex) AddNetworkLine(control, "  IP Address: " + a.address, 5390);
 

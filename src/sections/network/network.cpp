@@ -64,10 +64,10 @@ void listHostAddresses(ProfileControl& control, const std::string& hostName) {
 
 void CollectNetwork(ProfileControl& control) {
   Platform& p = control.platform();
-  control.ShowProgressLine();
+  control.showProgressLine();
   const int32_t network = p.GetSystemMetrics(kSmNetwork);
   const std::string computerName = p.GetComputerName();
-  control.RemoveProgressLine();
+  control.removeProgressLine();
   AddNetworkLine(control, "NetBIOS Name: " + StripNullsAndTrim(computerName), 5010);
 
   Platform::WsaData wsa;

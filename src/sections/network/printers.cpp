@@ -320,20 +320,20 @@ std::string OrientationText(int16_t code) { return decode(kOrientations, code); 
 std::string DuplexText(int16_t code) { return decode(kDuplexModes, code); }
 
 void CollectPrinters(ProfileControl& control) {
-  control.ShowProgressLine();
+  control.showProgressLine();
   const auto printers =
       control.platform().EnumPrinters(Platform::kPrinterEnumLocal | Platform::kPrinterEnumConnections);
   bool first = true;
   for (const Platform::PrinterInfo2& printer : printers) {
     control.yield();
-    control.RemoveProgressLine();
+    control.removeProgressLine();
     if (!first) control.list().append("");
     first = false;
     printerBlock(control, printer);
     control.yield();
   }
   // With no printer the progress line would otherwise stay as the section.
-  control.RemoveProgressLine();
+  control.removeProgressLine();
 }
 
 }  // namespace tallowin
