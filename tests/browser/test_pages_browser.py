@@ -198,7 +198,8 @@ def downloaded(w, ending, seconds=30):
 def take_screenshot(w, path):
     open_the_wine_pc(w)
     height = w.browser.execute_script("return document.documentElement.scrollHeight")
-    w.browser.set_window_size(1280, min(max(height, 800), 2000))
+    # The window's frame takes some of its height: room for the whole page.
+    w.browser.set_window_size(1280, min(max(height, 800) + 160, 2400))
     w.browser.save_screenshot(path)
     w.browser.set_window_size(1280, 1000)
 
