@@ -24,6 +24,11 @@ bp = Blueprint("pages", __name__, template_folder="templates", static_folder="st
 PAGE = 100            # PCs, programs, a program's PCs
 PROGRAM_PAGE = 500    # one PC's programs
 HISTORY_PAGE = 20     # one PC's records
+# A page stays small whatever a record holds: at most this many lines of a
+# section and this many added (and removed) names per record; the record's
+# texts, downloadable, hold everything.
+LINE_LIMIT = 2000
+CHANGE_LIMIT = 100
 FLEET_LIST = 15       # the fleet page's short lists
 DEFAULT_SILENT_DAYS = 30
 TEXT_PARTS = ("programs", "network", "processor")
@@ -304,7 +309,8 @@ def machine(key):
         # A machine's first record is where it starts: nothing added or removed.
         r["first"] = history["offset"] + i == history["total"] - 1
     return render_template(
-        "pages/machine.html", nav="machines", m=m, pq=pq,
+        "pages/machine.html", nav="machines", m=m, pq=pq, line_limit=LINE_LIMIT,
+        change_limit=CHANGE_LIMIT,
         programs=matching[start:start + PROGRAM_PAGE], program_shown=len(matching),
         program_total=len(everything), ppage=ppage, ppages=page_count(len(matching), PROGRAM_PAGE),
         records=records, record_total=history["total"], hpage=hpage,

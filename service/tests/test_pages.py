@@ -247,3 +247,14 @@ def test_numbers_are_grouped(signed_in, engine):
     post(signed_in, envelope(programs=["P%05d" % i for i in range(1234)]))
     page = signed_in.get("/machines/00-0C-29-3A-5B-7F").get_data(as_text=True)
     assert "1,234" in page and "Page 1 of 3" in page
+
+
+def test_a_huge_record_gives_a_small_page(signed_in):
+    post(signed_in, envelope(programs=["Old %05d" % i for i in range(3000)],
+                             network="".join("Line %05d$#$" % i for i in range(5000))))
+    post(signed_in, envelope(programs=["New %05d" % i for i in range(3000)],
+                             network="".join("Line %05d$#$" % i for i in range(5000))))
+    page = signed_in.get("/machines/00-0C-29-3A-5B-7F").get_data(as_text=True)
+    assert len(page) < 200 * 1024
+    assert "… and 2,900 more added" in page and "… and 2,900 more removed" in page
+    assert "The first 2,000 of 5,000 lines" in page
