@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -197,6 +198,14 @@ class Platform {
     uint32_t dwMtu = 0;
     uint64_t speed = 0;  // bits per second: TransmitLinkSpeed, or dwSpeed
     uint32_t dwAdminStatus = 0;
+    // The operational state as its table numbers it: IF_OPER_STATUS in the
+    // 64-bit table (1 up), INTERNAL_IF_OPER_STATUS in MIB_IFROW (5
+    // operational; there 1 means not operational).
+    uint32_t operStatus = 0;
+    bool fromIfTable2 = false;
+    // InterfaceAndOperStatusFlags.HardwareInterface; MIB_IFROW has no such
+    // flag, so a row from GetIfTable leaves it unknown.
+    std::optional<bool> hardwareInterface;
     std::vector<uint8_t> physAddr;
     uint64_t inUcastPkts = 0;
     uint64_t inNUcastPkts = 0;

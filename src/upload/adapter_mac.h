@@ -9,8 +9,8 @@ namespace tallowin {
 
 // Six upper-case hexadecimal pairs joined by "-" (00-0C-29-3A-5B-7F): the
 // NetBIOS adapter status of LAN adapter 0, or where that gives none, the
-// first usable interface's address, or six zero pairs. "" only when no
-// status block could be allocated.
+// first operational hardware interface's address, or six zero pairs. ""
+// only when no status block could be allocated.
 std::string GetAdapterMac(Platform& platform);
 
 }  // namespace tallowin

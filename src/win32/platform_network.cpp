@@ -66,6 +66,7 @@ Platform::IfRow fromIfRow(const MIB_IFROW& r) {
   out.dwMtu = r.dwMtu;
   out.speed = r.dwSpeed;
   out.dwAdminStatus = r.dwAdminStatus;
+  out.operStatus = r.dwOperStatus;
   out.physAddr.assign(r.bPhysAddr, r.bPhysAddr + std::min<DWORD>(r.dwPhysAddrLen, MAXLEN_PHYSADDR));
   out.inUcastPkts = r.dwInUcastPkts;
   out.inNUcastPkts = r.dwInNUcastPkts;
@@ -85,6 +86,9 @@ Platform::IfRow fromIfRow2(const MIB_IF_ROW2& r) {
   out.dwMtu = r.Mtu;
   out.speed = r.TransmitLinkSpeed;
   out.dwAdminStatus = static_cast<uint32_t>(r.AdminStatus);
+  out.operStatus = static_cast<uint32_t>(r.OperStatus);
+  out.fromIfTable2 = true;
+  out.hardwareInterface = r.InterfaceAndOperStatusFlags.HardwareInterface != 0;
   out.physAddr.assign(r.PhysicalAddress,
                       r.PhysicalAddress + std::min<ULONG>(r.PhysicalAddressLength, IF_MAX_PHYS_ADDRESS_LENGTH));
   out.inUcastPkts = r.InUcastPkts;

@@ -41,6 +41,7 @@ uint32_t FakePlatform::GetIfTable(std::vector<IfRow>* rows) {
 uint32_t FakePlatform::GetIfTable2(std::vector<IfRow>* rows) {
   if (ifTable2Result != 0) return ifTable2Result;
   *rows = ifTable2;
+  for (IfRow& r : *rows) r.fromIfTable2 = true;  // as the real table's rows say
   return 0;
 }
 

@@ -5,18 +5,34 @@
 #include "support/fake_platform.h"
 #include "upload/adapter_mac.h"
 
+#include <optional>
+
 namespace tallowin {
 namespace {
 
 using test::FakePlatform;
 using IfRow = Platform::IfRow;
 
-IfRow nic(uint32_t index, std::vector<uint8_t> mac, uint32_t type = 6, uint32_t admin = 1) {
+constexpr uint32_t kOperational = 5;  // MIB_IFROW's numbering
+constexpr uint32_t kUp = 1;           // MIB_IF_ROW2's
+
+IfRow nic(uint32_t index, std::vector<uint8_t> mac, uint32_t type = 6, uint32_t admin = 1,
+          uint32_t oper = kOperational) {
   IfRow r;
   r.dwIndex = index;
   r.dwType = type;
   r.dwAdminStatus = admin;
+  r.operStatus = oper;
   r.physAddr = std::move(mac);
+  return r;
+}
+
+// A row of the 64-bit table: its own numbering of the states, and the flag
+// that tells a hardware adapter from a virtual one.
+IfRow nic2(uint32_t index, std::vector<uint8_t> mac, uint32_t oper = kUp, std::optional<bool> hardware = true,
+           uint32_t type = 6) {
+  IfRow r = nic(index, std::move(mac), type, 1, oper);
+  r.hardwareInterface = hardware;
   return r;
 }
 
@@ -88,8 +104,52 @@ TEST(AdapterMac, FallbackToTheFirstUsableInterface) {
     p.ifTable = table;
     EXPECT_EQ(GetAdapterMac(p), "00-0C-29-0A-1B-FF") << c.name;
     p.ifTable2Result = 0;  // the 64-bit table when there is one
-    p.ifTable2 = {nic(4, {0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F})};
+    p.ifTable2 = {nic2(4, {0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F})};
     EXPECT_EQ(GetAdapterMac(p), "0A-0B-0C-0D-0E-0F") << c.name;
+  }
+}
+
+// An adapter listed first that is switched on but carries no traffic (cable
+// out, radio off), or that is virtual, must not become the machine's key.
+TEST(AdapterMac, TheFallbackTakesOnlyAnOperationalHardwareAdapter) {
+  const std::vector<uint8_t> first = {0x02, 0x01, 0x01, 0x01, 0x01, 0x01};
+  const std::vector<uint8_t> second = {0x00, 0x0C, 0x29, 0x0A, 0x1B, 0xFF};
+  struct Case {
+    const char* name;
+    bool table2;  // the row comes from GetIfTable2, else from GetIfTable
+    IfRow firstRow;
+    const char* expected;
+  };
+  const Case cases[] = {
+      // GetIfTable: dwOperStatus 5 is operational; 1 there is NON_OPERATIONAL.
+      {"old table, operational", false, nic(1, first), "02-01-01-01-01-01"},
+      {"old table, connected but not operational", false, nic(1, first, 6, 1, 4), "00-0C-29-0A-1B-FF"},
+      {"old table, unreachable", false, nic(1, first, 6, 1, 3), "00-0C-29-0A-1B-FF"},
+      {"old table, disconnected", false, nic(1, first, 6, 1, 2), "00-0C-29-0A-1B-FF"},
+      {"old table, 1 is non-operational there", false, nic(1, first, 6, 1, 1), "00-0C-29-0A-1B-FF"},
+      {"old table, no state", false, nic(1, first, 6, 1, 0), "00-0C-29-0A-1B-FF"},
+      // GetIfTable2: OperStatus 1 is up, and the hardware flag counts.
+      {"64-bit table, up, hardware", true, nic2(1, first), "02-01-01-01-01-01"},
+      {"64-bit table, down (cable out)", true, nic2(1, first, 2), "00-0C-29-0A-1B-FF"},
+      {"64-bit table, dormant", true, nic2(1, first, 5), "00-0C-29-0A-1B-FF"},
+      {"64-bit table, not present", true, nic2(1, first, 6), "00-0C-29-0A-1B-FF"},
+      {"64-bit table, lower layer down", true, nic2(1, first, 7), "00-0C-29-0A-1B-FF"},
+      {"64-bit table, 5 is not up there", true, nic2(1, first, kOperational), "00-0C-29-0A-1B-FF"},
+      {"64-bit table, up but virtual", true, nic2(1, first, kUp, false), "00-0C-29-0A-1B-FF"},
+      {"64-bit table, up, no hardware flag given", true, nic2(1, first, kUp, std::nullopt), "02-01-01-01-01-01"},
+  };
+  for (const Case& c : cases) {
+    FakePlatform p;
+    p.netbiosStatusResult = 0x34;
+    IfRow usable = c.table2 ? nic2(2, second) : nic(2, second);
+    // Every first row is administratively up.
+    if (c.table2) {
+      p.ifTable2Result = 0;
+      p.ifTable2 = {c.firstRow, usable};
+    } else {
+      p.ifTable = {c.firstRow, usable};
+    }
+    EXPECT_EQ(GetAdapterMac(p), c.expected) << c.name;
   }
 }
 
@@ -99,6 +159,11 @@ TEST(AdapterMac, ZerosWhenNothingGivesAnAddress) {
   EXPECT_EQ(GetAdapterMac(p), "00-00-00-00-00-00");
   p.ifTable = {nic(1, {}, 24), nic(2, {0x02, 1, 2, 3, 4, 5}, 131)};
   EXPECT_EQ(GetAdapterMac(p), "00-00-00-00-00-00");
+  // Only adapters that carry no traffic or are virtual: none stands for the machine.
+  p.ifTable2Result = 0;
+  p.ifTable2 = {nic2(3, {0x02, 1, 2, 3, 4, 6}, 2), nic2(4, {0x02, 1, 2, 3, 4, 7}, kUp, false)};
+  EXPECT_EQ(GetAdapterMac(p), "00-00-00-00-00-00");
+  p.ifTable2Result = Platform::kErrorNotSupported;
   p.ifTableResult = 1;
   EXPECT_EQ(GetAdapterMac(p), "00-00-00-00-00-00");
 }
