@@ -5,25 +5,13 @@
 
 #include <vector>
 
+#include "win32/handles.h"
 #include "win32/wide.h"
 #include "win32/xmllite_reader.h"
 
 namespace tallowin::win32 {
 
 namespace {
-
-template <typename T>
-struct ComPtr {
-  T* p = nullptr;
-  ComPtr() = default;
-  ComPtr(const ComPtr&) = delete;
-  ComPtr& operator=(const ComPtr&) = delete;
-  ~ComPtr() {
-    if (p) p->Release();
-  }
-  T** out() { return &p; }
-  T* operator->() const { return p; }
-};
 
 using CreateXmlReaderFn = HRESULT(WINAPI*)(REFIID, void**, IMalloc*);
 
@@ -44,13 +32,14 @@ class XmlLiteReader : public soap::XmlReader {
   bool open(const std::string& document) {
     CreateXmlReaderFn create = createXmlReader();
     if (!create) return fail("XmlLite is not available");
-    stream_.p = ::SHCreateMemStream(reinterpret_cast<const BYTE*>(document.data()), static_cast<UINT>(document.size()));
-    if (!stream_.p) return fail("out of memory");
-    if (FAILED(create(__uuidof(IXmlReader), reinterpret_cast<void**>(reader_.out()), nullptr)) || !reader_.p)
+    const auto* bytes = reinterpret_cast<const BYTE*>(document.data());
+    stream_.reset(::SHCreateMemStream(bytes, static_cast<UINT>(document.size())));
+    if (!stream_) return fail("out of memory");
+    if (FAILED(create(__uuidof(IXmlReader), reader_.putVoid(), nullptr)) || !reader_)
       return fail("CreateXmlReader failed");
     reader_->SetProperty(XmlReaderProperty_DtdProcessing, DtdProcessing_Prohibit);
     reader_->SetProperty(XmlReaderProperty_MaxElementDepth, 256);
-    if (FAILED(reader_->SetInput(stream_.p))) return fail("SetInput failed");
+    if (FAILED(reader_->SetInput(stream_.get()))) return fail("SetInput failed");
     return true;
   }
 
