@@ -8,6 +8,7 @@
 #include <atomic>
 
 #include "upload/http_transport.h"
+#include "win32/handles.h"
 
 namespace tallowin::win32 {
 
@@ -33,8 +34,8 @@ class WinHttpTransport : public HttpTransport {
  private:
   HttpResponse request(const wchar_t* verb, const std::string& url, const HttpHeaders& headers,
                        const std::string& body, size_t maxBytes);
-  HINTERNET session_ = nullptr;
-  HANDLE cancelEvent_ = nullptr;
+  UniqueInternet session_;
+  UniqueHandle cancelEvent_;
   std::atomic<bool> cancelled_{false};
 };
 
