@@ -66,11 +66,33 @@ std::optional<CrackedUrl> crackUrl(const std::string& url, std::string* error) {
 
 // ---- what WinHTTP's thread shares with the caller ----
 
+// WinHTTP runs onStatus on a thread of its own, up to and including the last
+// notice (HANDLE_CLOSING), and nothing tells any thread of ours when that
+// call has returned: whatever the last notice does to let the module go
+// (count down, set an event), the rest of onStatus (at least its return) still
+// runs after it, and a CoFreeUnusedLibraries on another thread could unmap
+// the ocx in between. So the image is pinned (GetModuleHandleEx's PIN: mapped
+// until the process ends) before WinHTTP is first given the callback's
+// address; no instruction of this module can then run in unmapped memory, on
+// WinHTTP's thread or any other. The module count still follows each request
+// until its last notice, so DllCanUnloadNow answers S_FALSE while notices are
+// outstanding. The price: once an upload has run, the ocx stays mapped (one
+// image, however many uploads) after its last object has gone.
+bool pinModule() {
+  static std::atomic<bool> pinned{false};
+  if (pinned) return true;
+  HMODULE self = nullptr;  // found by an address inside the image: this flag's
+  if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                            reinterpret_cast<LPCWSTR>(&pinned), &self))
+    return false;
+  pinned = true;
+  return true;
+}
+
 // A request's state in asynchronous mode. WinHTTP may still call back after
 // the handle is closed, until its last notice (HANDLE_CLOSING); so the state
 // and the buffer WinHTTP reads into live on the heap with two owners, the
-// caller and WinHTTP, and hold the module so that an ocx is not unloaded
-// under a late callback.
+// caller and WinHTTP, and the module count is held until both have let go.
 struct NoticeState {
   ModuleLock hold;
   UniqueHandle done{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
@@ -162,6 +184,7 @@ bool AsyncRequest::open(HINTERNET session, const CrackedUrl& url, const wchar_t*
   if (!request_) return fail(errorText("request", ::GetLastError()));
   state_ = new NoticeState;
   if (!state_->done) return fail(errorText("request", ::GetLastError()));
+  if (!pinModule()) return fail(errorText("request", ::GetLastError()));
   context_ = reinterpret_cast<DWORD_PTR>(state_);
   ::WinHttpSetOption(request_.get(), WINHTTP_OPTION_CONTEXT_VALUE, &context_, sizeof(context_));
   if (::WinHttpSetStatusCallback(request_.get(), onStatus,

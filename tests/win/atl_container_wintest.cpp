@@ -186,5 +186,33 @@ TEST_F(InAtlAxWin, InitialUploadReachesTheInventoryService) {
   EXPECT_EQ(LastStoredRecord(peer).count, before + 1) << "one record, not more";
 }
 
+
+// WinHTTP runs the ocx's code on a thread of its own up to and past its last
+// notice for a request, which no thread of the ocx can see end: once an
+// upload has handed WinHTTP that code, the ocx stays mapped though its count
+// falls to zero and COM lets it go.
+TEST_F(InAtlAxWin, AfterAnUploadTheOcxOutlivesComsUnload) {
+  const std::string peer = TestService("PEER");
+  if (peer.empty()) GTEST_SKIP() << "TALLOWIN_TEST_PEER not set";
+  const int before = LastStoredRecord(peer).count;
+  ::SetEnvironmentVariableW(L"TALLOWIN_INVENTORY_SERVER", Wide(peer).c_str());
+  {
+    AxWinHost host(win32::kProgId);
+    ASSERT_NE(host.form(), nullptr);
+    EXPECT_TRUE(PumpUntil([&] { return LastStoredRecord(peer).count == before + 1; }, 30000));
+  }
+  ::SetEnvironmentVariableW(L"TALLOWIN_INVENTORY_SERVER", nullptr);
+  HMODULE ocx = ::GetModuleHandleW(OcxPath().c_str());
+  ASSERT_NE(ocx, nullptr);
+  using CanUnloadFn = HRESULT(STDAPICALLTYPE*)();
+  auto canUnloadNow = reinterpret_cast<CanUnloadFn>(reinterpret_cast<void*>(::GetProcAddress(ocx, "DllCanUnloadNow")));
+  ASSERT_NE(canUnloadNow, nullptr);
+  EXPECT_TRUE(PumpUntil([&] { return canUnloadNow() == S_OK; }, 60000)) << "the requests' notices never ended";
+  ::CoFreeUnusedLibrariesEx(0, 0);
+  EXPECT_EQ(::GetModuleHandleW(OcxPath().c_str()), ocx) << "a late notice would run code that is gone";
+  AxWinHost again(win32::kProgId);
+  EXPECT_NE(again.form(), nullptr) << "and it still works";
+}
+
 }  // namespace
 }  // namespace tallowin

@@ -5,8 +5,11 @@
 
 #include "win/support/win_support.h"
 
+#include <thread>
+
 #include "control/profile_control.h"
 #include "win32/frm_main.h"
+#include "win32/module.h"
 #include "win32/upload_binding.h"
 #include "win32/winhttp_transport.h"
 
@@ -160,6 +163,27 @@ TEST(Upload, SilentServiceKeepsTheWindowAnswering) {
   EXPECT_EQ(list.text(0).rfind("Processor Architecture: ", 0), 0u) << list.text(0);
   EXPECT_EQ(list.text(list.count() - 1), "");
   ::DestroyWindow(top);
+}
+
+// A request's notices hold the module (DllCanUnloadNow answers S_FALSE)
+// from its start until WinHTTP's last notice for it, also when the caller
+// gave up on it long before.
+TEST(Upload, AnOutstandingRequestHoldsTheModuleUntilItsLastNotice) {
+  NEED(SILENT);
+  ASSERT_TRUE(wintest::WaitForAbandonedRequests()) << "earlier requests still hold the module";
+  win32::WinHttpTransport http;
+  HttpResponse r;
+  std::thread caller([&] { r = http.Get("http://" + SILENTAddr + "/", 1 << 20); });
+  // The service never answers: the request waits for its headers meanwhile.
+  const bool held = wintest::PumpUntil([] { return win32::ModuleInUse(); }, 10000);
+  ::Sleep(300);
+  const bool stillHeld = win32::ModuleInUse();
+  http.Cancel();
+  caller.join();
+  EXPECT_TRUE(held);
+  EXPECT_TRUE(stillHeld) << "the module was given back while the request waited";
+  EXPECT_EQ(r.error, "cancelled");
+  EXPECT_TRUE(wintest::WaitForAbandonedRequests()) << "the last notice did not give the module back";
 }
 
 }  // namespace
