@@ -1,6 +1,7 @@
 #include "upload/inventory_upload.h"
 
 #include <array>
+#include <exception>
 
 #include "control/profile_control.h"
 #include "platform/global.h"
@@ -111,10 +112,17 @@ UploadOutcome InventoryUpload(ProfileControl& control, const UploadEnvironment& 
       out.message = "not sent: the exchange failed";
     }
   };
-  if (env.runExchange)
-    env.runExchange(exchange);
-  else
+  if (!env.runExchange) {
     exchange();
+    return out;
+  }
+  try {
+    env.runExchange(exchange);
+  } catch (const std::exception& e) {
+    // The exchange could not be started (no thread for it): nothing was sent.
+    out = UploadOutcome{};
+    out.message = std::string("not sent: ") + e.what();
+  }
   return out;
 }
 

@@ -37,7 +37,8 @@ struct UploadEnvironment {
   HttpTransport* transport = nullptr;
   std::function<std::unique_ptr<soap::XmlReader>(const std::string&)> makeReader;
   // Runs the network exchange; the window's runs it on a worker thread while
-  // the host keeps answering messages. Inline when empty.
+  // the host keeps answering messages. Inline when empty. An exception from
+  // it means the exchange never started; its text says why.
   std::function<void(const std::function<void()>&)> runExchange;
 };
 

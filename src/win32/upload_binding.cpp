@@ -1,10 +1,14 @@
 #include "win32/win.h"
 
+#include <stdexcept>
+#include <string>
+#include <system_error>
 #include <thread>
 
 #include "control/profile_control.h"
 #include "platform/registry.h"
 #include "win32/frm_main.h"
+#include "win32/handles.h"
 #include "win32/module.h"
 #include "win32/upload_binding.h"
 #include "win32/wide.h"
@@ -26,26 +30,34 @@ ServerChoice ResolveServer(const std::optional<std::string>& explicitSetting) {
 namespace {
 
 // The exchange on a thread of its own; this thread answers its messages until
-// the worker is done. The worker is always joined before this returns.
-void runOnWorker(const std::function<void()>& work, WinHttpTransport& transport, const ProfileControl& control) {
+// the worker is done. The worker is always joined before this returns. When
+// no worker can be started this throws, with nothing left behind.
+void runOnWorker(const std::function<void()>& work, WinHttpTransport& transport, const ProfileControl& control,
+                 const StartWorker& startWorker) {
   // std::thread's native handle is no Windows handle under every runtime:
   // the worker says it is done through an event of its own.
-  HANDLE finished = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (!finished) {
-    work();
-    return;
-  }
+  UniqueHandle finished(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!finished)
+    throw std::runtime_error("no event for the exchange's worker: error " + std::to_string(::GetLastError()));
   // The worker holds the module: an ocx is never unloaded under it.
-  std::thread worker([&work, finished] {
+  std::function<void()> body = [&work, done = finished.get()] {
     ModuleLock hold;
     work();
-    ::SetEvent(finished);
-  });
+    ::SetEvent(done);
+  };
+  std::thread worker;
+  try {
+    worker = startWorker ? startWorker(std::move(body)) : std::thread(std::move(body));
+  } catch (const std::system_error& e) {
+    throw std::runtime_error(std::string("the exchange's worker thread could not be started: ") + e.code().message());
+  }
+  if (!worker.joinable()) throw std::runtime_error("the exchange's worker thread could not be started");
+  HANDLE waitOn = finished.get();
   bool quitting = false;
   bool cancelled = false;
   for (;;) {
-    const DWORD w = quitting ? ::WaitForSingleObject(finished, INFINITE)
-                             : ::MsgWaitForMultipleObjects(1, &finished, FALSE, INFINITE, QS_ALLINPUT);
+    const DWORD w = quitting ? ::WaitForSingleObject(waitOn, INFINITE)
+                             : ::MsgWaitForMultipleObjects(1, &waitOn, FALSE, INFINITE, QS_ALLINPUT);
     if (w != WAIT_OBJECT_0 + 1) break;
     MSG msg;
     while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -66,13 +78,12 @@ void runOnWorker(const std::function<void()>& work, WinHttpTransport& transport,
     }
   }
   worker.join();
-  ::CloseHandle(finished);
 }
 
 }  // namespace
 
 UploadOutcome RunInventoryUpload(ProfileControl& control, const std::optional<std::string>& explicitSetting,
-                                 bool pumpMessages) {
+                                 bool pumpMessages, const StartWorker& startWorker) {
   const ServerChoice choice = ResolveServer(explicitSetting);
   WinHttpTransport transport;
   UploadEnvironment env;
@@ -81,8 +92,8 @@ UploadOutcome RunInventoryUpload(ProfileControl& control, const std::optional<st
   env.transport = &transport;
   env.makeReader = [](const std::string& doc) { return MakeXmlLiteReader(doc); };
   if (pumpMessages)
-    env.runExchange = [&transport, &control](const std::function<void()>& work) {
-      runOnWorker(work, transport, control);
+    env.runExchange = [&transport, &control, &startWorker](const std::function<void()>& work) {
+      runOnWorker(work, transport, control, startWorker);
     };
   return InventoryUpload(control, env);
 }

@@ -3,8 +3,10 @@
 // while the caller's thread keeps answering its messages.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "upload/inventory_upload.h"
 
@@ -14,10 +16,15 @@ namespace tallowin::win32 {
 // TALLOWIN_INVENTORY_SERVER, else HKLM\SOFTWARE\Tallowin\InventoryServer.
 ServerChoice ResolveServer(const std::optional<std::string>& explicitSetting);
 
+// Starts the exchange's worker thread (std::thread when empty); tests hand in
+// one that fails as a system out of threads or memory would.
+using StartWorker = std::function<std::thread(std::function<void()>)>;
+
 // Runs the whole upload for the control; pumps messages during the exchange
-// when pumpMessages is set (the window), blocks otherwise (the console).
+// when pumpMessages is set (the window), blocks otherwise (the console). When
+// no worker can be started nothing is sent and the outcome says why.
 UploadOutcome RunInventoryUpload(ProfileControl& control, const std::optional<std::string>& explicitSetting,
-                                 bool pumpMessages);
+                                 bool pumpMessages, const StartWorker& startWorker = {});
 
 // Makes every frmMain window of the process run the upload on Command1 and
 // at its start.

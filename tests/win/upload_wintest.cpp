@@ -3,8 +3,10 @@
 // addresses come in TALLOWIN_TEST_* variables; without them the tests skip).
 #include <gtest/gtest.h>
 
+#include "win/support/activex_support.h"
 #include "win/support/win_support.h"
 
+#include <system_error>
 #include <thread>
 
 #include "control/profile_control.h"
@@ -184,6 +186,34 @@ TEST(Upload, AnOutstandingRequestHoldsTheModuleUntilItsLastNotice) {
   EXPECT_TRUE(stillHeld) << "the module was given back while the request waited";
   EXPECT_EQ(r.error, "cancelled");
   EXPECT_TRUE(wintest::WaitForAbandonedRequests()) << "the last notice did not give the module back";
+}
+
+// No thread for the exchange (a system out of threads): nothing is sent, the
+// outcome says why (the line tallowin.exe upload prints), and the event made
+// for the worker is closed again.
+TEST(Upload, NoWorkerThreadSendsNothingAndSaysWhy) {
+  ProfileControl control(win32::SystemPlatform());
+  const win32::StartWorker noThread = [](std::function<void()>) -> std::thread {
+    throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+  };
+  const std::string server = "127.0.0.1:9";
+  (void)win32::RunInventoryUpload(control, server, true, noThread);  // what the first run sets up stays
+  const wintest::ProcessResources before = wintest::MeasureResources();
+  constexpr int kRuns = 25;
+  for (int i = 0; i < kRuns; ++i) {
+    const UploadOutcome out = win32::RunInventoryUpload(control, server, true, noThread);
+    EXPECT_FALSE(out.sent);
+    EXPECT_FALSE(out.accepted);
+    EXPECT_EQ(out.message.rfind("not sent: the exchange's worker thread could not be started: ", 0), 0u)
+        << out.message;
+  }
+  const wintest::ProcessResources after = wintest::MeasureResources();
+  EXPECT_LT(after.handles - before.handles, kRuns / 2) << "an event per failed start leaks; " << after.sources;
+  // A starter that gives back no thread at all is refused the same way.
+  const UploadOutcome empty =
+      win32::RunInventoryUpload(control, server, true, [](std::function<void()>) { return std::thread(); });
+  EXPECT_FALSE(empty.sent);
+  EXPECT_NE(empty.message.find("worker thread could not be started"), std::string::npos) << empty.message;
 }
 
 }  // namespace
