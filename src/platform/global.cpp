@@ -1,5 +1,7 @@
 #include "platform/global.h"
 
+#include "platform/decimal.h"
+
 namespace tallowin {
 
 std::string TrimNull(std::string_view text) {
@@ -7,40 +9,8 @@ std::string TrimNull(std::string_view text) {
   return std::string(nul == std::string_view::npos ? text : text.substr(0, nul));
 }
 
-std::string DecimalOfPow2Fraction(uint64_t numerator, unsigned shift, int decimals) {
-  if (decimals < 0) decimals = 0;
-  if (decimals > 9) decimals = 9;
-  uint64_t scale = 1;
-  for (int i = 0; i < decimals; ++i) scale *= 10;
-  uint64_t whole = shift >= 64 ? 0 : numerator >> shift;
-  const uint64_t mask = shift >= 64 ? ~uint64_t{0} : (uint64_t{1} << shift) - 1;
-  const uint64_t frac = numerator & mask;
-  // frac * scale must not overflow: shift <= 30 keeps it below 2^60.
-  uint64_t scaled = 0;
-  if (shift > 0) {
-    const uint64_t half = uint64_t{1} << (shift - 1);
-    scaled = (frac * scale + half) >> shift;
-  }
-  if (scaled >= scale) {
-    ++whole;
-    scaled -= scale;
-  }
-  std::string out = std::to_string(whole);
-  if (decimals > 0) {
-    std::string digits = std::to_string(scaled);
-    out += '.';
-    out.append(static_cast<size_t>(decimals) - digits.size(), '0');
-    out += digits;
-  }
-  return out;
-}
-
 std::string FormatBytes(Platform& platform, uint64_t bytes) {
-  NumberStyle whole;
-  whole.decimals = 0;
-  NumberStyle two;
-  two.decimals = 2;
-  std::string out = platform.GetNumberFormat(std::to_string(bytes), whole) + " bytes";
+  std::string out = FormatDecimal(platform, std::to_string(bytes), 0) + " bytes";
   struct Unit {
     uint64_t size;
     unsigned shift;
@@ -49,25 +19,30 @@ std::string FormatBytes(Platform& platform, uint64_t bytes) {
   static constexpr Unit kUnits[] = {{1073741824, 30, " GB)"}, {1048576, 20, " MB)"}, {1024, 10, " KB)"}};
   for (const Unit& u : kUnits) {
     if (bytes > u.size) {
-      out += " (" + platform.GetNumberFormat(DecimalOfPow2Fraction(bytes, u.shift, 2), two) + u.name;
+      out += " (" + FormatDecimal(platform, DecimalOfPow2Fraction(bytes, u.shift, 2), 2) + u.name;
       break;
     }
   }
   return out;
 }
 
-std::string FormatGrouped(Platform& platform, int64_t value) {
+std::string FormatDecimal(Platform& platform, const std::string& number, int decimals) {
   NumberStyle style;
-  style.decimals = 0;
-  style.minusSign = true;
-  return platform.GetNumberFormat(std::to_string(value), style);
+  style.decimals = decimals;
+  return platform.GetNumberFormat(number, style);
 }
 
-std::string FormatGroupedUnsigned(Platform& platform, uint64_t value) {
+std::string FormatGroupedText(Platform& platform, const std::string& number) {
   NumberStyle style;
   style.decimals = 0;
   style.minusSign = true;
-  return platform.GetNumberFormat(std::to_string(value), style);
+  return platform.GetNumberFormat(number, style);
+}
+
+std::string FormatGrouped(Platform& platform, int64_t value) { return FormatGroupedText(platform, std::to_string(value)); }
+
+std::string FormatGroupedUnsigned(Platform& platform, uint64_t value) {
+  return FormatGroupedText(platform, std::to_string(value));
 }
 
 std::string Trim(std::string_view text) {

@@ -19,11 +19,12 @@ inline uint32_t LargeToDouble(int32_t value) { return static_cast<uint32_t>(valu
 // 1 MB or 1 GB (strictly) the figure in that unit with two decimals.
 std::string FormatBytes(Platform& platform, uint64_t bytes);
 
-// Exact decimal text of numerator / 2^shift rounded half up to `decimals`
-// places (at most 9), for handing to the regional formatter.
-std::string DecimalOfPow2Fraction(uint64_t numerator, unsigned shift, int decimals);
+// The regional format of exact decimal text (platform/decimal.h) with
+// exactly `decimals` decimals and the locale's grouping.
+std::string FormatDecimal(Platform& platform, const std::string& number, int decimals);
 
 // The regional format with no decimals, the locale's grouping and a plain minus.
+std::string FormatGroupedText(Platform& platform, const std::string& number);
 std::string FormatGrouped(Platform& platform, int64_t value);
 std::string FormatGroupedUnsigned(Platform& platform, uint64_t value);
 

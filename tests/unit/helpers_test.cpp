@@ -43,13 +43,6 @@ TEST(FormatBytes, UnitsAndBoundaries) {
   for (const auto& c : cases) EXPECT_EQ(FormatBytes(p, c.n), c.text) << c.n;
 }
 
-TEST(DecimalOfPow2Fraction, ExactHalfUp) {
-  EXPECT_EQ(DecimalOfPow2Fraction(1536, 10, 2), "1.50");
-  EXPECT_EQ(DecimalOfPow2Fraction(1023, 10, 2), "1.00");  // 0.999 rounds to 1.00
-  EXPECT_EQ(DecimalOfPow2Fraction(5, 1, 0), "3");
-  EXPECT_EQ(DecimalOfPow2Fraction(0, 20, 2), "0.00");
-}
-
 TEST(Text, Utf16RoundTripAndReplacement) {
   EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16("Grüße 日本 \xF0\x9F\x98\x80")), "Grüße 日本 \xF0\x9F\x98\x80");
   EXPECT_EQ(Utf16ToUtf8(std::u16string(1, char16_t(0xD800)) + u"x"), "\xEF\xBF\xBDx");

@@ -44,36 +44,6 @@ TEST(InterfaceTexts, HardwareAddresses) {
   EXPECT_EQ(HexPairs({1, 2, 3, 4, 5, 6, 7, 8}), "01-02-03-04-05-06-07-08");
 }
 
-TEST(ExactDecimal, Quotients) {
-  struct Row {
-    Wide128 n, d;
-    int decimals;
-    const char* text;
-  };
-  const Row rows[] = {
-      {{0, 4294967295u}, {0, 1000000}, 2, "4294.97"},
-      {{0, 10000000000u}, {0, 1000000}, 2, "10000.00"},
-      {{0, 100000000}, {0, 1000000}, 2, "100.00"},
-      {{0, 1005000}, {0, 1000000}, 2, "1.01"},  // half up
-      {{0, 1004999}, {0, 1000000}, 2, "1.00"},
-      {{0, 999999999}, {0, 100000000}, 2, "10.00"},  // the carry runs into the whole part
-      {{0, 0}, {0, 7}, 6, "0.000000"},
-      {{0, 200}, {0, 3}, 6, "66.666667"},
-      {{0, ~uint64_t{0}}, {0, 1}, 0, "18446744073709551615"},
-      {{1, 0}, {0, 2}, 0, "9223372036854775808"},      // 2^64 / 2
-      {{1, 0}, {2, 0}, 3, "0.500"},                    // above 64 bits on both sides
-  };
-  for (const Row& r : rows) EXPECT_EQ(DecimalQuotient(r.n, r.d, r.decimals), r.text) << r.text;
-}
-
-TEST(ExactDecimal, WideSumsAndText) {
-  const Wide128 top{0, ~uint64_t{0}};
-  EXPECT_EQ(DecimalText(Add(top, top)), "36893488147419103230");
-  EXPECT_EQ(DecimalText(Add({0, 4294967295u}, {0, 4294967295u})), "8589934590");
-  EXPECT_EQ(DecimalText({0, 0}), "0");
-  EXPECT_EQ(DecimalText({~uint64_t{0}, ~uint64_t{0}}), "340282366920938463463374607431768211455");
-}
-
 TEST(ExactDecimal, ErrorRates) {
   FakePlatform p;
   EXPECT_EQ(ErrorRateText(p, 0, {0, 0}), "0.000000%");

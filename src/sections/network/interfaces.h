@@ -1,11 +1,12 @@
 // The interface listing that closes the network section, and what it needs:
-// the interface address table, IpToString and exact decimal figures.
+// the interface address table, IpToString and the error rates.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "platform/decimal.h"
 #include "platform/platform.h"
 
 namespace tallowin {
@@ -41,18 +42,6 @@ void WriteInterfaceBlock(ProfileControl& control, const IfRow& row);
 
 std::string InterfaceTypeText(uint32_t dwType);
 std::string AdminStatusText(uint32_t dwAdminStatus);
-
-// An unsigned number of up to 128 bits: the sum of two 64-bit counters and a
-// hundred times a counter both fit, and it builds for 32-bit targets too.
-struct Wide128 {
-  uint64_t hi = 0;
-  uint64_t lo = 0;
-};
-Wide128 Add(Wide128 a, Wide128 b);
-std::string DecimalText(Wide128 value);
-// numerator / denominator (not 0) as exact decimal text rounded half up to
-// `decimals` places, for the regional formatter.
-std::string DecimalQuotient(Wide128 numerator, Wide128 denominator, int decimals);
 
 // "0.000000%"-style rate of errors among packets in the regional format.
 // Errors with no packets at all count as every packet failed: 100%.

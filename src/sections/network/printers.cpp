@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "control/profile_control.h"
+#include "platform/decimal.h"
 #include "platform/global.h"
 #include "sections/sections.h"
 
@@ -206,13 +207,8 @@ int32_t tenthsOfMmToTwips(int32_t tenths) {
 // page of no size reads "unknown".
 std::string inchesText(Platform& platform, int32_t twips) {
   if (twips <= 0) return "unknown";
-  const int64_t hundredths = (int64_t{twips} * 100 + 720) / 1440;  // half up
-  std::string exact = std::to_string(hundredths / 100);
-  exact += hundredths % 100 < 10 ? ".0" : ".";
-  exact += std::to_string(hundredths % 100);
-  NumberStyle style;
-  style.decimals = 2;
-  return platform.GetNumberFormat(exact, style) + " inches";
+  const std::string exact = DecimalQuotient({0, static_cast<uint64_t>(twips)}, {0, 1440}, 2);
+  return FormatDecimal(platform, exact, 2) + " inches";
 }
 
 struct PageSize {

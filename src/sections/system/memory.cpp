@@ -15,11 +15,9 @@ namespace {
 // difference is shown as the negative count it is rather than wrapped round.
 std::string inUseText(Platform& p, uint64_t total, uint64_t available) {
   if (available <= total) return FormatBytes(p, total - available);
-  NumberStyle whole;
-  whole.decimals = 0;
   std::string negative = "-";
   negative += std::to_string(available - total);
-  return p.GetNumberFormat(negative, whole) + " bytes";
+  return FormatDecimal(p, negative, 0) + " bytes";
 }
 
 }  // namespace

@@ -50,9 +50,7 @@ std::string chargePercentText(uint8_t percent) {
 std::string fullLifetimeText(Platform& platform, uint32_t seconds) {
   const auto value = static_cast<int32_t>(seconds);
   if (value < 0) return "Unknown";
-  NumberStyle style;
-  style.decimals = 0;
-  return platform.GetNumberFormat(std::to_string(value), style) + " secs";
+  return FormatDecimal(platform, std::to_string(value), 0) + " secs";
 }
 
 // The current-charge figure: no decimals, always grouped, a plain minus.

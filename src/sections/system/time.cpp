@@ -5,6 +5,7 @@
 #include <string>
 
 #include "control/profile_control.h"
+#include "platform/decimal.h"
 #include "platform/global.h"
 #include "platform/registry.h"
 #include "sections/sections.h"
@@ -61,35 +62,6 @@ const char* const kOrdinals[] = {"1st", "2nd", "3rd", "4th", "Last"};
 const char* const kDays[] = {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
 const char* const kMonths[] = {"January", "February", "March",     "April",   "May",      "June",
                                "July",    "August",   "September", "October", "November", "December"};
-
-// value / 10^scale rounded half up to `decimals` places, as exact decimal text.
-std::string scaledDecimal(uint64_t value, int scale, int decimals) {
-  uint64_t divisor = 1;
-  for (int i = 0; i < scale; ++i) divisor *= 10;
-  uint64_t unit = 1;
-  for (int i = 0; i < decimals; ++i) unit *= 10;
-  const uint64_t whole = value / divisor;
-  const uint64_t rest = value % divisor;
-  // rest * unit fits: both are below 10^10 here.
-  uint64_t frac = (rest * unit * 2 + divisor) / (2 * divisor);
-  uint64_t w = whole;
-  if (frac >= unit) {
-    ++w;
-    frac -= unit;
-  }
-  std::string out = std::to_string(w);
-  if (decimals > 0) {
-    const std::string digits = std::to_string(frac);
-    out += '.' + std::string(static_cast<size_t>(decimals) - digits.size(), '0') + digits;
-  }
-  return out;
-}
-
-std::string formatted(Platform& p, const std::string& number, int decimals) {
-  NumberStyle style;
-  style.decimals = decimals;
-  return p.GetNumberFormat(number, style);
-}
 
 std::string zoneName(const std::string& name, const char* none) {
   const std::string text = TrimNull(name);
@@ -185,8 +157,8 @@ void CollectTime(ProfileControl& control) {
   Platform::LargeInteger counter;
   if (!p.QueryPerformanceFrequency(&counter)) counter = {};
   const uint64_t hz = CombineCounter(counter.LowPart, counter.HighPart);
-  list.append("High Resolution Timer Frequency: " + formatted(p, std::to_string(hz), 0) + " Hz (" +
-                  formatted(p, scaledDecimal(hz, 6, 2), 2) + " Mhz)",
+  list.append("High Resolution Timer Frequency: " + FormatDecimal(p, std::to_string(hz), 0) + " Hz (" +
+                  FormatDecimal(p, DecimalOfPow10Fraction(hz, 6, 2), 2) + " Mhz)",
               7090);
 
   Platform::SystemTimeAdjustment adj;
@@ -200,11 +172,11 @@ void CollectTime(ProfileControl& control) {
     return;
   }
   list.append("RTC Adjustment: Enabled", 7095);
-  list.append("RTC Adjusted Every: " + formatted(p, std::to_string(uint64_t{adj.TimeIncrement} * 100), 0) + " ns (" +
-                  formatted(p, scaledDecimal(adj.TimeIncrement, 7, 9), 9) + " secs)",
+  list.append("RTC Adjusted Every: " + FormatDecimal(p, std::to_string(uint64_t{adj.TimeIncrement} * 100), 0) + " ns (" +
+                  FormatDecimal(p, DecimalOfPow10Fraction(adj.TimeIncrement, 7, 9), 9) + " secs)",
               7100);
   const int64_t by = (int64_t{adj.TimeAdjustment} - int64_t{adj.TimeIncrement}) * 100;
-  list.append("RTC Adjusted By: " + std::string(by > 0 ? "+" : "") + formatted(p, std::to_string(by), 0) + " ns",
+  list.append("RTC Adjusted By: " + std::string(by > 0 ? "+" : "") + FormatDecimal(p, std::to_string(by), 0) + " ns",
               7110);
 }
 

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "control/profile_control.h"
+#include "platform/decimal.h"
 #include "platform/global.h"
 #include "sections/sections.h"
 
@@ -98,10 +99,7 @@ void CollectUserInterface(ProfileControl& control) {
 
   const Platform::DisplayDeviceCaps caps = p.GetDisplayDeviceCaps();
   list.append("Bits per Pixel: " + std::to_string(caps.bitsPixel), 6110);
-  NumberStyle whole;
-  whole.decimals = 0;
-  whole.minusSign = true;
-  list.append("Number of Colors: " + p.GetNumberFormat(ColorCountText(caps.bitsPixel), whole), 6120);
+  list.append("Number of Colors: " + FormatGroupedText(p, ColorCountText(caps.bitsPixel)), 6120);
   list.append("Pixels per Inch: " + std::to_string(caps.logPixelsX) + "w x " + std::to_string(caps.logPixelsY) + "h",
               6130);
 
