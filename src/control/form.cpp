@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/text.h"
+
 namespace tallowin::form {
 
 const std::vector<Tab>& Tabs() {
@@ -17,13 +19,9 @@ const std::vector<Tab>& Tabs() {
   return tabs;
 }
 
-namespace {
-char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-}  // namespace
-
 char AccessKey(const char* caption) {
   for (const char* p = caption ? std::strchr(caption, '&') : nullptr; p && p[1]; p = std::strchr(p + 2, '&')) {
-    if (p[1] != '&') return upper(p[1]);  // "&&" is a literal ampersand
+    if (p[1] != '&') return UpperAscii(p[1]);  // "&&" is a literal ampersand
   }
   return 0;
 }
@@ -31,7 +29,14 @@ char AccessKey(const char* caption) {
 int TabOfAccessKey(char letter) {
   const auto& tabs = Tabs();
   for (size_t i = 0; i < tabs.size(); ++i)
-    if (letter != 0 && AccessKey(tabs[i].caption) == upper(letter)) return static_cast<int>(i);
+    if (letter != 0 && AccessKey(tabs[i].caption) == UpperAscii(letter)) return static_cast<int>(i);
+  return -1;
+}
+
+int TabOfTag(std::string_view tag) {
+  const auto& tabs = Tabs();
+  for (size_t i = 0; i < tabs.size(); ++i)
+    if (EqualsIgnoringAsciiCase(tabs[i].tag, tag)) return static_cast<int>(i);
   return -1;
 }
 

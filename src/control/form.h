@@ -3,6 +3,7 @@
 // out from these; nothing a user reads is decided there.
 #pragma once
 
+#include <string_view>
 #include <vector>
 
 namespace tallowin::form {
@@ -39,5 +40,7 @@ const std::vector<Tab>& Tabs();
 char AccessKey(const char* caption);
 // The tab whose caption marks that letter (any case), or -1.
 int TabOfAccessKey(char letter);
+// The tab whose tag is tag (any case), or -1.
+int TabOfTag(std::string_view tag);
 
 }  // namespace tallowin::form

@@ -103,14 +103,6 @@ LRESULT CALLBACK HostProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   }
 }
 
-// The tab whose tag is tag (any case), or -1.
-int tabOf(const std::string& tag) {
-  const auto& tabs = tallowin::form::Tabs();
-  for (size_t i = 0; i < tabs.size(); ++i)
-    if (_stricmp(tabs[i].tag, tag.c_str()) == 0) return static_cast<int>(i);
-  return -1;
-}
-
 int runWindow(HINSTANCE inst, int show, int initialTab) {
   tallowin::win32::OleScope ole;
   if (FAILED(ole.hr)) return 1;
@@ -159,7 +151,7 @@ int WINAPI wWinMain(HINSTANCE inst, HINSTANCE, LPWSTR, int show) {
   const std::vector<std::string> args = arguments();
   if (!args.empty() && args[0] == "window" && args.size() <= 2) {
     // The window with one tab already clicked (for demonstrations and screenshots).
-    const int tab = args.size() == 2 ? tabOf(args[1]) : -1;
+    const int tab = args.size() == 2 ? tallowin::form::TabOfTag(args[1]) : -1;
     if (args.size() == 2 && tab < 0) {
       attachConsole();
       return tallowin::host::RunConsole({"window", args[1]});

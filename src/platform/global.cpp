@@ -45,14 +45,6 @@ std::string FormatGroupedUnsigned(Platform& platform, uint64_t value) {
   return FormatGroupedText(platform, std::to_string(value));
 }
 
-std::string Trim(std::string_view text) {
-  size_t b = 0;
-  size_t e = text.size();
-  while (b < e && text[b] == ' ') ++b;
-  while (e > b && text[e - 1] == ' ') --e;
-  return std::string(text.substr(b, e - b));
-}
-
 std::string StripNullsAndTrim(std::string_view text) {
   std::string kept;
   kept.reserve(text.size());

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "platform/platform.h"
+#include "platform/text.h"
 
 namespace tallowin {
 
@@ -38,6 +39,5 @@ inline std::string YesNo(int32_t value) { return YesNo(value != 0); }
 
 // Every NUL removed and blanks trimmed at both ends (fixed-size buffers).
 std::string StripNullsAndTrim(std::string_view text);
-std::string Trim(std::string_view text);
 
 }  // namespace tallowin

@@ -16,13 +16,6 @@ namespace {
 
 using win32::FrmMain;
 
-int tabIndex(const char* tag) {
-  const auto& tabs = form::Tabs();
-  for (size_t i = 0; i < tabs.size(); ++i)
-    if (std::string(tabs[i].tag) == tag) return static_cast<int>(i);
-  return -1;
-}
-
 class SectionTabs : public ::testing::Test {
  protected:
   HWND top = nullptr;
@@ -37,7 +30,7 @@ class SectionTabs : public ::testing::Test {
     if (top) ::DestroyWindow(top);
   }
   std::vector<std::string> click(const char* tag) {
-    const int i = tabIndex(tag);
+    const int i = form::TabOfTag(tag);
     EXPECT_GE(i, 0) << tag;
     wintest::ClickTab(form->hwnd(), i);
     return wintest::ListLines(::GetDlgItem(form->hwnd(), win32::kIdLstInfo));

@@ -49,12 +49,10 @@ std::string IpToString(uint32_t stored) {
 }
 
 std::string HexPairs(const std::vector<uint8_t>& bytes) {
-  static const char kDigits[] = "0123456789ABCDEF";
   std::string out;
   for (size_t i = 0; i < bytes.size(); ++i) {
     if (i > 0) out += '-';
-    out += kDigits[bytes[i] >> 4];
-    out += kDigits[bytes[i] & 0x0F];
+    out += HexText(bytes[i], 2);
   }
   return out;
 }

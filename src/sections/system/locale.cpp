@@ -37,17 +37,7 @@ struct LocaleError {
   std::string description;
 };
 
-std::string hex(uint64_t v) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  do {
-    out.insert(out.begin(), kDigits[v % 16]);
-    v /= 16;
-  } while (v != 0);
-  return out;
-}
-
-std::string lcTypeName(uint32_t lcType) { return "Locale setting 0x" + hex(lcType); }
+std::string lcTypeName(uint32_t lcType) { return "Locale setting 0x" + HexText(lcType); }
 
 // Digits are read up to this, past every 32-bit value, so that a long run of
 // digits is judged by what follows it: out of range, or no number at all.
@@ -55,19 +45,12 @@ constexpr int64_t kTooLarge = int64_t{0x80000001};
 
 // A whole number in decimal, blanks around it allowed.
 int32_t wholeNumber(const std::string& text, uint32_t lcType) {
-  const std::string t = Trim(text);
-  size_t i = 0;
-  bool negative = false;
-  if (i < t.size() && (t[i] == '-' || t[i] == '+')) negative = t[i++] == '-';
-  if (i == t.size()) throw LocaleError{kErrNotWholeNumber, lcTypeName(lcType) + " is not a whole number"};
-  int64_t v = 0;
-  for (; i < t.size(); ++i) {
-    if (t[i] < '0' || t[i] > '9') throw LocaleError{kErrNotWholeNumber, lcTypeName(lcType) + " is not a whole number"};
-    v = std::min(v * 10 + (t[i] - '0'), kTooLarge);
+  int32_t value = 0;
+  switch (ReadWholeNumber(text, &value)) {
+    case NumberReading::kWhole: return value;
+    case NumberReading::kOutOfRange: throw LocaleError{kErrOutOfRange, lcTypeName(lcType) + " is out of range"};
+    default: throw LocaleError{kErrNotWholeNumber, lcTypeName(lcType) + " is not a whole number"};
   }
-  if (negative) v = -v;
-  if (v > INT32_MAX || v < INT32_MIN) throw LocaleError{kErrOutOfRange, lcTypeName(lcType) + " is out of range"};
-  return static_cast<int32_t>(v);
 }
 
 uint32_t hexNumber(const std::string& text, uint32_t lcType) {
@@ -75,12 +58,9 @@ uint32_t hexNumber(const std::string& text, uint32_t lcType) {
   if (t.empty()) throw LocaleError{kErrNotHexNumber, lcTypeName(lcType) + " is not a hexadecimal number"};
   uint64_t v = 0;
   for (char c : t) {
-    uint32_t digit = 0;
-    if (c >= '0' && c <= '9') digit = static_cast<uint32_t>(c - '0');
-    else if (c >= 'A' && c <= 'F') digit = static_cast<uint32_t>(c - 'A' + 10);
-    else if (c >= 'a' && c <= 'f') digit = static_cast<uint32_t>(c - 'a' + 10);
-    else throw LocaleError{kErrNotHexNumber, lcTypeName(lcType) + " is not a hexadecimal number"};
-    v = std::min(v * 16 + digit, uint64_t{UINT32_MAX} + 1);
+    const int digit = HexDigitValue(c);
+    if (digit < 0) throw LocaleError{kErrNotHexNumber, lcTypeName(lcType) + " is not a hexadecimal number"};
+    v = std::min(v * 16 + static_cast<uint64_t>(digit), uint64_t{UINT32_MAX} + 1);
   }
   if (v > UINT32_MAX) throw LocaleError{kErrOutOfRange, lcTypeName(lcType) + " is out of range"};
   return static_cast<uint32_t>(v);
@@ -117,16 +97,10 @@ std::optional<int32_t> roundedNumber(const std::string& text) {
 std::string HexOfText(const std::string& utf8) {
   std::string out;
   for (size_t i = 0; i < utf8.size();) {
-    const auto b = static_cast<unsigned char>(utf8[i]);
-    uint32_t code = b;
-    size_t n = 1;
-    if (b >= 0xF0) { code = b & 0x07; n = 4; }
-    else if (b >= 0xE0) { code = b & 0x0F; n = 3; }
-    else if (b >= 0xC0) { code = b & 0x1F; n = 2; }
-    for (size_t k = 1; k < n && i + k < utf8.size(); ++k) code = (code << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
-    i += n;
-    const std::string h = hex(code);
-    out += (h.size() == 1 ? "0" : "") + h;
+    size_t length = 1;
+    const long code = DecodeUtf8(utf8, i, length);
+    out += HexText(code < 0 ? 0xFFFD : static_cast<uint64_t>(code), 2);
+    i += length;
   }
   return out;
 }
@@ -251,28 +225,28 @@ class LocaleRun {
     uint32_t langId = 0;
     step([&] {
       lcid = p_.GetUserDefaultLCID();
-      list_.append("Locale ID: " + std::to_string(lcid) + " / 0x" + hex(lcid), 6500);
+      list_.append("Locale ID: " + std::to_string(lcid) + " / 0x" + HexText(lcid), 6500);
     });
     step([&] {
       const uint32_t sortId = (lcid >> 16) & 0xF;
       const std::string name = query(kSortName) != 0 ? text_ + " Order" : sortName(sortId);
       std::string line = "  Sort ID: ";
-      line += std::to_string(sortId) + " / 0x" + hex(sortId) + " - " + name;
+      line += std::to_string(sortId) + " / 0x" + HexText(sortId) + " - " + name;
       list_.append(line, 6503);
     });
     step([&] {
       query(kLanguage);
       langId = hexNumber(text_, kLanguage);
     });
-    const auto languageLine = [&] { return "Language ID: " + std::to_string(langId) + " / 0x" + hex(langId); };
+    const auto languageLine = [&] { return "Language ID: " + std::to_string(langId) + " / 0x" + HexText(langId); };
     step([&] { list_.append("  " + languageLine(), 6505); });
     step([&] {
       const uint32_t primary = langId & 0x3FF;
       const uint32_t sub = langId >> 10;
-      list_.append("    Primary Language ID: " + std::to_string(primary) + " / 0x" + hex(primary) + " - " +
+      list_.append("    Primary Language ID: " + std::to_string(primary) + " / 0x" + HexText(primary) + " - " +
                        primaryName(primary),
                    6507);
-      list_.append("    Sub-Language ID: " + std::to_string(sub) + " / 0x" + hex(sub) + " - " + subName(primary, sub),
+      list_.append("    Sub-Language ID: " + std::to_string(sub) + " / 0x" + HexText(sub) + " - " + subName(primary, sub),
                    6509);
     });
     step([&] { list_.append(""); });

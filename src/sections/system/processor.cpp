@@ -3,12 +3,12 @@
 // Its lines are also sent to the inventory service, so their text is fixed.
 #include "sections/system/processor.h"
 
-#include <limits>
 #include <stdexcept>
 
 #include "control/profile_control.h"
 #include "platform/global.h"
 #include "platform/registry.h"
+#include "platform/text.h"
 #include "sections/sections.h"
 
 namespace tallowin {
@@ -62,13 +62,7 @@ constexpr uint32_t kFloatingPointEmulated = 1;
 // The character of a code, taken as Latin-1 (codes 65 to 192 occur).
 std::string charOf(int code) {
   std::string out;
-  const auto c = static_cast<unsigned>(code) & 0xFFu;
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
+  AppendUtf8(out, static_cast<char32_t>(code & 0xFF));
   return out;
 }
 
@@ -126,23 +120,12 @@ std::string RevisionText(int16_t architecture, int16_t level, int16_t revision) 
 }
 
 int32_t WholeNumber(const std::string& text) {
-  size_t b = 0;
-  size_t e = text.size();
-  while (b < e && text[b] == ' ') ++b;
-  while (e > b && text[e - 1] == ' ') --e;
-  bool negative = false;
-  if (b < e && (text[b] == '-' || text[b] == '+')) negative = text[b++] == '-';
-  if (b == e) throw std::invalid_argument("not a whole number: " + text);
-  int64_t value = 0;
-  for (size_t i = b; i < e; ++i) {
-    if (text[i] < '0' || text[i] > '9') throw std::invalid_argument("not a whole number: " + text);
-    value = value * 10 + (text[i] - '0');
-    if (value > int64_t{std::numeric_limits<int32_t>::max()} + 1) throw std::out_of_range("too large: " + text);
+  int32_t value = 0;
+  switch (ReadWholeNumber(text, &value)) {
+    case NumberReading::kWhole: return value;
+    case NumberReading::kOutOfRange: throw std::out_of_range("too large: " + text);
+    default: throw std::invalid_argument("not a whole number: " + text);
   }
-  if (negative) value = -value;
-  if (value > std::numeric_limits<int32_t>::max() || value < std::numeric_limits<int32_t>::min())
-    throw std::out_of_range("too large: " + text);
-  return static_cast<int32_t>(value);
 }
 
 void CollectProcessor(ProfileControl& control) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/text.h"
 #include "upload/soap/xml_tree.h"
 
 namespace tallowin::soap {
@@ -13,25 +14,6 @@ constexpr std::string_view kSoap12EnvelopeNs = "http://www.w3.org/2003/05/soap-e
 constexpr std::string_view kXsiNs = "http://www.w3.org/2001/XMLSchema-instance";
 constexpr std::string_view kXsdNs = "http://www.w3.org/2001/XMLSchema";
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
-
-// Decodes one UTF-8 sequence at text[i]; returns the code point, or -1 for an
-// invalid or truncated sequence, and the bytes it spans in `len` (a bad
-// sequence spans what there is of it, so decoding resumes right after).
-long DecodeUtf8(std::string_view text, size_t i, size_t& len) {
-  const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char b = byte(i);
-  len = 1;
-  if (b < 0x80) return b;
-  if (b < 0xC2 || b > 0xF4) return -1;
-  const size_t need = b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
-  long v = b & (need == 2 ? 0x1F : need == 3 ? 0x0F : 0x07);
-  size_t k = 1;
-  for (; k < need && i + k < text.size() && (byte(i + k) & 0xC0) == 0x80; ++k) v = (v << 6) | (byte(i + k) & 0x3F);
-  len = k;
-  if (k != need) return -1;
-  if ((need == 3 && v < 0x800) || (need == 4 && v < 0x10000) || v > 0x10FFFF) return -1;
-  return v;
-}
 
 bool XmlChar(long c) {
   return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||

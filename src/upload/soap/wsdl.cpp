@@ -3,6 +3,7 @@
 #include <cctype>
 #include <string_view>
 
+#include "platform/text.h"
 #include "upload/soap/xml_tree.h"
 
 namespace tallowin::soap {
@@ -24,24 +25,6 @@ struct WsdlError {
 };
 
 [[noreturn]] void Fail(std::string text) { throw WsdlError{std::move(text)}; }
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
-std::string Trimmed(std::string_view s) {
-  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
-  while (!s.empty() && blank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && blank(s.back())) s.remove_suffix(1);
-  return std::string(s);
-}
 
 std::vector<std::string> Words(std::string_view s) {
   std::vector<std::string> out;
@@ -224,7 +207,7 @@ class Description {
     for (const XmlElement* op : ops)
       if (Attr(*op, "name") == kOperationName) return op;
     for (const XmlElement* op : ops)
-      if (EqualsIgnoreCase(Attr(*op, "name"), kOperationName)) return op;
+      if (EqualsIgnoringAsciiCase(Attr(*op, "name"), kOperationName)) return op;
     return nullptr;
   }
 
@@ -238,9 +221,9 @@ class Description {
     const XmlElement* address = port.child(soapNs, "address");
     if (!address) address = port.child(version == SoapVersion::Soap11 ? kSoap12BindingNs : kSoap11BindingNs, "address");
     const std::string* location = address ? address->attribute("location") : nullptr;
-    if (!location || Trimmed(*location).empty())
+    if (!location || Trim(*location, kXmlWhitespace).empty())
       Fail("the service description's port " + Quoted(Attr(port, "name")) + " has no address location");
-    plan.endpoint = Trimmed(*location);
+    plan.endpoint = Trim(*location, kXmlWhitespace);
     CheckEndpoint(plan.endpoint);
 
     const XmlElement* soapBinding = binding.child(soapNs, "binding");
@@ -251,7 +234,7 @@ class Description {
     else if (style == "rpc") plan.style = SoapStyle::Rpc;
     else Fail("the service description names an unknown SOAP style " + Quoted(style));
 
-    plan.soapAction = soapOperation ? Trimmed(Attr(*soapOperation, "soapAction")) : std::string();
+    plan.soapAction = soapOperation ? Trim(Attr(*soapOperation, "soapAction"), kXmlWhitespace) : std::string();
     for (const unsigned char c : plan.soapAction)
       if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\')
         Fail("the service description's soapAction " + Quoted(plan.soapAction) + " cannot be sent in a header");
@@ -275,7 +258,7 @@ class Description {
       // rpc: the operation element in the body namespace; one unqualified
       // accessor per part, named after the part.
       const std::string* ns = body->attribute("namespace");
-      plan.bodyNamespace = ns ? Trimmed(*ns) : targetNs_;
+      plan.bodyNamespace = ns ? Trim(*ns, kXmlWhitespace) : targetNs_;
       plan.bodyElement = plan.operationName;
       for (const XmlElement* part : parts) plan.parameters.push_back({Attr(*part, "name"), ""});
     } else {
@@ -306,8 +289,8 @@ class Description {
   static void CheckEndpoint(const std::string& url) {
     const auto bad = [&] { Fail("the service's endpoint " + Quoted(url) + " is not an http or https URL"); };
     size_t schemeEnd = 0;
-    if (url.size() >= 7 && EqualsIgnoreCase(url.substr(0, 7), "http://")) schemeEnd = 7;
-    else if (url.size() >= 8 && EqualsIgnoreCase(url.substr(0, 8), "https://")) schemeEnd = 8;
+    if (url.size() >= 7 && EqualsIgnoringAsciiCase(url.substr(0, 7), "http://")) schemeEnd = 7;
+    else if (url.size() >= 8 && EqualsIgnoringAsciiCase(url.substr(0, 8), "https://")) schemeEnd = 8;
     else bad();
     if (schemeEnd >= url.size() || url[schemeEnd] == '/' || url[schemeEnd] == '?' || url[schemeEnd] == '#' ||
         url[schemeEnd] == ':')
@@ -384,10 +367,10 @@ class Description {
         continue;
       }
       const XmlElement* schema = OwningSchema(c.get());
-      std::string form = Trimmed(Attr(*c, "form"));
-      if (form.empty() && schema) form = Trimmed(Attr(*schema, "elementFormDefault"));
+      std::string form = Trim(Attr(*c, "form"), kXmlWhitespace);
+      if (form.empty() && schema) form = Trim(Attr(*schema, "elementFormDefault"), kXmlWhitespace);
       const std::string ns = form == "qualified" && schema ? Attr(*schema, "targetNamespace") : std::string();
-      out.push_back({Trimmed(Attr(*c, "name")), ns});
+      out.push_back({Trim(Attr(*c, "name"), kXmlWhitespace), ns});
     }
     return out;
   }

@@ -1,5 +1,7 @@
 #include "upload/soap/xml_tree.h"
 
+#include "platform/text.h"
+
 namespace tallowin::soap {
 
 const std::string* XmlElement::attribute(std::string_view name) const {
@@ -16,12 +18,8 @@ const XmlElement* XmlElement::child(std::string_view ns, std::string_view name) 
 
 std::optional<QName> XmlElement::resolve(std::string_view qname) const {
   // Surrounding whitespace is allowed in QName-typed attributes.
-  while (!qname.empty() && (qname.front() == ' ' || qname.front() == '\t' || qname.front() == '\n' ||
-                            qname.front() == '\r'))
-    qname.remove_prefix(1);
-  while (!qname.empty() && (qname.back() == ' ' || qname.back() == '\t' || qname.back() == '\n' ||
-                            qname.back() == '\r'))
-    qname.remove_suffix(1);
+  const std::string trimmed = Trim(qname, kXmlWhitespace);
+  qname = trimmed;
   const size_t colon = qname.find(':');
   const std::string_view prefix = colon == std::string_view::npos ? std::string_view{} : qname.substr(0, colon);
   const std::string_view local = colon == std::string_view::npos ? qname : qname.substr(colon + 1);
