@@ -13,9 +13,6 @@ namespace tallowin {
 // The text before its first NUL.
 std::string TrimNull(std::string_view text);
 
-// A 32-bit field read as unsigned.
-inline uint32_t LargeToDouble(int32_t value) { return static_cast<uint32_t>(value); }
-
 // "1,536 bytes (1.50 KB)": the count with regional grouping, and above 1 KB,
 // 1 MB or 1 GB (strictly) the figure in that unit with two decimals.
 std::string FormatBytes(Platform& platform, uint64_t bytes);

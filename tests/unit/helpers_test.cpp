@@ -17,12 +17,6 @@ TEST(TrimNull, CutsAtFirstNul) {
   EXPECT_EQ(TrimNull(""), "");
 }
 
-TEST(LargeToDouble, ReadsUnsigned) {
-  EXPECT_EQ(LargeToDouble(-1), 4294967295u);
-  EXPECT_EQ(LargeToDouble(2147483647), 2147483647u);
-  EXPECT_EQ(LargeToDouble(INT32_MIN), 2147483648u);
-}
-
 TEST(FormatBytes, UnitsAndBoundaries) {
   FakePlatform p;
   const struct { uint64_t n; const char* text; } cases[] = {
