@@ -221,6 +221,13 @@ class LocaleRun {
   explicit LocaleRun(ProfileControl& control) : p_(control.platform()), list_(control.list()) {}
 
   void run() {
+    identifiers();
+    settings();
+  }
+
+ private:
+  // The locale, sort and language identifiers, each decoded.
+  void identifiers() {
     uint32_t lcid = 0;
     uint32_t langId = 0;
     step([&] {
@@ -253,7 +260,10 @@ class LocaleRun {
     check();
     step([&] { list_.append(languageLine(), 6505); });
     check();
+  }
 
+  // The settings in the order of the list, a blank line between groups.
+  void settings() {
     setting("Language Name (in Local Language): ", 0x2, 6510);
     setting("Language Name (in English): ", 0x1001, 6520);
     setting("Abbreviated Language Name: ", 0x3, 6530);
@@ -295,7 +305,6 @@ class LocaleRun {
     paperSize();
   }
 
- private:
   // One statement: what fails in it is kept for the next check, and the run goes on.
   template <typename F>
   void step(F&& f) {

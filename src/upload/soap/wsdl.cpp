@@ -217,15 +217,29 @@ class Description {
     CallPlan plan;
     plan.version = version;
     plan.operationName = Attr(operation, "name");
+    plan.endpoint = Endpoint(port, version);
+    ReadStyleAndAction(binding, operation, soapNs, plan);
+    const XmlElement& body = ReadBody(operation, soapNs, plan);
+    ReadParameters(binding, operation, body, plan);
+    CheckNames(plan);
+    return plan;
+  }
 
+  // The port's address location, whichever SOAP version's element gives it.
+  static std::string Endpoint(const XmlElement& port, SoapVersion version) {
+    const std::string_view soapNs = version == SoapVersion::Soap11 ? kSoap11BindingNs : kSoap12BindingNs;
     const XmlElement* address = port.child(soapNs, "address");
     if (!address) address = port.child(version == SoapVersion::Soap11 ? kSoap12BindingNs : kSoap11BindingNs, "address");
     const std::string* location = address ? address->attribute("location") : nullptr;
     if (!location || Trim(*location, kXmlWhitespace).empty())
       Fail("the service description's port " + Quoted(Attr(port, "name")) + " has no address location");
-    plan.endpoint = Trim(*location, kXmlWhitespace);
-    CheckEndpoint(plan.endpoint);
+    std::string endpoint = Trim(*location, kXmlWhitespace);
+    CheckEndpoint(endpoint);
+    return endpoint;
+  }
 
+  static void ReadStyleAndAction(const XmlElement& binding, const XmlElement& operation, std::string_view soapNs,
+                                 CallPlan& plan) {
     const XmlElement* soapBinding = binding.child(soapNs, "binding");
     const XmlElement* soapOperation = operation.child(soapNs, "operation");
     std::string style = soapOperation ? Attr(*soapOperation, "style") : std::string();
@@ -238,7 +252,10 @@ class Description {
     for (const unsigned char c : plan.soapAction)
       if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\')
         Fail("the service description's soapAction " + Quoted(plan.soapAction) + " cannot be sent in a header");
+  }
 
+  // The input's SOAP body: its use and, when encoded, its encoding style.
+  static const XmlElement& ReadBody(const XmlElement& operation, std::string_view soapNs, CallPlan& plan) {
     const XmlElement* input = operation.child(kWsdlNs, "input");
     const XmlElement* body = input ? input->child(soapNs, "body") : nullptr;
     if (!body) Fail(std::string("the service description gives no SOAP body for the input of ") + kOperationName);
@@ -249,15 +266,20 @@ class Description {
     if (plan.use == SoapUse::Encoded) {
       const std::vector<std::string> styles = Words(Attr(*body, "encodingStyle"));
       plan.encodingStyle = !styles.empty() ? styles.front()
-                           : version == SoapVersion::Soap11 ? std::string(kSoap11EncodingNs)
-                                                            : std::string(kSoap12EncodingNs);
+                           : plan.version == SoapVersion::Soap11 ? std::string(kSoap11EncodingNs)
+                                                                 : std::string(kSoap12EncodingNs);
     }
+    return *body;
+  }
 
-    const Elements parts = BodyParts(binding, operation, *body);
+  // The body element and its five parameters, as the style lays them out.
+  void ReadParameters(const XmlElement& binding, const XmlElement& operation, const XmlElement& body,
+                      CallPlan& plan) const {
+    const Elements parts = BodyParts(binding, operation, body);
     if (plan.style == SoapStyle::Rpc) {
       // rpc: the operation element in the body namespace; one unqualified
       // accessor per part, named after the part.
-      const std::string* ns = body->attribute("namespace");
+      const std::string* ns = body.attribute("namespace");
       plan.bodyNamespace = ns ? Trim(*ns, kXmlWhitespace) : targetNs_;
       plan.bodyElement = plan.operationName;
       for (const XmlElement* part : parts) plan.parameters.push_back({Attr(*part, "name"), ""});
@@ -270,7 +292,10 @@ class Description {
       plan.bodyNamespace = wrapper.namespaceUri;
       plan.parameters = WrapperChildren(wrapper);
     }
+  }
 
+  // What goes into the request as names must be names, and namespaces URIs.
+  static void CheckNames(const CallPlan& plan) {
     if (plan.parameters.size() != kParameterCount)
       Fail(std::string(kOperationName) + " takes " + std::to_string(plan.parameters.size()) +
            " parameters in the service description, not five");
@@ -283,7 +308,6 @@ class Description {
       if (!IsNamespaceUri(p.namespaceUri)) Fail("the service description names an invalid namespace " + Quoted(p.namespaceUri));
     if (!IsNamespaceUri(plan.encodingStyle))
       Fail("the service description names an invalid encoding style " + Quoted(plan.encodingStyle));
-    return plan;
   }
 
   static void CheckEndpoint(const std::string& url) {

@@ -32,6 +32,28 @@ std::optional<QName> XmlElement::resolve(std::string_view qname) const {
   return std::nullopt;
 }
 
+namespace {
+
+// A start tag's element with its attributes; the xmlns ones become its
+// namespace declarations.
+std::unique_ptr<XmlElement> elementOf(XmlEvent& ev) {
+  auto element = std::make_unique<XmlElement>();
+  element->localName = std::move(ev.localName);
+  element->namespaceUri = std::move(ev.namespaceUri);
+  for (auto& a : ev.attributes) {
+    if (a.namespaceUri == kXmlnsNamespace) {
+      // xmlns="..." comes as local name "xmlns" without prefix.
+      const bool isDefault = a.prefix.empty() && a.localName == "xmlns";
+      element->namespaces.emplace_back(isDefault ? std::string() : a.localName, std::move(a.value));
+    } else {
+      element->attributes.push_back(std::move(a));
+    }
+  }
+  return element;
+}
+
+}  // namespace
+
 XmlTree ReadXmlTree(XmlReader& reader) {
   XmlTree tree;
   std::vector<XmlElement*> open;
@@ -50,18 +72,7 @@ XmlTree ReadXmlTree(XmlReader& reader) {
           tree.root.reset();
           return tree;
         }
-        auto element = std::make_unique<XmlElement>();
-        element->localName = std::move(ev.localName);
-        element->namespaceUri = std::move(ev.namespaceUri);
-        for (auto& a : ev.attributes) {
-          if (a.namespaceUri == kXmlnsNamespace) {
-            // xmlns="..." comes as local name "xmlns" without prefix.
-            const bool isDefault = a.prefix.empty() && a.localName == "xmlns";
-            element->namespaces.emplace_back(isDefault ? std::string() : a.localName, std::move(a.value));
-          } else {
-            element->attributes.push_back(std::move(a));
-          }
-        }
+        auto element = elementOf(ev);
         XmlElement* raw = element.get();
         if (open.empty()) {
           tree.root = std::move(element);
