@@ -279,6 +279,48 @@ TEST_F(Printers, UnreachablePrinterIsThePrinterError) {
   EXPECT_EQ(p.printerCalls, (std::vector<std::string>{"DocumentProperties Offline"}));
 }
 
+// Each printer is opened once, whether or not the listing carries settings;
+// one that cannot be reached is marked even when the spooler cached its
+// settings, which are then what the block shows.
+TEST_F(Printers, EveryPrinterIsAskedOnceAndAnUnreachableOneIsMarked) {
+  struct Case {
+    int32_t error;  // DocumentProperties' answer
+    std::vector<std::string> lines;
+    std::vector<std::string> calls;
+  };
+  const std::vector<std::string> cachedUnreachable = {
+      "Cached",
+      "  Port: FILE:",
+      "  Driver: PostScript",
+      "  Height: unknown",  // the papers list is the printer's to give
+      "  Width: unknown",
+      "  Current Paper Size: U.S. Letter, 8 1/2 x 11 in.",
+      "  Default Paper Bin: (Default) Use paper from the current default bin.",
+      "  Print Quality: 600 dpi",
+      "  Color Mode: Color",
+      "  Current Orientation: Portrait",
+      "  Current Duplex Setting: Single-sided printing with the current orientation setting.",
+      "  Error: 482 Printer error (May Be Offline)",
+  };
+  const Case cases[] = {
+      {0, block("Cached"), {"DocumentProperties Cached", "DeviceCapabilities Cached FILE:"}},
+      {1722, cachedUnreachable, {"DocumentProperties Cached"}},
+      {5, cachedUnreachable, {"DocumentProperties Cached"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.error));
+    FakePlatform fake;
+    ProfileControl own{fake};
+    auto pr = printer("Cached");
+    pr.defaults = letterPortrait();
+    pr.documentPropertiesError = c.error;
+    fake.printers = {pr};
+    CollectPrinters(own);
+    EXPECT_EQ(test::Texts(own.list()), c.lines);
+    EXPECT_EQ(fake.printerCalls, c.calls);
+  }
+}
+
 TEST_F(Printers, OtherFailureGivesTheSystemsCodeAndText) {
   auto pr = printer("Odd");
   pr.capabilitiesError = 1801;

@@ -168,6 +168,33 @@ TEST(ShowPrinters, ListsAnAddedPrinterWithItsSettings) {
   EXPECT_EQ(std::count(lines.begin(), lines.end(), std::string("0\tWorking ...")), 0);
 }
 
+// A printer that cannot be reached, though the spooler lists the settings it
+// cached for it. Wine opens a printer without touching its port, so here the
+// printer is made unreachable the other way an offline network printer is:
+// its driver cannot be had (a driver name that is not installed). A new
+// process reads it, as the spooler's driver lookup is kept per process.
+TEST(ShowPrinters, AnUnreachablePrinterWithListedSettingsMayBeOffline) {
+  TestPrinter printer;
+  if (!printer.failure.empty()) GTEST_SKIP() << printer.failure;
+  DWORD needed = 0;
+  ::GetPrinterW(printer.handle(), 2, nullptr, 0, &needed);
+  std::vector<BYTE> info(needed);
+  ASSERT_TRUE(::GetPrinterW(printer.handle(), 2, info.data(), needed, &needed));
+  auto* pi = reinterpret_cast<PRINTER_INFO_2W*>(info.data());
+  ASSERT_NE(pi->pDevMode, nullptr) << "the spooler keeps no settings for the printer";
+  pi->pDriverName = const_cast<wchar_t*>(L"Tallowin Missing Driver");
+  ASSERT_TRUE(::SetPrinterW(printer.handle(), 2, info.data(), 0));
+
+  const auto r = wintest::RunTallowin(L"show PRINTERS --values");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const auto block = blockOf(wintest::SplitLines(r.out), wintest::Utf8(kPrinter));
+  ASSERT_FALSE(block.empty()) << r.out;
+  EXPECT_NE(std::find(block.begin(), block.end(), "9500\t  Current Paper Size: U.S. Letter, 8 1/2 x 11 in."),
+            block.end())
+      << "the listed settings are shown";
+  EXPECT_EQ(block.back(), "9900\t  Error: 482 Printer error (May Be Offline)") << r.out;
+}
+
 TEST(PrintersTab, ShowsTheAddedPrinter) {
   TestPrinter printer;
   if (!printer.failure.empty()) GTEST_SKIP() << printer.failure;

@@ -219,9 +219,10 @@ struct PageSize {
 // The page is the whole sheet (not the printable area) of the default paper,
 // turned as the default orientation turns it. A length and width in the
 // settings stand for the paper code, as they do for the driver; otherwise
-// the sheet comes from the printer's list of papers.
+// the sheet comes from the printer's list of papers, which a printer that
+// could not be reached is not asked for.
 PageSize readPageSize(Platform& platform, const Platform::PrinterInfo2& printer, const Platform::PrinterDevMode& dm,
-                      Failure& failure) {
+                      bool reached, Failure& failure) {
   PageSize page;
   int32_t width = 0;
   int32_t length = 0;
@@ -229,7 +230,7 @@ PageSize readPageSize(Platform& platform, const Platform::PrinterInfo2& printer,
   if ((dm.dmFields & lengthAndWidth) == lengthAndWidth && dm.dmPaperLength > 0 && dm.dmPaperWidth > 0) {
     width = dm.dmPaperWidth;
     length = dm.dmPaperLength;
-  } else if (dm.dmFields & Platform::kDmPaperSize) {
+  } else if (reached && (dm.dmFields & Platform::kDmPaperSize)) {
     std::vector<Platform::PrinterPaper> papers;
     const int32_t rc = platform.DeviceCapabilities(printer.pPrinterName, printer.pPortName, &papers);
     if (rc != 0) {
@@ -259,21 +260,22 @@ void printerBlock(ProfileControl& control, const Platform::PrinterInfo2& printer
   list.append("  Port: " + printer.pPortName, 9100);
   list.append("  Driver: " + printer.pDriverName, 9200);
 
-  // The default settings come with the listing, or else from the printer
-  // itself; a printer that cannot be opened or asked is the printer error.
-  // A listed DEVMODE that fills in no field at all (as a spooler may store
-  // for a printer added without one) is no answer either.
-  Platform::PrinterDevMode dm = printer.devMode;
-  bool haveSettings = printer.hasDevMode && printer.devMode.dmFields != 0;
-  if (!haveSettings) {
-    if (platform.DocumentProperties(printer.pPrinterName, &dm) == 0)
-      haveSettings = true;
-    else
-      failure = {kPrinterError, "Printer error"};
-  }
+  // Every printer is opened and asked for its settings once, as a device
+  // context for it would be: one that cannot be opened or asked is the
+  // printer error, even when the spooler's listing carries settings it
+  // cached (an offline network printer still has those). The listed
+  // settings are only what is shown; a listed DEVMODE that fills in no field
+  // at all (as a spooler may store for a printer added without one) counts
+  // as none, and the printer's own answer is shown instead.
+  Platform::PrinterDevMode asked;
+  const bool reached = platform.DocumentProperties(printer.pPrinterName, &asked) == 0;
+  if (!reached) failure = {kPrinterError, "Printer error"};
+  const bool listed = printer.hasDevMode && printer.devMode.dmFields != 0;
+  const Platform::PrinterDevMode dm = listed ? printer.devMode : asked;
+  const bool haveSettings = listed || reached;
 
   PageSize page;
-  if (haveSettings) page = readPageSize(platform, printer, dm, failure);
+  if (haveSettings) page = readPageSize(platform, printer, dm, reached, failure);
   list.append("  Height: " + inchesText(platform, page.heightTwips), 9300);
   list.append("  Width: " + inchesText(platform, page.widthTwips), 9400);
 
