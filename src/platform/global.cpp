@@ -27,13 +27,13 @@ std::string FormatBytes(Platform& platform, uint64_t bytes) {
 }
 
 std::string FormatDecimal(Platform& platform, const std::string& number, int decimals) {
-  NumberStyle style;
+  Platform::NumberStyle style;
   style.decimals = decimals;
   return platform.GetNumberFormat(number, style);
 }
 
 std::string FormatGroupedText(Platform& platform, const std::string& number) {
-  NumberStyle style;
+  Platform::NumberStyle style;
   style.decimals = 0;
   style.minusSign = true;
   return platform.GetNumberFormat(number, style);

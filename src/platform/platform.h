@@ -47,35 +47,11 @@ enum class RegView { Native, Bits64, Bits32 };
 
 using RegHandle = uintptr_t;  // 0 is never a valid open key
 
-// ---- system ----------------------------------------------------------------
-
-// The true version (RtlGetVersion): record A and the extended fields of B.
-struct OsVersionInfo {
-  uint32_t dwMajorVersion = 0;
-  uint32_t dwMinorVersion = 0;
-  uint32_t dwBuildNumber = 0;
-  uint32_t dwPlatformId = 0;
-  std::string szCSDVersion;
-  uint16_t wServicePackMajor = 0;
-  uint16_t wServicePackMinor = 0;
-  uint16_t wSuiteMask = 0;
-  uint8_t wProductType = 0;
-};
-
-// GetNumberFormatEx: how a number is rendered in the user's regional format.
-struct NumberStyle {
-  int decimals = 0;        // exact count of decimals shown
-  bool leadingZero = true; // the locale's leading zero ("0.5"), or none (".5")
-  bool grouping = true;    // digit grouping of the locale, or none
-  bool minusSign = false;  // a plain "-" for negatives, not the locale's form
-  bool localeDefaults = false;  // every field from the locale (decimals too)
-};
-
 class Platform {
  public:
   virtual ~Platform() = default;
 
-  // ---- registry ----
+  // ---- registry (the roots, types and codes are above the class) ----
   virtual int32_t RegOpenKeyEx(uint32_t root, const std::string& path, uint32_t access,
                                RegView view, RegHandle* key) = 0;
   // With data == nullptr only the type and size are asked. Otherwise reads at
@@ -88,10 +64,23 @@ class Platform {
   virtual int32_t RegEnumKeyEx(RegHandle key, uint32_t index, std::string* name) = 0;
   virtual void RegCloseKey(RegHandle key) = 0;
 
+  // ---- system information: version, directories, hardware, power, ports ----
   // LoadLibrary + GetProcAddress + FreeLibrary; the library is never left loaded.
   virtual bool ApiExists(const std::string& library, const std::string& function) = 0;
 
-  // ---- system ----
+  // The true version (RtlGetVersion): record A and the extended fields of B.
+  struct OsVersionInfo {
+    uint32_t dwMajorVersion = 0;
+    uint32_t dwMinorVersion = 0;
+    uint32_t dwBuildNumber = 0;
+    uint32_t dwPlatformId = 0;
+    std::string szCSDVersion;
+    uint16_t wServicePackMajor = 0;
+    uint16_t wServicePackMinor = 0;
+    uint16_t wSuiteMask = 0;
+    uint8_t wProductType = 0;
+  };
+
   virtual OsVersionInfo RtlGetVersion() = 0;
   virtual std::string GetWindowsDirectory() = 0;        // "" when the call fails
   virtual std::string GetSystemDirectory() = 0;
@@ -99,17 +88,6 @@ class Platform {
   virtual int32_t GetSystemMetrics(int32_t index) = 0;
   // Whether this is 64-bit Windows (so that both registry views exist).
   virtual bool Is64BitWindows() = 0;
-
-  // ---- regional formatting ----
-  // number is exact decimal text: an optional "-", digits, optionally "." and
-  // digits. The result is that number in the user's regional format.
-  virtual std::string GetNumberFormat(const std::string& number, const NumberStyle& style) = 0;
-
-  // ---- the host ----
-  // Lets the host process its pending messages once.
-  virtual void DoEvents() = 0;
-
-  // ---- programs, processor, memory, user interface ----
 
   // GetNativeSystemInfo: the machine's own processor, also under WOW64. The
   // 16-bit fields are WORDs; the addresses are whole pointers.
@@ -154,6 +132,53 @@ class Platform {
   };
   virtual DisplayDeviceCaps GetDisplayDeviceCaps() = 0;
 
+  // GetSystemPowerStatus. BatteryLifeTime and BatteryFullLifeTime are
+  // 0xFFFFFFFF when the system does not report them.
+  struct SystemPowerStatus {
+    uint8_t ACLineStatus = 255;
+    uint8_t BatteryFlag = 255;
+    uint8_t BatteryLifePercent = 255;
+    uint32_t BatteryLifeTime = 0xFFFFFFFFu;
+    uint32_t BatteryFullLifeTime = 0xFFFFFFFFu;
+  };
+  // The result of the call is not reported: the record comes as the system
+  // filled it (the defaults above when it filled nothing).
+  virtual SystemPowerStatus GetSystemPowerStatus() = 0;
+
+  // GetCurrentHwProfileW. szHwProfileName is the whole fixed-width field,
+  // NULs and blanks included; a failed call leaves the record zero-filled.
+  struct HwProfileInfo {
+    uint32_t dwDockInfo = 0;
+    std::string szHwProfileGuid;
+    std::string szHwProfileName;
+  };
+  virtual HwProfileInfo GetCurrentHwProfile() = 0;
+
+  // EnumPortsW on the local machine, level 2, in the spooler's order. Empty
+  // when the spooler reports none or the enumeration fails. A null string
+  // pointer gives "".
+  struct PortInfo2 {
+    std::string pPortName;
+    std::string pMonitorName;
+    std::string pDescription;
+    uint32_t fPortType = 0;
+  };
+  virtual std::vector<PortInfo2> EnumPorts() = 0;
+
+  // ---- locale and time ----
+  // GetNumberFormatEx: how a number is rendered in the user's regional format.
+  struct NumberStyle {
+    int decimals = 0;        // exact count of decimals shown
+    bool leadingZero = true; // the locale's leading zero ("0.5"), or none (".5")
+    bool grouping = true;    // digit grouping of the locale, or none
+    bool minusSign = false;  // a plain "-" for negatives, not the locale's form
+    bool localeDefaults = false;  // every field from the locale (decimals too)
+  };
+
+  // number is exact decimal text: an optional "-", digits, optionally "." and
+  // digits. The result is that number in the user's regional format.
+  virtual std::string GetNumberFormat(const std::string& number, const NumberStyle& style) = 0;
+
   // CompareStringEx under the user's default locale. Returns kCstrLessThan,
   // kCstrEqual or kCstrGreaterThan, or 0 when the comparison fails.
   static constexpr uint32_t kNormIgnoreCase = 0x00000001;
@@ -162,9 +187,65 @@ class Platform {
   static constexpr int32_t kCstrGreaterThan = 3;
   virtual int32_t CompareStringEx(uint32_t flags, const std::string& a, const std::string& b) = 0;
 
+  // SYSTEMTIME. wDayOfWeek: Sunday is 0.
+  struct SystemTime {
+    uint16_t wYear = 0;
+    uint16_t wMonth = 0;
+    uint16_t wDayOfWeek = 0;
+    uint16_t wDay = 0;
+    uint16_t wHour = 0;
+    uint16_t wMinute = 0;
+    uint16_t wSecond = 0;
+    uint16_t wMilliseconds = 0;
+  };
+  // TIME_ZONE_INFORMATION; each name up to its first NUL (at most 32 characters).
+  struct TimeZoneInformation {
+    int32_t Bias = 0;
+    std::string StandardName;
+    SystemTime StandardDate;
+    int32_t StandardBias = 0;
+    std::string DaylightName;
+    SystemTime DaylightDate;
+    int32_t DaylightBias = 0;
+  };
+  static constexpr uint32_t kTimeZoneIdUnknown = 0;
+  static constexpr uint32_t kTimeZoneIdStandard = 1;
+  static constexpr uint32_t kTimeZoneIdDaylight = 2;
+  static constexpr uint32_t kTimeZoneIdInvalid = 0xFFFFFFFFu;
+  // The zone's TIME_ZONE_ID_*; on failure kTimeZoneIdInvalid and a zeroed record.
+  virtual uint32_t GetTimeZoneInformation(TimeZoneInformation* info) = 0;
+
+  // LARGE_INTEGER.
+  struct LargeInteger {
+    uint32_t LowPart = 0;
+    int32_t HighPart = 0;
+  };
+  // false, with 0, when the machine has no such counter.
+  virtual bool QueryPerformanceFrequency(LargeInteger* frequency) = 0;
+
+  // GetSystemTimeAdjustment's three answers, in 100-nanosecond units.
+  struct SystemTimeAdjustment {
+    uint32_t TimeAdjustment = 0;
+    uint32_t TimeIncrement = 0;
+    bool TimeAdjustmentDisabled = false;
+  };
+  virtual bool GetSystemTimeAdjustment(SystemTimeAdjustment* adjustment) = 0;
+
+  virtual SystemTime GetLocalTime() = 0;
+
+  // GetDateFormatEx / GetTimeFormatEx in the user's locale, without a picture.
+  static constexpr uint32_t kDateShortDate = 0x1;  // DATE_SHORTDATE
+  static constexpr uint32_t kTimeLongTime = 0;     // the locale's time format
+  // "" when the date or time is not a valid one.
+  virtual std::string GetDateFormat(uint32_t flags, const SystemTime& date) = 0;
+  virtual std::string GetTimeFormat(uint32_t flags, const SystemTime& time) = 0;
+
+  virtual uint32_t GetUserDefaultLCID() = 0;
+  // GetLocaleInfoEx for the user's default locale: the number of characters
+  // written, NUL included, and the text in *data; 0 and "" on failure.
+  virtual int32_t GetLocaleInfo(uint32_t lcType, std::string* data) = 0;
+
   // ---- network ----
-  // Records and codes first (kept in this class so that every area's
-  // additions stay apart), then the operations.
 
   // WSAStartup's WSADATA: the fields the network section reads.
   struct WsaData {
@@ -261,41 +342,7 @@ class Platform {
   // Returns the call's NRC code.
   virtual uint8_t Netbios(Ncb& ncb) = 0;
 
-  // ---- power, ports, printers ----
-
-  // GetSystemPowerStatus. BatteryLifeTime and BatteryFullLifeTime are
-  // 0xFFFFFFFF when the system does not report them.
-  struct SystemPowerStatus {
-    uint8_t ACLineStatus = 255;
-    uint8_t BatteryFlag = 255;
-    uint8_t BatteryLifePercent = 255;
-    uint32_t BatteryLifeTime = 0xFFFFFFFFu;
-    uint32_t BatteryFullLifeTime = 0xFFFFFFFFu;
-  };
-  // The result of the call is not reported: the record comes as the system
-  // filled it (the defaults above when it filled nothing).
-  virtual SystemPowerStatus GetSystemPowerStatus() = 0;
-
-  // GetCurrentHwProfileW. szHwProfileName is the whole fixed-width field,
-  // NULs and blanks included; a failed call leaves the record zero-filled.
-  struct HwProfileInfo {
-    uint32_t dwDockInfo = 0;
-    std::string szHwProfileGuid;
-    std::string szHwProfileName;
-  };
-  virtual HwProfileInfo GetCurrentHwProfile() = 0;
-
-  // EnumPortsW on the local machine, level 2, in the spooler's order. Empty
-  // when the spooler reports none or the enumeration fails. A null string
-  // pointer gives "".
-  struct PortInfo2 {
-    std::string pPortName;
-    std::string pMonitorName;
-    std::string pDescription;
-    uint32_t fPortType = 0;
-  };
-  virtual std::vector<PortInfo2> EnumPorts() = 0;
-
+  // ---- printing ----
   // The DEVMODE fields the printers section decodes. dmFields says which of
   // them the driver filled in (the DM_* bits below).
   struct PrinterDevMode {
@@ -349,6 +396,7 @@ class Platform {
   virtual int32_t DeviceCapabilities(const std::string& printerName, const std::string& portName,
                                      std::vector<PrinterPaper>* papers) = 0;
 
+  // ---- processes, files and the host's messages ----
   // FormatMessageW from the system's table, without the trailing line break;
   // "" for a code the system has no text for.
   virtual std::string FormatMessage(int32_t code) = 0;
@@ -359,68 +407,8 @@ class Platform {
   // The size of a file in bytes; -1 when it is missing or cannot be read.
   virtual int64_t GetFileSize(const std::string& path) = 0;
 
-  // ---- buses, time, locale ----
-  // The bus sections need nothing beyond the registry operations above.
-
-  // SYSTEMTIME. wDayOfWeek: Sunday is 0.
-  struct SystemTime {
-    uint16_t wYear = 0;
-    uint16_t wMonth = 0;
-    uint16_t wDayOfWeek = 0;
-    uint16_t wDay = 0;
-    uint16_t wHour = 0;
-    uint16_t wMinute = 0;
-    uint16_t wSecond = 0;
-    uint16_t wMilliseconds = 0;
-  };
-  // TIME_ZONE_INFORMATION; each name up to its first NUL (at most 32 characters).
-  struct TimeZoneInformation {
-    int32_t Bias = 0;
-    std::string StandardName;
-    SystemTime StandardDate;
-    int32_t StandardBias = 0;
-    std::string DaylightName;
-    SystemTime DaylightDate;
-    int32_t DaylightBias = 0;
-  };
-  static constexpr uint32_t kTimeZoneIdUnknown = 0;
-  static constexpr uint32_t kTimeZoneIdStandard = 1;
-  static constexpr uint32_t kTimeZoneIdDaylight = 2;
-  static constexpr uint32_t kTimeZoneIdInvalid = 0xFFFFFFFFu;
-  // The zone's TIME_ZONE_ID_*; on failure kTimeZoneIdInvalid and a zeroed record.
-  virtual uint32_t GetTimeZoneInformation(TimeZoneInformation* info) = 0;
-
-  // LARGE_INTEGER.
-  struct LargeInteger {
-    uint32_t LowPart = 0;
-    int32_t HighPart = 0;
-  };
-  // false, with 0, when the machine has no such counter.
-  virtual bool QueryPerformanceFrequency(LargeInteger* frequency) = 0;
-
-  // GetSystemTimeAdjustment's three answers, in 100-nanosecond units.
-  struct SystemTimeAdjustment {
-    uint32_t TimeAdjustment = 0;
-    uint32_t TimeIncrement = 0;
-    bool TimeAdjustmentDisabled = false;
-  };
-  virtual bool GetSystemTimeAdjustment(SystemTimeAdjustment* adjustment) = 0;
-
-  virtual SystemTime GetLocalTime() = 0;
-
-  // GetDateFormatEx / GetTimeFormatEx in the user's locale, without a picture.
-  static constexpr uint32_t kDateShortDate = 0x1;  // DATE_SHORTDATE
-  static constexpr uint32_t kTimeLongTime = 0;     // the locale's time format
-  // "" when the date or time is not a valid one.
-  virtual std::string GetDateFormat(uint32_t flags, const SystemTime& date) = 0;
-  virtual std::string GetTimeFormat(uint32_t flags, const SystemTime& time) = 0;
-
-  virtual uint32_t GetUserDefaultLCID() = 0;
-  // GetLocaleInfoEx for the user's default locale: the number of characters
-  // written, NUL included, and the text in *data; 0 and "" on failure.
-  virtual int32_t GetLocaleInfo(uint32_t lcType, std::string* data) = 0;
-
-  // ---- upload ----
+  // Lets the host process its pending messages once.
+  virtual void DoEvents() = 0;
 };
 
 }  // namespace tallowin

@@ -1,5 +1,5 @@
-// Time zone, counters, the clock's adjustment, date and time rendering and
-// the user's locale settings.
+// Regional numbers, the user's collation, time zone, counters, the clock's
+// adjustment, date and time rendering and the user's locale settings.
 #include "win32/win.h"
 
 #include <string>
@@ -9,6 +9,60 @@
 #include "win32/win_platform.h"
 
 namespace tallowin::win32 {
+
+namespace {
+
+UINT localeNumber(LCTYPE type, UINT fallback) {
+  DWORD v = 0;
+  if (::GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, type | LOCALE_RETURN_NUMBER, reinterpret_cast<LPWSTR>(&v),
+                        sizeof(v) / sizeof(wchar_t)) == 0)
+    return fallback;
+  return v;
+}
+
+std::wstring localeText(LCTYPE type, const wchar_t* fallback) {
+  wchar_t buffer[16] = {};
+  if (::GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, type, buffer, 16) == 0) return fallback;
+  return buffer;
+}
+
+// "3;0" gives 3, "3;2;0" gives 32, "3" (repeat not) gives 30.
+UINT groupingOf(const std::wstring& text) {
+  UINT g = 0;
+  for (wchar_t c : text)
+    if (c >= L'1' && c <= L'9') g = g * 10 + static_cast<UINT>(c - L'0');
+  const bool repeats = text.size() >= 2 && text.compare(text.size() - 2, 2, L";0") == 0;
+  return repeats || g == 0 ? g : g * 10;
+}
+
+}  // namespace
+
+std::string WinPlatform::GetNumberFormat(const std::string& number, const Platform::NumberStyle& style) {
+  const std::wstring value = Wide(number);
+  wchar_t out[128] = {};
+  if (style.localeDefaults) {
+    if (::GetNumberFormatEx(LOCALE_NAME_USER_DEFAULT, 0, value.c_str(), nullptr, out, 128) > 0) return Utf8(out, wcslen(out));
+    return number;
+  }
+  std::wstring decimal = localeText(LOCALE_SDECIMAL, L".");
+  std::wstring thousand = localeText(LOCALE_STHOUSAND, L",");
+  NUMBERFMTW fmt{};
+  fmt.NumDigits = static_cast<UINT>(style.decimals);
+  fmt.LeadingZero = style.leadingZero ? localeNumber(LOCALE_ILZERO, 1) : 0;
+  fmt.Grouping = style.grouping ? groupingOf(localeText(LOCALE_SGROUPING, L"3;0")) : 0;
+  fmt.lpDecimalSep = decimal.data();
+  fmt.lpThousandSep = thousand.data();
+  fmt.NegativeOrder = style.minusSign ? 1 : localeNumber(LOCALE_INEGNUMBER, 1);
+  if (::GetNumberFormatEx(LOCALE_NAME_USER_DEFAULT, 0, value.c_str(), &fmt, out, 128) > 0) return Utf8(out, wcslen(out));
+  return number;
+}
+
+int32_t WinPlatform::CompareStringEx(uint32_t flags, const std::string& a, const std::string& b) {
+  const std::wstring wa = Wide(a);
+  const std::wstring wb = Wide(b);
+  return ::CompareStringEx(LOCALE_NAME_USER_DEFAULT, flags, wa.c_str(), static_cast<int>(wa.size()), wb.c_str(),
+                           static_cast<int>(wb.size()), nullptr, nullptr, 0);
+}
 
 namespace {
 

@@ -23,6 +23,14 @@ inline std::string Utf8(std::wstring_view text) { return Utf8(text.data(), text.
 
 // A NUL-terminated wide string that lies inside [begin, begin + bytes): read
 // only up to the end of that buffer, and "" for a pointer outside it.
-std::string StrFromPtr(const wchar_t* text, const void* begin, size_t bytes);
+inline std::string StrFromPtr(const wchar_t* text, const void* begin, size_t bytes) {
+  const auto* lo = static_cast<const unsigned char*>(begin);
+  const auto* p = reinterpret_cast<const unsigned char*>(text);
+  if (!text || !begin || p < lo || p >= lo + bytes) return {};
+  const size_t room = static_cast<size_t>(lo + bytes - p) / sizeof(wchar_t);
+  size_t n = 0;
+  while (n < room && text[n] != L'\0') ++n;
+  return Utf8(text, n);
+}
 
 }  // namespace tallowin::win32

@@ -1,5 +1,5 @@
 // The real platform: Windows' wide functions, texts converted to UTF-8 here.
-// Implementations are split by area over src/win32/platform_*.cpp.
+// Implementations are split by subject over src/win32/platform_*.cpp.
 #pragma once
 
 #include "win32/win.h"
@@ -18,30 +18,36 @@ class WinPlatform : public Platform {
   int32_t RegQueryInfoKey(RegHandle key, uint32_t* subKeys) override;
   int32_t RegEnumKeyEx(RegHandle key, uint32_t index, std::string* name) override;
   void RegCloseKey(RegHandle key) override;
-  bool ApiExists(const std::string& library, const std::string& function) override;
 
-  // ---- system ----
+  // ---- system information ----
+  bool ApiExists(const std::string& library, const std::string& function) override;
   OsVersionInfo RtlGetVersion() override;
   std::string GetWindowsDirectory() override;
   std::string GetSystemDirectory() override;
   std::string GetSystemWindowsDirectory() override;
   int32_t GetSystemMetrics(int32_t index) override;
   bool Is64BitWindows() override;
-
-  // ---- regional formatting ----
-  std::string GetNumberFormat(const std::string& number, const NumberStyle& style) override;
-
-  // ---- the host ----
-  void DoEvents() override;
-
-  // ---- programs, processor, memory, user interface ----
   SystemInfo GetNativeSystemInfo() override;
   int32_t IsProcessorFeaturePresent(uint32_t feature) override;
   bool GlobalMemoryStatusEx(MemoryStatusEx* status) override;
   int32_t GetKeyboardType(int32_t typeFlag) override;
   std::string GetKeyboardLayoutName() override;
   DisplayDeviceCaps GetDisplayDeviceCaps() override;
+  SystemPowerStatus GetSystemPowerStatus() override;
+  HwProfileInfo GetCurrentHwProfile() override;
+  std::vector<PortInfo2> EnumPorts() override;
+
+  // ---- locale and time ----
+  std::string GetNumberFormat(const std::string& number, const NumberStyle& style) override;
   int32_t CompareStringEx(uint32_t flags, const std::string& a, const std::string& b) override;
+  uint32_t GetTimeZoneInformation(TimeZoneInformation* info) override;
+  bool QueryPerformanceFrequency(LargeInteger* frequency) override;
+  bool GetSystemTimeAdjustment(SystemTimeAdjustment* adjustment) override;
+  SystemTime GetLocalTime() override;
+  std::string GetDateFormat(uint32_t flags, const SystemTime& date) override;
+  std::string GetTimeFormat(uint32_t flags, const SystemTime& time) override;
+  uint32_t GetUserDefaultLCID() override;
+  int32_t GetLocaleInfo(uint32_t lcType, std::string* data) override;
 
   // ---- network ----
   std::string GetComputerName() override;
@@ -55,29 +61,17 @@ class WinPlatform : public Platform {
   uint32_t GetIfTable2(std::vector<IfRow>* rows) override;
   uint8_t Netbios(Ncb& ncb) override;
 
-  // ---- power, ports, printers ----
-  SystemPowerStatus GetSystemPowerStatus() override;
-  HwProfileInfo GetCurrentHwProfile() override;
-  std::vector<PortInfo2> EnumPorts() override;
+  // ---- printing ----
   std::vector<PrinterInfo2> EnumPrinters(uint32_t flags) override;
   int32_t DocumentProperties(const std::string& printerName, PrinterDevMode* devMode) override;
   int32_t DeviceCapabilities(const std::string& printerName, const std::string& portName,
                              std::vector<PrinterPaper>* papers) override;
+
+  // ---- processes, files and the host's messages ----
   std::string FormatMessage(int32_t code) override;
   bool CreateProcess(const std::string& commandLine) override;
   int64_t GetFileSize(const std::string& path) override;
-
-  // ---- buses, time, locale ----
-  uint32_t GetTimeZoneInformation(TimeZoneInformation* info) override;
-  bool QueryPerformanceFrequency(LargeInteger* frequency) override;
-  bool GetSystemTimeAdjustment(SystemTimeAdjustment* adjustment) override;
-  SystemTime GetLocalTime() override;
-  std::string GetDateFormat(uint32_t flags, const SystemTime& date) override;
-  std::string GetTimeFormat(uint32_t flags, const SystemTime& time) override;
-  uint32_t GetUserDefaultLCID() override;
-  int32_t GetLocaleInfo(uint32_t lcType, std::string* data) override;
-
-  // ---- upload ----
+  void DoEvents() override;
 };
 
 }  // namespace tallowin::win32

@@ -33,9 +33,6 @@ class FakePlatform : public Platform {
   void setDword(const std::string& path, const std::string& name, uint32_t value, RegView view = RegView::Native);
   static std::vector<uint8_t> Utf16Bytes(const std::string& utf8, bool withNul = true);
   int openKeys() const { return openKeys_; }
-  bool is64BitWindows = true;
-  std::set<std::string> exports;  // "library!function"; library in lower case
-
   int32_t RegOpenKeyEx(uint32_t root, const std::string& path, uint32_t access, RegView view,
                        RegHandle* key) override;
   int32_t RegQueryValueEx(RegHandle key, const std::string& name, uint32_t* type, std::vector<uint8_t>* data,
@@ -43,9 +40,11 @@ class FakePlatform : public Platform {
   int32_t RegQueryInfoKey(RegHandle key, uint32_t* subKeys) override;
   int32_t RegEnumKeyEx(RegHandle key, uint32_t index, std::string* name) override;
   void RegCloseKey(RegHandle key) override;
-  bool ApiExists(const std::string& library, const std::string& function) override;
 
-  // ---- system ----
+  // ---- system information ----
+  bool is64BitWindows = true;
+  std::set<std::string> exports;  // "library!function"; library in lower case
+
   OsVersionInfo version;
   std::string windowsDirectory = "C:\\windows";
   std::string systemDirectory = "C:\\windows\\system32";
@@ -58,19 +57,8 @@ class FakePlatform : public Platform {
   std::string GetSystemWindowsDirectory() override { return systemWindowsDirectory; }
   int32_t GetSystemMetrics(int32_t index) override;
   bool Is64BitWindows() override { return is64BitWindows; }
+  bool ApiExists(const std::string& library, const std::string& function) override;
 
-  // ---- regional formatting: English (United States) ----
-  std::string GetNumberFormat(const std::string& number, const NumberStyle& style) override;
-
-  // ---- the host ----
-  int yields = 0;
-  std::function<void()> onYield;
-  void DoEvents() override {
-    ++yields;
-    if (onYield) onYield();
-  }
-
-  // ---- programs, processor, memory, user interface ----
   SystemInfo systemInfo;
   std::set<uint32_t> processorFeatures;  // the features present
   MemoryStatusEx memoryStatus;
@@ -80,8 +68,6 @@ class FakePlatform : public Platform {
   std::string keyboardLayoutName = "00000409";
   DisplayDeviceCaps displayCaps{true, 32, 96, 96};
   int displayCapsCalls = 0;
-  int comparisons = 0;
-
   SystemInfo GetNativeSystemInfo() override { return systemInfo; }
   int32_t IsProcessorFeaturePresent(uint32_t feature) override { return processorFeatures.count(feature) ? 1 : 0; }
   bool GlobalMemoryStatusEx(MemoryStatusEx* status) override;
@@ -91,9 +77,53 @@ class FakePlatform : public Platform {
     ++displayCapsCalls;
     return displayCaps;
   }
+
+  SystemPowerStatus powerStatus;
+  int powerStatusCalls = 0;
+  HwProfileInfo hwProfile;
+  int hwProfileCalls = 0;
+  std::vector<PortInfo2> ports;
+
+  SystemPowerStatus GetSystemPowerStatus() override {
+    ++powerStatusCalls;
+    return powerStatus;
+  }
+  HwProfileInfo GetCurrentHwProfile() override {
+    ++hwProfileCalls;
+    return hwProfile;
+  }
+  std::vector<PortInfo2> EnumPorts() override { return ports; }
+
+  // ---- locale and time: English (United States) ----
+  int comparisons = 0;
+
+  std::string GetNumberFormat(const std::string& number, const NumberStyle& style) override;
   // Case-insensitive for ASCII letters, then by code units; ordinal without
   // kNormIgnoreCase.
   int32_t CompareStringEx(uint32_t flags, const std::string& a, const std::string& b) override;
+
+  uint32_t timeZoneId = kTimeZoneIdUnknown;
+  TimeZoneInformation timeZone;
+  LargeInteger performanceFrequency{3579545, 0};
+  bool hasPerformanceCounter = true;
+  SystemTimeAdjustment timeAdjustment{156250, 156250, false};
+  bool timeAdjustmentFails = false;
+  SystemTime localTime{2024, 7, 1, 15, 14, 30, 0, 0};  // Monday, 15 July 2024
+  uint32_t userLcid = 0x409;
+  // Answers by LCTYPE; a type that is missing fails. English (United States).
+  std::map<uint32_t, std::string> localeInfo = EnUsLocaleInfo();
+  std::vector<uint32_t> localeQueries;  // every LCTYPE asked, in order
+  static std::map<uint32_t, std::string> EnUsLocaleInfo();
+
+  uint32_t GetTimeZoneInformation(TimeZoneInformation* info) override;
+  bool QueryPerformanceFrequency(LargeInteger* frequency) override;
+  bool GetSystemTimeAdjustment(SystemTimeAdjustment* adjustment) override;
+  SystemTime GetLocalTime() override { return localTime; }
+  // en-US: M/d/yyyy and h:mm:ss AM/PM.
+  std::string GetDateFormat(uint32_t flags, const SystemTime& date) override;
+  std::string GetTimeFormat(uint32_t flags, const SystemTime& time) override;
+  uint32_t GetUserDefaultLCID() override { return userLcid; }
+  int32_t GetLocaleInfo(uint32_t lcType, std::string* data) override;
 
   // ---- network ----
   std::string computerName;
@@ -137,12 +167,7 @@ class FakePlatform : public Platform {
   uint32_t GetIfTable2(std::vector<IfRow>* rows) override;
   uint8_t Netbios(Ncb& ncb) override;
 
-  // ---- power, ports, printers ----
-  SystemPowerStatus powerStatus;
-  int powerStatusCalls = 0;
-  HwProfileInfo hwProfile;
-  int hwProfileCalls = 0;
-  std::vector<PortInfo2> ports;
+  // ---- printing ----
   // A printer as the spooler lists it, with what the later reads give.
   struct FakePrinter {
     PrinterInfo2 info;
@@ -154,54 +179,28 @@ class FakePlatform : public Platform {
   std::vector<FakePrinter> printers;
   uint32_t enumPrintersFlags = 0;  // what the last EnumPrinters asked for
   std::vector<std::string> printerCalls;  // "DocumentProperties NAME", "DeviceCapabilities NAME PORT"
+
+  std::vector<PrinterInfo2> EnumPrinters(uint32_t flags) override;
+  int32_t DocumentProperties(const std::string& printerName, PrinterDevMode* devMode) override;
+  int32_t DeviceCapabilities(const std::string& printerName, const std::string& portName,
+                             std::vector<PrinterPaper>* papers) override;
+
+  // ---- processes, files and the host's messages ----
   std::map<int32_t, std::string> messages;  // FormatMessage texts
   std::set<std::string> startable;          // command lines CreateProcess starts
   std::vector<std::string> startAttempts;   // every command line it was given
   std::map<std::string, int64_t> fileSizes; // paths compared ignoring case
 
-  SystemPowerStatus GetSystemPowerStatus() override {
-    ++powerStatusCalls;
-    return powerStatus;
-  }
-  HwProfileInfo GetCurrentHwProfile() override {
-    ++hwProfileCalls;
-    return hwProfile;
-  }
-  std::vector<PortInfo2> EnumPorts() override { return ports; }
-  std::vector<PrinterInfo2> EnumPrinters(uint32_t flags) override;
-  int32_t DocumentProperties(const std::string& printerName, PrinterDevMode* devMode) override;
-  int32_t DeviceCapabilities(const std::string& printerName, const std::string& portName,
-                             std::vector<PrinterPaper>* papers) override;
   std::string FormatMessage(int32_t code) override;
   bool CreateProcess(const std::string& commandLine) override;
   int64_t GetFileSize(const std::string& path) override;
 
-  // ---- buses, time, locale ----
-  // The bus sections read the fake registry above.
-  uint32_t timeZoneId = kTimeZoneIdUnknown;
-  TimeZoneInformation timeZone;
-  LargeInteger performanceFrequency{3579545, 0};
-  bool hasPerformanceCounter = true;
-  SystemTimeAdjustment timeAdjustment{156250, 156250, false};
-  bool timeAdjustmentFails = false;
-  SystemTime localTime{2024, 7, 1, 15, 14, 30, 0, 0};  // Monday, 15 July 2024
-  uint32_t userLcid = 0x409;
-  // Answers by LCTYPE; a type that is missing fails. English (United States).
-  std::map<uint32_t, std::string> localeInfo = EnUsLocaleInfo();
-  std::vector<uint32_t> localeQueries;  // every LCTYPE asked, in order
-  static std::map<uint32_t, std::string> EnUsLocaleInfo();
-
-  uint32_t GetTimeZoneInformation(TimeZoneInformation* info) override;
-  bool QueryPerformanceFrequency(LargeInteger* frequency) override;
-  bool GetSystemTimeAdjustment(SystemTimeAdjustment* adjustment) override;
-  SystemTime GetLocalTime() override { return localTime; }
-  // en-US: M/d/yyyy and h:mm:ss AM/PM.
-  std::string GetDateFormat(uint32_t flags, const SystemTime& date) override;
-  std::string GetTimeFormat(uint32_t flags, const SystemTime& time) override;
-  uint32_t GetUserDefaultLCID() override { return userLcid; }
-  int32_t GetLocaleInfo(uint32_t lcType, std::string* data) override;
-
-  // ---- upload ----
+  int yields = 0;
+  std::function<void()> onYield;
+  void DoEvents() override {
+    ++yields;
+    if (onYield) onYield();
+  }
 
  private:
   std::map<std::string, Key>& tree(RegView view, uint32_t root);
@@ -217,6 +216,6 @@ class FakePlatform : public Platform {
 
 // en-US rendering of exact decimal text, rounded half up; shared by the fake
 // and the tests of the formatter.
-std::string FormatEnUs(const std::string& number, const NumberStyle& style);
+std::string FormatEnUs(const std::string& number, const Platform::NumberStyle& style);
 
 }  // namespace tallowin::test

@@ -1,5 +1,7 @@
-// The fake's clocks, time zone and locale: plain fields, English (United
-// States) renderings.
+// The fake's numbers, collation, clocks, time zone and locale: plain fields,
+// English (United States) renderings.
+#include <algorithm>
+#include <cctype>
 #include <string>
 
 #include "platform/text.h"
@@ -83,6 +85,79 @@ int32_t FakePlatform::GetLocaleInfo(uint32_t lcType, std::string* data) {
   }
   *data = it->second;
   return static_cast<int32_t>(Utf8ToUtf16(it->second).size() + 1);
+}
+std::string FormatEnUs(const std::string& number, const Platform::NumberStyle& style) {
+  std::string s = number;
+  bool negative = false;
+  if (!s.empty() && s[0] == '-') {
+    negative = true;
+    s.erase(0, 1);
+  }
+  std::string whole = s;
+  std::string frac;
+  if (const size_t dot = s.find('.'); dot != std::string::npos) {
+    whole = s.substr(0, dot);
+    frac = s.substr(dot + 1);
+  }
+  if (whole.empty()) whole = "0";
+  const int decimals = style.localeDefaults ? 2 : style.decimals;
+  // Round half up at `decimals` places.
+  std::string digits = whole + frac;
+  const size_t keep = whole.size() + static_cast<size_t>(decimals);
+  digits.resize(std::max(digits.size(), keep + 1), '0');
+  const bool up = digits[keep] >= '5';
+  digits.resize(keep);
+  if (up) {
+    int i = static_cast<int>(digits.size()) - 1;
+    for (; i >= 0; --i) {
+      if (digits[static_cast<size_t>(i)] == '9') {
+        digits[static_cast<size_t>(i)] = '0';
+      } else {
+        ++digits[static_cast<size_t>(i)];
+        break;
+      }
+    }
+    if (i < 0) digits.insert(digits.begin(), '1');
+  }
+  std::string w = digits.substr(0, digits.size() - static_cast<size_t>(decimals));
+  const std::string f = digits.substr(digits.size() - static_cast<size_t>(decimals));
+  while (w.size() > 1 && w[0] == '0') w.erase(0, 1);
+  if (w.empty()) w = "0";
+  if (style.grouping || style.localeDefaults) {
+    std::string g;
+    for (size_t i = 0; i < w.size(); ++i) {
+      if (i > 0 && (w.size() - i) % 3 == 0) g += ',';
+      g += w[i];
+    }
+    w = g;
+  }
+  if (!style.leadingZero && w == "0" && decimals > 0) w.clear();
+  std::string out = w;
+  if (decimals > 0) out += "." + f;
+  const bool isZero = std::all_of(digits.begin(), digits.end(), [](char c) { return c == '0'; });
+  if (negative && !isZero) out = "-" + out;
+  return out;
+}
+
+std::string FakePlatform::GetNumberFormat(const std::string& number, const Platform::NumberStyle& style) {
+  return FormatEnUs(number, style);
+}
+
+int32_t FakePlatform::CompareStringEx(uint32_t flags, const std::string& a, const std::string& b) {
+  ++comparisons;
+  const bool fold = (flags & kNormIgnoreCase) != 0;
+  const size_t n = a.size() < b.size() ? a.size() : b.size();
+  for (size_t i = 0; i < n; ++i) {
+    int x = static_cast<unsigned char>(a[i]);
+    int y = static_cast<unsigned char>(b[i]);
+    if (fold) {
+      x = std::tolower(x);
+      y = std::tolower(y);
+    }
+    if (x != y) return x < y ? kCstrLessThan : kCstrGreaterThan;
+  }
+  if (a.size() == b.size()) return kCstrEqual;
+  return a.size() < b.size() ? kCstrLessThan : kCstrGreaterThan;
 }
 
 }  // namespace tallowin::test

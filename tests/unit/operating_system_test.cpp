@@ -11,9 +11,9 @@ namespace {
 
 using test::FakePlatform;
 
-OsVersionInfo ver(uint32_t platform, uint32_t major, uint32_t minor, uint8_t productType = 1, uint32_t build = 0,
+Platform::OsVersionInfo ver(uint32_t platform, uint32_t major, uint32_t minor, uint8_t productType = 1, uint32_t build = 0,
                   const char* csd = "") {
-  OsVersionInfo v;
+  Platform::OsVersionInfo v;
   v.dwPlatformId = platform;
   v.dwMajorVersion = major;
   v.dwMinorVersion = minor;
@@ -24,7 +24,7 @@ OsVersionInfo ver(uint32_t platform, uint32_t major, uint32_t minor, uint8_t pro
 }
 
 struct NameRow {
-  OsVersionInfo v;
+  Platform::OsVersionInfo v;
   const char* name;
   const char* flags;  // which flags end up set
 };
@@ -82,7 +82,7 @@ TEST(OsName, EveryRow) {
 
 TEST(OsName, ServicePackTextBeforeNul) {
   VersionFlags f;
-  OsVersionInfo v = ver(1, 4, 0);
+  Platform::OsVersionInfo v = ver(1, 4, 0);
   v.szCSDVersion = std::string("C\0x", 3);
   EXPECT_EQ(DecodeOsName(v, f), "Windows 95 OSR2");
 }
@@ -143,7 +143,7 @@ TEST_F(OsSection, Windows2000AllLines) {
 
 TEST_F(OsSection, ConditionalLines) {
   struct Row {
-    OsVersionInfo v;
+    Platform::OsVersionInfo v;
     bool servicePackLines;
     bool productLines;
   };

@@ -21,7 +21,7 @@ bool isServer(uint8_t productType) { return productType == 2 || productType == 3
 
 // NT 5 and later. The flags follow the old table (minor 0 and 1); the names
 // follow the releases that came after it.
-std::string ntName(const OsVersionInfo& v, VersionFlags& f) {
+std::string ntName(const Platform::OsVersionInfo& v, VersionFlags& f) {
   const uint32_t major = v.dwMajorVersion;
   const uint32_t minor = v.dwMinorVersion;
   if (minor == 0) f.IsWin2000 = true;
@@ -49,7 +49,7 @@ std::string ntName(const OsVersionInfo& v, VersionFlags& f) {
   return "Windows NT " + std::to_string(major) + "." + std::to_string(minor);
 }
 
-std::string productTypeText(const OsVersionInfo& v) {
+std::string productTypeText(const Platform::OsVersionInfo& v) {
   const bool win2000 = v.dwMajorVersion == 5 && v.dwMinorVersion == 0;
   switch (v.wProductType) {
     case 1: return win2000 ? "Windows 2000 Professional" : "Workstation";
@@ -80,7 +80,7 @@ std::string platformText(uint32_t id) {
 
 }  // namespace
 
-std::string DecodeOsName(const OsVersionInfo& v, VersionFlags& f) {
+std::string DecodeOsName(const Platform::OsVersionInfo& v, VersionFlags& f) {
   const auto major = static_cast<int32_t>(v.dwMajorVersion);
   const auto minor = static_cast<int32_t>(v.dwMinorVersion);
   const std::string csd = TrimNull(v.szCSDVersion);
@@ -126,7 +126,7 @@ void CollectOperatingSystem(ProfileControl& control) {
   ReportList& list = control.list();
   VersionFlags& f = control.flags();
 
-  OsVersionInfo v = p.RtlGetVersion();
+  Platform::OsVersionInfo v = p.RtlGetVersion();
   f.OsMajorVersion = static_cast<int32_t>(v.dwMajorVersion);
   f.OsMinorVersion = static_cast<int32_t>(v.dwMinorVersion);
   const std::string name = DecodeOsName(v, f);

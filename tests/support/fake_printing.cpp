@@ -1,16 +1,9 @@
-// The fake's spooler, message table, program start and file sizes.
-#include <cctype>
-
+// The fake's spooler: its printers, their settings and their papers.
 #include "support/fake_platform.h"
 
 namespace tallowin::test {
 
 namespace {
-
-std::string lowerCase(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
 
 constexpr int32_t kErrorInvalidPrinterName = 1801;
 
@@ -44,22 +37,6 @@ int32_t FakePlatform::DeviceCapabilities(const std::string& printerName, const s
     return 0;
   }
   return kErrorInvalidPrinterName;
-}
-
-std::string FakePlatform::FormatMessage(int32_t code) {
-  auto it = messages.find(code);
-  return it == messages.end() ? std::string() : it->second;
-}
-
-bool FakePlatform::CreateProcess(const std::string& commandLine) {
-  startAttempts.push_back(commandLine);
-  return startable.count(commandLine) > 0;
-}
-
-int64_t FakePlatform::GetFileSize(const std::string& path) {
-  for (const auto& [p, size] : fileSizes)
-    if (lowerCase(p) == lowerCase(path)) return size;
-  return -1;
 }
 
 }  // namespace tallowin::test

@@ -1,4 +1,4 @@
-// The spooler: ports, printers, their default settings and their papers.
+// The spooler's printers, their default settings and their papers.
 #include "win32/win.h"
 
 #include <cstddef>
@@ -43,31 +43,6 @@ bool readDevMode(const DEVMODEW* dm, const void* begin, size_t bytes, Platform::
 }
 
 }  // namespace
-
-std::vector<Platform::PortInfo2> WinPlatform::EnumPorts() {
-  std::vector<PortInfo2> out;
-  DWORD needed = 0;
-  DWORD returned = 0;
-  ::EnumPortsW(nullptr, 2, nullptr, 0, &needed, &returned);
-  if (needed == 0) return out;
-  // One buffer of exactly the reported size; if ports came meanwhile the
-  // second call fails and the list is empty.
-  std::vector<BYTE> buffer(needed);
-  returned = 0;
-  if (!::EnumPortsW(nullptr, 2, buffer.data(), needed, &needed, &returned)) return out;
-  const size_t bytes = buffer.size();
-  if (returned > bytes / sizeof(PORT_INFO_2W)) returned = static_cast<DWORD>(bytes / sizeof(PORT_INFO_2W));
-  const auto* ports = reinterpret_cast<const PORT_INFO_2W*>(buffer.data());
-  for (DWORD i = 0; i < returned; ++i) {
-    PortInfo2 p;
-    p.pPortName = StrFromPtr(ports[i].pPortName, buffer.data(), bytes);
-    p.pMonitorName = StrFromPtr(ports[i].pMonitorName, buffer.data(), bytes);
-    p.pDescription = StrFromPtr(ports[i].pDescription, buffer.data(), bytes);
-    p.fPortType = ports[i].fPortType;
-    out.push_back(std::move(p));
-  }
-  return out;
-}
 
 std::vector<Platform::PrinterInfo2> WinPlatform::EnumPrinters(uint32_t flags) {
   std::vector<PrinterInfo2> out;

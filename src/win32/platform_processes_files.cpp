@@ -1,5 +1,5 @@
-// Power status, the hardware profile, starting a program, file sizes and the
-// system's error texts.
+// Other processes and files: starting a program, file sizes, the system's
+// error texts; and the pump that lets the host handle its messages.
 #include "win32/win.h"
 
 #include <string>
@@ -10,35 +10,6 @@
 #include "win32/win_platform.h"
 
 namespace tallowin::win32 {
-
-Platform::SystemPowerStatus WinPlatform::GetSystemPowerStatus() {
-  SYSTEM_POWER_STATUS s{};
-  s.ACLineStatus = 255;
-  s.BatteryFlag = 255;
-  s.BatteryLifePercent = 255;
-  s.BatteryLifeTime = 0xFFFFFFFFu;
-  s.BatteryFullLifeTime = 0xFFFFFFFFu;
-  ::GetSystemPowerStatus(&s);  // on failure the "not reported" values stay
-  SystemPowerStatus out;
-  out.ACLineStatus = s.ACLineStatus;
-  out.BatteryFlag = s.BatteryFlag;
-  out.BatteryLifePercent = s.BatteryLifePercent;
-  out.BatteryLifeTime = s.BatteryLifeTime;
-  out.BatteryFullLifeTime = s.BatteryFullLifeTime;
-  return out;
-}
-
-Platform::HwProfileInfo WinPlatform::GetCurrentHwProfile() {
-  HW_PROFILE_INFOW hw{};
-  ::GetCurrentHwProfileW(&hw);  // a failed call leaves the record zero-filled
-  HwProfileInfo out;
-  out.dwDockInfo = hw.dwDockInfo;
-  const size_t guidChars = sizeof(hw.szHwProfileGuid) / sizeof(wchar_t);
-  out.szHwProfileGuid = Utf8(hw.szHwProfileGuid, wcsnlen(hw.szHwProfileGuid, guidChars));
-  // The whole field: the section decides what its NULs and blanks mean.
-  out.szHwProfileName = Utf8(hw.szHwProfileName, sizeof(hw.szHwProfileName) / sizeof(wchar_t));
-  return out;
-}
 
 std::string WinPlatform::FormatMessage(int32_t code) {
   wchar_t buffer[1024] = {};
@@ -67,6 +38,18 @@ int64_t WinPlatform::GetFileSize(const std::string& path) {
   if (!::GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data)) return -1;
   if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return -1;
   return static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+}
+void WinPlatform::DoEvents() {
+  MSG msg;
+  // Only what is pending now: a yield must not turn into a loop of its own.
+  for (int i = 0; i < 1000 && ::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE); ++i) {
+    if (msg.message == WM_QUIT) {
+      ::PostQuitMessage(static_cast<int>(msg.wParam));
+      break;
+    }
+    ::TranslateMessage(&msg);
+    ::DispatchMessageW(&msg);
+  }
 }
 
 }  // namespace tallowin::win32
