@@ -3,18 +3,14 @@
 #include <algorithm>
 
 #include "control/profile_control.h"
+#include "platform/code_text.h"
 #include "platform/global.h"
 
 namespace tallowin {
 
 namespace {
 
-struct Code {
-  uint32_t code;
-  const char* text;
-};
-
-constexpr Code kInterfaceTypes[] = {
+constexpr CodeText<uint32_t> kInterfaceTypes[] = {
     {6, "Ethernet"},
     {9, "Token Ring"},
     {15, "FDDI (Fiber Optic)"},
@@ -23,7 +19,7 @@ constexpr Code kInterfaceTypes[] = {
     {28, "SLIP (Dialup/Serial)"},
 };
 
-constexpr Code kAdminStates[] = {{1, "Up"}, {2, "Down"}, {3, "Testing"}};
+constexpr CodeText<uint32_t> kAdminStates[] = {{1, "Up"}, {2, "Down"}, {3, "Testing"}};
 
 }  // namespace
 
@@ -58,14 +54,12 @@ std::string HexPairs(const std::vector<uint8_t>& bytes) {
 }
 
 std::string InterfaceTypeText(uint32_t dwType) {
-  for (const Code& c : kInterfaceTypes)
-    if (c.code == dwType) return c.text;
-  return "Unknown";
+  const char* text = TextOfCode(kInterfaceTypes, dwType);
+  return text ? text : "Unknown";
 }
 
 std::string AdminStatusText(uint32_t dwAdminStatus) {
-  for (const Code& c : kAdminStates)
-    if (c.code == dwAdminStatus) return c.text;
+  if (const char* text = TextOfCode(kAdminStates, dwAdminStatus)) return text;
   return "Unknown (" + std::to_string(dwAdminStatus) + ")";
 }
 

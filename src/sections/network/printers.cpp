@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "control/profile_control.h"
+#include "platform/code_text.h"
 #include "platform/decimal.h"
 #include "platform/global.h"
 #include "sections/sections.h"
@@ -16,13 +17,8 @@ namespace tallowin {
 
 namespace {
 
-struct CodeText {
-  int16_t code;
-  const char* text;
-};
-
 // dmPaperSize. Codes 48 and 49 have no text of their own.
-constexpr CodeText kPaperSizes[] = {
+constexpr CodeText<int16_t> kPaperSizes[] = {
     {1, "U.S. Letter, 8 1/2 x 11 in."},
     {2, "U.S. Letter Small, 8 1/2 x 11 in."},
     {3, "Tabloid, 11 x 17 in."},
@@ -143,7 +139,7 @@ constexpr CodeText kPaperSizes[] = {
 };
 
 // dmDefaultSource. 12 and 13 have no text of their own.
-constexpr CodeText kPaperBins[] = {
+constexpr CodeText<int16_t> kPaperBins[] = {
     {1, "Use paper from the upper (or only) bin."},
     {2, "Use paper from the lower bin."},
     {3, "Use paper from the middle bin."},
@@ -160,32 +156,25 @@ constexpr CodeText kPaperBins[] = {
 };
 
 // dmPrintQuality: the resolution classes; positive codes are dots per inch.
-constexpr CodeText kQualities[] = {
+constexpr CodeText<int16_t> kQualities[] = {
     {-1, "Draft resolution"}, {-2, "Low resolution"}, {-3, "Medium resolution"}, {-4, "High resolution"}};
 
-constexpr CodeText kColorModes[] = {{1, "Monochrome (B/W)"}, {2, "Color"}};
+constexpr CodeText<int16_t> kColorModes[] = {{1, "Monochrome (B/W)"}, {2, "Color"}};
 
-constexpr CodeText kOrientations[] = {{1, "Portrait"}, {2, "Landscape"}};
+constexpr CodeText<int16_t> kOrientations[] = {{1, "Portrait"}, {2, "Landscape"}};
 
-constexpr CodeText kDuplexModes[] = {
+constexpr CodeText<int16_t> kDuplexModes[] = {
     {0, "Single-sided printing with the current orientation setting."},
     {1, "Single-sided printing with the current orientation setting."},
     {2, "Double-sided printing using a horizontal page turn."},
     {3, "Double-sided printing using a vertical page turn."},
 };
 
-template <size_t N>
-const char* find(const CodeText (&table)[N], int16_t code) {
-  for (const CodeText& e : table)
-    if (e.code == code) return e.text;
-  return nullptr;
-}
-
 std::string unknown(int16_t code) { return std::to_string(code) + " (Unknown)"; }
 
 template <size_t N>
-std::string decode(const CodeText (&table)[N], int16_t code) {
-  const char* text = find(table, code);
+std::string decode(const CodeText<int16_t> (&table)[N], int16_t code) {
+  const char* text = TextOfCode(table, code);
   return text ? std::string(text) : unknown(code);
 }
 
@@ -304,11 +293,11 @@ void printerBlock(ProfileControl& control, const Platform::PrinterInfo2& printer
 }  // namespace
 
 std::string PaperSizeText(int16_t code) { return decode(kPaperSizes, code); }
-bool IsKnownPaperSize(int16_t code) { return find(kPaperSizes, code) != nullptr; }
+bool IsKnownPaperSize(int16_t code) { return TextOfCode(kPaperSizes, code) != nullptr; }
 std::string PaperBinText(int16_t code) { return decode(kPaperBins, code); }
 
 std::string PrintQualityText(int16_t code) {
-  if (const char* text = find(kQualities, code)) return text;
+  if (const char* text = TextOfCode(kQualities, code)) return text;
   if (code > 0) return std::to_string(code) + " dpi";
   return unknown(code);
 }

@@ -216,6 +216,38 @@ const char* paperName(const std::string& paper) {
   return "unknown";
 }
 
+// The plain settings of the first three groups, in list order: label,
+// LCTYPE, item value.
+struct Setting {
+  const char* label;
+  uint32_t lcType;
+  int32_t itemValue;
+};
+constexpr Setting kLanguageSettings[] = {
+    {"Language Name (in Local Language): ", 0x2, 6510},
+    {"Language Name (in English): ", 0x1001, 6520},
+    {"Abbreviated Language Name: ", 0x3, 6530},
+    {"ISO Abbreviated Language Name: ", 0x59, 6540},
+};
+constexpr Setting kCountrySettings[] = {
+    {"Country Code: ", 0x5, 6550},
+    {"Country/Region Name (in Local Language): ", 0x6, 6560},
+    {"Country/Region Name (in English): ", 0x1002, 6570},
+    {"Abbreviated Country Name: ", 0x7, 6580},
+    {"ISO Abbreviated Country Name: ", 0x5A, 6590},
+};
+constexpr Setting kCurrencySettings[] = {
+    {"Local Currency Name: ", 0x1008, 6600},
+    {"Local Monetary Symbol: ", 0x14, 6610},
+    {"Int'l Currency Symbol: ", 0x15, 6620},
+    {"Name of Currency (in English): ", 0x1007, 6630},
+    {"Fractional Digits in Currency: ", 0x19, 6640},
+    {"Monetary Decimal Separator: ", 0x16, 6650},
+    {"Monetary Thousands Separator: ", 0x17, 6660},
+    {"Non-Monetary Decimal Separator: ", 0xE, 6670},
+    {"Non-Monetary Thousands Separator: ", 0xF, 6680},
+};
+
 class LocaleRun {
  public:
   explicit LocaleRun(ProfileControl& control) : p_(control.platform()), list_(control.list()) {}
@@ -264,27 +296,9 @@ class LocaleRun {
 
   // The settings in the order of the list, a blank line between groups.
   void settings() {
-    setting("Language Name (in Local Language): ", 0x2, 6510);
-    setting("Language Name (in English): ", 0x1001, 6520);
-    setting("Abbreviated Language Name: ", 0x3, 6530);
-    setting("ISO Abbreviated Language Name: ", 0x59, 6540);
-    blank();
-    setting("Country Code: ", 0x5, 6550);
-    setting("Country/Region Name (in Local Language): ", 0x6, 6560);
-    setting("Country/Region Name (in English): ", 0x1002, 6570);
-    setting("Abbreviated Country Name: ", 0x7, 6580);
-    setting("ISO Abbreviated Country Name: ", 0x5A, 6590);
-    blank();
-    setting("Local Currency Name: ", 0x1008, 6600);
-    setting("Local Monetary Symbol: ", 0x14, 6610);
-    setting("Int'l Currency Symbol: ", 0x15, 6620);
-    setting("Name of Currency (in English): ", 0x1007, 6630);
-    setting("Fractional Digits in Currency: ", 0x19, 6640);
-    setting("Monetary Decimal Separator: ", 0x16, 6650);
-    setting("Monetary Thousands Separator: ", 0x17, 6660);
-    setting("Non-Monetary Decimal Separator: ", 0xE, 6670);
-    setting("Non-Monetary Thousands Separator: ", 0xF, 6680);
-    blank();
+    group(kLanguageSettings);
+    group(kCountrySettings);
+    group(kCurrencySettings);
     decoded(kCalendarType, 6700, [](int32_t n) { return "Type Of Calendar: " + std::to_string(n) + " (" + calendarName(n) + ")"; });
     decoded(kCentury, 6720, [](int32_t n) {
       return "Century Format: " + std::to_string(n) + " (" + pick(n, "Abbreviated 2-digit century", "Full 4-digit century") + ")";
@@ -337,6 +351,13 @@ class LocaleRun {
     const int32_t n = p_.GetLocaleInfo(lcType, &answer);
     if (n != 0) text_ = TrimNull(answer);
     return n;
+  }
+
+  // A group of plain settings and the blank line after it.
+  template <size_t N>
+  void group(const Setting (&settings)[N]) {
+    for (const Setting& line : settings) setting(line.label, line.lcType, line.itemValue);
+    blank();
   }
 
   void setting(const char* label, uint32_t lcType, int32_t itemValue) {

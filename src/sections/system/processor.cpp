@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "control/profile_control.h"
+#include "platform/code_text.h"
 #include "platform/global.h"
 #include "platform/registry.h"
 #include "platform/text.h"
@@ -24,10 +25,7 @@ constexpr int16_t kAmd64 = 9;
 constexpr char kCpuKey[] = "Hardware\\Description\\System\\CentralProcessor\\0";
 constexpr int32_t kSmSlowMachine = 73;
 
-constexpr struct {
-  int16_t code;
-  const char* text;
-} kArchitectures[] = {
+constexpr CodeText<int16_t> kArchitectures[] = {
     {0, "Intel"},
     {1, "MIPS"},
     {2, "Compaq/DEC Alpha"},
@@ -38,10 +36,7 @@ constexpr struct {
     {12, "ARM64"},
 };
 
-constexpr struct {
-  int16_t level;
-  const char* text;
-} kIntelLevels[] = {
+constexpr CodeText<int16_t> kIntelLevels[] = {
     {0, "Pentium"}, {3, "Intel 386"}, {4, "Intel 486"}, {5, "Pentium"}, {6, "Pentium Pro/Pentium II"},
 };
 
@@ -70,8 +65,7 @@ std::string charOf(int code) {
 }  // namespace
 
 std::string ArchitectureText(int16_t architecture) {
-  for (const auto& a : kArchitectures)
-    if (a.code == architecture) return a.text;
+  if (const char* text = TextOfCode(kArchitectures, architecture)) return text;
   return "Unknown (" + std::to_string(architecture) + ")";
 }
 
@@ -79,8 +73,7 @@ std::string LevelText(int16_t architecture, int16_t level) {
   const int32_t n = level;  // MIPS and PPC numbers can pass 16 bits
   switch (architecture) {
     case kIntel:
-      for (const auto& l : kIntelLevels)
-        if (l.level == level) return l.text;
+      if (const char* text = TextOfCode(kIntelLevels, level)) return text;
       return "Pentium III or higher (" + std::to_string(n) + ")";
     case kMips:
       return std::to_string(n * 1000);

@@ -3,16 +3,13 @@
 #include <algorithm>
 
 #include "platform/text.h"
+#include "upload/soap/namespaces.h"
 #include "upload/soap/xml_tree.h"
 
 namespace tallowin::soap {
 
 namespace {
 
-constexpr std::string_view kSoap11EnvelopeNs = "http://schemas.xmlsoap.org/soap/envelope/";
-constexpr std::string_view kSoap12EnvelopeNs = "http://www.w3.org/2003/05/soap-envelope";
-constexpr std::string_view kXsiNs = "http://www.w3.org/2001/XMLSchema-instance";
-constexpr std::string_view kXsdNs = "http://www.w3.org/2001/XMLSchema";
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
 bool XmlChar(long c) {

@@ -4,18 +4,12 @@
 #include <string_view>
 
 #include "platform/text.h"
+#include "upload/soap/namespaces.h"
 #include "upload/soap/xml_tree.h"
 
 namespace tallowin::soap {
 
 namespace {
-
-constexpr std::string_view kWsdlNs = "http://schemas.xmlsoap.org/wsdl/";
-constexpr std::string_view kSoap11BindingNs = "http://schemas.xmlsoap.org/wsdl/soap/";
-constexpr std::string_view kSoap12BindingNs = "http://schemas.xmlsoap.org/wsdl/soap12/";
-constexpr std::string_view kXsdNs = "http://www.w3.org/2001/XMLSchema";
-constexpr std::string_view kSoap11EncodingNs = "http://schemas.xmlsoap.org/soap/encoding/";
-constexpr std::string_view kSoap12EncodingNs = "http://www.w3.org/2003/05/soap-encoding";
 
 using Elements = std::vector<const XmlElement*>;
 
