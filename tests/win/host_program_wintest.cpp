@@ -8,6 +8,7 @@
 
 #include "win/support/win_support.h"
 #include "win32/frm_main.h"
+#include "win32/handles.h"
 
 namespace tallowin {
 namespace {
@@ -39,6 +40,7 @@ TEST(TallowinExe, HostsTheControlThroughComInAnAtlContainer) {
   PROCESS_INFORMATION pi{};
   std::wstring cmd = L"\"" + ProgramFolder() + L"tallowin.exe\" window OS";
   ASSERT_TRUE(::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+  const win32::UniqueHandle process(pi.hProcess), thread(pi.hThread);
   FoundWindows found{pi.dwProcessId};
   HWND ax = nullptr, form = nullptr;
   std::vector<std::string> lines;
@@ -58,13 +60,11 @@ TEST(TallowinExe, HostsTheControlThroughComInAnAtlContainer) {
   ASSERT_FALSE(lines.empty());
   EXPECT_TRUE(StartsWith(lines[0], "Operating System Name: ")) << lines[0];
   if (found.top) ::PostMessageW(found.top, WM_CLOSE, 0, 0);
-  EXPECT_EQ(::WaitForSingleObject(pi.hProcess, 30000), WAIT_OBJECT_0);
+  EXPECT_EQ(::WaitForSingleObject(process.get(), 30000), WAIT_OBJECT_0);
   DWORD code = 1;
-  ::GetExitCodeProcess(pi.hProcess, &code);
+  ::GetExitCodeProcess(process.get(), &code);
   EXPECT_EQ(code, 0u);
-  if (code == STILL_ACTIVE) ::TerminateProcess(pi.hProcess, 1);
-  ::CloseHandle(pi.hThread);
-  ::CloseHandle(pi.hProcess);
+  if (code == STILL_ACTIVE) ::TerminateProcess(process.get(), 1);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "platform/text.h"
 #include "win32/winhttp_transport.h"
 #include "win32/frm_main.h"
+#include "win32/handles.h"
 
 namespace tallowin::wintest {
 
@@ -46,40 +47,42 @@ RunResult RunTallowin(const std::wstring& arguments, DWORD timeoutMs) {
 RunResult RunProgram(const std::wstring& commandLine, DWORD timeoutMs) {
   RunResult result;
   SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
-  HANDLE outRead, outWrite, errRead, errWrite;
-  if (!::CreatePipe(&outRead, &outWrite, &sa, 0) || !::CreatePipe(&errRead, &errWrite, &sa, 0))
+  HANDLE raw[4] = {};  // out read, out write, err read, err write
+  if (!::CreatePipe(&raw[0], &raw[1], &sa, 0) || !::CreatePipe(&raw[2], &raw[3], &sa, 0)) {
+    for (HANDLE h : raw)
+      if (h) ::CloseHandle(h);
     throw std::runtime_error("CreatePipe");
-  ::SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
-  ::SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+  }
+  win32::UniqueHandle outRead(raw[0]), outWrite(raw[1]), errRead(raw[2]), errWrite(raw[3]);
+  ::SetHandleInformation(outRead.get(), HANDLE_FLAG_INHERIT, 0);
+  ::SetHandleInformation(errRead.get(), HANDLE_FLAG_INHERIT, 0);
   STARTUPINFOW si{};
   si.cb = sizeof(si);
   si.dwFlags = STARTF_USESTDHANDLES;
   si.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
-  si.hStdOutput = outWrite;
-  si.hStdError = errWrite;
+  si.hStdOutput = outWrite.get();
+  si.hStdError = errWrite.get();
   PROCESS_INFORMATION pi{};
   std::wstring cmd = commandLine;
   if (!::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi))
     throw std::runtime_error("CreateProcess " + Utf8(commandLine));
-  ::CloseHandle(outWrite);
-  ::CloseHandle(errWrite);
-  std::pair<HANDLE, std::string*> outJob{outRead, &result.out}, errJob{errRead, &result.err};
-  HANDLE threads[2] = {::CreateThread(nullptr, 0, drain, &outJob, 0, nullptr),
-                       ::CreateThread(nullptr, 0, drain, &errJob, 0, nullptr)};
-  if (::WaitForSingleObject(pi.hProcess, timeoutMs) == WAIT_TIMEOUT) {
-    ::TerminateProcess(pi.hProcess, 99);
+  const win32::UniqueHandle process(pi.hProcess), thread(pi.hThread);
+  // The child has its own copies: the reads end when it closes them.
+  outWrite.reset();
+  errWrite.reset();
+  std::pair<HANDLE, std::string*> outJob{outRead.get(), &result.out}, errJob{errRead.get(), &result.err};
+  const win32::UniqueHandle drains[2] = {win32::UniqueHandle(::CreateThread(nullptr, 0, drain, &outJob, 0, nullptr)),
+                                         win32::UniqueHandle(::CreateThread(nullptr, 0, drain, &errJob, 0, nullptr))};
+  if (::WaitForSingleObject(process.get(), timeoutMs) == WAIT_TIMEOUT) {
+    ::TerminateProcess(process.get(), 99);
     result.exitCode = -2;
   } else {
     DWORD code = 0;
-    ::GetExitCodeProcess(pi.hProcess, &code);
+    ::GetExitCodeProcess(process.get(), &code);
     result.exitCode = static_cast<int>(code);
   }
-  ::WaitForMultipleObjects(2, threads, TRUE, 10000);
-  for (HANDLE t : threads) ::CloseHandle(t);
-  ::CloseHandle(outRead);
-  ::CloseHandle(errRead);
-  ::CloseHandle(pi.hThread);
-  ::CloseHandle(pi.hProcess);
+  const HANDLE waits[2] = {drains[0].get(), drains[1].get()};
+  ::WaitForMultipleObjects(2, waits, TRUE, 10000);
   return result;
 }
 
