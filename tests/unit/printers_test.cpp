@@ -288,20 +288,11 @@ TEST_F(Printers, EveryPrinterIsAskedOnceAndAnUnreachableOneIsMarked) {
     std::vector<std::string> lines;
     std::vector<std::string> calls;
   };
-  const std::vector<std::string> cachedUnreachable = {
-      "Cached",
-      "  Port: FILE:",
-      "  Driver: PostScript",
-      "  Height: unknown",  // the papers list is the printer's to give
-      "  Width: unknown",
-      "  Current Paper Size: U.S. Letter, 8 1/2 x 11 in.",
-      "  Default Paper Bin: (Default) Use paper from the current default bin.",
-      "  Print Quality: 600 dpi",
-      "  Color Mode: Color",
-      "  Current Orientation: Portrait",
-      "  Current Duplex Setting: Single-sided printing with the current orientation setting.",
-      "  Error: 482 Printer error (May Be Offline)",
-  };
+  // The listed settings, no papers asked for, and the printer error.
+  std::vector<std::string> cachedUnreachable = block("Cached");
+  cachedUnreachable[3] = "  Height: unknown";
+  cachedUnreachable[4] = "  Width: unknown";
+  cachedUnreachable.push_back("  Error: 482 Printer error (May Be Offline)");
   const Case cases[] = {
       {0, block("Cached"), {"DocumentProperties Cached", "DeviceCapabilities Cached FILE:"}},
       {1722, cachedUnreachable, {"DocumentProperties Cached"}},

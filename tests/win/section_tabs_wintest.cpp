@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "win/support/form_test.h"
 #include "win/support/win_support.h"
 
 #include "control/form.h"
@@ -16,19 +17,8 @@ namespace {
 
 using win32::FrmMain;
 
-class SectionTabs : public ::testing::Test {
+class SectionTabs : public wintest::FormTest {
  protected:
-  HWND top = nullptr;
-  FrmMain* form = nullptr;
-  void SetUp() override {
-    top = wintest::CreateHiddenHost();
-    ASSERT_NE(top, nullptr);
-    form = FrmMain::Create(top, 0, 0);
-    ASSERT_NE(form, nullptr);
-  }
-  void TearDown() override {
-    if (top) ::DestroyWindow(top);
-  }
   std::vector<std::string> click(const char* tag) {
     const int i = form::TabOfTag(tag);
     EXPECT_GE(i, 0) << tag;

@@ -4,6 +4,7 @@
 #include "win32/win.h"
 
 
+#include "win/support/form_test.h"
 #include "win/support/win_support.h"
 #include "win32/frm_main.h"
 
@@ -15,20 +16,7 @@ using win32::FrmMain;
 using wintest::ClickTab;
 using wintest::ListLines;
 
-class Window : public ::testing::Test {
- protected:
-  HWND top = nullptr;
-  FrmMain* form = nullptr;
-  void SetUp() override {
-    top = wintest::CreateHiddenHost();
-    ASSERT_NE(top, nullptr);
-    form = FrmMain::Create(top, 0, 0);
-    ASSERT_NE(form, nullptr);
-  }
-  void TearDown() override {
-    if (top) ::DestroyWindow(top);
-  }
-};
+using Window = wintest::FormTest;
 
 TEST_F(Window, ChildrenAndTabs) {
   HWND f = form->hwnd();
