@@ -109,24 +109,26 @@ def store_record(conn, record, received, sender):
                                .where(machine_programs.c.machine_id == machine.id)).scalars())
     added = sorted(new_ids - old_ids)
     removed = sorted(old_ids - new_ids)
+    # The counters' rows are locked in id order first, the same order in
+    # every transaction, so two records that touch the same programs wait
+    # for each other instead of deadlocking. FOR NO KEY UPDATE (what the
+    # UPDATE itself takes) does not conflict with the key-share locks that
+    # other transactions' foreign keys to these rows hold.
+    deltas = sorted([(p, 1) for p in added] + [(p, -1) for p in removed])
+    if deltas and conn.dialect.name == "postgresql":
+        for chunk in _chunks([p for p, _ in deltas]):
+            conn.execute(sa.select(programs.c.id).where(programs.c.id.in_(chunk))
+                         .order_by(programs.c.id).with_for_update(key_share=True)).fetchall()
+    for ids, delta in ((added, 1), (removed, -1)):
+        for chunk in _chunks(ids):
+            conn.execute(programs.update().where(programs.c.id.in_(chunk))
+                         .values(machine_count=programs.c.machine_count + delta))
     for chunk in _chunks(removed):
         conn.execute(machine_programs.delete().where(machine_programs.c.machine_id == machine.id,
                                                      machine_programs.c.program_id.in_(chunk)))
     if added:
         conn.execute(machine_programs.insert(),
                      [{"machine_id": machine.id, "program_id": p} for p in added])
-    # The counters' rows are locked in id order first, the same order in
-    # every transaction, so two records that touch the same programs wait
-    # for each other instead of deadlocking.
-    deltas = sorted([(p, 1) for p in added] + [(p, -1) for p in removed])
-    if deltas and conn.dialect.name == "postgresql":
-        for chunk in _chunks([p for p, _ in deltas]):
-            conn.execute(sa.select(programs.c.id).where(programs.c.id.in_(chunk))
-                         .order_by(programs.c.id).with_for_update()).fetchall()
-    for ids, delta in ((added, 1), (removed, -1)):
-        for chunk in _chunks(ids):
-            conn.execute(programs.update().where(programs.c.id.in_(chunk))
-                         .values(machine_count=programs.c.machine_count + delta))
     # The first record of a machine is its starting point, not a change.
     if machine.record_count > 0 and deltas:
         conn.execute(changes.insert(),

@@ -102,3 +102,80 @@ def post(client, body):
 def count(engine, table):
     with engine.connect() as conn:
         return conn.execute(sa.select(sa.func.count()).select_from(table)).scalar()
+
+
+SERVICE_COMMAND = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tallowin-service")
+
+
+class RunningService:
+    """`tallowin-service serve` in gunicorn on 127.0.0.1 at a port of its
+    choosing; stopped (SIGTERM, then SIGKILL) when the block ends, and by
+    itself after max_seconds whatever happens to the test."""
+
+    def __init__(self, db_url, workers=2, threads=8, max_seconds=300, extra=()):
+        import subprocess
+        import tempfile
+        self.log = tempfile.TemporaryFile(mode="w+")
+        self.process = subprocess.Popen(
+            ["/usr/bin/python3", SERVICE_COMMAND, "serve", "--db", db_url, "--listen", "127.0.0.1:0",
+             "--workers", str(workers), "--threads", str(threads), "--max-seconds", str(max_seconds),
+             "--quiet", *extra],
+            stdout=subprocess.PIPE, stderr=self.log, text=True)
+        line = self.process.stdout.readline()
+        if not line.startswith("READY "):
+            self.stop()
+            raise RuntimeError("the service did not start: %r %s" % (line, self.errors()))
+        self.port = int(line.split()[1])
+
+    def worker_pids(self):
+        """The gunicorn workers: the master's children."""
+        pids = []
+        for entry in os.listdir("/proc"):
+            if entry.isdigit():
+                try:
+                    with open("/proc/%s/stat" % entry) as f:
+                        fields = f.read().rsplit(")", 1)[1].split()
+                except OSError:
+                    continue
+                if int(fields[1]) == self.process.pid:
+                    pids.append(int(entry))
+        return pids
+
+    def stop(self):
+        import subprocess
+        if self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(30)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        self.process.stdout.close()
+
+    def errors(self):
+        """What the service wrote on stderr so far."""
+        self.log.seek(0)
+        return self.log.read()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, kind, *rest):
+        self.stop()
+        if kind is not None:
+            print("service log:\n" + self.errors()[-5000:])
+
+
+def http_post(port, body, timeout=120):
+    """POSTs a SOAP request; (status, body) or (None, error) when the
+    connection broke."""
+    import http.client
+    connection = http.client.HTTPConnection("127.0.0.1", port, timeout=timeout)
+    try:
+        connection.request("POST", SERVICE_PATH, body=body, headers=SOAP_HEADERS)
+        response = connection.getresponse()
+        return response.status, response.read()
+    except (OSError, http.client.HTTPException) as error:
+        return None, str(error)
+    finally:
+        connection.close()
