@@ -1,4 +1,4 @@
-# The upload against the reference service on loopback: the collection and the
+# The upload against the inventory service on loopback: the collection and the
 # two exchanges timed apart. Run it with scripts/bench-upload, which times the
 # same two requests made by curl in the same run.
 add_executable(bench_upload bench/upload_bench.cpp)

@@ -8,6 +8,7 @@ TALLOWIN_PACKAGES=(
   wine wine64 libwine-dev xvfb xauth
   libxml2-dev python3-spyne imagemagick curl x11-utils
   clang libclang-rt-14-dev cppcheck clang-tidy-14
+  python3-flask python3-sqlalchemy python3-psycopg2 python3-lxml gunicorn python3-pytest postgresql
 )
 
 # Installs whatever is missing, quietly and without prompts; does nothing
@@ -51,7 +52,7 @@ start_service() {  # logfile command...
   "$@" >"$log" 2>&1 &
   echo $! >>build/services/pids
   local i
-  for i in $(seq 1 100); do
+  for i in $(seq 1 300); do
     if grep -q '^READY ' "$log" 2>/dev/null; then grep -m1 '^READY ' "$log" | cut -d' ' -f2; return 0; fi
     sleep 0.1
   done
@@ -59,15 +60,20 @@ start_service() {  # logfile command...
   return 1
 }
 
-# The reference inventory service and the misbehaving ones the Windows tests
-# use, exported as TALLOWIN_TEST_* host:port values.
+# The inventory service (service/, on SQLite under build/services) and the
+# misbehaving ones the Windows tests use, exported as TALLOWIN_TEST_* host:port
+# values; TALLOWIN_TEST_PEER_AUTH holds the administrator for its API.
 start_test_services() {
-  local peers=tests/peers port mode
+  local peers=tests/peers port mode password
   mkdir -p build/services
-  rm -f build/services/inventory.sqlite build/services/pids
-  port=$(start_service build/services/inventory.log /usr/bin/python3 $peers/inventory_service.py \
-           --port 0 --db build/services/inventory.sqlite --max-seconds 1500 --quiet) &&
-    export TALLOWIN_TEST_PEER="127.0.0.1:$port"
+  rm -f build/services/inventory.sqlite* build/services/pids
+  password=$(od -An -N12 -tx1 /dev/urandom | tr -d ' \n')
+  echo "$password" | service/tallowin-service add-admin tallowin-test \
+    --db "sqlite:///$PWD/build/services/inventory.sqlite" >/dev/null &&
+  port=$(start_service build/services/inventory.log service/tallowin-service serve \
+           --db "sqlite:///$PWD/build/services/inventory.sqlite" --listen 127.0.0.1:0 --workers 2 \
+           --max-seconds 1500 --quiet) &&
+    export TALLOWIN_TEST_PEER="127.0.0.1:$port" TALLOWIN_TEST_PEER_AUTH="tallowin-test:$password"
   for mode in silent fault500 garbage entity rpc bomb quadratic xxe nested huge fileurl ftpurl redirect redirectcall \
       trickle closemid garbage10; do
     port=$(start_service "build/services/$mode.log" /usr/bin/python3 $peers/faulty_services.py \

@@ -304,6 +304,10 @@ HttpResponse WinHttpTransport::Get(const std::string& url, size_t maxBytes) {
   return request(L"GET", url, {}, {}, maxBytes);
 }
 
+HttpResponse WinHttpTransport::GetWithHeaders(const std::string& url, const HttpHeaders& headers, size_t maxBytes) {
+  return request(L"GET", url, headers, {}, maxBytes);
+}
+
 HttpResponse WinHttpTransport::Post(const std::string& url, const HttpHeaders& headers, const std::string& body,
                                     size_t maxBytes) {
   return request(L"POST", url, headers, body, maxBytes);

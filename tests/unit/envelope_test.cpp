@@ -209,7 +209,7 @@ SoapResponse Answer(const std::string& xml) {
 }
 
 TEST(ReadResponse, FaultOrAcceptance) {
-  // As the reference service answers.
+  // As the inventory service (spyne) answers.
   const SoapResponse ok = Answer(
       "<?xml version='1.0' encoding='UTF-8'?>\n<soap11env:Envelope xmlns:soap11env=\"http://schemas.xmlsoap.org/soap/envelope/\" "
       "xmlns:tns=\"urn:tallowin:inventory\"><soap11env:Body><tns:setSaveSoftwareInformationResponse>"

@@ -1,8 +1,8 @@
-// The whole exchange against the reference inventory service
-// (tests/peers/inventory_service.py), with a plain socket standing in for the
-// binding's HTTP transport: fetch the WSDL, plan, write, post, judge the
-// answer, and find the record stored as sent. Skipped where Python or spyne
-// is missing.
+// The whole exchange against the inventory service (service/tallowin-service
+// in gunicorn), with a plain socket standing in for the binding's HTTP
+// transport: fetch the WSDL, plan, write, post, judge the answer, and find the
+// record stored as sent. Skipped where Python or the service's packages are
+// missing.
 #ifdef TALLOWIN_HAVE_LIBXML2
 
 #include <gtest/gtest.h>
@@ -31,7 +31,7 @@ namespace {
 using namespace soap;
 namespace fs = std::filesystem;
 
-const fs::path kPeers = fs::path(__FILE__).parent_path().parent_path() / "peers";
+const fs::path kService = fs::path(__FILE__).parent_path().parent_path().parent_path() / "service" / "tallowin-service";
 constexpr const char* kPython = "/usr/bin/python3";
 
 struct HttpAnswer {
@@ -47,7 +47,8 @@ HttpAnswer Http(const std::string& method, const std::string& url,
   if (url.rfind(prefix, 0) != 0) return answer;
   const size_t slash = url.find('/', prefix.size());
   const int port = std::atoi(url.substr(prefix.size(), slash - prefix.size()).c_str());
-  std::string request = method + " " + url.substr(slash) + " HTTP/1.0\r\nHost: 127.0.0.1\r\n";
+  std::string request =
+      method + " " + url.substr(slash) + " HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n";
   for (const auto& [name, value] : headers) request += name + ": " + value + "\r\n";
   if (method == "POST") request += "Content-Length: " + std::to_string(body.size()) + "\r\n";
   request += "\r\n" + body;
@@ -100,23 +101,25 @@ std::string Hex(std::string_view s) {
 class InventoryServicePeer : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (access(kPython, X_OK) != 0 || Output(std::string(kPython) + " -c 'import spyne; print(1)' 2>/dev/null") != "1\n")
-      GTEST_SKIP() << "no Python with spyne";
+    if (access(kPython, X_OK) != 0 ||
+        Output(std::string(kPython) + " -c 'import spyne, flask, sqlalchemy, gunicorn; print(1)' 2>/dev/null") != "1\n")
+      GTEST_SKIP() << "no Python with spyne, flask, sqlalchemy and gunicorn";
     char dir[] = "/tmp/tallowin-peer-XXXXXX";
     ASSERT_TRUE(mkdtemp(dir));
     dir_ = dir;
     db_ = (dir_ / "records.sqlite").string();
     int out[2];
     ASSERT_EQ(pipe(out), 0);
-    const std::string script = (kPeers / "inventory_service.py").string();
+    const std::string script = kService.string();
+    const std::string url = "sqlite:///" + db_;
     pid_ = fork();
     ASSERT_GE(pid_, 0);
     if (pid_ == 0) {
       dup2(out[1], 1);
       close(out[0]);
       close(out[1]);
-      execl(kPython, kPython, script.c_str(), "--port", "0", "--db", db_.c_str(), "--max-seconds", "60", "--quiet",
-            static_cast<char*>(nullptr));
+      execl(kPython, kPython, script.c_str(), "serve", "--listen", "127.0.0.1:0", "--db", url.c_str(), "--workers", "1",
+            "--max-seconds", "60", "--quiet", static_cast<char*>(nullptr));
       _exit(127);
     }
     close(out[1]);
@@ -186,8 +189,7 @@ TEST_F(InventoryServicePeer, StoresTheRecordAsSent) {
   EXPECT_EQ(StoredHex(), expected);
 
   // The dump for demonstrations: the fields, the programs one a line.
-  const std::string dump = Output(std::string(kPython) + " " + (kPeers / "inventory_service.py").string() +
-                               " --dump --db " + db_);
+  const std::string dump = Output(std::string(kPython) + " " + kService.string() + " dump --db sqlite:///" + db_);
   EXPECT_NE(dump.find("  UserName: J\xC3\xBCrgen M\xC3\xBCller\n"), std::string::npos) << dump;
   EXPECT_NE(dump.find("    Caf\xC3\xA9 & Co <Setup>\n    A]]>B\n"), std::string::npos) << dump;
 }

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "win/support/activex_support.h"
+#include "win/support/service_api.h"
 #include "win32/handles.h"
 #include "win32/tallowin_ids.h"
 #include "win32/frm_main.h"

@@ -12,6 +12,7 @@
 
 #include "win/support/activex_support.h"
 #include "win/support/win_support.h"
+#include "win/support/service_api.h"
 
 #include "control/form.h"
 #include "control/profile_control.h"

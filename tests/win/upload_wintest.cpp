@@ -1,10 +1,14 @@
-// The upload end to end under Wine, against the reference inventory service
+// The upload end to end under Wine, against the inventory service (service/)
 // and the misbehaving ones that scripts/test starts on loopback (their
 // addresses come in TALLOWIN_TEST_* variables; without them the tests skip).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
+
 #include "win/support/activex_support.h"
 #include "win/support/win_support.h"
+#include "win/support/service_api.h"
 
 #include <system_error>
 #include <thread>
@@ -58,6 +62,42 @@ TEST(Upload, RecordArrivesAsTheSectionsShowIt) {
   const size_t stable = netJoined.find("Interface: ");
   ASSERT_NE(stable, std::string::npos);
   EXPECT_EQ(s.fields[3].substr(0, stable), netJoined.substr(0, stable));
+}
+
+// The service files the record under this machine, with the programs the
+// section shows; after one program is added and one removed, the next upload
+// shows exactly those two changes.
+TEST(Upload, ServiceKnowsTheMachineAndItsProgramChanges) {
+  NEED(PEER);
+  const std::wstring base = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TallowinTest-Change";
+  auto leaving = std::make_unique<wintest::RegFixture>(HKEY_LOCAL_MACHINE, base + L"Old");
+  leaving->setString(L"", L"DisplayName", L"Tallowin Test Leaving \u00e9dition");
+  ASSERT_EQ(wintest::RunTallowin(L"upload --server " + wintest::Wide(PEERAddr)).exitCode, 0);
+  const Stored first = lastRecord(PEERAddr);
+  ASSERT_FALSE(first.machine.empty()) << "no record through the API (TALLOWIN_TEST_PEER_AUTH set?)";
+  const std::string machinePath = "/api/machines/" + wintest::UrlEncode(first.machine);
+
+  const wintest::Json machine = wintest::ApiGet(PEERAddr, machinePath);
+  std::vector<std::string> shown;
+  for (const auto& line : wintest::SplitLines(wintest::RunTallowin(L"show PROGS").out))
+    if (!line.empty()) shown.push_back(line);
+  std::vector<std::string> current = machine["current_programs"].texts();
+  std::sort(shown.begin(), shown.end());
+  std::sort(current.begin(), current.end());
+  shown.erase(std::unique(shown.begin(), shown.end()), shown.end());
+  EXPECT_EQ(current, shown);
+  EXPECT_NE(std::find(current.begin(), current.end(), "Tallowin Test Leaving \xC3\xA9" "dition"), current.end());
+  EXPECT_EQ(machine["last_user"].text, first.fields[0]);
+
+  leaving.reset();
+  wintest::RegFixture arriving(HKEY_LOCAL_MACHINE, base + L"New");
+  arriving.setString(L"", L"DisplayName", L"Tallowin Test Arriving & <Co>");
+  ASSERT_EQ(wintest::RunTallowin(L"upload --server " + wintest::Wide(PEERAddr)).exitCode, 0);
+  const wintest::Json records = wintest::ApiGet(PEERAddr, machinePath + "/records?limit=2");
+  ASSERT_EQ(records["records"].items.size(), 2u);
+  const wintest::Json& latest = records["records"][0];
+  EXPECT_EQ(latest["added"].texts(), std::vector<std::string>{"Tallowin Test Arriving & <Co>"});
+  EXPECT_EQ(latest["removed"].texts(), std::vector<std::string>{"Tallowin Test Leaving \xC3\xA9" "dition"});
 }
 
 // Program names that XML must escape, letters outside ASCII, and a control

@@ -237,21 +237,4 @@ bool WaitForAbandonedRequests(DWORD timeoutMs) {
   return PumpUntil([] { return !win32::ModuleInUse(); }, timeoutMs);
 }
 
-StoredRecord LastStoredRecord(const std::string& peer) {
-  win32::WinHttpTransport http;
-  const HttpResponse r = http.Get("http://" + peer + "/records/last", 64 << 20);
-  StoredRecord s;
-  if (!r.ok) return s;
-  const auto lines = SplitLines(r.body);
-  if (lines.empty()) return s;
-  s.count = std::stoi(lines[0]);
-  for (size_t i = 1; i < lines.size(); ++i) {
-    std::string text;
-    for (size_t k = 0; k + 1 < lines[i].size(); k += 2)
-      text += static_cast<char>(std::stoi(lines[i].substr(k, 2), nullptr, 16));
-    s.fields.push_back(text);
-  }
-  return s;
-}
-
 }  // namespace tallowin::wintest

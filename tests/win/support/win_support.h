@@ -79,13 +79,6 @@ class RegFixture {
 
 std::string Utf8(const std::wstring& text);
 
-// What the reference inventory service at host:port has stored: how many
-// records, and the five texts of the last one (count -1: no answer).
-struct StoredRecord {
-  int count = -1;
-  std::vector<std::string> fields;
-};
-StoredRecord LastStoredRecord(const std::string& peer);
 std::wstring Wide(const std::string& text);
 
 }  // namespace tallowin::wintest
