@@ -75,11 +75,17 @@ def _program_ids(conn, names):
     hashes = sorted(by_hash)
     ids = {}
     for chunk in _chunks(hashes):
-        conn.execute(_insert(conn, programs).on_conflict_do_nothing(index_elements=["name_hash"]),
-                     [{"name_hash": h, "name": by_hash[h], "machine_count": 0} for h in chunk])
+        # Most names are in the catalogue already: look first, add the rest.
         for row in conn.execute(sa.select(programs.c.id, programs.c.name_hash)
                                 .where(programs.c.name_hash.in_(chunk))):
             ids[row.name_hash] = row.id
+        missing = [h for h in chunk if h not in ids]
+        if missing:
+            conn.execute(_insert(conn, programs).on_conflict_do_nothing(index_elements=["name_hash"]),
+                         [{"name_hash": h, "name": by_hash[h], "machine_count": 0} for h in missing])
+            for row in conn.execute(sa.select(programs.c.id, programs.c.name_hash)
+                                    .where(programs.c.name_hash.in_(missing))):
+                ids[row.name_hash] = row.id
     return [ids[h] for h in hashes]
 
 
@@ -103,6 +109,15 @@ def store_record(conn, record, received, sender):
         user_name=record.user_name, adapter_address=record.adapter_address,
         programs_text=record.programs_text, network_text=record.network_text,
         processor_text=record.processor_text)).inserted_primary_key[0]
+
+    previous = None
+    if machine.last_record_id is not None:
+        previous = conn.execute(sa.select(records.c.programs_text)
+                                .where(records.c.id == machine.last_record_id)).scalar()
+    if previous == record.programs_text:
+        # The same programs as last time (most records): nothing to compare.
+        _update_machine(conn, machine, record, record_id, received, machine.program_count)
+        return record_id
 
     new_ids = set(_program_ids(conn, texts.programs(record.programs_text)))
     old_ids = set(conn.execute(sa.select(machine_programs.c.program_id)
@@ -135,6 +150,11 @@ def store_record(conn, record, received, sender):
                      [{"machine_id": machine.id, "record_id": record_id, "program_id": p,
                        "added": d > 0} for p, d in deltas])
 
+    _update_machine(conn, machine, record, record_id, received, len(new_ids))
+    return record_id
+
+
+def _update_machine(conn, machine, record, record_id, received, program_count):
     name = texts.computer_name(record.network_text)
     conn.execute(machines.update().where(machines.c.id == machine.id).values(
         adapter_address=record.adapter_address,
@@ -144,5 +164,4 @@ def store_record(conn, record, received, sender):
         last_record_id=record_id,
         processor=texts.processor_summary(record.processor_text),
         record_count=machines.c.record_count + 1,
-        program_count=len(new_ids)))
-    return record_id
+        program_count=program_count))
