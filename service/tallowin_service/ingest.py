@@ -89,6 +89,14 @@ def _program_ids(conn, names):
     return [ids[h] for h in hashes]
 
 
+def _existing_ids(conn, names):
+    """The catalogue ids of names that are in it."""
+    ids = []
+    for chunk in _chunks([store.name_hash(n) for n in names]):
+        ids += conn.execute(sa.select(programs.c.id).where(programs.c.name_hash.in_(chunk))).scalars().all()
+    return ids
+
+
 def _machine(conn, key, record, received):
     """The machine row for key, created if new, locked for this transaction."""
     conn.execute(_insert(conn, machines).on_conflict_do_nothing(index_elements=["machine_key"]).values(
@@ -119,11 +127,13 @@ def store_record(conn, record, received, sender):
         _update_machine(conn, machine, record, record_id, received, machine.program_count)
         return record_id
 
-    new_ids = set(_program_ids(conn, texts.programs(record.programs_text)))
-    old_ids = set(conn.execute(sa.select(machine_programs.c.program_id)
-                               .where(machine_programs.c.machine_id == machine.id)).scalars())
-    added = sorted(new_ids - old_ids)
-    removed = sorted(old_ids - new_ids)
+    # The machine's current programs are those of its previous record, so
+    # the comparison is between the two texts; only the names that come or
+    # go are looked up in the catalogue.
+    new_names = set(texts.programs(record.programs_text))
+    old_names = set(texts.programs(previous)) if previous is not None else set()
+    added = sorted(_program_ids(conn, sorted(new_names - old_names)))
+    removed = sorted(_existing_ids(conn, sorted(old_names - new_names)))
     # The counters' rows are locked in id order first, the same order in
     # every transaction, so two records that touch the same programs wait
     # for each other instead of deadlocking. FOR NO KEY UPDATE (what the
@@ -150,7 +160,7 @@ def store_record(conn, record, received, sender):
                      [{"machine_id": machine.id, "record_id": record_id, "program_id": p,
                        "added": d > 0} for p, d in deltas])
 
-    _update_machine(conn, machine, record, record_id, received, len(new_ids))
+    _update_machine(conn, machine, record, record_id, received, len(new_names))
     return record_id
 
 

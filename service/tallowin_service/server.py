@@ -3,6 +3,7 @@ threads (gthread: a browser's idle keep-alive connection then holds a thread,
 not a whole worker). The application is loaded once in the master, so a bad
 database URL or a failed upgrade stops the start before READY."""
 
+import gc
 import os
 import signal
 import sys
@@ -53,6 +54,10 @@ def run(database_url, args):
     application = create_app({"DATABASE_URL": database_url, "MAX_BODY_BYTES": args.max_body,
                               "PROXY_HOPS": args.proxy_hops})
     application.extensions["tallowin"].engine.dispose()
+    # What the master loaded stays for the workers' whole life: out of the
+    # collector's way (and not copied by its visits after the fork).
+    gc.collect()
+    gc.freeze()
     host, port = args.listen
     bind = "[%s]:%d" % (host, port) if ":" in host else "%s:%d" % (host, port)
     options = {

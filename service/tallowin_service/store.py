@@ -193,12 +193,38 @@ def upgrade(engine):
         elif found == 2:
             _upgrade_from_2(conn)
         metadata.create_all(conn)
+        if is_postgresql(engine):
+            _trigram_indexes(conn)
         if found == 0:
             conn.execute(schema_version.insert().values(version=SCHEMA_VERSION))
         elif found < SCHEMA_VERSION:
             conn.execute(schema_version.delete())
             conn.execute(schema_version.insert().values(version=SCHEMA_VERSION))
         return found
+
+
+TRIGRAM_INDEXES = {
+    "machines_computer_name_trgm": ("machines", "computer_name"),
+    "machines_adapter_address_trgm": ("machines", "adapter_address"),
+    "machines_last_user_trgm": ("machines", "last_user"),
+    "programs_name_trgm": ("programs", "name"),
+}
+
+
+def _trigram_indexes(conn):
+    """On PostgreSQL, trigram indexes for the searches by a part of a name
+    (ILIKE '%...%' reads every row without them). pg_trgm comes with Debian's
+    postgresql and a database owner may add it; where it cannot be added the
+    searches still work, only slower."""
+    try:
+        with conn.begin_nested():
+            conn.exec_driver_sql("CREATE EXTENSION IF NOT EXISTS pg_trgm")
+            for name, (table, column) in TRIGRAM_INDEXES.items():
+                conn.exec_driver_sql("CREATE INDEX IF NOT EXISTS %s ON %s USING gin (%s gin_trgm_ops)"
+                                     % (name, table, column))
+    except sa.exc.DBAPIError as error:
+        import logging
+        logging.getLogger(__name__).warning("no trigram indexes (searches will be slower): %s", error.orig)
 
 
 def _upgrade_from_1(conn):
