@@ -1,12 +1,11 @@
-// The control's registry entries: written by DllRegisterServer (for the
-// machine) or DllInstall "user" (for the current user only), removed again,
-// all of them, by the matching unregistration.
+// The control's registry entries (registration_table.h): written by
+// DllRegisterServer (for the machine) or DllInstall "user" (for the current
+// user only), removed again by the matching unregistration.
 #pragma once
 
 #include "win32/win.h"
 
-#include <string>
-#include <vector>
+#include "win32/registration_table.h"
 
 namespace tallowin::win32 {
 
@@ -15,21 +14,13 @@ enum class RegistrationScope {
   User,     // HKEY_CURRENT_USER\Software\Classes: needs no administrator
 };
 
-// One value to write, relative to the scope's Classes key; a key of its own
-// when name and data are both absent (hasValue false).
-struct RegistryEntry {
-  std::wstring key;
-  bool hasValue = true;
-  std::wstring name;  // "" is the key's default value
-  std::wstring data;  // always REG_SZ
-};
-
-// Everything registration writes for the module at modulePath.
+// This build's entries for the module at modulePath.
 std::vector<RegistryEntry> RegistrationEntries(const std::wstring& modulePath);
-// The trees unregistration removes.
-std::vector<std::wstring> RegistrationRoots();
 
 HRESULT RegisterServer(RegistrationScope scope);
+// Removes this build's keys. The x64 and the x86 ocx may both be registered
+// on one 64-bit machine: the keys both views share (ProgIDs, the type
+// library) stay while the other build's registration remains.
 HRESULT UnregisterServer(RegistrationScope scope);
 
 }  // namespace tallowin::win32

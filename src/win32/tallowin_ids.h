@@ -4,6 +4,8 @@
 
 #include "win32/win.h"
 
+#include "win32/registration_table.h"
+
 namespace tallowin::win32 {
 
 // frmMain {E8C1EAF5-C6D0-4617-BEF9-CED5CAA6371D}
@@ -15,19 +17,12 @@ inline constexpr GUID kLibidTallowin = {0xD89EF8D1, 0x621C, 0x4D8B, {0x8B, 0x4C,
 inline constexpr WORD kTypeLibMajor = 1;
 inline constexpr WORD kTypeLibMinor = 0;
 
-inline constexpr wchar_t kClsidText[] = L"{E8C1EAF5-C6D0-4617-BEF9-CED5CAA6371D}";
-inline constexpr wchar_t kIidFrmMainText[] = L"{F3C9B728-0363-412D-8790-2B474CD9EE63}";
-inline constexpr wchar_t kLibidText[] = L"{D89EF8D1-621C-4D8B-8B4C-40154DF9F74D}";
-inline constexpr wchar_t kProgId[] = L"Tallowin.frmMain";
-inline constexpr wchar_t kProgIdVersioned[] = L"Tallowin.frmMain.1";
-
 // What containers learn before they create the control (OLEMISC_*): it
 // wants its client site before InitNew, activates in place as soon as it is
 // visible, and cannot be linked into.
 inline constexpr DWORD kMiscStatus = OLEMISC_RECOMPOSEONRESIZE | OLEMISC_CANTLINKINSIDE | OLEMISC_INSIDEOUT |
                                      OLEMISC_ACTIVATEWHENVISIBLE | OLEMISC_SETCLIENTSITEFIRST;
-
-// The ToolboxBitmap32 bitmap's resource id in tallowin.ocx.
-inline constexpr int kToolboxBitmapId = 1;
+static_assert(kMiscStatus == kMiscStatusValue, "the registration table carries the same flags");
+static_assert(kTypeLibMajor == kTypeLibMajorVersion && kTypeLibMinor == kTypeLibMinorVersion);
 
 }  // namespace tallowin::win32

@@ -20,7 +20,7 @@ using win32::kClsidFrmMain;
 using win32::kLibidTallowin;
 
 // What registration writes, relative to ...\Software\Classes; "$" is the
-// ocx's path, "$dir" its folder.
+// ocx's path, "$dir" its folder with the closing backslash.
 struct ExpectedValue {
   const wchar_t* key;
   const wchar_t* name;  // nullptr: the key alone
@@ -66,7 +66,7 @@ const ExpectedValue kRegistration[] = {
 // The snapshot lines kRegistration stands for, and the keys that hold them
 // (CLSID, TypeLib, Interface) where before has none.
 RegSnapshot ExpectedAdditions(const std::wstring& ocxPath, const RegSnapshot& before) {
-  const std::wstring dir = ocxPath.substr(0, ocxPath.find_last_of(L"\\/"));
+  const std::wstring dir = ocxPath.substr(0, ocxPath.find_last_of(L"\\/") + 1);
   auto upper = [](std::wstring t) {
     ::CharUpperBuffW(t.data(), static_cast<DWORD>(t.size()));
     return t;

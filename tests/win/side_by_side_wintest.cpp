@@ -1,0 +1,147 @@
+// The x64 and the x86 ocx registered side by side on one 64-bit machine.
+// The x86 build cannot run here: the test writes the keys it writes (from the
+// same table) into the 32-bit registry view, then registers and unregisters
+// the x64 build with regsvr32. Under Wine 8, as on Windows, TypeLib is one key
+// for both views; the ProgIDs, shared on Windows, are per view under Wine.
+#include <gtest/gtest.h>
+
+#include "win/support/activex_support.h"
+
+#include "win32/handles.h"
+#include "win32/registration_table.h"
+
+namespace tallowin {
+namespace {
+
+using namespace wintest;
+
+constexpr wchar_t kX86Path[] = L"C:\\Program Files (x86)\\Tallowin\\tallowin.ocx";
+constexpr wchar_t kX86Folder[] = L"C:\\Program Files (x86)\\Tallowin\\";
+
+win32::UniqueKey classesIn(REGSAM view) {
+  HKEY raw = nullptr;
+  ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Classes", 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &raw,
+                    nullptr);
+  return win32::UniqueKey(raw);
+}
+
+RegSnapshot snapshot(REGSAM view) { return SnapshotTree(classesIn(view).get(), L""); }
+
+// What DllRegisterServer of the x86 build writes, where it writes it.
+void writeX86Registration() {
+  const win32::UniqueKey classes = classesIn(KEY_WOW64_32KEY);
+  for (const win32::RegistryEntry& e : win32::RegistrationEntries(kX86Path, kX86Folder, win32::ModuleBits::Bits32)) {
+    HKEY raw = nullptr;
+    ASSERT_EQ(::RegCreateKeyExW(classes.get(), e.key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &raw, nullptr),
+              ERROR_SUCCESS);
+    const win32::UniqueKey key(raw);
+    if (e.hasValue)
+      ::RegSetValueExW(key.get(), e.name.empty() ? nullptr : e.name.c_str(), 0, REG_SZ,
+                       reinterpret_cast<const BYTE*>(e.data.c_str()),
+                       static_cast<DWORD>((e.data.size() + 1) * sizeof(wchar_t)));
+  }
+}
+
+void removeEverything() {
+  Regsvr32(L"/u /s");
+  const win32::UniqueKey classes = classesIn(KEY_WOW64_32KEY);
+  for (const auto& roots : {win32::OwnRegistrationRoots(), win32::SharedRegistrationRoots()})
+    for (const std::wstring& root : roots) ::RegDeleteTreeW(classes.get(), root.c_str());
+}
+
+// Every key and value of the x86 registration, read as a 32-bit host reads
+// them; "" when all are there.
+std::string x86Missing() {
+  std::string missing;
+  for (const win32::RegistryEntry& e : win32::RegistrationEntries(kX86Path, kX86Folder, win32::ModuleBits::Bits32)) {
+    HKEY raw = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, (L"Software\\Classes\\" + e.key).c_str(), 0, KEY_READ | KEY_WOW64_32KEY,
+                        &raw) != ERROR_SUCCESS) {
+      missing += "  " + Utf8(e.key) + "\n";
+      continue;
+    }
+    const win32::UniqueKey key(raw);
+    if (!e.hasValue) continue;
+    wchar_t data[512] = {};
+    DWORD size = sizeof(data) - sizeof(wchar_t), type = 0;
+    if (::RegQueryValueExW(key.get(), e.name.empty() ? nullptr : e.name.c_str(), nullptr, &type,
+                           reinterpret_cast<BYTE*>(data), &size) != ERROR_SUCCESS ||
+        type != REG_SZ || e.data != data)
+      missing += "  " + Utf8(e.key) + ":" + Utf8(e.name) + " = " + Utf8(e.data) + " (found " + Utf8(data) + ")\n";
+  }
+  return missing;
+}
+
+bool under(const std::wstring& key, const wchar_t* root) {
+  std::wstring upper = root;
+  ::CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
+  return key.rfind(upper + L"\\", 0) == 0;
+}
+
+std::string describe(const RegSnapshot& s) {
+  std::string out;
+  for (const auto& [k, v] : s) out += "  " + Utf8(k) + " = " + Utf8(v) + "\n";
+  return out;
+}
+
+class SideBySide : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    removeEverything();
+    before32 = snapshot(KEY_WOW64_32KEY);
+    before64 = snapshot(KEY_WOW64_64KEY);
+  }
+  void TearDown() override {
+    removeEverything();
+    EXPECT_TRUE(Diff(before64, snapshot(KEY_WOW64_64KEY)).added.empty());
+    EXPECT_TRUE(Diff(before32, snapshot(KEY_WOW64_32KEY)).added.empty());
+  }
+  // After the x64 build is gone again: the x86 registration exactly as it
+  // was (x86Registered), its type library entry included; of the x64 build's
+  // keys at most those both views share on Windows.
+  void expectX86WholeAndX64Gone(const RegSnapshot& x86Registered) {
+    EXPECT_EQ(x86Missing(), "") << "the x86 registration lost these";
+    const RegDiff x86 = Diff(x86Registered, snapshot(KEY_WOW64_32KEY));
+    EXPECT_TRUE(x86.removedOrChanged.empty()) << "the x86 registration lost:\n" << describe(x86.removedOrChanged);
+    EXPECT_TRUE(x86.added.empty()) << "left in the 32-bit view:\n" << describe(x86.added);
+    for (const auto& [key, value] : Diff(before64, snapshot(KEY_WOW64_64KEY)).added)
+      EXPECT_TRUE(under(key, win32::kProgId) || under(key, win32::kProgIdVersioned) ||
+                  under(key, (std::wstring(L"TypeLib\\") + win32::kLibidText).c_str()))
+          << "an x64 key left behind: " << Utf8(key);
+    const RegSnapshot now = snapshot(KEY_WOW64_64KEY);
+    for (const auto& [key, value] : now) {
+      EXPECT_FALSE(under(key, (std::wstring(L"CLSID\\") + win32::kClsidText).c_str())) << Utf8(key);
+      EXPECT_FALSE(under(key, win32::OwnTypeLibPlatformKey(win32::ModuleBits::Bits64).c_str())) << Utf8(key);
+    }
+  }
+  RegSnapshot before32, before64;
+};
+
+TEST_F(SideBySide, X86FirstThenX64RegisteredAndRemoved) {
+  writeX86Registration();
+  const RegSnapshot x86Registered = snapshot(KEY_WOW64_32KEY);
+  ASSERT_EQ(Regsvr32(L"/s").exitCode, 0);
+  ASSERT_EQ(Regsvr32(L"/u /s").exitCode, 0);
+  expectX86WholeAndX64Gone(x86Registered);
+}
+
+TEST_F(SideBySide, X64FirstThenX86ThenX64Removed) {
+  ASSERT_EQ(Regsvr32(L"/s").exitCode, 0);
+  writeX86Registration();
+  // The x86 registration as it stands without the x64 build's type library
+  // entry, which the shared TypeLib key shows in both views.
+  RegSnapshot x86Registered;
+  for (const auto& [key, value] : snapshot(KEY_WOW64_32KEY))
+    if (key.find(L"\\0\\WIN64\\") == std::wstring::npos) x86Registered[key] = value;
+  ASSERT_EQ(Regsvr32(L"/u /s").exitCode, 0);
+  expectX86WholeAndX64Gone(x86Registered);
+  // Without the x86 build, the x64 build's unregistration takes the shared keys too.
+  removeEverything();
+  ASSERT_EQ(Regsvr32(L"/s").exitCode, 0);
+  ASSERT_EQ(Regsvr32(L"/u /s").exitCode, 0);
+  const RegDiff alone = Diff(before64, snapshot(KEY_WOW64_64KEY));
+  EXPECT_TRUE(alone.added.empty()) << describe(alone.added);
+}
+
+}  // namespace
+}  // namespace tallowin
