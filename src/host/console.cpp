@@ -103,7 +103,10 @@ int upload(const std::vector<std::string>& args) {
   ConsoleView view("");
   ProfileControl control(win32::SystemPlatform(), &view);
   const UploadOutcome outcome = win32::RunInventoryUpload(control, server, false);
-  write(stdout, outcome.message + "\n");
+  // Which of the places that can set the server was used: the administrator's
+  // first question when a machine reports somewhere unexpected.
+  const std::string source = win32::ResolveServer(server).source;
+  write(stdout, outcome.message + (source.empty() ? std::string() : " (server setting from " + source + ")") + "\n");
   fflush(stdout);
   return outcome.accepted ? 0 : 1;
 }

@@ -126,16 +126,27 @@ UploadOutcome InventoryUpload(ProfileControl& control, const UploadEnvironment& 
   return out;
 }
 
-ServerChoice ChooseServer(const std::string& environmentValue, bool environmentSet, const std::string& registryValue) {
+ServerChoice ChooseServer(const std::vector<SettingSource>& sources) {
   ServerChoice c;
-  const std::string& text = environmentSet ? environmentValue : registryValue;
-  const std::string from = environmentSet ? "TALLOWIN_INVENTORY_SERVER" : "HKLM\\SOFTWARE\\Tallowin\\InventoryServer";
-  if (!environmentSet && registryValue.empty()) {
-    c.problem = "no inventory server set (TALLOWIN_INVENTORY_SERVER or HKLM\\SOFTWARE\\Tallowin\\InventoryServer)";
+  for (const SettingSource& source : sources) {
+    if (!source.value || source.value->empty()) continue;
+    const std::string& text = *source.value;
+    c.source = source.name;
+    c.server = ParseServerSetting(text);
+    if (!c.server) {
+      // A host name has at most 253 characters: quote a start of anything longer.
+      constexpr size_t kQuoted = 300;
+      c.problem = "the inventory server setting in " + source.name + " is not a host[:port]: \"" +
+                  (text.size() > kQuoted ? text.substr(0, kQuoted) + "\"... (" + std::to_string(text.size()) +
+                                               " characters)"
+                                         : text + "\"");
+    }
     return c;
   }
-  c.server = ParseServerSetting(text);
-  if (!c.server) c.problem = "the inventory server setting in " + from + " is not a host[:port]: \"" + text + "\"";
+  std::string names;
+  for (size_t i = 0; i < sources.size(); ++i)
+    names += (i == 0 ? "" : i + 1 == sources.size() ? " or " : ", ") + sources[i].name;
+  c.problem = "no inventory server set" + (names.empty() ? std::string() : " (" + names + ")");
   return c;
 }
 

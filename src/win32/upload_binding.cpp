@@ -17,16 +17,6 @@
 
 namespace tallowin::win32 {
 
-ServerChoice ResolveServer(const std::optional<std::string>& explicitSetting) {
-  if (explicitSetting) return ChooseServer(*explicitSetting, true, {});
-  wchar_t buffer[512];
-  const DWORD n = ::GetEnvironmentVariableW(L"TALLOWIN_INVENTORY_SERVER", buffer, 512);
-  if (n > 0 && n < 512) return ChooseServer(Utf8(buffer, n), true, {});
-  const std::string registry = RegValueText(GetRegValue(SystemPlatform(), kHKeyLocalMachine, "SOFTWARE\\Tallowin",
-                                                        "InventoryServer", std::string(), RegView::Bits64));
-  return ChooseServer({}, false, registry);
-}
-
 namespace {
 
 // The exchange on a thread of its own; this thread answers its messages until

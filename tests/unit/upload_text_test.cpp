@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "control/report_list.h"
+#include "upload/inventory_upload.h"
 #include "upload/section_text.h"
 #include "upload/server_setting.h"
 
@@ -72,6 +73,42 @@ TEST(ServerSetting, Refused) {
   std::string longName;
   for (int i = 0; i < 64; ++i) longName += "abc.";
   EXPECT_FALSE(ParseServerSetting(longName + "x"));  // above 253 in all
+}
+
+// The first source with a setting decides, a malformed one included; the
+// message names the source either way.
+TEST(ServerChoice, FirstSourceWithASettingDecides) {
+  const std::optional<std::string> none;
+  const std::string huge(40000, 'a');
+  struct Case {
+    const char* name;
+    std::vector<SettingSource> sources;
+    const char* source;   // "" when none was used
+    const char* host;     // nullptr when nothing is sent
+    const char* problem;  // a part of the problem, "" when there is none
+  };
+  const Case cases[] = {
+      {"environment first", {{"env", "a.example:81"}, {"policy", "b.example"}, {"installed", "c.example"}}, "env",
+       "a.example", ""},
+      {"policy before installed", {{"env", none}, {"policy", "b.example"}, {"installed", "c.example"}}, "policy",
+       "b.example", ""},
+      {"an empty value is no setting", {{"env", ""}, {"policy", ""}, {"installed", "c.example"}}, "installed",
+       "c.example", ""},
+      {"a malformed environment value is not passed over",
+       {{"env", "not a host:99999"}, {"installed", "c.example"}}, "env", nullptr, "in env is not a host[:port]"},
+      {"a value longer than any buffer is set and malformed", {{"env", huge}, {"installed", "c.example"}}, "env",
+       nullptr, "(40000 characters)"},
+      {"none at all", {{"env", none}, {"policy", none}, {"installed", none}}, "", nullptr,
+       "no inventory server set (env, policy or installed)"},
+  };
+  for (const Case& c : cases) {
+    const ServerChoice choice = ChooseServer(c.sources);
+    EXPECT_EQ(choice.source, c.source) << c.name;
+    EXPECT_EQ(choice.server.has_value(), c.host != nullptr) << c.name;
+    if (c.host && choice.server) EXPECT_EQ(choice.server->host, c.host) << c.name;
+    EXPECT_NE(choice.problem.find(c.problem), std::string::npos) << c.name << ": " << choice.problem;
+    EXPECT_LT(choice.problem.size(), 500u) << c.name;
+  }
 }
 
 }  // namespace
