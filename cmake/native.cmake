@@ -20,3 +20,8 @@ if(LIBXML2_FOUND)
   target_compile_definitions(tallowin_tests PRIVATE TALLOWIN_HAVE_LIBXML2=1)
 endif()
 add_test(NAME unit COMMAND tallowin_tests)
+
+# The Windows Installer packages' COM registration, generated from the table
+# the ocx registers itself with (scripts/package runs it).
+add_executable(tallowin_registry_wxs packaging/registry_wxs.cpp src/win32/registration_table.cpp)
+target_include_directories(tallowin_registry_wxs PRIVATE src)

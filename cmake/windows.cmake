@@ -2,6 +2,11 @@
 add_compile_definitions(UNICODE _UNICODE _WIN32_WINNT=0x0601 WINVER=0x0601 NOMINMAX WIN32_LEAN_AND_MEAN)
 # No DLL beyond Windows' own: libstdc++, libgcc and winpthread are linked in.
 add_link_options(-static -static-libgcc -static-libstdc++)
+# -O2, not -O3: the packaged ocx must stay under 1 MB stripped, and -O3's
+# inlining and unrolling made the x86 one 1.08 MB (-O2 makes the code about a
+# quarter smaller).
+string(REPLACE "-O3" "-O2" CMAKE_CXX_FLAGS_RELEASE "${CMAKE_CXX_FLAGS_RELEASE}")
+string(REPLACE "-O3" "-O2" CMAKE_C_FLAGS_RELEASE "${CMAKE_C_FLAGS_RELEASE}")
 
 set(TALLOWIN_WIN_LIBS user32 gdi32 comctl32 advapi32 shell32 ole32 oleaut32 uuid
     winspool ws2_32 wsock32 iphlpapi netapi32 winhttp version shlwapi)
