@@ -42,11 +42,15 @@ void writeX86Registration() {
   }
 }
 
+// The x86 keys first: with them gone, the x64 build's unregistration takes
+// the shared keys too.
 void removeEverything() {
+  {
+    const win32::UniqueKey classes = classesIn(KEY_WOW64_32KEY);
+    for (const auto& roots : {win32::OwnRegistrationRoots(), win32::SharedRegistrationRoots()})
+      for (const std::wstring& root : roots) ::RegDeleteTreeW(classes.get(), root.c_str());
+  }
   Regsvr32(L"/u /s");
-  const win32::UniqueKey classes = classesIn(KEY_WOW64_32KEY);
-  for (const auto& roots : {win32::OwnRegistrationRoots(), win32::SharedRegistrationRoots()})
-    for (const std::wstring& root : roots) ::RegDeleteTreeW(classes.get(), root.c_str());
 }
 
 // Every key and value of the x86 registration, read as a 32-bit host reads
@@ -93,7 +97,8 @@ class SideBySide : public ::testing::Test {
   }
   void TearDown() override {
     removeEverything();
-    EXPECT_TRUE(Diff(before64, snapshot(KEY_WOW64_64KEY)).added.empty());
+    EXPECT_TRUE(Diff(before64, snapshot(KEY_WOW64_64KEY)).added.empty())
+        << describe(Diff(before64, snapshot(KEY_WOW64_64KEY)).added);
     EXPECT_TRUE(Diff(before32, snapshot(KEY_WOW64_32KEY)).added.empty());
   }
   // After the x64 build is gone again: the x86 registration exactly as it
@@ -132,7 +137,7 @@ TEST_F(SideBySide, X64FirstThenX86ThenX64Removed) {
   // entry, which the shared TypeLib key shows in both views.
   RegSnapshot x86Registered;
   for (const auto& [key, value] : snapshot(KEY_WOW64_32KEY))
-    if (key.find(L"\\0\\WIN64\\") == std::wstring::npos) x86Registered[key] = value;
+    if (!under(key, win32::OwnTypeLibPlatformKey(win32::ModuleBits::Bits64).c_str())) x86Registered[key] = value;
   ASSERT_EQ(Regsvr32(L"/u /s").exitCode, 0);
   expectX86WholeAndX64Gone(x86Registered);
   // Without the x86 build, the x64 build's unregistration takes the shared keys too.
