@@ -105,7 +105,9 @@ TEST(ServerChoice, FirstSourceWithASettingDecides) {
     const ServerChoice choice = ChooseServer(c.sources);
     EXPECT_EQ(choice.source, c.source) << c.name;
     EXPECT_EQ(choice.server.has_value(), c.host != nullptr) << c.name;
-    if (c.host && choice.server) EXPECT_EQ(choice.server->host, c.host) << c.name;
+    if (c.host && choice.server) {
+      EXPECT_EQ(choice.server->host, c.host) << c.name;
+    }
     EXPECT_NE(choice.problem.find(c.problem), std::string::npos) << c.name << ": " << choice.problem;
     EXPECT_LT(choice.problem.size(), 500u) << c.name;
   }
