@@ -13,7 +13,7 @@
 #include "upload/inventory_upload.h"
 #include "upload/soap/envelope.h"
 #include "upload/soap/wsdl.h"
-#include "win32/frm_main.h"
+#include "win32/win_platform.h"
 #include "win32/winhttp_transport.h"
 #include "win32/xmllite_reader.h"
 

@@ -22,7 +22,7 @@ std::string quoted(const std::string& text) {
 }  // namespace
 
 void ProfileControl::onListDoubleClick() {
-  if (!view_ || detached_) return;
+  if (!view_ || closed_) return;
   if (ToUpperAscii(view_->selectedTabTag()) != "FOLDERS") return;
   const int i = list_.selectedIndex();
   if (i < 0 || i >= list_.count()) return;

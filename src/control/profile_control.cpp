@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "control/form.h"
 #include "platform/text.h"
 #include "sections/sections.h"
 
@@ -25,11 +26,12 @@ SectionCollector FindCollector(const std::string& sectionKey) {
   return nullptr;
 }
 
-ProfileControl::ProfileControl(Platform& platform, ControlView* view) : platform_(platform), view_(view) {}
+ProfileControl::ProfileControl(Platform& platform, ControlView* view, UploadAction upload)
+    : platform_(platform), view_(view), upload_(std::move(upload)) {}
 
 void ProfileControl::yield() {
   platform_.DoEvents();
-  if (detached_) throw DispatchAborted{};
+  if (closed_) throw DispatchAborted{};
 }
 
 void ProfileControl::showProgressLine() {
@@ -46,10 +48,49 @@ void ProfileControl::removeProgressLine() {
   showingProgress = false;
 }
 
+void ProfileControl::attachView(ControlView* view, ReportListObserver* observer) {
+  view_ = view;
+  list_.setObserver(observer);
+  if (observer) list_.replayTo(*observer);
+  if (view_) {
+    view_->setTabsEnabled(tabsEnabled_);
+    view_->setCommandEnabled(commandEnabled_);
+    view_->setAboutEnabled(aboutEnabled_);
+  }
+}
+
 void ProfileControl::detachView() {
-  detached_ = true;
   view_ = nullptr;
   list_.setObserver(nullptr);
+}
+
+void ProfileControl::close() {
+  closed_ = true;
+  detachView();
+}
+
+void ProfileControl::enableTabs(bool enabled) {
+  tabsEnabled_ = enabled;
+  if (view_) view_->setTabsEnabled(enabled);
+}
+
+void ProfileControl::enableCommand(bool enabled) {
+  commandEnabled_ = enabled;
+  if (view_) view_->setCommandEnabled(enabled);
+}
+
+void ProfileControl::enableAbout(bool enabled) {
+  aboutEnabled_ = enabled;
+  if (view_) view_->setAboutEnabled(enabled);
+}
+
+// The window's answer while there is one (the console's view has a tag of its
+// own); else the tag of the control's selected tab.
+std::string ProfileControl::selectedTabTag() {
+  if (view_) return view_->selectedTabTag();
+  const auto& tabs = form::Tabs();
+  return selectedTab_ >= 0 && static_cast<size_t>(selectedTab_) < tabs.size() ? tabs[static_cast<size_t>(selectedTab_)].tag
+                                                                                : std::string();
 }
 
 void ProfileControl::runGuarded(SectionCollector collector) {
@@ -82,32 +123,32 @@ void ProfileControl::runCompleteProfile() {
 }
 
 void ProfileControl::dispatch() {
-  if (dispatching_ || uploadCollecting_ || detached_) return;
+  if (dispatching_ || uploadCollecting_ || closed_) return;
   dispatching_ = true;
   try {
-    if (view_) view_->setTabsEnabled(false);
-    if (view_) view_->setCommandEnabled(false);
+    // The window may go (and another come) at any yield: every step asks
+    // for the window anew.
+    enableTabs(false);
+    enableCommand(false);
     list_.clear();
     if (view_) view_->setDescText("");
     list_.setEnabled(false);
-    if (view_) view_->setAboutEnabled(false);
+    enableAbout(false);
     yield();
-    const std::string key = ToUpperAscii(view_ ? view_->selectedTabTag() : std::string());
+    const std::string key = ToUpperAscii(selectedTabTag());
     runSection(key);
-    if (detached_) throw DispatchAborted{};
+    if (closed_) throw DispatchAborted{};
     list_.setEnabled(true);
-    if (view_) view_->setAboutEnabled(true);
+    enableAbout(true);
     if (list_.count() > 0) {
       list_.setSelectedIndex(0);
       onListClick();
     }
-    if (view_) {
-      if (!uploading_) view_->setCommandEnabled(true);
-      view_->setTabsEnabled(true);
-      view_->focusTabs();
-    }
+    if (!uploading_) enableCommand(true);
+    enableTabs(true);
+    if (view_) view_->focusTabs();
   } catch (const DispatchAborted&) {
-    // The window is gone; nothing of it is touched.
+    // Closed: nothing of the window is touched.
   }
   dispatching_ = false;
 }
@@ -119,26 +160,24 @@ void ProfileControl::onListClick() {
 }
 
 void ProfileControl::onCommand() {
-  if (detached_ || !uploadAction || uploading_ || dispatching_) return;
+  if (closed_ || !upload_ || uploading_ || dispatching_) return;
   uploading_ = uploadCollecting_ = true;
-  if (view_) {
-    view_->setCommandEnabled(false);
-    view_->setTabsEnabled(false);
-  }
+  enableCommand(false);
+  enableTabs(false);
   try {
-    uploadAction(*this);
+    upload_(*this);
   } catch (...) {
     // Every failure of the upload is silent.
   }
   uploadCollected();
   uploading_ = false;
-  if (view_ && !dispatching_) view_->setCommandEnabled(true);
+  if (!dispatching_) enableCommand(true);
 }
 
 void ProfileControl::uploadCollected() {
   if (!uploadCollecting_) return;
   uploadCollecting_ = false;
-  if (view_ && !dispatching_) view_->setTabsEnabled(true);
+  if (!dispatching_) enableTabs(true);
 }
 
 }  // namespace tallowin

@@ -55,6 +55,9 @@ struct DispatchAborted {};
 
 class ProfileControl;
 using SectionCollector = void (*)(ProfileControl&);
+// What Command1 and the control's initialisation run: the inventory upload,
+// handed to the control by whoever makes it (the ActiveX object, a test).
+using UploadAction = std::function<void(ProfileControl&)>;
 
 struct SectionEntry {
   const char* key;
@@ -68,7 +71,7 @@ SectionCollector FindCollector(const std::string& sectionKey);  // nullptr: comp
 
 class ProfileControl {
  public:
-  explicit ProfileControl(Platform& platform, ControlView* view = nullptr);
+  explicit ProfileControl(Platform& platform, ControlView* view = nullptr, UploadAction upload = {});
 
   Platform& platform() { return platform_; }
   ReportList& list() { return list_; }
@@ -102,28 +105,50 @@ class ProfileControl {
   void onListDoubleClick();
   // A click on Command1.
   void onCommand();
-  std::function<void(ProfileControl&)> uploadAction;
+
+  // The tab strip's selected tab (an index into form::Tabs(), -1 for none):
+  // the control's, so that a window made later shows it, and the dispatch
+  // finds its tag while no window is there.
+  int selectedTab() const { return selectedTab_; }
+  void setSelectedTab(int index) { selectedTab_ = index; }
 
   // Lets the host process pending messages; throws DispatchAborted when the
-  // window was closed meanwhile.
+  // control was closed meanwhile.
   void yield();
-  // The window is going away: nothing of it may be touched from here on.
+  // A window shows the control from now on: it is told the lines and the
+  // enabled states as they stand.
+  void attachView(ControlView* view, ReportListObserver* observer);
+  // The window is going away: nothing of it may be touched from here on. The
+  // control and a dispatch or upload under way go on; another window may
+  // attach later.
   void detachView();
+  // The control's owner is done with it: a dispatch under way stops at its
+  // next yield, an upload's exchange is given up, and nothing runs again.
+  void close();
+  bool closed() const { return closed_; }
   bool busy() const { return dispatching_ || uploading_; }
-  // The window is gone (detachView ran).
-  bool detached() const { return detached_; }
   // The upload has collected its sections: the tab strip may be used again
   // while the record is sent.
   void uploadCollected();
 
  private:
   void runGuarded(SectionCollector collector);
+  // The enabled states a window shows, kept for a window attached later.
+  void enableTabs(bool enabled);
+  void enableCommand(bool enabled);
+  void enableAbout(bool enabled);
+  std::string selectedTabTag();
 
   Platform& platform_;
   ControlView* view_;
+  UploadAction upload_;
   ReportList list_;
   VersionFlags flags_;
-  bool detached_ = false;
+  int selectedTab_ = -1;
+  bool tabsEnabled_ = true;
+  bool commandEnabled_ = true;
+  bool aboutEnabled_ = true;
+  bool closed_ = false;
   // Two collections never fill the list at once: no dispatch while the upload
   // collects, no upload while a dispatch runs.
   bool dispatching_ = false;

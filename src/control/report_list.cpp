@@ -41,4 +41,16 @@ void ReportList::setEnabled(bool enabled) {
   if (observer_) observer_->onEnabled(enabled);
 }
 
+void ReportList::replayTo(ReportListObserver& observer) const {
+  observer.onCleared();
+  for (size_t i = 0; i < lines_.size(); ++i) {
+    const int index = static_cast<int>(i);
+    observer.onAppended(index, lines_[i].text);
+    if (lines_[i].itemValue != 0) observer.onItemValue(index, lines_[i].itemValue);
+  }
+  if (selected_ >= 0) observer.onSelected(selected_);
+  if (!tooltip_.empty()) observer.onTooltip(tooltip_);
+  observer.onEnabled(enabled_);
+}
+
 }  // namespace tallowin

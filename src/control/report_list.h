@@ -43,6 +43,9 @@ class ReportList {
   const std::vector<Line>& lines() const { return lines_; }
 
   void setObserver(ReportListObserver* observer) { observer_ = observer; }
+  // Tells observer the whole list as it stands (a window made after the lines
+  // were added).
+  void replayTo(ReportListObserver& observer) const;
 
  private:
   std::vector<Line> lines_;

@@ -10,8 +10,8 @@
 
 #include "control/profile_control.h"
 #include "upload/adapter_mac.h"
-#include "win32/frm_main.h"
 #include "win32/upload_binding.h"
+#include "win32/win_platform.h"
 
 namespace tallowin::host {
 

@@ -16,6 +16,8 @@
 
 namespace {
 
+using tallowin::win32::ComPtr;
+
 std::vector<std::string> arguments() {
   std::vector<std::string> args;
   int argc = 0;
@@ -61,9 +63,9 @@ struct AtlContainer {
 // window that fills the client area.
 struct Host {
   AtlContainer atl;
-  tallowin::win32::ComPtr<IUnknown> control;
-  tallowin::win32::ComPtr<IUnknown> container;
-  tallowin::win32::ComPtr<IOleInPlaceActiveObject> active;
+  ComPtr<IUnknown> control;
+  ComPtr<IUnknown> container;
+  ComPtr<IOleInPlaceActiveObject> active;
   HWND form = nullptr;
 
   bool attach(HWND top) {
@@ -72,17 +74,17 @@ struct Host {
     HWND box = ::CreateWindowExW(0, L"AtlAxWin", L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0,
                                  client.right, client.bottom, top, nullptr, ::GetModuleHandleW(nullptr), nullptr);
     if (!box) return false;
-    if (FAILED(tallowin::win32::CreateFrmMainObject(nullptr, IID_IUnknown, control.putVoid()))) return false;
-    tallowin::win32::ComPtr<IPersistStreamInit> init;
-    if (SUCCEEDED(control.as(IID_IPersistStreamInit, init))) init->InitNew();
+    // The control's Command1 and initialisation send the inventory.
+    if (FAILED(tallowin::win32::CreateFrmMainObject(nullptr, IID_IUnknown, control.putVoid(),
+                                                    tallowin::win32::WindowUpload())))
+      return false;
+    if (ComPtr<IPersistStreamInit> init; SUCCEEDED(control.as(IID_IPersistStreamInit, init))) init->InitNew();
     if (FAILED(atl.attach(control.get(), box, container.put()))) return false;
     control.as(IID_IOleInPlaceActiveObject, active);
     // UI-active from the start, so that the keyboard reaches it at once.
-    tallowin::win32::ComPtr<IOleObject> object;
-    if (SUCCEEDED(control.as(IID_IOleObject, object)))
+    if (ComPtr<IOleObject> object; SUCCEEDED(control.as(IID_IOleObject, object)))
       object->DoVerb(OLEIVERB_UIACTIVATE, nullptr, nullptr, 0, box, nullptr);
-    tallowin::win32::ComPtr<IOleWindow> window;
-    if (SUCCEEDED(control.as(IID_IOleWindow, window))) window->GetWindow(&form);
+    if (ComPtr<IOleWindow> window; SUCCEEDED(control.as(IID_IOleWindow, window))) window->GetWindow(&form);
     return form != nullptr;
   }
   // Before OLE goes: the active object, the container, then the control.
@@ -147,7 +149,6 @@ int runWindow(HINSTANCE inst, int show, int initialTab) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE inst, HINSTANCE, LPWSTR, int show) {
-  tallowin::win32::InstallWindowUpload();
   const std::vector<std::string> args = arguments();
   if (!args.empty() && args[0] == "window" && args.size() <= 2) {
     // The window with one tab already clicked (for demonstrations and screenshots).

@@ -20,14 +20,14 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   return TRUE;
 }
 
+// The controls this factory makes run the inventory upload on Command1 and at
+// their start.
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, LPVOID* out) {
-  // The control's Command1 and initialisation run the inventory upload.
-  static const bool uploadInstalled = [] {
-    tallowin::win32::InstallWindowUpload();
-    return true;
-  }();
-  (void)uploadInstalled;
-  return tallowin::win32::GetFrmMainClassObject(clsid, riid, out);
+  try {
+    return tallowin::win32::GetFrmMainClassObject(clsid, riid, out, tallowin::win32::WindowUpload());
+  } catch (...) {
+    return E_OUTOFMEMORY;
+  }
 }
 
 STDAPI DllCanUnloadNow() { return tallowin::win32::ModuleInUse() ? S_FALSE : S_OK; }

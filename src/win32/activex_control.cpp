@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "win32/frm_main.h"
+#include "win32/handles.h"
 #include "win32/module.h"
 #include "win32/tallowin_ids.h"
 
@@ -28,26 +29,18 @@ HRESULT Guarded(F&& body) noexcept {
   }
 }
 
-template <typename T>
-void ReleaseAndClear(T*& p) {
-  if (T* q = p) {
-    p = nullptr;
-    q->Release();
-  }
-}
+// The form's size in HIMETRIC (hundredths of a millimetre), from its twips.
+SIZEL FormExtent() { return {::MulDiv(form::kWidth, 2540, 1440), ::MulDiv(form::kHeight, 2540, 1440)}; }
 
-template <typename T>
-void Assign(T*& slot, T* value) {
-  if (value) value->AddRef();
-  ReleaseAndClear(slot);
-  slot = value;
-}
-
-int ScreenDpi(bool horizontal) {
-  HDC dc = ::GetDC(nullptr);
-  const int d = dc ? ::GetDeviceCaps(dc, horizontal ? LOGPIXELSX : LOGPIXELSY) : 96;
-  if (dc) ::ReleaseDC(nullptr, dc);
-  return d > 0 ? d : 96;
+// IOleControlSite::TranslateAccelerator's modifier flags (KEYMODIFIERS,
+// which MinGW's headers lack).
+DWORD KeyModifiers() {
+  constexpr DWORD kShift = 1, kControl = 2, kAlt = 4;
+  DWORD m = 0;
+  if (::GetKeyState(VK_SHIFT) < 0) m |= kShift;
+  if (::GetKeyState(VK_CONTROL) < 0) m |= kControl;
+  if (::GetKeyState(VK_MENU) < 0) m |= kAlt;
+  return m;
 }
 
 bool HasArea(const RECT& r) { return r.right > r.left && r.bottom > r.top; }
@@ -65,14 +58,12 @@ class FrmMainObject final : public IOleObject,
                             public IPersistPropertyBag,
                             public IDispatch,
                             public IProvideClassInfo2,
-                            public IObjectSafety {
+                            public IObjectSafety,
+                            public FormOwner {
  public:
-  FrmMainObject() {
-    ModuleAddRef();
-    const SIZE size = FrmMain::DefaultSize();
-    extent_.cx = ::MulDiv(size.cx, 2540, ScreenDpi(true));
-    extent_.cy = ::MulDiv(size.cy, 2540, ScreenDpi(false));
-  }
+  // The control (its list, flags and selected tab) is the object's for its
+  // whole life; windows come and go with in-place activations.
+  explicit FrmMainObject(UploadAction upload) : control_(MakeControl(std::move(upload))) {}
 
   // ---- IUnknown ----
   STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
@@ -112,13 +103,12 @@ class FrmMainObject final : public IOleObject,
 
   // ---- IOleObject ----
   STDMETHODIMP SetClientSite(IOleClientSite* site) override {
-    Assign(site_, site);
+    site_ = ComPtr<IOleClientSite>::Retain(site);
     return S_OK;
   }
   STDMETHODIMP GetClientSite(IOleClientSite** site) override {
     if (!site) return E_POINTER;
-    *site = site_;
-    if (site_) site_->AddRef();
+    *site = ComPtr<IOleClientSite>(site_).detach();
     return S_OK;
   }
   STDMETHODIMP SetHostNames(LPCOLESTR, LPCOLESTR) override { return S_OK; }
@@ -126,7 +116,7 @@ class FrmMainObject final : public IOleObject,
     return Guarded([&] {
       Hold hold(this);
       inPlaceDeactivate();
-      if (oleAdvise_) oleAdvise_->SendOnClose();
+      if (const ComPtr<IOleAdviseHolder> advise = oleAdvise_) advise->SendOnClose();
       return S_OK;
     });
   }
@@ -152,7 +142,7 @@ class FrmMainObject final : public IOleObject,
           return activate(false, activeSite, parent, posRect);
         case OLEIVERB_HIDE:
           uiDeactivate();
-          if (hwnd_) ::ShowWindow(hwnd_, SW_HIDE);
+          if (hwnd_) ::ShowWindow(hwnd_, SW_HIDE);  // read anew: the container may have deactivated us
           return S_OK;
         case OLEIVERB_DISCARDUNDOSTATE:
           return S_OK;
@@ -199,19 +189,21 @@ class FrmMainObject final : public IOleObject,
   STDMETHODIMP Advise(IAdviseSink* sink, DWORD* connection) override {
     return Guarded([&]() -> HRESULT {
       if (!oleAdvise_) {
-        const HRESULT hr = ::CreateOleAdviseHolder(&oleAdvise_);
+        const HRESULT hr = ::CreateOleAdviseHolder(oleAdvise_.put());
         if (FAILED(hr)) return hr;
       }
-      return oleAdvise_->Advise(sink, connection);
+      return ComPtr<IOleAdviseHolder>(oleAdvise_)->Advise(sink, connection);
     });
   }
   STDMETHODIMP Unadvise(DWORD connection) override {
-    return oleAdvise_ ? oleAdvise_->Unadvise(connection) : OLE_E_NOCONNECTION;
+    const ComPtr<IOleAdviseHolder> advise = oleAdvise_;
+    return advise ? advise->Unadvise(connection) : OLE_E_NOCONNECTION;
   }
   STDMETHODIMP EnumAdvise(IEnumSTATDATA** advise) override {
     if (!advise) return E_POINTER;
     *advise = nullptr;
-    return oleAdvise_ ? oleAdvise_->EnumAdvise(advise) : S_OK;
+    const ComPtr<IOleAdviseHolder> holder = oleAdvise_;
+    return holder ? holder->EnumAdvise(advise) : S_OK;
   }
   STDMETHODIMP GetMiscStatus(DWORD, DWORD* status) override {
     if (!status) return E_POINTER;
@@ -258,14 +250,10 @@ class FrmMainObject final : public IOleObject,
   // back to the container (its own accelerators, then the usual dispatch).
   STDMETHODIMP TranslateAccelerator(LPMSG msg) override {
     return Guarded([&]() -> HRESULT {
-      if (!msg || !hwnd_ || (msg->hwnd != hwnd_ && !::IsChild(hwnd_, msg->hwnd))) return S_FALSE;
+      if (!msg || !hwnd_) return S_FALSE;
       Hold hold(this);
-      if (msg->message == WM_SYSCHAR) {
-        FrmMain* form = FrmMain::FromWindow(hwnd_);
-        return form && form->handleAccessKey(static_cast<wchar_t>(msg->wParam)) ? S_OK : S_FALSE;
-      }
-      if (msg->message == WM_KEYDOWN && msg->wParam == VK_TAB) return ::IsDialogMessageW(hwnd_, msg) ? S_OK : S_FALSE;
-      return S_FALSE;
+      FrmMain* form = FrmMain::FromWindow(hwnd_);
+      return form && form->translateKey(*msg) ? S_OK : S_FALSE;
     });
   }
   STDMETHODIMP OnFrameWindowActivate(BOOL) override { return S_OK; }
@@ -345,16 +333,13 @@ class FrmMainObject final : public IOleObject,
   STDMETHODIMP SetAdvise(DWORD aspects, DWORD advf, IAdviseSink* sink) override {
     viewAspects_ = aspects;
     viewAdvf_ = advf;
-    Assign(viewSink_, sink);
+    viewSink_ = ComPtr<IAdviseSink>::Retain(sink);
     return S_OK;
   }
   STDMETHODIMP GetAdvise(DWORD* aspects, DWORD* advf, IAdviseSink** sink) override {
     if (aspects) *aspects = viewAspects_;
     if (advf) *advf = viewAdvf_;
-    if (sink) {
-      *sink = viewSink_;
-      if (viewSink_) viewSink_->AddRef();
-    }
+    if (sink) *sink = ComPtr<IAdviseSink>(viewSink_).detach();
     return S_OK;
   }
   STDMETHODIMP GetExtent(DWORD aspect, LONG, DVTARGETDEVICE*, LPSIZEL size) override {
@@ -391,12 +376,9 @@ class FrmMainObject final : public IOleObject,
   STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
     if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
     return Guarded([&]() -> HRESULT {
-      ITypeInfo* info = nullptr;
-      const HRESULT hr = typeInfoOf(kIidFrmMain, &info);
-      if (FAILED(hr)) return hr;
-      const HRESULT result = ::DispGetIDsOfNames(info, names, count, ids);
-      info->Release();
-      return result;
+      ComPtr<ITypeInfo> info;
+      const HRESULT hr = typeInfoOf(kIidFrmMain, info.put());
+      return FAILED(hr) ? hr : ::DispGetIDsOfNames(info.get(), names, count, ids);
     });
   }
   STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
@@ -404,19 +386,17 @@ class FrmMainObject final : public IOleObject,
     if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
     return Guarded([&]() -> HRESULT {
       Hold hold(this);
-      ITypeInfo* dispatchInfo = nullptr;
-      HRESULT hr = typeInfoOf(kIidFrmMain, &dispatchInfo);
+      ComPtr<ITypeInfo> dispatchInfo;
+      HRESULT hr = typeInfoOf(kIidFrmMain, dispatchInfo.put());
       if (FAILED(hr)) return hr;
       // DispInvoke wants the vtable half of the dual interface.
-      ITypeInfo* vtableInfo = nullptr;
+      ComPtr<ITypeInfo> vtableInfo;
       HREFTYPE ref = 0;
       hr = dispatchInfo->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref);
-      if (SUCCEEDED(hr)) hr = dispatchInfo->GetRefTypeInfo(ref, &vtableInfo);
-      dispatchInfo->Release();
+      if (SUCCEEDED(hr)) hr = dispatchInfo->GetRefTypeInfo(ref, vtableInfo.put());
       if (FAILED(hr)) return DISP_E_MEMBERNOTFOUND;
-      hr = ::DispInvoke(static_cast<IDispatch*>(this), vtableInfo, id, flags, params, result, exception, argError);
-      vtableInfo->Release();
-      return hr;
+      return ::DispInvoke(static_cast<IDispatch*>(this), vtableInfo.get(), id, flags, params, result, exception,
+                          argError);
     });
   }
 
@@ -467,29 +447,33 @@ class FrmMainObject final : public IOleObject,
   };
 
   ~FrmMainObject() {
-    // Nothing is called on the container any more: it has let go of us.
-    if (hwnd_) {
-      ::RemoveWindowSubclass(hwnd_, &FrmMainObject::SubclassProc, kSubclassId);
-      HWND h = hwnd_;
-      hwnd_ = nullptr;
-      ::DestroyWindow(h);
-    }
-    ReleaseAndClear(inPlaceSite_);
-    ReleaseAndClear(frame_);
-    ReleaseAndClear(uiWindow_);
-    ReleaseAndClear(site_);
-    ReleaseAndClear(oleAdvise_);
-    ReleaseAndClear(viewSink_);
-    ReleaseAndClear(typeLib_);
+    // Nothing is called on the container any more: it has let go of us. The
+    // interfaces it gave (the activation site too) go with the members.
+    destroyWindow();
+    control_->close();
     if (accel_) ::DestroyAcceleratorTable(accel_);
-    ModuleRelease();
+  }
+
+  // ---- FormOwner ----
+  IUnknown* unknown() override { return static_cast<IOleObject*>(this); }
+  // A keyboard message the control pumps itself goes where a container's
+  // loop sends it: to us as the active object, then to the container.
+  bool translatePumpedKey(MSG& msg) override {
+    try {
+      Hold hold(this);
+      if (TranslateAccelerator(&msg) == S_OK) return true;
+      const ComPtr<IOleClientSite> site = site_ ? site_ : activationSite_;
+      ComPtr<IOleControlSite> controlSite;
+      if (!site || FAILED(site.as(IID_IOleControlSite, controlSite)) || !controlSite) return false;
+      return controlSite->TranslateAccelerator(&msg, KeyModifiers()) == S_OK;
+    } catch (...) {
+      return false;
+    }
   }
 
   bool implements(REFIID riid) {
-    IUnknown* p = nullptr;
-    if (FAILED(QueryInterface(riid, reinterpret_cast<void**>(&p))) || !p) return false;
-    p->Release();
-    return true;
+    ComPtr<IUnknown> p;
+    return SUCCEEDED(QueryInterface(riid, p.putVoid())) && p;
   }
 
   // The type library embedded in the module that holds this code (the ocx,
@@ -498,7 +482,7 @@ class FrmMainObject final : public IOleObject,
     if (!typeLib_) {
       const std::wstring path = ModulePath();
       if (path.empty()) return TYPE_E_CANTLOADLIBRARY;
-      const HRESULT hr = ::LoadTypeLibEx(path.c_str(), REGKIND_NONE, &typeLib_);
+      const HRESULT hr = ::LoadTypeLibEx(path.c_str(), REGKIND_NONE, typeLib_.put());
       if (FAILED(hr)) return hr;
     }
     return typeLib_->GetTypeInfoOfGuid(guid, info);
@@ -506,16 +490,14 @@ class FrmMainObject final : public IOleObject,
 
   // Run mode unless the container says otherwise through the ambient
   // property UserMode; a container without ambient properties runs.
-  bool runMode(IOleClientSite* site) {
-    if (!site) return true;
-    IDispatch* ambient = nullptr;
-    if (FAILED(site->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&ambient))) || !ambient) return true;
+  static bool runMode(const ComPtr<IOleClientSite>& site) {
+    ComPtr<IDispatch> ambient;
+    if (!site || FAILED(site.as(IID_IDispatch, ambient)) || !ambient) return true;
     VARIANT value;
     ::VariantInit(&value);
     DISPPARAMS none{};
     const HRESULT hr = ambient->Invoke(DISPID_AMBIENT_USERMODE, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET,
                                        &none, &value, nullptr, nullptr);
-    ambient->Release();
     bool run = true;
     if (SUCCEEDED(hr) && SUCCEEDED(::VariantChangeType(&value, &value, 0, VT_BOOL)))
       run = value.boolVal != VARIANT_FALSE;
@@ -526,7 +508,8 @@ class FrmMainObject final : public IOleObject,
   // The upload runs once in the life of the object, when it is first
   // active in run mode.
   void scheduleInitialUpload() {
-    if (initialUploadScheduled_ || !hwnd_ || !runMode(site_ ? site_ : activationSite_)) return;
+    if (initialUploadScheduled_ || !hwnd_) return;
+    if (!runMode(site_ ? site_ : activationSite_) || !hwnd_) return;  // the container may deactivate us meanwhile
     FrmMain* form = FrmMain::FromWindow(hwnd_);
     if (!form) return;
     form->postInitialUpload();
@@ -534,41 +517,13 @@ class FrmMainObject final : public IOleObject,
   }
 
   HRESULT activate(bool ui, IOleClientSite* activeSite, HWND parentHint, LPCRECT posHint) {
-    IOleClientSite* site = site_ ? site_ : activeSite;
+    const ComPtr<IOleClientSite> site = ComPtr<IOleClientSite>::Retain(site_ ? site_.get() : activeSite);
     if (!site) return E_UNEXPECTED;
     // The window went with its parent, without a word to us: start afresh.
     if (inPlaceSite_ && !hwnd_) inPlaceDeactivate();
     if (!inPlaceSite_) {
-      IOleInPlaceSite* ips = nullptr;
-      if (FAILED(site->QueryInterface(IID_IOleInPlaceSite, reinterpret_cast<void**>(&ips))) || !ips)
-        return E_NOINTERFACE;
-      if (ips->CanInPlaceActivate() != S_OK) {
-        ips->Release();
-        return E_FAIL;
-      }
-      inPlaceSite_ = ips;
-      Assign(activationSite_, site);
-      inPlaceSite_->OnInPlaceActivate();
-      HWND parent = nullptr;
-      if (FAILED(inPlaceSite_->GetWindow(&parent)) || !parent) parent = parentHint;
-      RECT pos{}, clip{};
-      OLEINPLACEFRAMEINFO frameInfo{};
-      frameInfo.cb = sizeof(frameInfo);
-      ReleaseAndClear(frame_);
-      ReleaseAndClear(uiWindow_);
-      if (FAILED(inPlaceSite_->GetWindowContext(&frame_, &uiWindow_, &pos, &clip, &frameInfo))) {
-        pos = clip = RECT{};
-      }
-      if (posHint) pos = *posHint;
-      FrmMain* form = parent ? FrmMain::Create(parent, pos.left, pos.top) : nullptr;
-      if (!form) {
-        inPlaceDeactivate();
-        return E_FAIL;
-      }
-      hwnd_ = form->hwnd();
-      ::SetWindowSubclass(hwnd_, &FrmMainObject::SubclassProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
-      applyRects(pos, clip);
-      scheduleInitialUpload();
+      const HRESULT hr = inPlaceActivate(site, parentHint, posHint);
+      if (hr != S_OK) return hr;
     } else if (hwnd_) {
       if (posHint) applyRects(*posHint, *posHint);
       ::ShowWindow(hwnd_, SW_SHOWNA);
@@ -577,20 +532,62 @@ class FrmMainObject final : public IOleObject,
     return S_OK;
   }
 
+  // Every call into the container may deactivate, close or release us (the
+  // caller holds us): the activation goes on only while it is still the one
+  // begun here, and only with interfaces held here.
+  HRESULT inPlaceActivate(const ComPtr<IOleClientSite>& site, HWND parentHint, LPCRECT posHint) {
+    ComPtr<IOleInPlaceSite> ips;
+    if (FAILED(site.as(IID_IOleInPlaceSite, ips)) || !ips) return E_NOINTERFACE;
+    const unsigned before = activations_;
+    if (ips->CanInPlaceActivate() != S_OK) return E_FAIL;
+    if (activations_ != before) return E_UNEXPECTED;  // deactivated or closed meanwhile
+    if (inPlaceSite_) return S_OK;                    // or activated
+    inPlaceSite_ = ips;
+    activationSite_ = site;
+    const unsigned activation = ++activations_;
+    const auto current = [&] { return activations_ == activation && inPlaceSite_.get() == ips.get(); };
+    ips->OnInPlaceActivate();
+    if (!current()) return E_UNEXPECTED;
+    HWND parent = nullptr;
+    if (FAILED(ips->GetWindow(&parent)) || !parent) parent = parentHint;
+    if (!current()) return E_UNEXPECTED;
+    RECT pos{}, clip{};
+    OLEINPLACEFRAMEINFO frameInfo{};
+    frameInfo.cb = sizeof(frameInfo);
+    ComPtr<IOleInPlaceFrame> frame;
+    ComPtr<IOleInPlaceUIWindow> uiWindow;
+    if (FAILED(ips->GetWindowContext(frame.put(), uiWindow.put(), &pos, &clip, &frameInfo))) pos = clip = RECT{};
+    if (!current()) return E_UNEXPECTED;
+    frame_ = std::move(frame);
+    uiWindow_ = std::move(uiWindow);
+    if (posHint) pos = *posHint;
+    FrmMain* form = parent ? FrmMain::Create(parent, pos.left, pos.top, control_, this) : nullptr;
+    if (!form) {
+      inPlaceDeactivate();
+      return E_FAIL;
+    }
+    hwnd_ = form->hwnd();
+    ::SetWindowSubclass(hwnd_, &FrmMainObject::SubclassProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
+    applyRects(pos, clip);
+    scheduleInitialUpload();
+    return current() ? S_OK : E_UNEXPECTED;
+  }
+
   void uiActivate(bool takeFocus) {
-    if (!inPlaceSite_ || uiActive_) return;
+    if (!inPlaceSite_ || uiActive_ || !hwnd_) return;
     uiActive_ = true;
-    inPlaceSite_->OnUIActivate();
+    const unsigned activation = activations_;
+    const auto current = [&] { return uiActive_ && activations_ == activation; };
+    const ComPtr<IOleInPlaceSite> ips = inPlaceSite_;
+    const ComPtr<IOleInPlaceFrame> frame = frame_;
+    const ComPtr<IOleInPlaceUIWindow> uiWindow = uiWindow_;
     IOleInPlaceActiveObject* active = this;
-    if (frame_) {
-      frame_->SetActiveObject(active, kObjectName);
-      frame_->SetBorderSpace(nullptr);
-    }
-    if (uiWindow_) {
-      uiWindow_->SetActiveObject(active, kObjectName);
-      uiWindow_->SetBorderSpace(nullptr);
-    }
-    if (takeFocus && hwnd_) {
+    ips->OnUIActivate();
+    if (frame && current()) frame->SetActiveObject(active, kObjectName);
+    if (frame && current()) frame->SetBorderSpace(nullptr);
+    if (uiWindow && current()) uiWindow->SetActiveObject(active, kObjectName);
+    if (uiWindow && current()) uiWindow->SetBorderSpace(nullptr);
+    if (takeFocus && current() && hwnd_) {
       HWND focus = ::GetFocus();
       if (focus != hwnd_ && !::IsChild(hwnd_, focus))
         if (HWND first = ::GetNextDlgTabItem(hwnd_, nullptr, FALSE)) ::SetFocus(first);
@@ -600,31 +597,37 @@ class FrmMainObject final : public IOleObject,
   void uiDeactivate() {
     if (!uiActive_) return;
     uiActive_ = false;
-    if (frame_) frame_->SetActiveObject(nullptr, nullptr);
-    if (uiWindow_) uiWindow_->SetActiveObject(nullptr, nullptr);
-    if (inPlaceSite_) inPlaceSite_->OnUIDeactivate(FALSE);
+    const ComPtr<IOleInPlaceSite> ips = inPlaceSite_;
+    const ComPtr<IOleInPlaceFrame> frame = frame_;
+    const ComPtr<IOleInPlaceUIWindow> uiWindow = uiWindow_;
+    if (frame) frame->SetActiveObject(nullptr, nullptr);
+    if (uiWindow) uiWindow->SetActiveObject(nullptr, nullptr);
+    if (ips) ips->OnUIDeactivate(FALSE);
+  }
+
+  // The window goes; the control stays with the object.
+  void destroyWindow() {
+    HWND h = std::exchange(hwnd_, nullptr);
+    if (!h) return;
+    if (FrmMain* form = FrmMain::FromWindow(h)) {
+      // An upload posted but not yet run is due again on the next activation.
+      if (form->initialUploadPending()) initialUploadScheduled_ = false;
+      form->forgetOwner();
+    }
+    ::RemoveWindowSubclass(h, &FrmMainObject::SubclassProc, kSubclassId);
+    ::DestroyWindow(h);
   }
 
   void inPlaceDeactivate() {
     uiDeactivate();
-    if (hwnd_) {
-      // An upload posted but not yet run is due again on the next activation.
-      if (FrmMain* form = FrmMain::FromWindow(hwnd_); form && form->initialUploadPending())
-        initialUploadScheduled_ = false;
-      ::RemoveWindowSubclass(hwnd_, &FrmMainObject::SubclassProc, kSubclassId);
-      HWND h = hwnd_;
-      hwnd_ = nullptr;
-      ::DestroyWindow(h);
-    }
+    destroyWindow();
     clipped_ = false;
-    if (IOleInPlaceSite* ips = inPlaceSite_) {
-      inPlaceSite_ = nullptr;
-      ips->OnInPlaceDeactivate();
-      ips->Release();
-    }
-    ReleaseAndClear(frame_);
-    ReleaseAndClear(uiWindow_);
-    ReleaseAndClear(activationSite_);
+    ++activations_;
+    const ComPtr<IOleInPlaceSite> ips = std::move(inPlaceSite_);
+    const ComPtr<IOleClientSite> site = std::move(activationSite_);
+    frame_.reset();
+    uiWindow_.reset();
+    if (ips) ips->OnInPlaceDeactivate();
   }
 
   // pos and clip in the parent's client coordinates. An empty position
@@ -658,6 +661,7 @@ class FrmMainObject final : public IOleObject,
       case WM_MOUSEACTIVATE: {
         const LRESULT result = ::DefSubclassProc(hwnd, msg, wp, lp);
         try {
+          Hold hold(self);
           self->uiActivate(false);
         } catch (...) {
         }
@@ -673,35 +677,38 @@ class FrmMainObject final : public IOleObject,
     return ::DefSubclassProc(hwnd, msg, wp, lp);
   }
 
+  ModuleLock moduleLock_;  // first in, last out: the module outlives every member
   LONG refs_ = 1;
-  IOleClientSite* site_ = nullptr;
-  IOleClientSite* activationSite_ = nullptr;  // the site DoVerb activated us with
-  IOleInPlaceSite* inPlaceSite_ = nullptr;
-  IOleInPlaceFrame* frame_ = nullptr;
-  IOleInPlaceUIWindow* uiWindow_ = nullptr;
-  IOleAdviseHolder* oleAdvise_ = nullptr;
-  IAdviseSink* viewSink_ = nullptr;
+  std::shared_ptr<ProfileControl> control_;
+  ComPtr<IOleClientSite> site_;
+  ComPtr<IOleClientSite> activationSite_;  // the site DoVerb activated us with
+  ComPtr<IOleInPlaceSite> inPlaceSite_;
+  ComPtr<IOleInPlaceFrame> frame_;
+  ComPtr<IOleInPlaceUIWindow> uiWindow_;
+  ComPtr<IOleAdviseHolder> oleAdvise_;
+  ComPtr<IAdviseSink> viewSink_;
   DWORD viewAspects_ = 0;
   DWORD viewAdvf_ = 0;
-  ITypeLib* typeLib_ = nullptr;
+  ComPtr<ITypeLib> typeLib_;
   HACCEL accel_ = nullptr;
   USHORT accelCount_ = 0;
   HWND hwnd_ = nullptr;
+  unsigned activations_ = 0;  // counts activations and deactivations
   bool uiActive_ = false;
   bool clipped_ = false;
   bool initialUploadScheduled_ = false;
-  SIZEL extent_{};
+  SIZEL extent_ = FormExtent();
   DWORD safety_ = 0;
 };
 
 }  // namespace
 
-HRESULT CreateFrmMainObject(IUnknown* outer, REFIID riid, void** out) {
+HRESULT CreateFrmMainObject(IUnknown* outer, REFIID riid, void** out, UploadAction upload) {
   if (!out) return E_POINTER;
   *out = nullptr;
   if (outer) return CLASS_E_NOAGGREGATION;
   return Guarded([&] {
-    auto* object = new FrmMainObject();
+    auto* object = new FrmMainObject(std::move(upload));
     const HRESULT hr = object->QueryInterface(riid, out);
     object->Release();
     return hr;

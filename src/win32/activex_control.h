@@ -5,12 +5,16 @@
 
 #include "win32/win.h"
 
+#include "control/profile_control.h"
+
 namespace tallowin::win32 {
 
-// A new frmMain control object (no aggregation), asked for riid.
-HRESULT CreateFrmMainObject(IUnknown* outer, REFIID riid, void** out);
+// A new frmMain control object (no aggregation), asked for riid. Its
+// Command1 and its initialisation run upload (nothing when empty).
+HRESULT CreateFrmMainObject(IUnknown* outer, REFIID riid, void** out, UploadAction upload = {});
 
-// The class object for clsid (only frmMain's), asked for riid.
-HRESULT GetFrmMainClassObject(REFCLSID clsid, REFIID riid, void** out);
+// The class object for clsid (only frmMain's), asked for riid; the objects it
+// makes run upload.
+HRESULT GetFrmMainClassObject(REFCLSID clsid, REFIID riid, void** out, UploadAction upload = {});
 
 }  // namespace tallowin::win32

@@ -13,7 +13,7 @@ namespace {
 
 class ClassFactory final : public IClassFactory {
  public:
-  ClassFactory() { ModuleAddRef(); }
+  explicit ClassFactory(UploadAction upload) : upload_(std::move(upload)) { ModuleAddRef(); }
 
   STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
     if (!out) return E_POINTER;
@@ -31,7 +31,7 @@ class ClassFactory final : public IClassFactory {
   }
 
   STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** out) override {
-    return CreateFrmMainObject(outer, riid, out);
+    return CreateFrmMainObject(outer, riid, out, upload_);
   }
   // An unlock without a lock is ignored: it must not cancel the hold of a
   // live object.
@@ -51,17 +51,18 @@ class ClassFactory final : public IClassFactory {
  private:
   ~ClassFactory() { ModuleRelease(); }
   LONG refs_ = 1;
+  UploadAction upload_;
   static inline std::atomic<long> serverLocks_{0};
 };
 
 }  // namespace
 
-HRESULT GetFrmMainClassObject(REFCLSID clsid, REFIID riid, void** out) {
+HRESULT GetFrmMainClassObject(REFCLSID clsid, REFIID riid, void** out, UploadAction upload) {
   if (!out) return E_POINTER;
   *out = nullptr;
   if (clsid != kClsidFrmMain) return CLASS_E_CLASSNOTAVAILABLE;
   try {
-    auto* factory = new ClassFactory();
+    auto* factory = new ClassFactory(std::move(upload));
     const HRESULT hr = factory->QueryInterface(riid, out);
     factory->Release();
     return hr;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "win32/handles.h"
+#include "win32/message_pump.h"
 #include "win32/wide.h"
 #include "win32/win_platform.h"
 
@@ -47,9 +48,13 @@ void WinPlatform::DoEvents() {
       ::PostQuitMessage(static_cast<int>(msg.wParam));
       break;
     }
-    ::TranslateMessage(&msg);
-    ::DispatchMessageW(&msg);
+    DispatchPumped(msg);
   }
+}
+
+Platform& SystemPlatform() {
+  static WinPlatform platform;
+  return platform;
 }
 
 }  // namespace tallowin::win32

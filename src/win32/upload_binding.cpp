@@ -7,11 +7,12 @@
 
 #include "control/profile_control.h"
 #include "platform/registry.h"
-#include "win32/frm_main.h"
 #include "win32/handles.h"
+#include "win32/message_pump.h"
 #include "win32/module.h"
 #include "win32/upload_binding.h"
 #include "win32/wide.h"
+#include "win32/win_platform.h"
 #include "win32/winhttp_transport.h"
 #include "win32/xmllite_reader.h"
 
@@ -58,11 +59,11 @@ void runOnWorker(const std::function<void()>& work, WinHttpTransport& transport,
         quitting = true;
         break;
       }
-      ::TranslateMessage(&msg);
-      ::DispatchMessageW(&msg);
+      DispatchPumped(msg);
     }
-    // The window closed under the upload: nobody waits for its answer.
-    if (!cancelled && control.detached()) {
+    // The control's owner let it go under the upload: nobody waits for its
+    // answer. (A window merely deactivated does not end it.)
+    if (!cancelled && control.closed()) {
       transport.Cancel();
       cancelled = true;
     }
@@ -88,8 +89,8 @@ UploadOutcome RunInventoryUpload(ProfileControl& control, const std::optional<st
   return InventoryUpload(control, env);
 }
 
-void InstallWindowUpload() {
-  SetUploadAction([](ProfileControl& control) { RunInventoryUpload(control, std::nullopt, true); });
+UploadAction WindowUpload() {
+  return [](ProfileControl& control) { RunInventoryUpload(control, std::nullopt, true); };
 }
 
 }  // namespace tallowin::win32

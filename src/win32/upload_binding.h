@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "control/profile_control.h"
 #include "upload/inventory_upload.h"
 
 namespace tallowin::win32 {
@@ -28,8 +29,9 @@ using StartWorker = std::function<std::thread(std::function<void()>)>;
 UploadOutcome RunInventoryUpload(ProfileControl& control, const std::optional<std::string>& explicitSetting,
                                  bool pumpMessages, const StartWorker& startWorker = {});
 
-// Makes every frmMain window of the process run the upload on Command1 and
-// at its start.
-void InstallWindowUpload();
+// The upload a control in a window runs on Command1 and at its start: the
+// setting from the environment or the registry, messages pumped meanwhile.
+// The ActiveX object's creator hands it over.
+UploadAction WindowUpload();
 
 }  // namespace tallowin::win32

@@ -74,4 +74,7 @@ class WinPlatform : public Platform {
   void DoEvents() override;
 };
 
+// The platform every window and command of this process uses.
+Platform& SystemPlatform();
+
 }  // namespace tallowin::win32

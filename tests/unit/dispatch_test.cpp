@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "control/profile_control.h"
@@ -130,11 +131,11 @@ TEST(DispatchFailure, ErrorInsideCollectorKeepsControlUsable) {
   EXPECT_FALSE(control.busy());
 }
 
-TEST_F(Dispatch, WindowClosedDuringYieldStopsSafely) {
+TEST_F(Dispatch, ClosedDuringYieldStopsSafely) {
   view.tag = "";
   int yields = 0;
   p.onYield = [&] {
-    if (++yields == 3) control.detachView();
+    if (++yields == 3) control.close();
   };
   control.dispatch();
   EXPECT_EQ(yields, 3);  // nothing ran after the window went
@@ -142,6 +143,42 @@ TEST_F(Dispatch, WindowClosedDuringYieldStopsSafely) {
   const size_t logged = view.log.size();
   control.dispatch();  // a dead control ignores further clicks
   EXPECT_EQ(view.log.size(), logged);
+}
+
+// An in-place deactivation: the window goes during the dispatch's yield, the
+// control does not. The section is collected for the tab the control has
+// selected, and a window attached afterwards shows the list as it stands.
+TEST_F(Dispatch, WindowGoneDuringYieldTheSectionStillFillsForTheNextWindow) {
+  control.setSelectedTab(0);  // &OS
+  view.tag = "OS";
+  p.onYield = [&] { control.detachView(); };
+  control.dispatch();
+  ASSERT_GT(control.list().count(), 0);
+  EXPECT_EQ(control.list().text(0), "Operating System Name: Windows 7");
+  EXPECT_EQ(control.list().selectedIndex(), 0);
+  EXPECT_EQ(std::count(view.log.begin(), view.log.end(), "tag"), 0) << "the tag came from the control";
+  EXPECT_FALSE(control.busy());
+
+  RecordingView next;
+  control.attachView(&next, &next);
+  EXPECT_EQ(next.log, (std::vector<std::string>{"clear", "select 0", "tooltip", "list on", "tabs on", "command on",
+                                                "about on"}));
+}
+
+// A window attached while the upload collects shows the tab strip and
+// Command1 disabled; the upload given at construction is the one that runs.
+TEST(Upload, AWindowAttachedDuringTheUploadShowsItBusy) {
+  test::FakePlatform p;
+  RecordingView late;
+  ProfileControl* seen = nullptr;
+  ProfileControl control{p, nullptr, [&](ProfileControl& c) {
+                           seen = &c;
+                           c.attachView(&late, &late);
+                         }};
+  control.onCommand();
+  EXPECT_EQ(seen, &control);
+  EXPECT_EQ(late.log, (std::vector<std::string>{"clear", "list on", "tabs off", "command off", "about on", "tabs on",
+                                                "command on"}));
 }
 
 TEST_F(Dispatch, ClickSetsTooltipOnlyForMarkedLines) {

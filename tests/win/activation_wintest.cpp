@@ -36,16 +36,19 @@ class Activation : public ::testing::Test {
   std::function<void(ProfileControl&)> duringUpload;
 
   void SetUp() override {
-    win32::SetUploadAction([this](ProfileControl& c) {
+    host = CreateHiddenHost();
+    ASSERT_NE(host, nullptr);
+    site = new TestSite(host);
+    ASSERT_EQ(create(), S_OK);
+  }
+  // The object with the stand-in upload.
+  HRESULT create() {
+    return win32::CreateFrmMainObject(nullptr, IID_IOleObject, control.putVoid(), [this](ProfileControl& c) {
       ++uploads;
       c.list().clear();
       c.list().append("uploaded");
       if (duringUpload) duringUpload(c);
     });
-    host = CreateHiddenHost();
-    ASSERT_NE(host, nullptr);
-    site = new TestSite(host);
-    ASSERT_EQ(win32::CreateFrmMainObject(nullptr, IID_IOleObject, control.putVoid()), S_OK);
   }
   void TearDown() override {
     if (control) {
@@ -56,7 +59,6 @@ class Activation : public ::testing::Test {
     site->releaseControl();
     site->Release();
     if (host) ::DestroyWindow(host);
-    win32::SetUploadAction({});
     OnHostMessage = nullptr;
     PumpMessages();
   }
@@ -98,7 +100,7 @@ TEST_F(Activation, UploadRunsOnceInRunModeAndNeverInDesignMode) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     uploads = 0;
-    ASSERT_EQ(win32::CreateFrmMainObject(nullptr, IID_IOleObject, control.putVoid()), S_OK);
+    ASSERT_EQ(create(), S_OK);
     site->ambient = c.ambient;
     site->userMode = c.userMode;
     ComPtr<IPersistStreamInit> init;

@@ -113,10 +113,7 @@ void CALLBACK closeOnTimer(HWND, UINT, UINT_PTR id, DWORD) {
 void closeDuringUpload(const std::string& server) {
   HWND top = wintest::CreateHiddenHost(900, 700);
   ASSERT_NE(top, nullptr);
-  // Command1 uploads in forms created while the upload is installed.
-  win32::InstallWindowUpload();
-  win32::FrmMain* form = win32::FrmMain::Create(top, 0, 0);
-  win32::SetUploadAction(nullptr);
+  win32::FrmMain* form = win32::FrmMain::Create(top, 0, 0, win32::MakeControl(win32::WindowUpload()));
   ASSERT_NE(form, nullptr);
   HWND f = form->hwnd();
   ::SetEnvironmentVariableW(L"TALLOWIN_INVENTORY_SERVER", wintest::Wide(server).c_str());

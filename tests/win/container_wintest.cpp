@@ -1,0 +1,378 @@
+// The control object in a container of the tests' own, as Office forms,
+// IE-mode pages and VB and .NET forms drive it: the control's state outlives
+// its window (deactivation and reactivation), the sites it was given go back
+// when it goes, containers that deactivate, close or release it from inside
+// any of its calls, and a container letting go while a dispatch or an upload
+// is under way.
+#include <gtest/gtest.h>
+
+#include "win32/win.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "control/profile_control.h"
+#include "win/support/activex_support.h"
+#include "win/support/own_container.h"
+#include "win32/activex_control.h"
+#include "win32/frm_main.h"
+#include "win32/handles.h"
+#include "win32/module.h"
+#include "win32/upload_binding.h"
+
+namespace tallowin {
+namespace {
+
+using namespace wintest;
+using win32::ComPtr;
+
+bool StartsWith(const std::string& s, const std::string& prefix) { return s.rfind(prefix, 0) == 0; }
+
+std::function<void()> onTick;
+void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
+  if (onTick) onTick();
+}
+
+class InOwnContainer : public ::testing::Test {
+ protected:
+  win32::OleScope ole;
+  HWND host = nullptr;
+  OwnContainer* site = nullptr;
+  LONG siteRefsAtStart = 0;
+  int uploads = 0;
+  std::function<void(ProfileControl&)> duringUpload;
+
+  void SetUp() override {
+    host = CreateHiddenHost();
+    ASSERT_NE(host, nullptr);
+    site = new OwnContainer(host);
+    siteRefsAtStart = site->references();
+  }
+  void TearDown() override {
+    site->releaseControl();
+    site->Release();
+    if (host) ::DestroyWindow(host);
+    OnHostMessage = nullptr;
+    PumpMessages();
+  }
+  // The object, with a stand-in upload unless one is given; the container
+  // holds the only reference.
+  IOleObject* create(UploadAction upload = {}) {
+    if (!upload)
+      upload = [this](ProfileControl& c) {
+        ++uploads;
+        c.list().clear();
+        c.list().append("uploaded");
+        if (duringUpload) duringUpload(c);
+      };
+    EXPECT_EQ(win32::CreateFrmMainObject(nullptr, IID_IOleObject, reinterpret_cast<void**>(&site->control),
+                                         std::move(upload)),
+              S_OK);
+    if (site->control) EXPECT_EQ(site->control->SetClientSite(site), S_OK);
+    return site->control;
+  }
+  HRESULT doVerb(LONG verb) {
+    return site->control ? site->control->DoVerb(verb, nullptr, site, 0, host, &site->pos) : E_UNEXPECTED;
+  }
+  HRESULT inPlaceDeactivate() {
+    ComPtr<IOleInPlaceObject> inPlace;
+    if (!site->control ||
+        FAILED(site->control->QueryInterface(IID_IOleInPlaceObject, inPlace.putVoid())))
+      return E_UNEXPECTED;
+    return inPlace->InPlaceDeactivate();
+  }
+  HWND window() {
+    ComPtr<IOleWindow> w;
+    HWND hwnd = nullptr;
+    if (site->control && SUCCEEDED(site->control->QueryInterface(IID_IOleWindow, w.putVoid()))) w->GetWindow(&hwnd);
+    return hwnd;
+  }
+  static HWND list(HWND form) { return ::GetDlgItem(form, win32::kIdLstInfo); }
+  static std::vector<LPARAM> itemValues(HWND form) {
+    std::vector<LPARAM> values;
+    const auto n = ::SendMessageW(list(form), LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < n; ++i) values.push_back(::SendMessageW(list(form), LB_GETITEMDATA, i, 0));
+    return values;
+  }
+  // A click on line i of the list, as the list box reports it.
+  static void clickLine(HWND form, int i) {
+    ::SendMessageW(list(form), LB_SETCURSEL, i, 0);
+    ::SendMessageW(form, WM_COMMAND, MAKEWPARAM(win32::kIdLstInfo, LBN_SELCHANGE),
+                   reinterpret_cast<LPARAM>(list(form)));
+  }
+};
+
+// ---- the state belongs to the object, not to its window ----
+
+TEST_F(InOwnContainer, ADeactivatedControlShowsItsListAgainWhenReactivated) {
+  create();
+  ASSERT_EQ(doVerb(OLEIVERB_INPLACEACTIVATE), S_OK);
+  PumpMessages();
+  ASSERT_EQ(uploads, 1);
+  HWND first = window();
+  ASSERT_NE(first, nullptr);
+  ClickTab(first, 2);  // &CPU
+  const auto lines = ListLines(list(first));
+  ASSERT_GT(lines.size(), 3u);
+  clickLine(first, 3);
+  const auto values = itemValues(first);
+
+  ASSERT_EQ(inPlaceDeactivate(), S_OK);
+  EXPECT_FALSE(::IsWindow(first));
+  ASSERT_EQ(doVerb(OLEIVERB_INPLACEACTIVATE), S_OK);
+  HWND second = window();
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(ListLines(list(second)), lines);
+  EXPECT_EQ(itemValues(second), values);
+  EXPECT_EQ(::SendMessageW(list(second), LB_GETCURSEL, 0, 0), 3);
+  EXPECT_EQ(::SendMessageW(::GetDlgItem(second, win32::kIdTabProfile), TCM_GETCURSEL, 0, 0), 2);
+  EXPECT_TRUE(::IsWindowEnabled(::GetDlgItem(second, win32::kIdTabProfile)));
+  EXPECT_TRUE(::IsWindowEnabled(::GetDlgItem(second, win32::kIdCommand1)));
+  PumpMessages();
+  EXPECT_EQ(uploads, 1) << "the initialisation ran once for the object";
+}
+
+// The initial upload to a service that answers its description 3 s late:
+// the container deactivates the control while the upload collects, or while
+// it waits for the service. The upload goes on and the service stores one
+// record; the control activated again shows the processor lines and sends
+// nothing more.
+TEST_F(InOwnContainer, DeactivatedDuringTheInitialUploadTheRecordIsSentOnce) {
+  const std::string slow = TestService("SLOWPEER");
+  if (slow.empty()) GTEST_SKIP() << "TALLOWIN_TEST_SLOWPEER not set";
+  ::SetEnvironmentVariableW(L"TALLOWIN_INVENTORY_SERVER", Wide(slow).c_str());
+  enum class When { Collecting, Sending };
+  for (When when : {When::Collecting, When::Sending}) {
+    SCOPED_TRACE(when == When::Collecting ? "while collecting" : "while sending");
+    const int before = LastStoredRecord(slow).count;
+    ASSERT_GE(before, 0) << "the service does not answer";
+    create(win32::WindowUpload());
+    bool deactivated = false;
+    auto deactivate = [&] {
+      if (deactivated) return;
+      deactivated = true;
+      EXPECT_EQ(inPlaceDeactivate(), S_OK);
+    };
+    onTick = [&] {
+      // Sending: the tabs are back while Command1 waits for the exchange.
+      HWND form = window();
+      if (form && ::IsWindowEnabled(::GetDlgItem(form, win32::kIdTabProfile)) &&
+          !::IsWindowEnabled(::GetDlgItem(form, win32::kIdCommand1)))
+        deactivate();
+    };
+    UINT_PTR timer = 0;
+    if (when == When::Collecting)
+      OnHostMessage = deactivate;  // handled in the collection's first yield
+    else
+      timer = ::SetTimer(nullptr, 0, 100, Tick);
+    ASSERT_EQ(doVerb(OLEIVERB_INPLACEACTIVATE), S_OK);
+    if (when == When::Collecting) ::PostMessageW(host, WM_APP, 0, 0);
+    PumpMessages();  // the upload runs in here, to its end
+    if (timer) ::KillTimer(nullptr, timer);
+    onTick = nullptr;
+    OnHostMessage = nullptr;
+    EXPECT_TRUE(deactivated);
+    EXPECT_EQ(window(), nullptr);
+    EXPECT_EQ(LastStoredRecord(slow).count, before + 1);
+
+    ASSERT_EQ(doVerb(OLEIVERB_INPLACEACTIVATE), S_OK);
+    PumpMessages();
+    const auto lines = ListLines(list(window()));
+    ASSERT_GT(lines.size(), 1u);
+    EXPECT_TRUE(StartsWith(lines[0], "Processor Architecture: ")) << lines[0];
+    EXPECT_EQ(lines.back(), "");
+    EXPECT_EQ(LastStoredRecord(slow).count, before + 1) << "nothing sent again";
+    site->releaseControl();
+  }
+  ::SetEnvironmentVariableW(L"TALLOWIN_INVENTORY_SERVER", nullptr);
+  EXPECT_EQ(site->references(), siteRefsAtStart);
+}
+
+// With Wine's version set to Windows 10 (which sets IsWin2000), the CPU tab
+// after the OS tab lists the processor feature lines, also when the control
+// was deactivated and activated again in between. Wine reads the version
+// when a process starts: the container is this program started again.
+TEST(OwnContainerVersionFlags, KeptAcrossADeactivationUnderWindows10) {
+  RegFixture version(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\tallowin_wintests.exe");
+  version.setString(L"", L"Version", L"win10");
+  wchar_t self[MAX_PATH] = {};
+  ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+  ::SetEnvironmentVariableW(L"TALLOWIN_WINTEST_WIN10_CONTAINER", L"1");
+  const RunResult child =
+      RunProgram(L"\"" + std::wstring(self) + L"\" --gtest_filter=InOwnContainer.Windows10Child*", 120000);
+  ::SetEnvironmentVariableW(L"TALLOWIN_WINTEST_WIN10_CONTAINER", nullptr);
+  EXPECT_EQ(child.exitCode, 0) << child.out << child.err;
+  EXPECT_NE(child.out.find("[  PASSED  ] 1 test"), std::string::npos) << child.out;
+  for (const std::string& line : SplitLines(child.out))
+    if (StartsWith(line, "note: ")) std::printf("%s\n", line.c_str());
+}
+
+// Runs only inside the process KeptAcrossADeactivationUnderWindows10 starts.
+TEST_F(InOwnContainer, Windows10ChildFeatureLinesAfterOsAndADeactivation) {
+  wchar_t flag[8] = {};
+  if (!::GetEnvironmentVariableW(L"TALLOWIN_WINTEST_WIN10_CONTAINER", flag, 8)) GTEST_SKIP() << "started by another test";
+  create();
+  ASSERT_EQ(doVerb(OLEIVERB_INPLACEACTIVATE), S_OK);
+  PumpMessages();
+  ClickTab(window(), 0);
+  const auto os = ListLines(list(window()));
+  ASSERT_FALSE(os.empty());
+  ASSERT_EQ(os[0], "Operating System Name: Windows 10");
+  ASSERT_EQ(inPlaceDeactivate(), S_OK);
+  ASSERT_EQ(doVerb(OLEIVERB_INPLACEACTIVATE), S_OK);
+  ClickTab(window(), 2);
+  const auto cpu = ListLines(list(window()));
+  const auto has = [&](const std::string& label) {
+    for (const auto& line : cpu)
+      if (StartsWith(line, label)) return true;
+    return false;
+  };
+  if (!has("Processor Architecture: ")) {
+    std::printf("note: no processor lines in this build; the feature lines were not checked\n");
+    return;
+  }
+  EXPECT_TRUE(has("MMX Instructions Available: "));
+  EXPECT_TRUE(has("AMD 3D-Now Instructions Available: "));
+  std::printf("note: the feature lines follow the OS tab across a deactivation under Windows 10\n");
+}
+
+// ---- the sites go back ----
+
+TEST_F(InOwnContainer, ReleasedWhileActiveItLetsGoOfEverySite) {
+  for (LONG verb : {OLEIVERB_INPLACEACTIVATE, OLEIVERB_UIACTIVATE}) {
+    SCOPED_TRACE(verb);
+    create();
+    ASSERT_EQ(doVerb(verb), S_OK);
+    HWND form = window();
+    ASSERT_NE(form, nullptr);
+    EXPECT_GT(site->references(), siteRefsAtStart);
+    IOleObject* control = site->control;
+    site->control = nullptr;
+    control->Release();  // no Close, no InPlaceDeactivate, no SetClientSite(nullptr)
+    EXPECT_FALSE(::IsWindow(form));
+    EXPECT_EQ(site->references(), siteRefsAtStart);
+    PumpMessages();
+    EXPECT_FALSE(win32::ModuleInUse());
+  }
+}
+
+// A container that deactivates, closes, drops or releases the control from
+// inside each call the control makes into it: no crash, and every reference
+// the control took on the container is given back.
+TEST_F(InOwnContainer, HostileFromInsideEveryCallback) {
+  const Callback callbacks[] = {Callback::CanInPlaceActivate, Callback::OnInPlaceActivate, Callback::GetWindow,
+                                Callback::GetWindowContext,   Callback::OnUIActivate,      Callback::SetActiveObject,
+                                Callback::SetBorderSpace,     Callback::OnUIDeactivate,    Callback::OnInPlaceDeactivate};
+  const Act acts[] = {Act::InPlaceDeactivate, Act::Close, Act::SetClientSiteNull, Act::Release};
+  for (Callback in : callbacks) {
+    for (Act act : acts) {
+      SCOPED_TRACE(std::string(NameOf(act)) + " inside " + NameOf(in));
+      create();
+      site->hostileIn = in;
+      site->hostileAct = act;
+      site->hostileDone = false;
+      // Activation, UI activation, deactivation and activation again: every
+      // callback is made at least once.
+      doVerb(OLEIVERB_UIACTIVATE);
+      PumpMessages();
+      doVerb(OLEIVERB_UIACTIVATE);
+      inPlaceDeactivate();
+      doVerb(OLEIVERB_INPLACEACTIVATE);
+      PumpMessages();
+      EXPECT_TRUE(site->hostileDone);
+      site->releaseControl();
+      PumpMessages();
+      EXPECT_EQ(site->references(), siteRefsAtStart);
+      EXPECT_EQ(::FindWindowExW(host, nullptr, win32::FrmMain::ClassName(), nullptr), nullptr);
+      EXPECT_FALSE(win32::ModuleInUse());
+    }
+  }
+}
+
+// ---- a container letting go while the control works ----
+
+// Records the list's lines when the form's window is destroyed.
+LRESULT CALLBACK RecordOnDestroy(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR data) {
+  if (msg == WM_DESTROY) *reinterpret_cast<std::vector<std::string>*>(data) = ListLines(::GetDlgItem(hwnd, win32::kIdLstInfo));
+  return ::DefSubclassProc(hwnd, msg, wp, lp);
+}
+
+// The container's last reference goes from a message posted before the click
+// and handled inside the dispatch's yield (or the upload's): the object and
+// its window stay until the click's work is done, then go.
+TEST_F(InOwnContainer, ReleasedDuringAClickTheObjectStaysUntilTheWorkIsDone) {
+  for (bool upload : {false, true}) {
+    SCOPED_TRACE(upload ? "Command1" : "the OS tab");
+    create();
+    ASSERT_EQ(doVerb(OLEIVERB_INPLACEACTIVATE), S_OK);
+    PumpMessages();
+    HWND form = window();
+    ASSERT_NE(form, nullptr);
+    std::vector<std::string> atDestroy;
+    ::SetWindowSubclass(form, RecordOnDestroy, 7, reinterpret_cast<DWORD_PTR>(&atDestroy));
+    bool windowDuringUpload = false;
+    duringUpload = [&](ProfileControl& c) {
+      c.yield();
+      windowDuringUpload = ::IsWindow(form) != FALSE;
+      c.list().append("after the release");
+    };
+    OnHostMessage = [&] {
+      IOleObject* control = site->control;
+      site->control = nullptr;
+      if (control) control->Release();  // the last reference, nothing else
+    };
+    ::PostMessageW(host, WM_APP, 0, 0);
+    if (upload)
+      ::SendMessageW(form, WM_COMMAND, MAKEWPARAM(win32::kIdCommand1, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(::GetDlgItem(form, win32::kIdCommand1)));
+    else
+      ClickTab(form, 0);
+    EXPECT_FALSE(::IsWindow(form)) << "gone once the click returned";
+    ASSERT_FALSE(atDestroy.empty());
+    if (upload) {
+      EXPECT_TRUE(windowDuringUpload);
+      EXPECT_EQ(atDestroy.back(), "after the release");
+    } else {
+      EXPECT_TRUE(StartsWith(atDestroy[0], "Operating System Name: ")) << atDestroy[0];
+    }
+    OnHostMessage = nullptr;
+    duringUpload = nullptr;
+    PumpMessages();
+    EXPECT_EQ(site->references(), siteRefsAtStart);
+    EXPECT_FALSE(win32::ModuleInUse());
+  }
+}
+
+// ---- the keyboard while the control pumps messages ----
+
+// Inside the upload's own message loop (here a yield), Alt+C on the list
+// selects the CPU tab and runs its dispatch, through the object as the
+// active object; a key the control does not take goes on to the container.
+TEST_F(InOwnContainer, PumpedKeysGoToTheObjectThenToTheContainer) {
+  create();
+  ASSERT_EQ(doVerb(OLEIVERB_UIACTIVATE), S_OK);
+  PumpMessages();
+  HWND form = window();
+  ASSERT_NE(form, nullptr);
+  std::vector<std::string> cpuDuringUpload;
+  duringUpload = [&](ProfileControl& c) {
+    c.uploadCollected();  // the tab strip is usable while the record is sent
+    site->controlSiteKeys.clear();
+    ::PostMessageW(list(form), WM_SYSCHAR, L'c', 1 << 29);
+    ::PostMessageW(list(form), WM_SYSCHAR, L'z', 0);
+    c.yield();
+    cpuDuringUpload = ListLines(list(form));
+  };
+  ::SendMessageW(form, WM_COMMAND, MAKEWPARAM(win32::kIdCommand1, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(::GetDlgItem(form, win32::kIdCommand1)));
+  ASSERT_FALSE(cpuDuringUpload.empty());
+  EXPECT_TRUE(StartsWith(cpuDuringUpload[0], "Processor Architecture: ")) << cpuDuringUpload[0];
+  EXPECT_EQ(::SendMessageW(::GetDlgItem(form, win32::kIdTabProfile), TCM_GETCURSEL, 0, 0), 2);
+  ASSERT_EQ(site->controlSiteKeys.size(), 1u);
+  EXPECT_EQ(site->controlSiteKeys[0].message, static_cast<UINT>(WM_SYSCHAR));
+  EXPECT_EQ(site->controlSiteKeys[0].wParam, static_cast<WPARAM>(L'z'));
+}
+
+}  // namespace
+}  // namespace tallowin
