@@ -165,7 +165,7 @@ TEST_F(Programs, YieldThatAbortsStopsTheListing) {
   entry("b", "B");
   entry("c", "C");
   p.onYield = [this] {
-    if (p.yields == 2) control.detachView();
+    if (p.yields == 2) control.close();
   };
   EXPECT_THROW(CollectPrograms(control), DispatchAborted);
   EXPECT_EQ(test::Texts(control.list()), (Lines{"A", "", "B"}));
