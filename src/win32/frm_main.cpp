@@ -157,12 +157,14 @@ LRESULT FrmMain::handle(UINT msg, WPARAM wp, LPARAM lp) {
     case kMsgInitialUpload:
       return onInitialUpload();
     case WM_SYSCHAR:
-      if (handleAccessKey(static_cast<wchar_t>(wp))) return 0;
-      break;
+      return onSysChar(wp, lp);
     default:
-      break;
+      return ::DefWindowProcW(hwnd_, msg, wp, lp);
   }
-  return ::DefWindowProcW(hwnd_, msg, wp, lp);
+}
+
+LRESULT FrmMain::onSysChar(WPARAM wp, LPARAM lp) {
+  return handleAccessKey(static_cast<wchar_t>(wp)) ? 0 : ::DefWindowProcW(hwnd_, WM_SYSCHAR, wp, lp);
 }
 
 LRESULT FrmMain::onCreate() {

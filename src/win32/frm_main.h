@@ -104,6 +104,7 @@ class FrmMain : public ControlView, public ReportListObserver {
   LRESULT onCommandMessage(int id, int code);
   LRESULT onNotify(NMHDR& nm);
   LRESULT onInitialUpload();
+  LRESULT onSysChar(WPARAM wp, LPARAM lp);
   LRESULT onTooltipText(NMTTDISPINFOW& info);
   // WM_CREATE's parts.
   void createFont();
