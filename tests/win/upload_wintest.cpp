@@ -15,6 +15,7 @@
 
 #include "control/profile_control.h"
 #include "win32/frm_main.h"
+#include "win32/win_platform.h"
 #include "win32/module.h"
 #include "win32/upload_binding.h"
 #include "win32/winhttp_transport.h"
