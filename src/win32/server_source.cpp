@@ -5,7 +5,7 @@
 #include "platform/registry.h"
 #include "win32/upload_binding.h"
 #include "win32/wide.h"
-#include "win32/frm_main.h"
+#include "win32/win_platform.h"
 
 namespace tallowin::win32 {
 

@@ -15,6 +15,7 @@
 #include "control/profile_control.h"
 #include "win/support/activex_support.h"
 #include "win/support/own_container.h"
+#include "win/support/service_api.h"
 #include "win32/activex_control.h"
 #include "win32/frm_main.h"
 #include "win32/handles.h"
@@ -29,9 +30,12 @@ using win32::ComPtr;
 
 bool StartsWith(const std::string& s, const std::string& prefix) { return s.rfind(prefix, 0) == 0; }
 
-std::function<void()> onTick;
-void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
-  if (onTick) onTick();
+// The tab strip enabled while Command1 is not: the upload has collected
+// and waits for the service. A message posted then is handled in that wait.
+LRESULT CALLBACK PostWhenSending(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR data) {
+  if (msg == WM_ENABLE && wp && !::IsWindowEnabled(::GetDlgItem(::GetParent(hwnd), win32::kIdCommand1)))
+    ::PostMessageW(reinterpret_cast<HWND>(data), WM_APP, 0, 0);
+  return ::DefSubclassProc(hwnd, msg, wp, lp);
 }
 
 class InOwnContainer : public ::testing::Test {
@@ -133,19 +137,18 @@ TEST_F(InOwnContainer, ADeactivatedControlShowsItsListAgainWhenReactivated) {
   EXPECT_EQ(uploads, 1) << "the initialisation ran once for the object";
 }
 
-// The initial upload to a service that answers its description 3 s late:
-// the container deactivates the control while the upload collects, or while
-// it waits for the service. The upload goes on and the service stores one
+// The initial upload: the container deactivates the control while the upload
+// collects, or while it waits for the service. The upload goes on and the service stores one
 // record; the control activated again shows the processor lines and sends
 // nothing more.
 TEST_F(InOwnContainer, DeactivatedDuringTheInitialUploadTheRecordIsSentOnce) {
-  const std::string slow = TestService("SLOWPEER");
-  if (slow.empty()) GTEST_SKIP() << "TALLOWIN_TEST_SLOWPEER not set";
-  ::SetEnvironmentVariableW(L"TALLOWIN_INVENTORY_SERVER", Wide(slow).c_str());
+  const std::string peer = TestService("PEER");
+  if (peer.empty()) GTEST_SKIP() << "TALLOWIN_TEST_PEER not set";
+  ::SetEnvironmentVariableW(L"TALLOWIN_INVENTORY_SERVER", Wide(peer).c_str());
   enum class When { Collecting, Sending };
   for (When when : {When::Collecting, When::Sending}) {
     SCOPED_TRACE(when == When::Collecting ? "while collecting" : "while sending");
-    const int before = LastStoredRecord(slow).count;
+    const int before = LastStoredRecord(peer).count;
     ASSERT_GE(before, 0) << "the service does not answer";
     create(win32::WindowUpload());
     bool deactivated = false;
@@ -154,27 +157,18 @@ TEST_F(InOwnContainer, DeactivatedDuringTheInitialUploadTheRecordIsSentOnce) {
       deactivated = true;
       EXPECT_EQ(inPlaceDeactivate(), S_OK);
     };
-    onTick = [&] {
-      // Sending: the tabs are back while Command1 waits for the exchange.
-      HWND form = window();
-      if (form && ::IsWindowEnabled(::GetDlgItem(form, win32::kIdTabProfile)) &&
-          !::IsWindowEnabled(::GetDlgItem(form, win32::kIdCommand1)))
-        deactivate();
-    };
-    UINT_PTR timer = 0;
-    if (when == When::Collecting)
-      OnHostMessage = deactivate;  // handled in the collection's first yield
-    else
-      timer = ::SetTimer(nullptr, 0, 100, Tick);
+    OnHostMessage = deactivate;
     ASSERT_EQ(doVerb(OLEIVERB_INPLACEACTIVATE), S_OK);
-    if (when == When::Collecting) ::PostMessageW(host, WM_APP, 0, 0);
+    if (when == When::Collecting)
+      ::PostMessageW(host, WM_APP, 0, 0);  // handled in the collection's first yield
+    else
+      ::SetWindowSubclass(::GetDlgItem(window(), win32::kIdTabProfile), PostWhenSending, 9,
+                          reinterpret_cast<DWORD_PTR>(host));
     PumpMessages();  // the upload runs in here, to its end
-    if (timer) ::KillTimer(nullptr, timer);
-    onTick = nullptr;
     OnHostMessage = nullptr;
     EXPECT_TRUE(deactivated);
     EXPECT_EQ(window(), nullptr);
-    EXPECT_EQ(LastStoredRecord(slow).count, before + 1);
+    EXPECT_EQ(LastStoredRecord(peer).count, before + 1);
 
     ASSERT_EQ(doVerb(OLEIVERB_INPLACEACTIVATE), S_OK);
     PumpMessages();
@@ -182,7 +176,7 @@ TEST_F(InOwnContainer, DeactivatedDuringTheInitialUploadTheRecordIsSentOnce) {
     ASSERT_GT(lines.size(), 1u);
     EXPECT_TRUE(StartsWith(lines[0], "Processor Architecture: ")) << lines[0];
     EXPECT_EQ(lines.back(), "");
-    EXPECT_EQ(LastStoredRecord(slow).count, before + 1) << "nothing sent again";
+    EXPECT_EQ(LastStoredRecord(peer).count, before + 1) << "nothing sent again";
     site->releaseControl();
   }
   ::SetEnvironmentVariableW(L"TALLOWIN_INVENTORY_SERVER", nullptr);

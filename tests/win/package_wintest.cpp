@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "win/support/activex_support.h"
+#include "win/support/service_api.h"
 
 #include "win32/tallowin_ids.h"
 

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "win/support/win_support.h"
+#include "win/support/service_api.h"
 
 namespace tallowin {
 namespace {
