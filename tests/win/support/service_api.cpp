@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "platform/text.h"
 #include "win/support/win_support.h"
 #include "win32/winhttp_transport.h"
 
@@ -29,23 +30,6 @@ class Parser {
     if (s_.compare(at_, w.size(), w) != 0) return false;
     at_ += w.size();
     return true;
-  }
-  static void appendUtf8(std::string& out, unsigned long c) {
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
   }
   bool hex4(unsigned long& v) {
     if (at_ + 4 > s_.size()) return false;
@@ -84,7 +68,7 @@ class Parser {
             if (!hex4(c2) || c2 < 0xDC00 || c2 > 0xDFFF) return false;
             c1 = 0x10000 + ((c1 - 0xD800) << 10) + (c2 - 0xDC00);
           }
-          appendUtf8(out, c1);
+          AppendUtf8(out, static_cast<char32_t>(c1));
           break;
         }
         default: return false;
