@@ -57,17 +57,7 @@ class XmlLiteReader : public soap::XmlReader {
     for (;;) {
       XmlNodeType type = XmlNodeType_None;
       const HRESULT hr = reader_->Read(&type);
-      if (hr == S_FALSE) {
-        if (!sawRoot_) {
-          error_ = "not XML: no root element";
-          return finish(e, soap::XmlEventType::Error);
-        }
-        if (!open_.empty()) {
-          error_ = std::string("the document ends inside an element");
-          return finish(e, soap::XmlEventType::Error);
-        }
-        return finish(e, soap::XmlEventType::EndOfDocument);
-      }
+      if (hr == S_FALSE) return endOfInput(e);
       if (FAILED(hr)) {
         error_ = why(hr);
         return finish(e, soap::XmlEventType::Error);
@@ -76,57 +66,13 @@ class XmlLiteReader : public soap::XmlReader {
       reader_->GetDepth(&depth);
       e.depth = static_cast<int>(depth);
       switch (type) {
-        case XmlNodeType_Element: {
-          e.type = soap::XmlEventType::StartElement;
-          sawRoot_ = true;
-          names(e.prefix, e.localName, e.namespaceUri);
-          const bool empty = reader_->IsEmptyElement();
-          for (HRESULT a = reader_->MoveToFirstAttribute(); a == S_OK; a = reader_->MoveToNextAttribute()) {
-            soap::XmlAttribute attr;
-            names(attr.prefix, attr.localName, attr.namespaceUri);
-            const wchar_t* v = nullptr;
-            UINT n = 0;
-            reader_->GetValue(&v, &n);
-            attr.value = text(v, n);
-            e.attributes.push_back(std::move(attr));
-          }
-          reader_->MoveToElement();
-          if (!empty) open_.push_back(e.namespaceUri + " " + e.localName);
-          if (empty) {
-            pendingEnd_ = true;
-            pendingEvent_ = soap::XmlEvent{};
-            pendingEvent_.type = soap::XmlEventType::EndElement;
-            pendingEvent_.prefix = e.prefix;
-            pendingEvent_.localName = e.localName;
-            pendingEvent_.namespaceUri = e.namespaceUri;
-            pendingEvent_.depth = e.depth;
-          }
-          return e.type;
-        }
-        case XmlNodeType_EndElement:
-          e.type = soap::XmlEventType::EndElement;
-          names(e.prefix, e.localName, e.namespaceUri);
-          // Not every XmlLite checks that end tags match; this reader does.
-          if (open_.empty() || open_.back() != e.namespaceUri + " " + e.localName) {
-            error_ = "an end tag </" + e.localName + "> that does not match";
-            return finish(e, soap::XmlEventType::Error);
-          }
-          open_.pop_back();
-          return e.type;
+        case XmlNodeType_Element: return startElement(e);
+        case XmlNodeType_EndElement: return endElement(e);
         case XmlNodeType_Text:
         case XmlNodeType_CDATA:
-        case XmlNodeType_Whitespace: {
-          e.type = soap::XmlEventType::Text;
-          const wchar_t* v = nullptr;
-          UINT n = 0;
-          reader_->GetValue(&v, &n);
-          e.text = text(v, n);
-          return e.type;
-        }
-        case XmlNodeType_DocumentType:
-          return finish(e, soap::XmlEventType::Doctype);
-        default:
-          continue;  // declaration, comments, processing instructions
+        case XmlNodeType_Whitespace: return textNode(e);
+        case XmlNodeType_DocumentType: return finish(e, soap::XmlEventType::Doctype);
+        default: continue;  // declaration, comments, processing instructions
       }
     }
   }
@@ -134,6 +80,68 @@ class XmlLiteReader : public soap::XmlReader {
   std::string errorText() const override { return error_; }
 
  private:
+  soap::XmlEventType endOfInput(soap::XmlEvent& e) {
+    if (!sawRoot_) {
+      error_ = "not XML: no root element";
+      return finish(e, soap::XmlEventType::Error);
+    }
+    if (!open_.empty()) {
+      error_ = std::string("the document ends inside an element");
+      return finish(e, soap::XmlEventType::Error);
+    }
+    return finish(e, soap::XmlEventType::EndOfDocument);
+  }
+
+  soap::XmlEventType startElement(soap::XmlEvent& e) {
+    e.type = soap::XmlEventType::StartElement;
+    sawRoot_ = true;
+    names(e.prefix, e.localName, e.namespaceUri);
+    const bool empty = reader_->IsEmptyElement();
+    for (HRESULT a = reader_->MoveToFirstAttribute(); a == S_OK; a = reader_->MoveToNextAttribute()) {
+      soap::XmlAttribute attr;
+      names(attr.prefix, attr.localName, attr.namespaceUri);
+      const wchar_t* v = nullptr;
+      UINT n = 0;
+      reader_->GetValue(&v, &n);
+      attr.value = text(v, n);
+      e.attributes.push_back(std::move(attr));
+    }
+    reader_->MoveToElement();
+    if (!empty) open_.push_back(e.namespaceUri + " " + e.localName);
+    if (empty) {
+      // XmlLite gives no end for <a/>: the next call returns one.
+      pendingEnd_ = true;
+      pendingEvent_ = soap::XmlEvent{};
+      pendingEvent_.type = soap::XmlEventType::EndElement;
+      pendingEvent_.prefix = e.prefix;
+      pendingEvent_.localName = e.localName;
+      pendingEvent_.namespaceUri = e.namespaceUri;
+      pendingEvent_.depth = e.depth;
+    }
+    return e.type;
+  }
+
+  soap::XmlEventType endElement(soap::XmlEvent& e) {
+    e.type = soap::XmlEventType::EndElement;
+    names(e.prefix, e.localName, e.namespaceUri);
+    // Not every XmlLite checks that end tags match; this reader does.
+    if (open_.empty() || open_.back() != e.namespaceUri + " " + e.localName) {
+      error_ = "an end tag </" + e.localName + "> that does not match";
+      return finish(e, soap::XmlEventType::Error);
+    }
+    open_.pop_back();
+    return e.type;
+  }
+
+  soap::XmlEventType textNode(soap::XmlEvent& e) {
+    e.type = soap::XmlEventType::Text;
+    const wchar_t* v = nullptr;
+    UINT n = 0;
+    reader_->GetValue(&v, &n);
+    e.text = text(v, n);
+    return e.type;
+  }
+
   bool fail(std::string why) {
     error_ = std::move(why);
     done_ = true;
