@@ -12,10 +12,11 @@ import logging
 import time
 
 import sqlalchemy as sa
+from sqlalchemy.dialects.sqlite import insert as sqlite_insert
 from sqlalchemy.exc import DBAPIError, OperationalError
 
 from . import store, texts
-from .store import changes, machine_programs, machines, programs, records
+from .store import changes, machine_programs, machines, program_counts, programs, records
 
 log = logging.getLogger(__name__)
 
@@ -24,14 +25,6 @@ Record = collections.namedtuple(
 
 CHUNK = 500
 ATTEMPTS = 8
-
-
-def _insert(conn, table):
-    if conn.dialect.name == "postgresql":
-        from sqlalchemy.dialects.postgresql import insert
-    else:
-        from sqlalchemy.dialects.sqlite import insert
-    return insert(table)
 
 
 def _chunks(items, size=CHUNK):
@@ -67,44 +60,177 @@ def ingest(engine, record, sender, received=None):
     raise AssertionError("unreachable")
 
 
-def _program_ids(conn, names):
-    """The catalogue ids of these distinct names, adding the missing ones.
-    Inserts run in the order of the names' hashes, so that two transactions
-    adding overlapping names wait for each other instead of deadlocking."""
-    by_hash = {store.name_hash(n): n for n in names}
-    hashes = sorted(by_hash)
-    ids = {}
-    for chunk in _chunks(hashes):
-        # Most names are in the catalogue already: look first, add the rest.
-        for row in conn.execute(sa.select(programs.c.id, programs.c.name_hash)
-                                .where(programs.c.name_hash.in_(chunk))):
-            ids[row.name_hash] = row.id
-        missing = [h for h in chunk if h not in ids]
-        if missing:
-            conn.execute(_insert(conn, programs).on_conflict_do_nothing(index_elements=["name_hash"]),
-                         [{"name_hash": h, "name": by_hash[h], "machine_count": 0} for h in missing])
-            for row in conn.execute(sa.select(programs.c.id, programs.c.name_hash)
-                                    .where(programs.c.name_hash.in_(missing))):
-                ids[row.name_hash] = row.id
-    return [ids[h] for h in hashes]
+# The statements of a record, built once: only their parameters change, so
+# SQLAlchemy compiles each once per dialect and a record costs little more
+# than its round trips.
+_in = lambda column, name: column.in_(sa.bindparam(name, expanding=True))  # noqa: E731
+
+# The machine, its row locked for this transaction (SQLite has no row locks
+# and needs none: its writer holds the whole database).
+_LOCK_MACHINE = (
+    sa.select(machines.c.id, machines.c.computer_name, machines.c.last_seen, machines.c.record_count,
+              machines.c.program_count, machines.c.last_record_id)
+    .where(machines.c.machine_key == sa.bindparam("key")).with_for_update())
+
+# Its previous record's programs, read once the lock is held: a statement
+# that waited for the lock sees the row as the other transaction left it,
+# but a join in the same statement would still show the records as they
+# were before (PostgreSQL re-reads only the locked row).
+_PREVIOUS = sa.select(records.c.programs_text).where(records.c.id == sa.bindparam("record"))
+
+_INSERT_RECORD = records.insert()
+
+_UPDATE_MACHINE = machines.update().where(machines.c.id == sa.bindparam("machine")).values(
+    adapter_address=sa.bindparam("u_address"), computer_name=sa.bindparam("u_name"),
+    last_user=sa.bindparam("u_user"), last_seen=sa.bindparam("u_seen"),
+    last_record_id=sa.bindparam("u_record"), processor=sa.bindparam("u_processor"),
+    record_count=machines.c.record_count + 1, program_count=sa.bindparam("u_programs"))
+
+_INSERT_MACHINE = {}
 
 
-def _existing_ids(conn, names):
-    """The catalogue ids of names that are in it."""
-    ids = []
-    for chunk in _chunks([store.name_hash(n) for n in names]):
-        ids += conn.execute(sa.select(programs.c.id).where(programs.c.name_hash.in_(chunk))).scalars().all()
-    return ids
+def _insert_machine(conn):
+    """The insert of a new machine that does nothing when another
+    transaction has just added it (each dialect has its own)."""
+    name = conn.dialect.name
+    if name not in _INSERT_MACHINE:
+        if name == "postgresql":
+            from sqlalchemy.dialects.postgresql import insert
+        else:
+            from sqlalchemy.dialects.sqlite import insert
+        _INSERT_MACHINE[name] = insert(machines).on_conflict_do_nothing(index_elements=["machine_key"])
+    return _INSERT_MACHINE[name]
+
+
+class Programs:
+    """The statements on a machine's programs, the catalogue and its
+    counters, with each name or id a parameter of its own (SQLite)."""
+
+    _lookup = sa.select(programs.c.id, programs.c.name_hash).where(_in(programs.c.name_hash, "hashes"))
+    _remove = machine_programs.delete().where(
+        machine_programs.c.machine_id == sa.bindparam("machine"), _in(machine_programs.c.program_id, "ids"))
+    _count = program_counts.update().where(_in(program_counts.c.program_id, "ids")).values(
+        machine_count=program_counts.c.machine_count
+        + sa.case((_in(program_counts.c.program_id, "added"), 1), else_=-1))
+
+    _add_names = sqlite_insert(programs).on_conflict_do_nothing(index_elements=["name_hash"])
+    _add_counts = sa.insert(program_counts).from_select(
+        ["program_id", "machine_count"],
+        sa.select(programs.c.id, sa.literal(0)).where(_in(programs.c.name_hash, "hashes"))
+        .where(~sa.exists().where(program_counts.c.program_id == programs.c.id)))
+
+    def lookup(self, conn, hashes):
+        """{hash: id} of the names' hashes that are in the catalogue."""
+        ids = {}
+        for chunk in _chunks(hashes):
+            ids.update((h, i) for i, h in conn.execute(self._lookup, {"hashes": chunk}))
+        return ids
+
+    def add_names(self, conn, hashes, names):
+        """Adds the names (in this order) that are not in the catalogue yet,
+        each with its counter at 0."""
+        conn.execute(self._add_names, [{"name_hash": h, "name": n} for h, n in zip(hashes, names)])
+        for chunk in _chunks(list(hashes)):
+            conn.execute(self._add_counts, {"hashes": chunk})
+
+    def remove_current(self, conn, machine, ids):
+        for chunk in _chunks(ids):
+            conn.execute(self._remove, {"machine": machine, "ids": chunk})
+
+    def add_current(self, conn, machine, ids):
+        conn.execute(machine_programs.insert(), [{"machine_id": machine, "program_id": p} for p in ids])
+
+    def add_changes(self, conn, machine, record, ids, added):
+        conn.execute(changes.insert(), [{"machine_id": machine, "record_id": record, "program_id": p,
+                                         "added": a} for p, a in zip(ids, added)])
+
+    def count(self, conn, ids, added):
+        """machine_count + 1 for the ids in added, - 1 for the others."""
+        added = set(added)
+        for chunk in _chunks(ids):
+            conn.execute(self._count, {"ids": chunk, "added": [p for p in chunk if p in added]})
+
+
+class PostgreSQLPrograms(Programs):
+    """The same on PostgreSQL, each a single statement with the names or ids
+    as arrays: a machine's first record has hundreds of them, and one
+    parameter a row costs the service more than the database's work."""
+
+    def lookup(self, conn, hashes):
+        row = conn.exec_driver_sql(
+            "SELECT array_agg(name_hash), array_agg(id) FROM programs WHERE name_hash = ANY(%(h)s)",
+            {"h": list(hashes)}).one()
+        return dict(zip(row[0], row[1])) if row[0] else {}
+
+    def add_names(self, conn, hashes, names):
+        # Rows are inserted in the order of the hashes (ORDER BY), as
+        # _program_ids wants.
+        conn.exec_driver_sql(
+            "WITH added AS (INSERT INTO programs (name_hash, name)"
+            " SELECT h, n FROM unnest(%(h)s::text[], %(n)s::text[]) AS t(h, n) ORDER BY h"
+            " ON CONFLICT (name_hash) DO NOTHING RETURNING id)"
+            " INSERT INTO program_counts (program_id, machine_count) SELECT id, 0 FROM added",
+            {"h": list(hashes), "n": list(names)})
+
+    def remove_current(self, conn, machine, ids):
+        conn.exec_driver_sql("DELETE FROM machine_programs WHERE machine_id = %(m)s AND program_id = ANY(%(p)s)",
+                             {"m": machine, "p": list(ids)})
+
+    def add_current(self, conn, machine, ids):
+        conn.exec_driver_sql("INSERT INTO machine_programs (machine_id, program_id)"
+                             " SELECT %(m)s, unnest(%(p)s::integer[])", {"m": machine, "p": list(ids)})
+
+    def add_changes(self, conn, machine, record, ids, added):
+        conn.exec_driver_sql("INSERT INTO changes (machine_id, record_id, program_id, added)"
+                             " SELECT %(m)s, %(r)s, p, a FROM unnest(%(p)s::integer[], %(a)s::boolean[]) AS t(p, a)",
+                             {"m": machine, "r": record, "p": list(ids), "a": list(added)})
+
+    def count(self, conn, ids, added):
+        # The counters' rows are locked in id order first, the same order in
+        # every transaction, so two records that touch the same programs
+        # wait for each other instead of deadlocking (the UPDATE alone would
+        # lock them in the order it finds them).
+        conn.exec_driver_sql("SELECT count(*) FROM (SELECT program_id FROM program_counts"
+                             " WHERE program_id = ANY(%(p)s) ORDER BY program_id FOR UPDATE) AS locked",
+                             {"p": list(ids)})
+        conn.exec_driver_sql("UPDATE program_counts SET machine_count = machine_count + CASE WHEN"
+                             " program_id = ANY(%(a)s) THEN 1 ELSE -1 END WHERE program_id = ANY(%(p)s)",
+                             {"p": list(ids), "a": list(added)})
+
+
+_PROGRAMS = {"postgresql": PostgreSQLPrograms()}
+
+
+def _programs(conn):
+    return _PROGRAMS.get(conn.dialect.name) or Programs()
+
+
+def _program_ids(conn, added, removed):
+    """The catalogue ids of the added names, adding the missing ones, and of
+    the removed names, both sorted. Inserts run in the order of the names'
+    hashes, so that two transactions adding overlapping names wait for each
+    other instead of deadlocking."""
+    statements = _programs(conn)
+    by_hash = {store.name_hash(n): n for n in added}
+    gone = [store.name_hash(n) for n in removed]
+    ids = statements.lookup(conn, sorted(by_hash) + gone)  # most names are in the catalogue already
+    missing = sorted(h for h in by_hash if h not in ids)
+    if missing:
+        statements.add_names(conn, missing, [by_hash[h] for h in missing])
+        ids.update(statements.lookup(conn, missing))
+    return sorted(ids[h] for h in by_hash), sorted(ids[h] for h in gone if h in ids)
 
 
 def _machine(conn, key, record, received):
     """The machine row for key, created if new, locked for this transaction."""
-    conn.execute(_insert(conn, machines).on_conflict_do_nothing(index_elements=["machine_key"]).values(
+    row = conn.execute(_LOCK_MACHINE, {"key": key}).first()
+    if row is not None:
+        return row
+    conn.execute(_insert_machine(conn).values(
         machine_key=key, adapter_address=record.adapter_address,
         computer_name=texts.computer_name(record.network_text), last_user=record.user_name,
         first_seen=received, last_seen=received, record_count=0, program_count=0))
-    return conn.execute(sa.select(machines).where(machines.c.machine_key == key)
-                        .with_for_update()).one()
+    return conn.execute(_LOCK_MACHINE, {"key": key}).one()
 
 
 def store_record(conn, record, received, sender):
@@ -112,16 +238,15 @@ def store_record(conn, record, received, sender):
     record's id."""
     key = texts.machine_key(record.adapter_address, record.network_text)
     machine = _machine(conn, key, record, received)
-    record_id = conn.execute(records.insert().values(
-        machine_id=machine.id, received=received, sender=sender or "",
-        user_name=record.user_name, adapter_address=record.adapter_address,
-        programs_text=record.programs_text, network_text=record.network_text,
-        processor_text=record.processor_text)).inserted_primary_key[0]
+    record_id = conn.execute(_INSERT_RECORD, {
+        "machine_id": machine.id, "received": received, "sender": sender or "",
+        "user_name": record.user_name, "adapter_address": record.adapter_address,
+        "programs_text": record.programs_text, "network_text": record.network_text,
+        "processor_text": record.processor_text}).inserted_primary_key[0]
 
     previous = None
     if machine.last_record_id is not None:
-        previous = conn.execute(sa.select(records.c.programs_text)
-                                .where(records.c.id == machine.last_record_id)).scalar()
+        previous = conn.execute(_PREVIOUS, {"record": machine.last_record_id}).scalar()
     if previous == record.programs_text:
         # The same programs as last time (most records): nothing to compare.
         _update_machine(conn, machine, record, record_id, received, machine.program_count)
@@ -132,46 +257,29 @@ def store_record(conn, record, received, sender):
     # go are looked up in the catalogue.
     new_names = set(texts.programs(record.programs_text))
     old_names = set(texts.programs(previous)) if previous is not None else set()
-    added = sorted(_program_ids(conn, sorted(new_names - old_names)))
-    removed = sorted(_existing_ids(conn, sorted(old_names - new_names)))
-    # The counters' rows are locked in id order first, the same order in
-    # every transaction, so two records that touch the same programs wait
-    # for each other instead of deadlocking. FOR NO KEY UPDATE (what the
-    # UPDATE itself takes) does not conflict with the key-share locks that
-    # other transactions' foreign keys to these rows hold.
-    deltas = sorted([(p, 1) for p in added] + [(p, -1) for p in removed])
-    if deltas and conn.dialect.name == "postgresql":
-        for chunk in _chunks([p for p, _ in deltas]):
-            conn.execute(sa.select(programs.c.id).where(programs.c.id.in_(chunk))
-                         .order_by(programs.c.id).with_for_update(key_share=True)).fetchall()
-    for ids, delta in ((added, 1), (removed, -1)):
-        for chunk in _chunks(ids):
-            conn.execute(programs.update().where(programs.c.id.in_(chunk))
-                         .values(machine_count=programs.c.machine_count + delta))
-    for chunk in _chunks(removed):
-        conn.execute(machine_programs.delete().where(machine_programs.c.machine_id == machine.id,
-                                                     machine_programs.c.program_id.in_(chunk)))
+    added, removed = _program_ids(conn, new_names - old_names, old_names - new_names)
+    statements = _programs(conn)
+    if removed:
+        statements.remove_current(conn, machine.id, removed)
     if added:
-        conn.execute(machine_programs.insert(),
-                     [{"machine_id": machine.id, "program_id": p} for p in added])
+        statements.add_current(conn, machine.id, added)
+    deltas = sorted([(p, True) for p in added] + [(p, False) for p in removed])
+    ids = [p for p, _ in deltas]
     # The first record of a machine is its starting point, not a change.
     if machine.record_count > 0 and deltas:
-        conn.execute(changes.insert(),
-                     [{"machine_id": machine.id, "record_id": record_id, "program_id": p,
-                       "added": d > 0} for p, d in deltas])
-
+        statements.add_changes(conn, machine.id, record_id, ids, [a for _, a in deltas])
     _update_machine(conn, machine, record, record_id, received, len(new_names))
+    # The counters last: their rows are shared by every machine that has the
+    # program, so they are held for as short a time as can be, until commit.
+    if deltas:
+        statements.count(conn, ids, added)
     return record_id
 
 
 def _update_machine(conn, machine, record, record_id, received, program_count):
     name = texts.computer_name(record.network_text)
-    conn.execute(machines.update().where(machines.c.id == machine.id).values(
-        adapter_address=record.adapter_address,
-        computer_name=name if name else machine.computer_name,
-        last_user=record.user_name,
-        last_seen=max(received, machine.last_seen),
-        last_record_id=record_id,
-        processor=texts.processor_summary(record.processor_text),
-        record_count=machines.c.record_count + 1,
-        program_count=program_count))
+    conn.execute(_UPDATE_MACHINE, {
+        "machine": machine.id, "u_address": record.adapter_address,
+        "u_name": name if name else machine.computer_name, "u_user": record.user_name,
+        "u_seen": max(received, machine.last_seen), "u_record": record_id,
+        "u_processor": texts.processor_summary(record.processor_text), "u_programs": program_count})

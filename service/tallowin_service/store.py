@@ -11,7 +11,7 @@ import hashlib
 import sqlalchemy as sa
 from sqlalchemy import event
 
-SCHEMA_VERSION = 3
+SCHEMA_VERSION = 4
 
 metadata = sa.MetaData()
 
@@ -58,15 +58,25 @@ sa.Index("records_machine", records.c.machine_id, records.c.id)
 
 # The program catalogue: one row per distinct name. Names can be longer than
 # an index entry may be (PostgreSQL's b-tree limit is about 2.7 kB), so the
-# unique key is the name's SHA-256. machine_count is kept by ingest.
+# unique key is the name's SHA-256. Rows are never changed once added.
 programs = sa.Table(
     "programs", metadata,
     sa.Column("id", sa.Integer, primary_key=True),
     sa.Column("name_hash", sa.String(64), nullable=False, unique=True),
     sa.Column("name", sa.Text, nullable=False),
-    sa.Column("machine_count", sa.Integer, nullable=False, default=0),
 )
-sa.Index("programs_machine_count", programs.c.machine_count)
+
+# How many machines have each program now, kept by ingest; a row for every
+# program. In a table of its own: many records at once change the same
+# counters, and in the catalogue's row each change would also meet the
+# key-share locks that the foreign keys of other records' rows hold there
+# (PostgreSQL then makes a multixact for every counter, which serialised
+# the records), and would write a new entry in every index of the catalogue.
+program_counts = sa.Table(
+    "program_counts", metadata,
+    sa.Column("program_id", sa.Integer, sa.ForeignKey("programs.id"), primary_key=True),
+    sa.Column("machine_count", sa.Integer, nullable=False),
+)
 
 # A machine's current programs (from its latest record).
 machine_programs = sa.Table(
@@ -190,8 +200,10 @@ def upgrade(engine):
                                % (found, SCHEMA_VERSION))
         if found == 1:
             _upgrade_from_1(conn)
-        elif found == 2:
+        if found == 2:
             _upgrade_from_2(conn)
+        if found in (2, 3):
+            _upgrade_from_3(conn)
         metadata.create_all(conn)
         if is_postgresql(engine):
             _trigram_indexes(conn)
@@ -254,6 +266,16 @@ def _upgrade_from_2(conn):
     for row in rows:
         conn.execute(machines.update().where(machines.c.id == row.id)
                      .values(processor=texts.processor_summary(row.processor_text)))
+
+
+def _upgrade_from_3(conn):
+    """Version 3 kept each program's machine count in the catalogue's row:
+    move the counts to program_counts."""
+    program_counts.create(conn)
+    conn.exec_driver_sql("INSERT INTO program_counts (program_id, machine_count)"
+                         " SELECT id, machine_count FROM programs")
+    conn.exec_driver_sql("DROP INDEX programs_machine_count")
+    conn.exec_driver_sql("ALTER TABLE programs DROP COLUMN machine_count")
 
 
 def _parse_time(text):
@@ -443,18 +465,19 @@ def search_programs(conn, q=None, sort="machines", offset=0, limit=100):
     first) or "name". Returns {"total", "offset", "limit", "programs":
     [{name, machines}]}."""
     offset, limit = _page(offset, limit)
-    where = [programs.c.machine_count > 0]
+    counted = programs.join(program_counts, program_counts.c.program_id == programs.c.id)
+    where = [program_counts.c.machine_count > 0]
     if q:
         where.append(programs.c.name.ilike(_like(q), escape="\\"))
     if sort == "name":
         order = [programs.c.name, programs.c.id]
     elif sort in (None, "machines"):
-        order = [programs.c.machine_count.desc(), programs.c.name, programs.c.id]
+        order = [program_counts.c.machine_count.desc(), programs.c.name, programs.c.id]
     else:
         raise ValueError("unknown sort: %s (machines or name)" % sort)
-    total = conn.execute(sa.select(sa.func.count()).select_from(programs).where(*where)).scalar()
-    rows = conn.execute(sa.select(programs.c.name, programs.c.machine_count).where(*where)
-                        .order_by(*order).offset(offset).limit(limit)).fetchall()
+    total = conn.execute(sa.select(sa.func.count()).select_from(counted).where(*where)).scalar()
+    rows = conn.execute(sa.select(programs.c.name, program_counts.c.machine_count).select_from(counted)
+                        .where(*where).order_by(*order).offset(offset).limit(limit)).fetchall()
     return {"total": total, "offset": offset, "limit": limit,
             "programs": [{"name": r.name, "machines": r.machine_count} for r in rows]}
 
@@ -486,9 +509,11 @@ def fleet_summary(conn, silent_days=7, top=10, latest=20, now=None):
     cutoff = (now or utcnow()) - datetime.timedelta(days=float(silent_days))
     count = lambda table, *where: conn.execute(  # noqa: E731
         sa.select(sa.func.count()).select_from(table).where(*where)).scalar()
+    installed = program_counts.c.machine_count > 0
     widespread = conn.execute(
-        sa.select(programs.c.name, programs.c.machine_count).where(programs.c.machine_count > 0)
-        .order_by(programs.c.machine_count.desc(), programs.c.name).limit(top)).fetchall()
+        sa.select(programs.c.name, program_counts.c.machine_count)
+        .select_from(programs.join(program_counts, program_counts.c.program_id == programs.c.id))
+        .where(installed).order_by(program_counts.c.machine_count.desc(), programs.c.name).limit(top)).fetchall()
     latest_rows = conn.execute(
         sa.select(changes.c.record_id, changes.c.added, records.c.received, machines.c.machine_key,
                   machines.c.computer_name, programs.c.name)
@@ -499,7 +524,7 @@ def fleet_summary(conn, silent_days=7, top=10, latest=20, now=None):
     return {
         "machines": count(machines),
         "records": count(records),
-        "programs": count(programs, programs.c.machine_count > 0),
+        "programs": count(program_counts, installed),
         "silent_days": silent_days,
         "silent": count(machines, machines.c.last_seen <= cutoff),
         "widespread": [{"name": r.name, "machines": r.machine_count} for r in widespread],

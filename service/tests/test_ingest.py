@@ -9,7 +9,7 @@ import sqlalchemy as sa
 from conftest import count
 from tallowin_service import ingest, store, texts
 from tallowin_service.ingest import Record
-from tallowin_service.store import changes, machine_programs, machines, programs, records
+from tallowin_service.store import changes, machine_programs, machines, program_counts, programs, records
 
 
 def rec(programs_=("A", "B"), user="alice", address="00-0C-29-3A-5B-7F", name="PC1",
@@ -117,14 +117,16 @@ def test_catalogue_and_machine_counts(engine):
         assert found == [{"name": "B", "machines": 2}, {"name": "C", "machines": 1}]
         rows = conn.execute(sa.select(machine_programs.c.program_id, sa.func.count())
                             .group_by(machine_programs.c.program_id)).fetchall()
-        kept = dict(conn.execute(sa.select(programs.c.id, programs.c.machine_count)).fetchall())
+        kept = dict(conn.execute(sa.select(program_counts.c.program_id, program_counts.c.machine_count))
+                    .fetchall())
     assert {p: n for p, n in kept.items() if n} == dict(rows)
+    assert len(kept) == 3   # a counter for every name in the catalogue
 
 
 def test_a_failure_inside_the_transaction_leaves_nothing(engine, monkeypatch):
     ingest.ingest(engine, rec(["A"]), "")
 
-    def broken(conn, names):
+    def broken(*_args):
         raise RuntimeError("disk gone")
     monkeypatch.setattr(ingest, "_program_ids", broken)
     with pytest.raises(RuntimeError):

@@ -1,6 +1,6 @@
 """The queries and tables the pages add to the store: the processor summary,
 the whole machine list for CSV, the fleet's activity, the kept session key,
-failed sign-ins, and the upgrade from a version-2 database."""
+failed sign-ins, and the upgrade from a version-2 or version-3 database."""
 
 import datetime
 
@@ -76,15 +76,39 @@ def test_sign_in_failures_count_within_the_window(engine):
         assert store.sign_in_failures_of(conn, ["name:a"]) == [(0, None)]
 
 
-def test_upgrade_from_version_2_adds_the_processor_summary(db_url, client, engine):
-    assert post(client, envelope(processor=CPU)).status_code == 200
-    with store.writing(engine) as conn, conn.begin():  # back to version 2's layout
-        for table in ("settings", "sign_in_failures"):
-            conn.exec_driver_sql("DROP TABLE %s" % table)
-        conn.exec_driver_sql("ALTER TABLE machines DROP COLUMN processor")
-        conn.execute(store.schema_version.update().values(version=2))
-    assert store.upgrade(engine) == 2
+def back_to_version_3(engine):
+    """The programs' counters back in the catalogue's rows, as version 3 kept them."""
+    with store.writing(engine) as conn, conn.begin():
+        conn.exec_driver_sql("ALTER TABLE programs ADD COLUMN machine_count INTEGER NOT NULL DEFAULT 0")
+        conn.exec_driver_sql("UPDATE programs SET machine_count = (SELECT machine_count FROM program_counts"
+                             " WHERE program_id = programs.id)")
+        conn.exec_driver_sql("CREATE INDEX programs_machine_count ON programs (machine_count)")
+        conn.exec_driver_sql("DROP TABLE program_counts")
+        conn.execute(store.schema_version.update().values(version=3))
+
+
+@pytest.mark.parametrize("version", [2, 3])
+def test_upgrade_from_an_older_version(db_url, client, engine, version):
+    """Version 2 had no processor summary and no tables for the pages;
+    version 3 kept the programs' counters in the catalogue's rows."""
+    assert post(client, envelope(processor=CPU, programs=["A", "B"])).status_code == 200
+    assert post(client, envelope(processor=CPU, programs=["B"], address="00-00-00-00-00-02")).status_code == 200
+    back_to_version_3(engine)
+    if version == 2:
+        with store.writing(engine) as conn, conn.begin():
+            for table in ("settings", "sign_in_failures"):
+                conn.exec_driver_sql("DROP TABLE %s" % table)
+            conn.exec_driver_sql("ALTER TABLE machines DROP COLUMN processor")
+            conn.execute(store.schema_version.update().values(version=2))
+    assert store.upgrade(engine) == version
     with engine.connect() as conn:
         assert store.list_machines(conn)["machines"][0]["processor"] == "GenuineIntel, 4 processors, 2400 MHz"
-        assert conn.execute(sa.select(store.schema_version.c.version)).scalar() == 3
+        assert conn.execute(sa.select(store.schema_version.c.version)).scalar() == store.SCHEMA_VERSION
+        assert store.search_programs(conn)["programs"] == [{"name": "B", "machines": 2},
+                                                          {"name": "A", "machines": 1}]
+    # The counters go on from where they were.
+    assert post(client, envelope(processor=CPU, programs=["C"], address="00-00-00-00-00-02")).status_code == 200
+    with engine.connect() as conn:
+        assert store.search_programs(conn, sort="name")["programs"] == [
+            {"name": "A", "machines": 1}, {"name": "B", "machines": 1}, {"name": "C", "machines": 1}]
     assert store.setting(engine, "k", lambda: "v") == "v"
