@@ -4,7 +4,10 @@ the changes against the machine's previous record.
 
 Concurrent records of one machine are put in order by a lock on its row
 (PostgreSQL) or by SQLite's single writer (BEGIN IMMEDIATE), so each one is
-compared with the record committed before it.
+compared with the record committed before it. Records of different machines
+wait for nothing of each other's on PostgreSQL: the catalogue's counters they
+share are added to by one record at a time, the others queue their changes
+(PostgreSQLPrograms.count).
 """
 
 import collections
@@ -25,6 +28,7 @@ Record = collections.namedtuple(
 
 CHUNK = 500
 ATTEMPTS = 8
+COUNTERS_LOCK = 7731501  # PostgreSQL's advisory lock of the programs' counters (7731500: upgrade)
 
 
 def _chunks(items, size=CHUNK):
@@ -133,16 +137,16 @@ class Programs:
         for chunk in _chunks(list(hashes)):
             conn.execute(self._add_counts, {"hashes": chunk})
 
-    def remove_current(self, conn, machine, ids):
-        for chunk in _chunks(ids):
+    def apply(self, conn, machine, record, added, removed, deltas):
+        """The machine's current programs lose the removed ids and gain the
+        added ones; deltas, (id, added) pairs, are the record's changes."""
+        for chunk in _chunks(removed):
             conn.execute(self._remove, {"machine": machine, "ids": chunk})
-
-    def add_current(self, conn, machine, ids):
-        conn.execute(machine_programs.insert(), [{"machine_id": machine, "program_id": p} for p in ids])
-
-    def add_changes(self, conn, machine, record, ids, added):
-        conn.execute(changes.insert(), [{"machine_id": machine, "record_id": record, "program_id": p,
-                                         "added": a} for p, a in zip(ids, added)])
+        if added:
+            conn.execute(machine_programs.insert(), [{"machine_id": machine, "program_id": p} for p in added])
+        if deltas:
+            conn.execute(changes.insert(), [{"machine_id": machine, "record_id": record, "program_id": p,
+                                             "added": a} for p, a in deltas])
 
     def count(self, conn, ids, added):
         """machine_count + 1 for the ids in added, - 1 for the others."""
@@ -172,30 +176,38 @@ class PostgreSQLPrograms(Programs):
             " INSERT INTO program_counts (program_id, machine_count) SELECT id, 0 FROM added",
             {"h": list(hashes), "n": list(names)})
 
-    def remove_current(self, conn, machine, ids):
-        conn.exec_driver_sql("DELETE FROM machine_programs WHERE machine_id = %(m)s AND program_id = ANY(%(p)s)",
-                             {"m": machine, "p": list(ids)})
-
-    def add_current(self, conn, machine, ids):
-        conn.exec_driver_sql("INSERT INTO machine_programs (machine_id, program_id)"
-                             " SELECT %(m)s, unnest(%(p)s::integer[])", {"m": machine, "p": list(ids)})
-
-    def add_changes(self, conn, machine, record, ids, added):
-        conn.exec_driver_sql("INSERT INTO changes (machine_id, record_id, program_id, added)"
-                             " SELECT %(m)s, %(r)s, p, a FROM unnest(%(p)s::integer[], %(a)s::boolean[]) AS t(p, a)",
-                             {"m": machine, "r": record, "p": list(ids), "a": list(added)})
+    def apply(self, conn, machine, record, added, removed, deltas):
+        conn.exec_driver_sql(
+            "WITH removed AS (DELETE FROM machine_programs WHERE machine_id = %(m)s AND program_id = ANY(%(r)s)),"
+            " added AS (INSERT INTO machine_programs (machine_id, program_id)"
+            " SELECT %(m)s, unnest(%(a)s::integer[]))"
+            " INSERT INTO changes (machine_id, record_id, program_id, added)"
+            " SELECT %(m)s, %(record)s, p, a FROM unnest(%(p)s::integer[], %(pa)s::boolean[]) AS t(p, a)",
+            {"m": machine, "record": record, "r": list(removed), "a": list(added),
+             "p": [p for p, _ in deltas], "pa": [a for _, a in deltas]})
 
     def count(self, conn, ids, added):
-        # The counters' rows are locked in id order first, the same order in
-        # every transaction, so two records that touch the same programs
-        # wait for each other instead of deadlocking (the UPDATE alone would
-        # lock them in the order it finds them).
-        conn.exec_driver_sql("SELECT count(*) FROM (SELECT program_id FROM program_counts"
-                             " WHERE program_id = ANY(%(p)s) ORDER BY program_id FOR UPDATE) AS locked",
-                             {"p": list(ids)})
-        conn.exec_driver_sql("UPDATE program_counts SET machine_count = machine_count + CASE WHEN"
-                             " program_id = ANY(%(a)s) THEN 1 ELSE -1 END WHERE program_id = ANY(%(p)s)",
-                             {"p": list(ids), "a": list(added)})
+        # One record at a time adds to the counters, the one that gets the
+        # lock (not waiting for it): its own changes and those queued by the
+        # records that found the lock taken, which queue theirs instead. No
+        # record ever waits for another's counters, and a program's count,
+        # what program_counts holds plus its queued changes, stays exact: the
+        # queued rows a record takes and the counters it adds them to commit
+        # together. (Taking rows that another record took and committed
+        # after this statement began finds them gone and skips them.)
+        added = set(added)
+        conn.exec_driver_sql(
+            "WITH turn AS MATERIALIZED (SELECT pg_try_advisory_xact_lock(%(lock)s) AS mine),"
+            " own AS (SELECT p, d FROM unnest(%(p)s::integer[], %(d)s::integer[]) AS t(p, d)),"
+            " queued AS (INSERT INTO program_count_queue (program_id, delta)"
+            "  SELECT p, d FROM own WHERE NOT (SELECT mine FROM turn)),"
+            " taken AS (DELETE FROM program_count_queue WHERE (SELECT mine FROM turn)"
+            "  RETURNING program_id AS p, delta AS d),"
+            " sums AS (SELECT p, sum(d) AS n FROM (SELECT p, d FROM taken UNION ALL"
+            "  SELECT p, d FROM own WHERE (SELECT mine FROM turn)) AS changes GROUP BY p)"
+            " UPDATE program_counts SET machine_count = machine_count + sums.n"
+            " FROM sums WHERE program_counts.program_id = sums.p",
+            {"lock": COUNTERS_LOCK, "p": list(ids), "d": [1 if p in added else -1 for p in ids]})
 
 
 _PROGRAMS = {"postgresql": PostgreSQLPrograms()}
@@ -226,10 +238,10 @@ def _machine(conn, key, record, received):
     row = conn.execute(_LOCK_MACHINE, {"key": key}).first()
     if row is not None:
         return row
-    conn.execute(_insert_machine(conn).values(
-        machine_key=key, adapter_address=record.adapter_address,
-        computer_name=texts.computer_name(record.network_text), last_user=record.user_name,
-        first_seen=received, last_seen=received, record_count=0, program_count=0))
+    conn.execute(_insert_machine(conn), {
+        "machine_key": key, "adapter_address": record.adapter_address,
+        "computer_name": texts.computer_name(record.network_text), "last_user": record.user_name,
+        "first_seen": received, "last_seen": received, "record_count": 0, "program_count": 0})
     return conn.execute(_LOCK_MACHINE, {"key": key}).one()
 
 
@@ -255,24 +267,20 @@ def store_record(conn, record, received, sender):
     # The machine's current programs are those of its previous record, so
     # the comparison is between the two texts; only the names that come or
     # go are looked up in the catalogue.
-    new_names = set(texts.programs(record.programs_text))
-    old_names = set(texts.programs(previous)) if previous is not None else set()
+    new_names = texts.program_set(record.programs_text)
+    old_names = texts.program_set(previous)
     added, removed = _program_ids(conn, new_names - old_names, old_names - new_names)
-    statements = _programs(conn)
-    if removed:
-        statements.remove_current(conn, machine.id, removed)
-    if added:
-        statements.add_current(conn, machine.id, added)
     deltas = sorted([(p, True) for p in added] + [(p, False) for p in removed])
-    ids = [p for p, _ in deltas]
-    # The first record of a machine is its starting point, not a change.
-    if machine.record_count > 0 and deltas:
-        statements.add_changes(conn, machine.id, record_id, ids, [a for _, a in deltas])
+    statements = _programs(conn)
+    if deltas:
+        # The first record of a machine is its starting point, not a change.
+        statements.apply(conn, machine.id, record_id, added, removed,
+                         deltas if machine.record_count > 0 else [])
     _update_machine(conn, machine, record, record_id, received, len(new_names))
     # The counters last: their rows are shared by every machine that has the
     # program, so they are held for as short a time as can be, until commit.
     if deltas:
-        statements.count(conn, ids, added)
+        statements.count(conn, [p for p, _ in deltas], added)
     return record_id
 
 

@@ -67,15 +67,26 @@ programs = sa.Table(
 )
 
 # How many machines have each program now, kept by ingest; a row for every
-# program. In a table of its own: many records at once change the same
-# counters, and in the catalogue's row each change would also meet the
-# key-share locks that the foreign keys of other records' rows hold there
-# (PostgreSQL then makes a multixact for every counter, which serialised
-# the records), and would write a new entry in every index of the catalogue.
+# program. In a table of its own: in the catalogue's row each change would
+# also meet the key-share locks that the foreign keys of other records' rows
+# hold there (PostgreSQL then makes a multixact for every counter, which
+# serialised the records) and write an entry in every index of the catalogue.
 program_counts = sa.Table(
     "program_counts", metadata,
     sa.Column("program_id", sa.Integer, sa.ForeignKey("programs.id"), primary_key=True),
     sa.Column("machine_count", sa.Integer, nullable=False),
+)
+
+# Changes to the counts not yet added to program_counts (PostgreSQL): a
+# record that finds another one adding to the counters queues its changes
+# here instead of waiting, and the next one to add takes them along (see
+# ingest). A machine's first record changes hundreds of counters that every
+# other first record changes too; one at a time, they made each other wait.
+# A count is program_counts' plus the queued changes of the program.
+program_count_queue = sa.Table(
+    "program_count_queue", metadata,
+    sa.Column("program_id", sa.Integer, nullable=False),
+    sa.Column("delta", sa.Integer, nullable=False),
 )
 
 # A machine's current programs (from its latest record).
@@ -289,6 +300,23 @@ def _parse_time(text):
 
 # ---- queries ----
 
+def _counted():
+    """The catalogue joined with its counts, and the expression of a
+    program's machine count (what program_counts holds plus what waits in
+    program_count_queue)."""
+    queued = (sa.select(program_count_queue.c.program_id, sa.func.sum(program_count_queue.c.delta).label("n"))
+              .group_by(program_count_queue.c.program_id).subquery("queued"))
+    joined = (programs.join(program_counts, program_counts.c.program_id == programs.c.id)
+              .outerjoin(queued, queued.c.program_id == programs.c.id))
+    return joined, program_counts.c.machine_count + sa.func.coalesce(queued.c.n, 0)
+
+
+def machine_counts(conn):
+    """{program id: how many machines have it now} for every program."""
+    joined, count = _counted()
+    return dict(conn.execute(sa.select(programs.c.id, count).select_from(joined)).fetchall())
+
+
 def _like(text):
     escaped = text.replace("\\", "\\\\").replace("%", "\\%").replace("_", "\\_")
     return "%" + escaped + "%"
@@ -465,21 +493,21 @@ def search_programs(conn, q=None, sort="machines", offset=0, limit=100):
     first) or "name". Returns {"total", "offset", "limit", "programs":
     [{name, machines}]}."""
     offset, limit = _page(offset, limit)
-    counted = programs.join(program_counts, program_counts.c.program_id == programs.c.id)
-    where = [program_counts.c.machine_count > 0]
+    counted, machine_count = _counted()
+    where = [machine_count > 0]
     if q:
         where.append(programs.c.name.ilike(_like(q), escape="\\"))
     if sort == "name":
         order = [programs.c.name, programs.c.id]
     elif sort in (None, "machines"):
-        order = [program_counts.c.machine_count.desc(), programs.c.name, programs.c.id]
+        order = [machine_count.desc(), programs.c.name, programs.c.id]
     else:
         raise ValueError("unknown sort: %s (machines or name)" % sort)
     total = conn.execute(sa.select(sa.func.count()).select_from(counted).where(*where)).scalar()
-    rows = conn.execute(sa.select(programs.c.name, program_counts.c.machine_count).select_from(counted)
+    rows = conn.execute(sa.select(programs.c.name, machine_count).select_from(counted)
                         .where(*where).order_by(*order).offset(offset).limit(limit)).fetchall()
     return {"total": total, "offset": offset, "limit": limit,
-            "programs": [{"name": r.name, "machines": r.machine_count} for r in rows]}
+            "programs": [{"name": r[0], "machines": r[1]} for r in rows]}
 
 
 def program_machines(conn, name, offset=0, limit=100):
@@ -509,11 +537,10 @@ def fleet_summary(conn, silent_days=7, top=10, latest=20, now=None):
     cutoff = (now or utcnow()) - datetime.timedelta(days=float(silent_days))
     count = lambda table, *where: conn.execute(  # noqa: E731
         sa.select(sa.func.count()).select_from(table).where(*where)).scalar()
-    installed = program_counts.c.machine_count > 0
+    counted, machine_count = _counted()
     widespread = conn.execute(
-        sa.select(programs.c.name, program_counts.c.machine_count)
-        .select_from(programs.join(program_counts, program_counts.c.program_id == programs.c.id))
-        .where(installed).order_by(program_counts.c.machine_count.desc(), programs.c.name).limit(top)).fetchall()
+        sa.select(programs.c.name, machine_count).select_from(counted).where(machine_count > 0)
+        .order_by(machine_count.desc(), programs.c.name).limit(top)).fetchall()
     latest_rows = conn.execute(
         sa.select(changes.c.record_id, changes.c.added, records.c.received, machines.c.machine_key,
                   machines.c.computer_name, programs.c.name)
@@ -524,10 +551,10 @@ def fleet_summary(conn, silent_days=7, top=10, latest=20, now=None):
     return {
         "machines": count(machines),
         "records": count(records),
-        "programs": count(program_counts, installed),
+        "programs": count(counted, machine_count > 0),
         "silent_days": silent_days,
         "silent": count(machines, machines.c.last_seen <= cutoff),
-        "widespread": [{"name": r.name, "machines": r.machine_count} for r in widespread],
+        "widespread": [{"name": r[0], "machines": r[1]} for r in widespread],
         "latest_changes": [{"record_id": r.record_id, "received": iso(r.received),
                             "machine": r.machine_key, "computer_name": r.computer_name,
                             "program": r.name, "added": bool(r.added)} for r in latest_rows],

@@ -27,6 +27,14 @@ def programs(text):
     return list(seen)
 
 
+def program_set(text):
+    """The distinct program names of a programs text, as a set (what
+    programs() gives, without its order, and quicker)."""
+    names = set(text.split(SEPARATOR)) if text else set()
+    names.discard("")
+    return names
+
+
 def computer_name(network_text):
     """The value of the first "NetBIOS Name: " line, trimmed; "" when absent."""
     for line in lines(network_text):

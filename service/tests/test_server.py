@@ -11,7 +11,7 @@ import sqlalchemy as sa
 
 from conftest import SERVICE_COMMAND, RunningService, envelope, http_post
 from tallowin_service import store, texts
-from tallowin_service.store import changes, machine_programs, machines, program_counts, programs, records
+from tallowin_service.store import changes, machine_programs, machines, programs, records
 
 
 def run_cli(*args, stdin=""):
@@ -45,8 +45,7 @@ def consistent(engine):
                 assert stored_changes.get(after.id, set()) == expect, after.id
         counts = dict(conn.execute(sa.select(machine_programs.c.program_id, sa.func.count())
                                    .group_by(machine_programs.c.program_id)).fetchall())
-        kept = dict(conn.execute(sa.select(program_counts.c.program_id, program_counts.c.machine_count))
-                    .fetchall())
+        kept = store.machine_counts(conn)
         assert {p: n for p, n in kept.items() if n} == counts
         return conn.execute(sa.select(sa.func.count()).select_from(records)).scalar()
 

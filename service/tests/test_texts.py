@@ -15,10 +15,12 @@ from tallowin_service import texts
 ])
 def test_lines(text, lines):
     assert texts.lines(text) == lines
+    assert texts.program_set(text) == set(lines)
 
 
 def test_programs_are_distinct_in_first_seen_order():
     assert texts.programs("b$#$A$#$b$#$B$#$") == ["b", "A", "B"]
+    assert texts.program_set("b$#$A$#$b$#$B$#$") == {"A", "B", "b"}
 
 
 @pytest.mark.parametrize("network, name", [
