@@ -31,7 +31,9 @@ ensure_packages() {
 # that offer Mono or Gecko.
 wine_env() {
   export WINEPREFIX="$PWD/build/wine"
-  export WINEDLLOVERRIDES="mscoree,mshtml="
+  # No debugger on a crash: winedbg can hang over a crashed process, and a
+  # crash should end the run at once with Wine's one-line report.
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
   export WINEDEBUG=-all
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     mkdir -p "$WINEPREFIX"

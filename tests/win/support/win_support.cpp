@@ -2,6 +2,7 @@
 
 #include "win32/module.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "platform/text.h"
@@ -140,13 +141,19 @@ std::wstring ClassOf(HWND hwnd) {
 
 std::vector<std::string> ListLines(HWND list) {
   std::vector<std::string> out;
+  // A list in another process may be refilled between LB_GETTEXTLEN and
+  // LB_GETTEXT, and the line is then copied back into our buffer whole,
+  // however long it has become: leave room for any line the control shows.
+  DWORD owner = 0;
+  ::GetWindowThreadProcessId(list, &owner);
+  const size_t room = owner == ::GetCurrentProcessId() ? 0 : 65536;
   const auto n = static_cast<int>(::SendMessageW(list, LB_GETCOUNT, 0, 0));
   for (int i = 0; i < n; ++i) {
     const auto len = ::SendMessageW(list, LB_GETTEXTLEN, i, 0);
     if (len < 0) break;
-    std::wstring w(static_cast<size_t>(len) + 1, L'\0');
+    std::wstring w(static_cast<size_t>(len) + 1 + room, L'\0');
     const auto got = ::SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(w.data()));
-    w.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    w.resize(got > 0 ? std::min(static_cast<size_t>(got), w.size()) : 0);
     out.push_back(Utf8(w));
   }
   return out;
