@@ -7,7 +7,7 @@ Concurrent records of one machine are put in order by a lock on its row
 compared with the record committed before it. Records of different machines
 wait for nothing of each other's on PostgreSQL: the catalogue's counters they
 share are added to by one record at a time, the others queue their changes
-(PostgreSQLPrograms.count).
+(PostgreSQLStatements.count).
 """
 
 import collections
@@ -106,9 +106,10 @@ def _insert_machine(conn):
     return _INSERT_MACHINE[name]
 
 
-class Programs:
-    """The statements on a machine's programs, the catalogue and its
-    counters, with each name or id a parameter of its own (SQLite)."""
+class Statements:
+    """The statements of a record past its machine's lock: the record, its
+    machine's row, the machine's programs, the catalogue and its counters,
+    with each name or id a parameter of its own (SQLite)."""
 
     _lookup = sa.select(programs.c.id, programs.c.name_hash).where(_in(programs.c.name_hash, "hashes"))
     _remove = machine_programs.delete().where(
@@ -122,6 +123,18 @@ class Programs:
         ["program_id", "machine_count"],
         sa.select(programs.c.id, sa.literal(0)).where(_in(programs.c.name_hash, "hashes"))
         .where(~sa.exists().where(program_counts.c.program_id == programs.c.id)))
+
+    def add_record(self, conn, machine, record, received, sender, program_count):
+        """Stores the record and brings its machine's row up to date; returns
+        the record's id and the programs text of the machine's previous
+        record (None for its first)."""
+        record_id = conn.execute(_INSERT_RECORD, _record_parameters(machine, record, received, sender)
+                                 ).inserted_primary_key[0]
+        previous = None
+        if machine.last_record_id is not None:
+            previous = conn.execute(_PREVIOUS, {"record": machine.last_record_id}).scalar()
+        conn.execute(_UPDATE_MACHINE, _machine_parameters(machine, record, record_id, received, program_count))
+        return record_id, previous
 
     def lookup(self, conn, hashes):
         """{hash: id} of the names' hashes that are in the catalogue."""
@@ -155,16 +168,42 @@ class Programs:
             conn.execute(self._count, {"ids": chunk, "added": [p for p in chunk if p in added]})
 
 
-class PostgreSQLPrograms(Programs):
-    """The same on PostgreSQL, each a single statement with the names or ids
-    as arrays: a machine's first record has hundreds of them, and one
-    parameter a row costs the service more than the database's work."""
+def _array(items):
+    """An array literal of integers, booleans (t, f) or hex digests, passed
+    as one text parameter: psycopg2 adapts a list element by element, which
+    costs more than the statement's work for hundreds of them."""
+    return "{" + ",".join(items) + "}"
+
+
+class PostgreSQLStatements(Statements):
+    """The same on PostgreSQL, in fewer round trips, with the names or ids as
+    arrays: a machine's first record has hundreds of them, and one parameter
+    a row costs the service more than the database's work."""
+
+    def add_record(self, conn, machine, record, received, sender, program_count):
+        # The previous record is read in a statement that begins after the
+        # machine's lock was granted, so it is the one committed last.
+        parameters = _record_parameters(machine, record, received, sender)
+        parameters.update(_machine_parameters(machine, record, None, received, program_count))
+        parameters["previous"] = machine.last_record_id
+        row = conn.exec_driver_sql(
+            "WITH added AS (INSERT INTO records (machine_id, received, sender, user_name, adapter_address,"
+            " programs_text, network_text, processor_text) VALUES (%(machine_id)s, %(received)s, %(sender)s,"
+            " %(user_name)s, %(adapter_address)s, %(programs_text)s, %(network_text)s, %(processor_text)s)"
+            " RETURNING id),"
+            " machine AS (UPDATE machines SET adapter_address = %(u_address)s, computer_name = %(u_name)s,"
+            " last_user = %(u_user)s, last_seen = %(u_seen)s, last_record_id = (SELECT id FROM added),"
+            " processor = %(u_processor)s, record_count = record_count + 1, program_count = %(u_programs)s"
+            " WHERE id = %(machine)s)"
+            " SELECT id, (SELECT programs_text FROM records WHERE id = %(previous)s) FROM added",
+            parameters).one()
+        return row[0], row[1]
 
     def lookup(self, conn, hashes):
-        row = conn.exec_driver_sql(
-            "SELECT array_agg(name_hash), array_agg(id) FROM programs WHERE name_hash = ANY(%(h)s)",
-            {"h": list(hashes)}).one()
-        return dict(zip(row[0], row[1])) if row[0] else {}
+        found = conn.exec_driver_sql(
+            "SELECT string_agg(name_hash || ' ' || id, ',') FROM programs"
+            " WHERE name_hash = ANY(%(h)s::text[])", {"h": _array(hashes)}).scalar()
+        return {h: int(i) for h, i in (pair.split(" ") for pair in found.split(","))} if found else {}
 
     def add_names(self, conn, hashes, names):
         # Rows are inserted in the order of the hashes (ORDER BY), as
@@ -178,13 +217,14 @@ class PostgreSQLPrograms(Programs):
 
     def apply(self, conn, machine, record, added, removed, deltas):
         conn.exec_driver_sql(
-            "WITH removed AS (DELETE FROM machine_programs WHERE machine_id = %(m)s AND program_id = ANY(%(r)s)),"
+            "WITH removed AS (DELETE FROM machine_programs WHERE machine_id = %(m)s"
+            " AND program_id = ANY(%(r)s::integer[])),"
             " added AS (INSERT INTO machine_programs (machine_id, program_id)"
             " SELECT %(m)s, unnest(%(a)s::integer[]))"
             " INSERT INTO changes (machine_id, record_id, program_id, added)"
             " SELECT %(m)s, %(record)s, p, a FROM unnest(%(p)s::integer[], %(pa)s::boolean[]) AS t(p, a)",
-            {"m": machine, "record": record, "r": list(removed), "a": list(added),
-             "p": [p for p, _ in deltas], "pa": [a for _, a in deltas]})
+            {"m": machine, "record": record, "r": _array(map(str, removed)), "a": _array(map(str, added)),
+             "p": _array(str(p) for p, _ in deltas), "pa": _array("t" if a else "f" for _, a in deltas)})
 
     def count(self, conn, ids, added):
         # One record at a time adds to the counters, the one that gets the
@@ -207,14 +247,15 @@ class PostgreSQLPrograms(Programs):
             "  SELECT p, d FROM own WHERE (SELECT mine FROM turn)) AS changes GROUP BY p)"
             " UPDATE program_counts SET machine_count = machine_count + sums.n"
             " FROM sums WHERE program_counts.program_id = sums.p",
-            {"lock": COUNTERS_LOCK, "p": list(ids), "d": [1 if p in added else -1 for p in ids]})
+            {"lock": COUNTERS_LOCK, "p": _array(map(str, ids)),
+             "d": _array("1" if p in added else "-1" for p in ids)})
 
 
-_PROGRAMS = {"postgresql": PostgreSQLPrograms()}
+_STATEMENTS = {"postgresql": PostgreSQLStatements()}
 
 
-def _programs(conn):
-    return _PROGRAMS.get(conn.dialect.name) or Programs()
+def _statements(conn):
+    return _STATEMENTS.get(conn.dialect.name) or Statements()
 
 
 def _program_ids(conn, added, removed):
@@ -222,7 +263,7 @@ def _program_ids(conn, added, removed):
     the removed names, both sorted. Inserts run in the order of the names'
     hashes, so that two transactions adding overlapping names wait for each
     other instead of deadlocking."""
-    statements = _programs(conn)
+    statements = _statements(conn)
     by_hash = {store.name_hash(n): n for n in added}
     gone = [store.name_hash(n) for n in removed]
     ids = statements.lookup(conn, sorted(by_hash) + gone)  # most names are in the catalogue already
@@ -250,44 +291,39 @@ def store_record(conn, record, received, sender):
     record's id."""
     key = texts.machine_key(record.adapter_address, record.network_text)
     machine = _machine(conn, key, record, received)
-    record_id = conn.execute(_INSERT_RECORD, {
-        "machine_id": machine.id, "received": received, "sender": sender or "",
-        "user_name": record.user_name, "adapter_address": record.adapter_address,
-        "programs_text": record.programs_text, "network_text": record.network_text,
-        "processor_text": record.processor_text}).inserted_primary_key[0]
-
-    previous = None
-    if machine.last_record_id is not None:
-        previous = conn.execute(_PREVIOUS, {"record": machine.last_record_id}).scalar()
+    new_names = texts.program_set(record.programs_text)
+    statements = _statements(conn)
+    record_id, previous = statements.add_record(conn, machine, record, received, sender, len(new_names))
     if previous == record.programs_text:
         # The same programs as last time (most records): nothing to compare.
-        _update_machine(conn, machine, record, record_id, received, machine.program_count)
         return record_id
 
     # The machine's current programs are those of its previous record, so
     # the comparison is between the two texts; only the names that come or
     # go are looked up in the catalogue.
-    new_names = texts.program_set(record.programs_text)
     old_names = texts.program_set(previous)
     added, removed = _program_ids(conn, new_names - old_names, old_names - new_names)
     deltas = sorted([(p, True) for p in added] + [(p, False) for p in removed])
-    statements = _programs(conn)
     if deltas:
         # The first record of a machine is its starting point, not a change.
         statements.apply(conn, machine.id, record_id, added, removed,
                          deltas if machine.record_count > 0 else [])
-    _update_machine(conn, machine, record, record_id, received, len(new_names))
-    # The counters last: their rows are shared by every machine that has the
-    # program, so they are held for as short a time as can be, until commit.
-    if deltas:
+        # The counters last: their rows are shared by every machine that has
+        # the program.
         statements.count(conn, [p for p, _ in deltas], added)
     return record_id
 
 
-def _update_machine(conn, machine, record, record_id, received, program_count):
+def _record_parameters(machine, record, received, sender):
+    return {"machine_id": machine.id, "received": received, "sender": sender or "",
+            "user_name": record.user_name, "adapter_address": record.adapter_address,
+            "programs_text": record.programs_text, "network_text": record.network_text,
+            "processor_text": record.processor_text}
+
+
+def _machine_parameters(machine, record, record_id, received, program_count):
     name = texts.computer_name(record.network_text)
-    conn.execute(_UPDATE_MACHINE, {
-        "machine": machine.id, "u_address": record.adapter_address,
-        "u_name": name if name else machine.computer_name, "u_user": record.user_name,
-        "u_seen": max(received, machine.last_seen), "u_record": record_id,
-        "u_processor": texts.processor_summary(record.processor_text), "u_programs": program_count})
+    return {"machine": machine.id, "u_address": record.adapter_address,
+            "u_name": name if name else machine.computer_name, "u_user": record.user_name,
+            "u_seen": max(received, machine.last_seen), "u_record": record_id,
+            "u_processor": texts.processor_summary(record.processor_text), "u_programs": program_count}

@@ -6,6 +6,7 @@ in "Z". Every query function returns plain dicts and lists.
 """
 
 import datetime
+import functools
 import hashlib
 
 import sqlalchemy as sa
@@ -138,7 +139,16 @@ MAX_PAGE = 1000
 
 
 def name_hash(name):
+    # Most names come again and again, from machine after machine: the
+    # hashes of the short ones are kept (a few MB at most per process).
+    return _short_name_hash(name) if len(name) <= 200 else _name_hash(name)
+
+
+def _name_hash(name):
     return hashlib.sha256(name.encode("utf-8", "surrogatepass")).hexdigest()
+
+
+_short_name_hash = functools.lru_cache(maxsize=50000)(_name_hash)
 
 
 def utcnow():
