@@ -13,6 +13,8 @@ import urllib.parse
 import pytest
 from selenium.common.exceptions import NoAlertPresentException
 from selenium.webdriver.common.by import By
+from selenium.webdriver.support import expected_conditions
+from selenium.webdriver.support.ui import WebDriverWait
 
 import harness
 
@@ -61,6 +63,18 @@ def go(w, path):
     w.browser.get(w.service.base + path)
 
 
+def follow(w, element, submit=False):
+    """Click a link or a form's button (or submit the form) and wait for the
+    next page: the click may return before the answer arrives, and a slow
+    password check on a busy machine left the test reading the old page."""
+    page = w.browser.find_element(By.TAG_NAME, "html")
+    if submit:
+        element.submit()
+    else:
+        element.click()
+    WebDriverWait(w.browser, 60).until(expected_conditions.staleness_of(page))
+
+
 def path_of(w):
     parts = urllib.parse.urlsplit(w.browser.current_url)
     return parts.path, urllib.parse.parse_qs(parts.query)
@@ -83,12 +97,12 @@ def sign_in(w, name, password):
     go(w, "/sign-in")
     w.browser.find_element(By.ID, "name").send_keys(name)
     w.browser.find_element(By.ID, "password").send_keys(password)
-    w.browser.find_element(By.CSS_SELECTOR, "form button[type=submit]").click()
+    follow(w, w.browser.find_element(By.CSS_SELECTOR, "form button[type=submit]"))
 
 
 def open_the_wine_pc(w):
     go(w, "/machines?q=" + urllib.parse.quote(w.computer_name))
-    w.browser.find_element(By.LINK_TEXT, w.computer_name).click()
+    follow(w, w.browser.find_element(By.LINK_TEXT, w.computer_name))
     assert w.browser.find_element(By.TAG_NAME, "h1").text == w.computer_name
 
 
@@ -114,7 +128,7 @@ def test_sign_in_works_and_an_empty_fleet_says_how_to_report(world):
     go(world, "/programs?q=x")
     world.browser.find_element(By.ID, "name").send_keys(ADMIN)
     world.browser.find_element(By.ID, "password").send_keys(PASSWORD)
-    world.browser.find_element(By.CSS_SELECTOR, "form button[type=submit]").click()
+    follow(world, world.browser.find_element(By.CSS_SELECTOR, "form button[type=submit]"))
     assert path_of(world) == ("/programs", {"q": ["x"]})  # back where it was going
     go(world, "/")
     main = world.browser.find_element(By.TAG_NAME, "main").text
@@ -208,12 +222,12 @@ def test_program_search_finds_a_fixture_program_with_its_count_and_pc(world):
     go(world, "/programs")
     box = world.browser.find_element(By.ID, "q")
     box.send_keys("alpha editor")
-    box.submit()
+    follow(world, box, submit=True)
     rows = world.browser.find_elements(By.CSS_SELECTOR, "table.list tbody tr")
     assert [[c.text for c in r.find_elements(By.TAG_NAME, "td")] for r in rows] == [[FIXTURE["TallowinPages-Alpha"], "1"]]
-    rows[0].find_element(By.TAG_NAME, "a").click()
+    follow(world, rows[0].find_element(By.TAG_NAME, "a"))
     assert world.browser.find_element(By.TAG_NAME, "h1").text == FIXTURE["TallowinPages-Alpha"]
-    world.browser.find_element(By.LINK_TEXT, world.computer_name).click()
+    follow(world, world.browser.find_element(By.LINK_TEXT, world.computer_name))
     assert world.browser.find_element(By.TAG_NAME, "h1").text == world.computer_name
 
 
@@ -258,7 +272,7 @@ def test_pc_list_csv_has_one_row_per_pc(world):
 
 def test_sign_out_ends_the_session(world):
     go(world, "/machines")
-    world.browser.find_element(By.CSS_SELECTOR, "form.signout button").click()
+    follow(world, world.browser.find_element(By.CSS_SELECTOR, "form.signout button"))
     assert path_of(world)[0] == "/sign-in"
     go(world, "/machines")
     assert path_of(world)[0] == "/sign-in"
