@@ -9,6 +9,7 @@
 #include "win32/win.h"
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -73,7 +74,9 @@ class InOwnContainer : public ::testing::Test {
     EXPECT_EQ(win32::CreateFrmMainObject(nullptr, IID_IOleObject, reinterpret_cast<void**>(&site->control),
                                          std::move(upload)),
               S_OK);
-    if (site->control) EXPECT_EQ(site->control->SetClientSite(site), S_OK);
+    if (site->control) {
+      EXPECT_EQ(site->control->SetClientSite(site), S_OK);
+    }
     return site->control;
   }
   HRESULT doVerb(LONG verb) {
@@ -251,9 +254,17 @@ TEST_F(InOwnContainer, ReleasedWhileActiveItLetsGoOfEverySite) {
   }
 }
 
+// The names of the calls, for a failure's message.
+std::string NamesOf(const std::vector<Callback>& calls) {
+  std::string names;
+  for (Callback c : calls) names += std::string(names.empty() ? "" : ", ") + NameOf(c);
+  return names;
+}
+
 // A container that deactivates, closes, drops or releases the control from
-// inside each call the control makes into it: no crash, and every reference
-// the control took on the container is given back.
+// inside each call the control makes into it: no crash, no further call into
+// the container once deactivated, and every reference the control took on the
+// container is given back.
 TEST_F(InOwnContainer, HostileFromInsideEveryCallback) {
   const Callback callbacks[] = {Callback::CanInPlaceActivate, Callback::OnInPlaceActivate, Callback::GetWindow,
                                 Callback::GetWindowContext,   Callback::OnUIActivate,      Callback::SetActiveObject,
@@ -266,14 +277,22 @@ TEST_F(InOwnContainer, HostileFromInsideEveryCallback) {
       site->hostileIn = in;
       site->hostileAct = act;
       site->hostileDone = false;
+      site->actSettled = false;
+      site->callsAfterAct.clear();
+      const auto step = [&](const char* what, const std::function<void()>& run) {
+        run();
+        EXPECT_EQ(NamesOf(site->callsAfterAct), "") << "called after the act, in " << what;
+        site->callsAfterAct.clear();
+        site->actSettled = site->hostileDone;
+      };
       // Activation, UI activation, deactivation and activation again: every
       // callback is made at least once.
-      doVerb(OLEIVERB_UIACTIVATE);
-      PumpMessages();
-      doVerb(OLEIVERB_UIACTIVATE);
-      inPlaceDeactivate();
-      doVerb(OLEIVERB_INPLACEACTIVATE);
-      PumpMessages();
+      step("UI activation", [&] { doVerb(OLEIVERB_UIACTIVATE); });
+      step("pumping", [&] { PumpMessages(); });
+      step("UI activation again", [&] { doVerb(OLEIVERB_UIACTIVATE); });
+      step("deactivation", [&] { inPlaceDeactivate(); });
+      step("activation", [&] { doVerb(OLEIVERB_INPLACEACTIVATE); });
+      step("pumping", [&] { PumpMessages(); });
       EXPECT_TRUE(site->hostileDone);
       site->releaseControl();
       PumpMessages();

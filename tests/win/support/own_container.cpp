@@ -39,8 +39,10 @@ void OwnContainer::releaseControl() {
 
 // The hostile act, once, from inside the chosen callback.
 void OwnContainer::called(Callback c) {
+  if (hostileDone && !inAct_ && !actSettled && hostileAct != Act::SetClientSiteNull) callsAfterAct.push_back(c);
   if (c != hostileIn || hostileDone || !control) return;
   hostileDone = true;
+  inAct_ = true;
   switch (hostileAct) {
     case Act::InPlaceDeactivate: {
       IOleInPlaceObject* inPlace = nullptr;
@@ -60,6 +62,7 @@ void OwnContainer::called(Callback c) {
       releaseControl();
       break;
   }
+  inAct_ = false;
 }
 
 STDMETHODIMP OwnContainer::QueryInterface(REFIID riid, void** out) {

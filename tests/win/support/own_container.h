@@ -47,6 +47,12 @@ class OwnContainer : public IOleClientSite, public IOleInPlaceSite, public IOleI
   Callback hostileIn = Callback::None;
   Act hostileAct = Act::InPlaceDeactivate;
   bool hostileDone = false;  // the hostile act happened (once)
+  // Calls the control made into the container after the hostile act ended
+  // its activation (every act but SetClientSite(nullptr), which leaves the
+  // in-place site in use), until the test settles the act at the end of its
+  // step: a deactivated control has nothing more to say to its container.
+  std::vector<Callback> callsAfterAct;
+  bool actSettled = false;
   std::vector<MSG> controlSiteKeys;  // what reached IOleControlSite::TranslateAccelerator
 
   LONG references() const { return refs_; }
@@ -108,6 +114,7 @@ class OwnContainer : public IOleClientSite, public IOleInPlaceSite, public IOleI
  private:
   void called(Callback c);
   LONG refs_ = 1;
+  bool inAct_ = false;
 };
 
 }  // namespace tallowin::wintest
