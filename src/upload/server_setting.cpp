@@ -28,7 +28,7 @@ bool AllDigits(std::string_view s) {
   return true;
 }
 
-// Four decimal parts 0..255. A leading zero is refused: some resolvers read
+// Four decimal numbers, each from 0 to 255. A leading zero is refused: some resolvers read
 // "010" as octal, so the address would be guessed, not read.
 bool IsIpv4(std::string_view s) {
   const auto parts = Split(s, '.');
