@@ -11,9 +11,9 @@ import time
 import urllib.parse
 
 import pytest
-from selenium.common.exceptions import NoAlertPresentException
+from selenium.common.exceptions import (NoAlertPresentException, StaleElementReferenceException,
+                                        WebDriverException)
 from selenium.webdriver.common.by import By
-from selenium.webdriver.support import expected_conditions
 from selenium.webdriver.support.ui import WebDriverWait
 
 import harness
@@ -63,6 +63,25 @@ def go(w, path):
     w.browser.get(w.service.base + path)
 
 
+# What chromedriver says, instead of "stale element", when it is asked about a
+# node while the browser is replacing that node's document.
+REPLACED_DOCUMENT = ("does not belong to the document", "No node with given id",
+                     "Cannot find context with specified id")
+
+
+def replaced(page):
+    """True once the element's document has been replaced by the next page."""
+    try:
+        page.is_enabled()
+        return False
+    except StaleElementReferenceException:
+        return True
+    except WebDriverException as e:
+        if any(m in (e.msg or "") for m in REPLACED_DOCUMENT):
+            return True
+        raise
+
+
 def follow(w, element, submit=False):
     """Click a link or a form's button (or submit the form) and wait for the
     next page: the click may return before the answer arrives, and a slow
@@ -72,7 +91,7 @@ def follow(w, element, submit=False):
         element.submit()
     else:
         element.click()
-    WebDriverWait(w.browser, 60).until(expected_conditions.staleness_of(page))
+    WebDriverWait(w.browser, 60).until(lambda _: replaced(page))
 
 
 def path_of(w):
