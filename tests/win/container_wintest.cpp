@@ -279,7 +279,7 @@ TEST_F(InOwnContainer, HostileFromInsideEveryCallback) {
       site->hostileDone = false;
       site->actSettled = false;
       site->callsAfterAct.clear();
-      const auto step = [&](const char* what, const std::function<void()>& run) {
+      const auto step = [&](const char* what, auto&& run) {
         run();
         EXPECT_EQ(NamesOf(site->callsAfterAct), "") << "called after the act, in " << what;
         site->callsAfterAct.clear();
