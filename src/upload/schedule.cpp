@@ -1,6 +1,10 @@
 #include "upload/schedule.h"
 
+#include <algorithm>
+#include <string_view>
+
 #include "platform/text.h"
+#include "upload/section_text.h"
 
 namespace tallowin {
 
@@ -33,6 +37,32 @@ void mix(uint64_t& h, const std::string& text) {
   }
 }
 
+// Lines that change by themselves, run after run: traffic counters and the
+// clock rate Windows measures at boot. Left out of the digest, or every
+// run would find a "changed" record.
+bool volatileLine(std::string_view line) {
+  static constexpr std::string_view kLabels[] = {
+      "Packets Sent: ",     "Error Packets Sent: ",     "Send Error Rate: ",
+      "Packets Received: ", "Error Packets Received: ", "Receive Error Rate: ",
+      "Approximate CPU Clock Rate: ",
+  };
+  line.remove_prefix(std::min(line.find_first_not_of(' '), line.size()));
+  for (const std::string_view label : kLabels)
+    if (line.substr(0, label.size()) == label) return true;
+  return false;
+}
+
+std::string steadyLines(const std::string& text) {
+  std::string out;
+  for (size_t start = 0; start < text.size();) {
+    const size_t end = text.find(kSectionSeparator, start);
+    const size_t stop = end == std::string::npos ? text.size() : end + std::string_view(kSectionSeparator).size();
+    if (!volatileLine(std::string_view(text).substr(start, stop - start))) out += text.substr(start, stop - start);
+    start = stop;
+  }
+  return out;
+}
+
 bool busy(int status) { return status == 429 || status == 503; }
 
 }  // namespace
@@ -50,9 +80,9 @@ ScheduleSettings ChooseSchedule(const std::vector<ScheduleSource>& sources) {
 
 std::string RecordDigest(const UploadRecord& record, const std::string& server) {
   uint64_t h = 14695981039346656037ULL;
-  for (const std::string* text :
-       {&server, &record.userName, &record.adapterAddress, &record.programs, &record.network, &record.processor})
-    mix(h, *text);
+  for (const std::string& text : {server, record.userName, record.adapterAddress, record.programs,
+                                  steadyLines(record.network), steadyLines(record.processor)})
+    mix(h, text);
   return HexText(h, 16);
 }
 

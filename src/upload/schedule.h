@@ -52,7 +52,8 @@ struct ScheduleState {
 };
 
 // A digest of the record and where it goes: a new server gets the record
-// at once. Change detection only, not security.
+// at once. Traffic counters and the measured clock rate are left out: they
+// change by themselves. Change detection only, not security.
 std::string RecordDigest(const UploadRecord& record, const std::string& server);
 
 // The wait before collecting, in seconds: random spread evenly over

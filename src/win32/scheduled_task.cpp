@@ -55,12 +55,16 @@ std::wstring programPath() {
 
 // Logon of any user and hourly (the interval may be as short as an hour);
 // the run itself decides whether to send. The time limit covers the longest
-// random delay (240 minutes) and the upload's time-outs.
+// random delay (240 minutes) and the upload's time-outs. The description
+// names the command too: an administrator reads it in the Task Scheduler
+// console, and Wine keeps it where it drops the action.
 std::wstring taskXml(const std::wstring& program) {
+  const std::wstring command = L"\"" + xmlEscaped(program) + L"\" upload --scheduled";
   return L"<?xml version=\"1.0\" encoding=\"UTF-16\"?>"
          L"<Task version=\"1.2\" xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">"
-         L"<RegistrationInfo><Description>Sends this PC's software inventory to the inventory service."
-         L"</Description></RegistrationInfo>"
+         L"<RegistrationInfo><Description>Runs " + command +
+         L" at every logon and every hour: sends this PC's software inventory to the inventory service "
+         L"when it changed or the interval has passed (see tallowin.exe status).</Description></RegistrationInfo>"
          L"<Triggers><LogonTrigger><Enabled>true</Enabled></LogonTrigger>"
          L"<CalendarTrigger><StartBoundary>2020-01-01T00:00:00</StartBoundary><Enabled>true</Enabled>"
          L"<Repetition><Interval>PT1H</Interval><Duration>P1D</Duration></Repetition>"

@@ -62,5 +62,17 @@ TEST_P(Pacing, DelayDecisionAndState) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, Pacing, ::testing::ValuesIn(kCases));
 
+TEST(RecordDigest, TrafficCountersAloneAreNoChange) {
+  UploadRecord r{"ann", "00-0C-29-3A-5B-7F", "A$#$B$#$", "Interface: x$#$  Packets Sent: 1$#$", "CPU$#$"};
+  const std::string digest = RecordDigest(r, "http://inv:80/");
+  UploadRecord counted = r;
+  counted.network = "Interface: x$#$  Packets Sent: 2,000$#$";
+  EXPECT_EQ(RecordDigest(counted, "http://inv:80/"), digest);
+  UploadRecord installed = r;
+  installed.programs = "A$#$B$#$C$#$";
+  EXPECT_NE(RecordDigest(installed, "http://inv:80/"), digest);
+  EXPECT_NE(RecordDigest(r, "http://other:80/"), digest);
+}
+
 }  // namespace
 }  // namespace tallowin
