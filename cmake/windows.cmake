@@ -9,7 +9,7 @@ string(REPLACE "-O3" "-O2" CMAKE_CXX_FLAGS_RELEASE "${CMAKE_CXX_FLAGS_RELEASE}")
 string(REPLACE "-O3" "-O2" CMAKE_C_FLAGS_RELEASE "${CMAKE_C_FLAGS_RELEASE}")
 
 set(TALLOWIN_WIN_LIBS user32 gdi32 comctl32 advapi32 shell32 ole32 oleaut32 uuid
-    winspool ws2_32 wsock32 iphlpapi netapi32 winhttp version shlwapi)
+    winspool ws2_32 wsock32 iphlpapi netapi32 winhttp version shlwapi taskschd bcrypt)
 
 file(GLOB_RECURSE TALLOWIN_WIN32_SOURCES CONFIGURE_DEPENDS src/win32/*.cpp)
 add_library(tallowin_win32 STATIC ${TALLOWIN_WIN32_SOURCES})

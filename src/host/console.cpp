@@ -10,6 +10,7 @@
 
 #include "control/profile_control.h"
 #include "upload/adapter_mac.h"
+#include "win32/scheduled_run.h"
 #include "win32/upload_binding.h"
 #include "win32/win_platform.h"
 
@@ -28,6 +29,11 @@ const char kUsage[] =
     "       tallowin.exe mac                   print the adapter address sent with the inventory\n"
     "       tallowin.exe upload [--server HOST[:PORT]]\n"
     "                                          send the inventory record; exit 0 when the service accepted it\n"
+    "       tallowin.exe upload --scheduled    what the scheduled task runs: a random delay, then the record\n"
+    "                                          only when it changed or is an interval old (see status)\n"
+    "       tallowin.exe status                the server and schedule settings, the last run and acceptance\n"
+    "       tallowin.exe schedule register|unregister\n"
+    "                                          add or remove the scheduled task (the packages do this)\n"
     "TAG is a tab's tag: OS, PROGS, CPU, POWER, MEMORY, PORTS, PCI, SCSI, USB,\n"
     "FIREWIRE, PCMCIA, NETWORK, UI, LOCALE, TIME, PRINTERS (any case).\n";
 
@@ -89,7 +95,18 @@ int mac(const std::vector<std::string>& args) {
   return 0;
 }
 
+void writeLine(const std::string& line) {
+  write(stdout, line + "\n");
+  fflush(stdout);
+}
+
 int upload(const std::vector<std::string>& args) {
+  if (args.size() == 2 && args[1] == "--scheduled") {
+    // Nothing to answer for: the outcome is kept for status, the next run
+    // tries again.
+    writeLine(win32::RunScheduledUpload());
+    return 0;
+  }
   std::optional<std::string> server;
   for (size_t i = 1; i < args.size(); ++i) {
     if (args[i] == "--server" && i + 1 < args.size()) {
@@ -111,6 +128,22 @@ int upload(const std::vector<std::string>& args) {
   return outcome.accepted ? 0 : 1;
 }
 
+int status(const std::vector<std::string>& args) {
+  if (args.size() > 1) return usage("status takes no arguments");
+  for (const std::string& line : win32::StatusLines()) write(stdout, line + "\n");
+  fflush(stdout);
+  return 0;
+}
+
+int schedule(const std::vector<std::string>& args) {
+  if (args.size() != 2 || (args[1] != "register" && args[1] != "unregister"))
+    return usage("schedule takes register or unregister");
+  const std::string problem =
+      args[1] == "register" ? win32::RegisterScheduledTask() : win32::UnregisterScheduledTask();
+  writeLine(problem.empty() ? win32::ScheduledTaskName() + ": " + args[1] + "ed" : "tallowin: " + problem);
+  return problem.empty() ? 0 : 1;
+}
+
 }  // namespace
 
 int RunConsole(const std::vector<std::string>& args) {
@@ -122,6 +155,8 @@ int RunConsole(const std::vector<std::string>& args) {
   if (command == "window") return usage("no tab is tagged " + (args.size() > 1 ? args[1] : std::string()));
   if (command == "mac") return mac(args);
   if (command == "upload") return upload(args);
+  if (command == "status") return status(args);
+  if (command == "schedule") return schedule(args);
   if (command == "help" || command == "--help" || command == "-h" || command == "/?") {
     write(stdout, kUsage);
     return 0;

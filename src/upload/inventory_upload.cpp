@@ -62,6 +62,7 @@ UploadOutcome SendInventory(const UploadRecord& record, const UploadEnvironment&
     return out;
   }
   if (wsdl.status != 200) {
+    out.status = wsdl.status;
     out.message = "not sent: service description " + wsdlUrl + ": HTTP status " + std::to_string(wsdl.status);
     return out;
   }
@@ -81,6 +82,7 @@ UploadOutcome SendInventory(const UploadRecord& record, const UploadEnvironment&
   const HttpResponse answer = env.transport->Post(plan.plan->endpoint, request.headers, request.body,
                                                   soap::kMaxResponseBytes);
   out.sent = true;
+  out.status = answer.status;
   const std::string where = plan.plan->endpoint + " (" + versionText(plan.plan->version) + ")";
   if (!answer.ok) {
     out.message = "sent to " + where + ", no answer: " + answer.error;

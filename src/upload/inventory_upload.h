@@ -30,6 +30,7 @@ struct UploadOutcome {
   bool sent = false;      // the call was made
   bool accepted = false;  // and the service answered without a fault
   std::string message;    // one line: where it went, or why not
+  int status = 0;         // the HTTP status of the answer that ended it (0: none)
 };
 
 struct UploadEnvironment {

@@ -71,22 +71,38 @@ void runOnWorker(const std::function<void()>& work, WinHttpTransport& transport,
   worker.join();
 }
 
+UploadEnvironment environment(const ServerChoice& choice, WinHttpTransport& transport) {
+  UploadEnvironment env;
+  env.server = choice.server;
+  env.settingProblem = choice.problem;
+  env.transport = &transport;
+  env.makeReader = [](const std::string& doc) { return MakeXmlLiteReader(doc); };
+  return env;
+}
+
 }  // namespace
 
 UploadOutcome RunInventoryUpload(ProfileControl& control, const std::optional<std::string>& explicitSetting,
                                  bool pumpMessages, const StartWorker& startWorker) {
   const ServerChoice choice = ResolveServer(explicitSetting);
   WinHttpTransport transport;
-  UploadEnvironment env;
-  env.server = choice.server;
-  env.settingProblem = choice.problem;
-  env.transport = &transport;
-  env.makeReader = [](const std::string& doc) { return MakeXmlLiteReader(doc); };
+  UploadEnvironment env = environment(choice, transport);
   if (pumpMessages)
     env.runExchange = [&transport, &control, &startWorker](const std::function<void()>& work) {
       runOnWorker(work, transport, control, startWorker);
     };
   return InventoryUpload(control, env);
+}
+
+UploadOutcome SendRecord(const UploadRecord& record, const ServerChoice& choice) {
+  WinHttpTransport transport;
+  try {
+    return SendInventory(record, environment(choice, transport));
+  } catch (...) {
+    UploadOutcome out;
+    out.message = "not sent: the exchange failed";
+    return out;
+  }
 }
 
 UploadAction WindowUpload() {

@@ -29,6 +29,10 @@ using StartWorker = std::function<std::thread(std::function<void()>)>;
 UploadOutcome RunInventoryUpload(ProfileControl& control, const std::optional<std::string>& explicitSetting,
                                  bool pumpMessages, const StartWorker& startWorker = {});
 
+// Sends a record already collected to the chosen server, blocking (the
+// scheduled run has no window to keep answering).
+UploadOutcome SendRecord(const UploadRecord& record, const ServerChoice& choice);
+
 // The upload a control in a window runs on Command1 and at its start: the
 // setting from the environment or the registry, messages pumped meanwhile.
 // The ActiveX object's creator hands it over.
