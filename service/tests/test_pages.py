@@ -10,7 +10,7 @@ import re
 import pytest
 import sqlalchemy as sa
 
-from conftest import envelope, post
+from conftest import basic, envelope, post
 from tallowin_service import auth, ingest, store, web_auth
 from tallowin_service.app import create_app
 
@@ -24,10 +24,10 @@ def token(response):
     return re.search(r'name="csrf_token" value="([^"]+)"', response.get_data(as_text=True)).group(1)
 
 
-def sign_in(client, name="admin", password="s3cret", next_path="/"):
+def sign_in(client, name="admin", password="s3cret", next_path="/", address="127.0.0.1"):
     form = client.get("/sign-in")
-    return client.post("/sign-in", data={"csrf_token": token(form), "name": name,
-                                         "password": password, "next": next_path})
+    return client.post("/sign-in", data={"csrf_token": token(form), "name": name, "password": password,
+                                         "next": next_path}, environ_base={"REMOTE_ADDR": address})
 
 
 @pytest.fixture
@@ -75,37 +75,96 @@ def test_wrong_password_and_unknown_name_are_refused_alike(client, engine):
     assert client.get("/").status_code == 302
 
 
-def test_repeated_failed_sign_ins_are_slowed_down(client, engine, monkeypatch):
-    clock = [datetime.datetime(2026, 1, 1, 12)]
-    monkeypatch.setattr(store, "utcnow", lambda: clock[0])
-    tick = lambda **delta: clock.__setitem__(0, clock[0] + datetime.timedelta(**delta))  # noqa: E731
-    auth.set_admin(engine, "admin", "s3cret")
-    for _ in range(web_auth.FREE_FAILURES):
+def api(client, name, password, address="127.0.0.1"):
+    return client.get("/api/summary", headers=basic(name, password), environ_base={"REMOTE_ADDR": address})
+
+
+def waits_doubling_then_heard(client, engine, tick, monkeypatch):
+    for _ in range(auth.PAIR_FREE):
         assert sign_in(client, "admin", "wrong").status_code == 401
-    # Now even the right password waits, for this name and from this address.
-    for name in ("admin", "other"):
-        r = sign_in(client, name, "s3cret")
-        assert r.status_code == 429 and r.headers["Retry-After"] == "2"
+    r = sign_in(client, "admin", "s3cret")   # now even the right password waits
+    assert r.status_code == 429 and r.headers["Retry-After"] == "2"
     tick(seconds=3)
-    assert sign_in(client, "admin", "wrong").status_code == 401  # the wait was over: heard again
+    assert sign_in(client, "admin", "wrong").status_code == 401   # the wait was over: heard again
     r = sign_in(client, "admin", "s3cret")
-    assert r.status_code == 429 and r.headers["Retry-After"] == "4"  # the wait doubled
+    assert r.status_code == 429 and r.headers["Retry-After"] == "4"
     tick(minutes=5)
     assert sign_in(client, "admin", "s3cret").status_code == 302
-    with engine.connect() as conn:  # a success forgets the failures
-        assert store.sign_in_failures_of(conn, web_auth.sign_in_subjects("admin", "127.0.0.1")) == [(0, None)] * 2
 
 
-@pytest.mark.parametrize("failures, ago, wait", [
-    (4, 0, 0), (5, 0, 2), (5, 1.5, 1), (6, 0, 4), (20, 0, 300), (9, 3600, 0), (5, 2, 0)])
-def test_wait_after_failures(failures, ago, wait):
-    now = datetime.datetime(2026, 1, 1, 12)
-    assert web_auth.wait_seconds(failures, now - datetime.timedelta(seconds=ago), now) == wait
+def the_api_is_slowed_down_alike(client, engine, tick, monkeypatch):
+    for _ in range(auth.PAIR_FREE):
+        assert api(client, "admin", "wrong").status_code == 401
+    r = api(client, "admin", "s3cret")
+    assert r.status_code == 429 and r.headers["Retry-After"] == "2"
+    tick(seconds=3)
+    assert api(client, "admin", "s3cret").status_code == 200
 
 
-def test_a_new_password_ends_the_old_sessions(signed_in, engine):
+def an_unknown_name_costs_a_hash_check(client, engine, tick, monkeypatch):
+    checks = []
+    real = auth.check_password_hash
+    monkeypatch.setattr(auth, "check_password_hash", lambda *a: checks.append(1) or real(*a))
+    assert api(client, "nobody", "s3cret").status_code == 401
+    assert sign_in(client, "nobody", "s3cret").status_code == 401
+    assert api(client, "bad\0name", "x").status_code == 401
+    assert len(checks) == 3
+
+
+def parallel_attempts_are_heard_one_per_wait(client, engine, tick, monkeypatch):
+    import threading
+    for _ in range(auth.PAIR_FREE):
+        api(client, "admin", "wrong")
+    tick(seconds=3)
+    start, statuses = threading.Barrier(16), []
+
+    def attempt(c):
+        start.wait()
+        statuses.append(api(c, "admin", "wrong").status_code)
+    threads = [threading.Thread(target=attempt, args=(client.application.test_client(),)) for _ in range(16)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join(60)
+    assert sorted(statuses) == [401] + [429] * 15
+
+
+def a_stranger_cannot_lock_the_owner_out(client, engine, tick, monkeypatch):
+    for _ in range(10):
+        assert api(client, "admin", "wrong", "10.0.0.66").status_code in (401, 429)
+    assert api(client, "ADMIN", "wrong", "10.0.0.66").status_code == 429   # the name in any case
+    assert api(client, "admin", "s3cret", "10.0.0.1").status_code == 200
+    assert sign_in(client, address="10.0.0.1").status_code == 302
+
+
+def the_names_budget_binds_addresses_that_failed(client, engine, tick, monkeypatch):
+    monkeypatch.setattr(auth, "NAME_FREE", 3)
+    for i in range(3):   # guessing spread over addresses
+        assert api(client, "admin", "wrong", "10.1.0.%d" % i).status_code == 401
+    assert api(client, "admin", "wrong", "10.1.0.0").status_code == 429
+    assert api(client, "admin", "s3cret", "10.2.0.1").status_code == 200   # the owner, elsewhere
+
+
+@pytest.mark.parametrize("case", [waits_doubling_then_heard, the_api_is_slowed_down_alike,
+                                  an_unknown_name_costs_a_hash_check, parallel_attempts_are_heard_one_per_wait,
+                                  a_stranger_cannot_lock_the_owner_out, the_names_budget_binds_addresses_that_failed],
+                         ids=lambda f: f.__name__)
+def test_failed_attempts_are_slowed_down(client, engine, monkeypatch, case):
+    clock = [datetime.datetime(2026, 1, 1, 12)]
+    monkeypatch.setattr(store, "utcnow", lambda: clock[0])
+    auth.set_admin(engine, "admin", "s3cret")
+    case(client, engine, lambda **delta: clock.__setitem__(0, clock[0] + datetime.timedelta(**delta)), monkeypatch)
+
+
+@pytest.mark.parametrize("ending", ["new password", "sign-out"])
+def test_a_session_ends_on_the_server(signed_in, engine, ending):
     assert signed_in.get("/").status_code == 200
-    auth.set_admin(engine, "admin", "n3w")
+    cookie = next(c.value for c in signed_in.cookie_jar if c.name == "tallowin_session")
+    if ending == "sign-out":
+        assert signed_in.post("/sign-out", data={"csrf_token": token(signed_in.get("/"))}).status_code == 302
+        signed_in.set_cookie("localhost", "tallowin_session", cookie)   # the cookie replayed
+    else:
+        auth.set_admin(engine, "admin", "n3w")
     assert signed_in.get("/").status_code == 302
 
 
