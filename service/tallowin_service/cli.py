@@ -125,9 +125,10 @@ def main(argv=None):
                    "clients can then take every thread)")
     p.add_argument("--workers", type=int, default=2, help="worker processes (default 2)")
     p.add_argument("--threads", type=int, default=8, help="threads per worker (default 8)")
-    p.add_argument("--max-records", type=int, default=None,
-                   help="records a worker takes at once; more are answered 503 with Retry-After "
-                   "(default: threads - 2, so that the pages keep threads; 0: no limit)")
+    p.add_argument("--max-records", type=int, default=0,
+                   help="records a worker process takes at once; more are answered 503 with "
+                   "Retry-After at once instead of waiting in line (below --threads, so that the "
+                   "pages keep threads; default 0: no limit)")
     p.add_argument("--retry-after", type=int, default=60,
                    help="seconds the 503 asks a client to wait (default 60)")
     p.add_argument("--max-body", type=int, default=app_module.DEFAULTS["MAX_BODY_BYTES"],

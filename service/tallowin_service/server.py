@@ -67,9 +67,8 @@ def _post_fork(application):
 
 def run(database_url, args):
     threads = max(1, args.threads)
-    max_records = args.max_records if args.max_records is not None else max(1, threads - 2)
     application = create_app({"DATABASE_URL": database_url, "MAX_BODY_BYTES": args.max_body,
-                              "PROXY_HOPS": args.proxy_hops, "MAX_RECORDS_IN_PROGRESS": max_records,
+                              "PROXY_HOPS": args.proxy_hops, "MAX_RECORDS_IN_PROGRESS": args.max_records,
                               "RETRY_AFTER": args.retry_after})
     application.extensions["tallowin"].engine.dispose()
     # What the master loaded stays for the workers' whole life: out of the

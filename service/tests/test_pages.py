@@ -168,15 +168,30 @@ def test_a_session_ends_on_the_server(signed_in, engine, ending):
     assert signed_in.get("/").status_code == 302
 
 
-def test_session_cookie_and_security_headers(client, engine):
+def test_session_cookie(client, engine):
     auth.set_admin(engine, "admin", "s3cret")
     cookie = sign_in(client).headers["Set-Cookie"]
     assert "HttpOnly" in cookie and "SameSite=Lax" in cookie and "Secure" not in cookie
-    for path in ("/", "/machines.csv", "/sign-in", "/static/style.css"):
-        h = client.get(path).headers
-        csp = h["Content-Security-Policy"]
-        assert "script-src" not in csp and "default-src 'none'" in csp and "frame-ancestors 'none'" in csp
-        assert h["X-Content-Type-Options"] == "nosniff"
+
+
+SOAP = "/Zelt/pcInventoryD.nsf/savesoftware"
+
+
+@pytest.mark.parametrize("method, path, body, status", [
+    ("GET", "/", None, 200), ("GET", "/machines.csv", None, 200), ("GET", "/sign-in", None, 302),
+    ("GET", "/static/style.css", None, 200), ("GET", "/nothing", None, 404), ("GET", "/api/machines", None, 401),
+    ("GET", SOAP, None, 405), ("GET", SOAP + "?WSDL", None, 200), ("POST", SOAP, b"<x/>", 500),
+    ("POST", SOAP, b"x" * (1024 * 1024 + 1), 413), ("GET", "/programs", "fail", 500),
+])
+def test_every_answer_carries_the_security_headers(signed_in, monkeypatch, method, path, body, status):
+    if body == "fail":
+        monkeypatch.setattr(store, "search_programs", lambda *a, **k: 1 / 0)
+        body = None
+    h = signed_in.open(path, method=method, data=body).headers
+    assert signed_in.open(path, method=method, data=body).status_code == status
+    csp = h["Content-Security-Policy"]
+    assert "script-src" not in csp and "default-src 'none'" in csp and "frame-ancestors 'none'" in csp
+    assert (h["X-Content-Type-Options"], h["X-Frame-Options"]) == ("nosniff", "DENY")
 
 
 def test_cookie_is_secure_over_tls_and_behind_a_tls_proxy(db_url):
@@ -306,6 +321,45 @@ def test_numbers_are_grouped(signed_in, engine):
     post(signed_in, envelope(programs=["P%05d" % i for i in range(1234)]))
     page = signed_in.get("/machines/00-0C-29-3A-5B-7F").get_data(as_text=True)
     assert "1,234" in page and "Page 1 of 3" in page
+
+
+def test_every_pcs_page_opens_from_its_link(signed_in, engine):
+    """Keys with "." and ".." segments, "?", "#", "%" or a backslash: each
+    link, resolved as a browser resolves it, opens that PC and its texts."""
+    import html
+    import urllib.parse
+    names = ["KP/../../X", "KP/./DOT", "Q?x=1#f", "..", "A%2FB", "back\\..\\slash"]
+    for name in names:
+        ingest.ingest(engine, ingest.Record("u", "", "P$#$", "NetBIOS Name: %s$#$" % name, ""), "")
+
+    def follow(link):
+        url = urllib.parse.urljoin("http://localhost/machines/x", html.unescape(link).replace("\\", "/"))
+        parts = urllib.parse.urlsplit(url)
+        r = signed_in.get(parts.path + ("?" + parts.query if parts.query else ""))
+        assert r.status_code == 200, link
+        return r.get_data(as_text=True)
+    links = re.findall(r'<td><a href="(/machines/[^"]+)">', signed_in.get("/machines").get_data(as_text=True))
+    assert {re.search("<h1>(.*)</h1>", follow(link)).group(1) for link in links} == {html.escape(n) for n in names}
+    texts_ = [follow(text) for text in re.findall(r'<a href="([^"]+\.txt)" download>', follow(links[0]))]
+    assert len(texts_) == 3 and texts_[0] == "P$#$"
+
+
+def test_a_huge_record_is_taken_cut_and_shown_short(signed_in, engine):
+    """A user name, computer name and program name of 100,000 characters and
+    more: the record keeps them whole, the PC and the catalogue take them
+    cut, and no page is large."""
+    huge = envelope(user="U" * 200000, name="C" * 100000, programs=["P" * 200000, "small"])
+    assert post(signed_in, huge).status_code == 200
+    with engine.connect() as conn:
+        record = store.get_record(conn, 1)
+        key = store.list_machines(conn)["machines"][0]["key"]
+    assert record["user_name"] == "U" * 200000 and record["cut"] == ["UserName", "ProgramsText", "NetworkText"]
+    long_program = "P" * 1023 + "\u2026"
+    for path in ("/", "/machines", "/machines/" + key, "/programs", "/program?name=" + long_program):
+        page = signed_in.get(path).get_data(as_text=True)
+        assert len(page) < 20000 and "shortened: " in page, path
+    assert signed_in.get("/machines/%s/records/1/programs.txt" % key).get_data(as_text=True) == \
+        "P" * 200000 + "$#$small$#$"
 
 
 def test_a_huge_record_gives_a_small_page(signed_in):

@@ -7,6 +7,7 @@ import subprocess
 import threading
 import time
 
+import pytest
 import sqlalchemy as sa
 
 from conftest import SERVICE_COMMAND, RunningService, envelope, http_post
@@ -58,6 +59,13 @@ def test_serve_announces_its_port_and_stops_by_itself(db_url):
     service.process.wait(60)
     assert time.monotonic() - started < 60
     service.stop()
+
+
+@pytest.mark.parametrize("listen", ["0.0.0.0:8080", "192.0.2.1:80", "[::]:8080", "inventory.example:80"])
+def test_serve_off_loopback_needs_a_front_or_its_flag(listen, capsys, tmp_path):
+    from tallowin_service import cli
+    assert cli.main(["serve", "--listen", listen, "--db", "sqlite:///%s/x.sqlite" % tmp_path]) == 2
+    assert "--no-front" in capsys.readouterr().err
 
 
 def test_valid_records_are_answered_while_hostile_documents_are_refused(db_url):

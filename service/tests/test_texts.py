@@ -39,8 +39,9 @@ def test_computer_name(network, name):
     (" 00-0C-29-3A-5B-7F ", "NetBIOS Name: PC$#$", "00-0C-29-3A-5B-7F"),
     ("00-00-00-00-00-00", "NetBIOS Name: pc9$#$", "name:PC9"),
     ("", "NetBIOS Name: PC9$#$", "name:PC9"),
-    ("   ", "", "name:"),
+    ("   ", "", None),
     ("00:00:00:00:00:00", "NetBIOS Name: A$#$", "name:A"),
+    ("00:0c:29:3a:5b:7f", "", "00-0C-29-3A-5B-7F"),
 ])
 def test_machine_key(address, network, key):
     assert texts.machine_key(address, network) == key
