@@ -69,19 +69,6 @@ def test_machine_list(client, engine, admin, query, keys):
         assert page["total"] == len(keys)
 
 
-@pytest.mark.parametrize("query, status", [
-    ("?limit=5000", 200), ("?limit=0", 400), ("?limit=x", 400), ("?offset=-1", 400),
-    ("?sort=colour", 400), ("?silent_days=soon", 400),
-])
-def test_machine_list_arguments(client, admin, query, status):
-    r = client.get("/api/machines" + query, headers=admin)
-    assert r.status_code == status
-    if status == 200:
-        assert r.get_json()["limit"] == 1000
-    else:
-        assert r.get_json()["error"]
-
-
 def test_one_machine_and_its_records(client, engine, admin):
     fleet(engine)
     m = client.get("/api/machines/00-0C-29-3A-5B-7F", headers=admin).get_json()
@@ -133,6 +120,8 @@ def test_csv_forms_defuse_formulas(client, engine, admin, path):
 
 
 @pytest.mark.parametrize("url, status", [
+    ("/api/machines?limit=5000", 200), ("/api/machines?limit=0", 400), ("/api/machines?limit=x", 400),
+    ("/api/machines?offset=-1", 400), ("/api/machines?sort=colour", 400), ("/api/machines?silent_days=soon", 400),
     ("/api/machines?silent_days=999999999", 400),
     ("/api/machines?offset=100000000000000000000", 400),
     ("/api/machines?limit=100000000000000000000", 400),

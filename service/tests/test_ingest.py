@@ -188,33 +188,3 @@ def test_a_database_of_the_first_layout_is_upgraded(tmp_path):
         assert store.get_machine(conn, "00-0C-29-3A-5B-7F")["computer_name"] == "OLD"
     assert store.upgrade(engine) == store.SCHEMA_VERSION
     engine.dispose()
-
-
-def test_concurrent_first_records_of_one_machine_make_one_machine(engine):
-    """Twenty threads send the first record of the same new machine at the
-    same moment: one machine, twenty records, and the changes of each record
-    are against the one committed before it."""
-    import threading
-    start = threading.Barrier(20)
-    errors = []
-
-    def send(i):
-        try:
-            start.wait()
-            ingest.ingest(engine, rec(["Common", "P%d" % (i % 3)], user="u%d" % i), "")
-        except Exception as error:  # noqa: BLE001 - reported below
-            errors.append(error)
-    threads = [threading.Thread(target=send, args=(i,)) for i in range(20)]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
-    assert errors == []
-    assert count(engine, machines) == 1
-    assert count(engine, records) == 20
-    h = list(reversed(history(engine, "00-0C-29-3A-5B-7F")))
-    with engine.connect() as conn:
-        texts_in_order = [store.get_record(conn, r["id"])["programs_text"] for r in h]
-    for before, after, r in zip(texts_in_order, texts_in_order[1:], h[1:]):
-        old, new = set(texts.programs(before)), set(texts.programs(after))
-        assert (r["added"], r["removed"]) == (sorted(new - old), sorted(old - new))

@@ -8,10 +8,9 @@ import io
 import re
 
 import pytest
-import sqlalchemy as sa
 
 from conftest import basic, envelope, post
-from tallowin_service import auth, ingest, store, web_auth
+from tallowin_service import auth, ingest, store
 from tallowin_service.app import create_app
 
 MARKUP = ("<script>alert(1)</script>", "<img src=x onerror=alert(1)>")
@@ -66,39 +65,21 @@ def test_forms_without_the_session_token_change_nothing(client, engine):
     assert client.get("/").status_code == 302
 
 
-def test_wrong_password_and_unknown_name_are_refused_alike(client, engine):
-    auth.set_admin(engine, "admin", "s3cret")
-    for name, password in (("admin", "wrong"), ("nobody", "s3cret"), ("", "")):
-        r = sign_in(client, name, password)
-        assert r.status_code == 401
-        assert "do not match an administrator" in r.get_data(as_text=True)
-    assert client.get("/").status_code == 302
-
-
 def api(client, name, password, address="127.0.0.1"):
     return client.get("/api/summary", headers=basic(name, password), environ_base={"REMOTE_ADDR": address})
 
 
-def waits_doubling_then_heard(client, engine, tick, monkeypatch):
+def waits_doubling_on_the_api_and_the_pages(client, engine, tick, monkeypatch):
     for _ in range(auth.PAIR_FREE):
-        assert sign_in(client, "admin", "wrong").status_code == 401
+        assert api(client, "admin", "wrong").status_code == 401
     r = sign_in(client, "admin", "s3cret")   # now even the right password waits
     assert r.status_code == 429 and r.headers["Retry-After"] == "2"
     tick(seconds=3)
-    assert sign_in(client, "admin", "wrong").status_code == 401   # the wait was over: heard again
-    r = sign_in(client, "admin", "s3cret")
+    assert api(client, "admin", "wrong").status_code == 401   # the wait was over: heard again
+    r = api(client, "admin", "s3cret")
     assert r.status_code == 429 and r.headers["Retry-After"] == "4"
     tick(minutes=5)
     assert sign_in(client, "admin", "s3cret").status_code == 302
-
-
-def the_api_is_slowed_down_alike(client, engine, tick, monkeypatch):
-    for _ in range(auth.PAIR_FREE):
-        assert api(client, "admin", "wrong").status_code == 401
-    r = api(client, "admin", "s3cret")
-    assert r.status_code == 429 and r.headers["Retry-After"] == "2"
-    tick(seconds=3)
-    assert api(client, "admin", "s3cret").status_code == 200
 
 
 def an_unknown_name_costs_a_hash_check(client, engine, tick, monkeypatch):
@@ -145,7 +126,7 @@ def the_names_budget_binds_addresses_that_failed(client, engine, tick, monkeypat
     assert api(client, "admin", "s3cret", "10.2.0.1").status_code == 200   # the owner, elsewhere
 
 
-@pytest.mark.parametrize("case", [waits_doubling_then_heard, the_api_is_slowed_down_alike,
+@pytest.mark.parametrize("case", [waits_doubling_on_the_api_and_the_pages,
                                   an_unknown_name_costs_a_hash_check, parallel_attempts_are_heard_one_per_wait,
                                   a_stranger_cannot_lock_the_owner_out, the_names_budget_binds_addresses_that_failed],
                          ids=lambda f: f.__name__)
@@ -168,12 +149,6 @@ def test_a_session_ends_on_the_server(signed_in, engine, ending):
     assert signed_in.get("/").status_code == 302
 
 
-def test_session_cookie(client, engine):
-    auth.set_admin(engine, "admin", "s3cret")
-    cookie = sign_in(client).headers["Set-Cookie"]
-    assert "HttpOnly" in cookie and "SameSite=Lax" in cookie and "Secure" not in cookie
-
-
 SOAP = "/Zelt/pcInventoryD.nsf/savesoftware"
 
 
@@ -194,19 +169,19 @@ def test_every_answer_carries_the_security_headers(signed_in, monkeypatch, metho
     assert (h["X-Content-Type-Options"], h["X-Frame-Options"]) == ("nosniff", "DENY")
 
 
-def test_cookie_is_secure_over_tls_and_behind_a_tls_proxy(db_url):
-    auth_engine = None
-    for config, kwargs in (({}, {"base_url": "https://localhost"}),
-                           ({"PROXY_HOPS": 1}, {"headers": {"X-Forwarded-Proto": "https"}})):
-        app = create_app(dict(config, DATABASE_URL=db_url))
-        auth_engine = app.extensions["tallowin"].engine
-        auth.set_admin(auth_engine, "admin", "s3cret")
-        c = app.test_client()
-        form = c.get("/sign-in", **kwargs)
-        r = c.post("/sign-in", data={"csrf_token": token(form), "name": "admin", "password": "s3cret"},
-                   **kwargs)
-        assert "Secure" in r.headers["Set-Cookie"]
-        auth_engine.dispose()
+@pytest.mark.parametrize("config, request_, secure", [
+    ({}, {}, False), ({}, {"base_url": "https://localhost"}, True),
+    ({"PROXY_HOPS": 1}, {"headers": {"X-Forwarded-Proto": "https"}}, True),
+    ({}, {"headers": {"X-Forwarded-Proto": "https"}}, False)])    # no proxy to believe
+def test_session_cookie(db_url, config, request_, secure):
+    app = create_app(dict(config, DATABASE_URL=db_url))
+    auth.set_admin(app.extensions["tallowin"].engine, "admin", "s3cret")
+    c = app.test_client()
+    form = c.get("/sign-in", **request_)
+    cookie = c.post("/sign-in", data={"csrf_token": token(form), "name": "admin", "password": "s3cret"},
+                    **request_).headers["Set-Cookie"]
+    assert "HttpOnly" in cookie and "SameSite=Lax" in cookie and ("Secure" in cookie) == secure
+    app.extensions["tallowin"].engine.dispose()
 
 
 def test_session_key_is_kept_in_the_database(db_url):
@@ -231,29 +206,18 @@ def test_record_texts_are_text_on_every_page(signed_in):
         assert name.replace("<", "&lt;").replace(">", "&gt;") in page
 
 
-def test_downloaded_texts_are_the_record_as_received(signed_in):
-    programs = "  spaced$#$$#$odd $#$ and \u65e5\u672c$#$"
-    post(signed_in, envelope(programs=programs, processor="P: 1$#$"))
-    key = "00-0C-29-3A-5B-7F"
-    r = signed_in.get("/machines/%s/records/1/programs.txt" % key)
-    assert r.get_data(as_text=True) == programs
-    assert r.mimetype == "text/plain" and r.headers["Content-Disposition"].startswith("attachment")
-    assert signed_in.get("/machines/%s/records/1/processor.txt" % key).get_data(as_text=True) == "P: 1$#$"
-    assert signed_in.get("/machines/%s/records/1/other.txt" % key).status_code == 404
+def test_downloads_are_of_this_pcs_records_only(signed_in):
+    post(signed_in, envelope(processor="P: 1$#$"))
     post(signed_in, envelope(address="00-0C-29-00-00-02", name="PC2"))
-    assert signed_in.get("/machines/00-0C-29-00-00-02/records/1/programs.txt").status_code == 404
-
-
-def machines_csv(client, query=""):
-    r = client.get("/machines.csv" + query)
-    assert r.mimetype == "text/csv"
-    return list(csv.DictReader(io.StringIO(r.get_data(as_text=True))))
+    r = signed_in.get("/machines/00-0C-29-3A-5B-7F/records/1/processor.txt")
+    assert r.get_data(as_text=True) == "P: 1$#$" and r.headers["Content-Disposition"].startswith("attachment")
+    for path in ("/machines/00-0C-29-3A-5B-7F/records/1/other.txt", "/machines/00-0C-29-00-00-02/records/1/programs.txt"):
+        assert signed_in.get(path).status_code == 404
 
 
 def test_machine_list_pages_sort_filter_and_csv(signed_in, engine):
     for i in range(130):
-        ingest.ingest(engine, ingest.Record("=HYPERLINK(1)" if i == 7 else "u%d" % (i % 3),
-                                            "00-0C-29-00-00-%02X" % i, "A$#$" * (1 + i % 2),
+        ingest.ingest(engine, ingest.Record("u%d" % (i % 3), "00-0C-29-00-00-%02X" % i, "A$#$" * (1 + i % 2),
                                             "NetBIOS Name: PC%03d$#$" % i, "P: 1$#$"), "127.0.0.1")
     page = signed_in.get("/machines").get_data(as_text=True)
     assert "130 PCs, 1–100 shown" in page and "Page 1 of 2" in page
@@ -262,20 +226,11 @@ def test_machine_list_pages_sort_filter_and_csv(signed_in, engine):
     assert signed_in.get("/machines?page=9").headers["Location"].endswith("page=2")
     desc = signed_in.get("/machines?sort=name&dir=desc").get_data(as_text=True)
     assert desc.index("PC129") < desc.index("PC128")
-    rows = machines_csv(signed_in)
-    assert len(rows) == 130 and rows[0]["computer_name"] == "PC000"
-    assert rows[7]["last_user"] == "'=HYPERLINK(1)"  # no formula for a spreadsheet
-    assert [r["computer_name"] for r in machines_csv(signed_in, "?q=pc01&sort=name&dir=desc")] == \
-        ["PC%03d" % i for i in range(19, 9, -1)]
+    csv_names = lambda query: [r["computer_name"] for r in csv.DictReader(io.StringIO(  # noqa: E731
+        signed_in.get("/machines.csv" + query).get_data(as_text=True)))]
+    assert csv_names("") == ["PC%03d" % i for i in range(130)]
+    assert csv_names("?q=pc01&sort=name&dir=desc") == ["PC%03d" % i for i in range(19, 9, -1)]
     assert "No PC matches" in signed_in.get("/machines?q=nothing-like-it").get_data(as_text=True)
-
-
-def test_empty_fleet_says_how_to_point_the_control_here(signed_in):
-    for path in ("/", "/machines"):
-        page = signed_in.get(path).get_data(as_text=True)
-        assert "No PC has reported yet" in page and "TALLOWIN_INVENTORY_SERVER" in page
-        assert "HKLM\\SOFTWARE\\Policies\\Tallowin\\InventoryServer" in page and "INVENTORYSERVER" in page
-        assert "tallowin.exe upload --server localhost" in page  # this service's own address
 
 
 def test_fleet_counts_and_changes(signed_in, engine):
@@ -315,59 +270,3 @@ def test_programs_search_and_a_programs_pcs(signed_in):
     rows = list(csv.reader(io.StringIO(signed_in.get("/program.csv?name=Viewer").get_data(as_text=True))))
     assert len(rows) == 2 and rows[1][0] == "ONE"
     assert "No program matches" in signed_in.get("/programs?q=zzz").get_data(as_text=True)
-
-
-def test_numbers_are_grouped(signed_in, engine):
-    post(signed_in, envelope(programs=["P%05d" % i for i in range(1234)]))
-    page = signed_in.get("/machines/00-0C-29-3A-5B-7F").get_data(as_text=True)
-    assert "1,234" in page and "Page 1 of 3" in page
-
-
-def test_every_pcs_page_opens_from_its_link(signed_in, engine):
-    """Keys with "." and ".." segments, "?", "#", "%" or a backslash: each
-    link, resolved as a browser resolves it, opens that PC and its texts."""
-    import html
-    import urllib.parse
-    names = ["KP/../../X", "KP/./DOT", "Q?x=1#f", "..", "A%2FB", "back\\..\\slash"]
-    for name in names:
-        ingest.ingest(engine, ingest.Record("u", "", "P$#$", "NetBIOS Name: %s$#$" % name, ""), "")
-
-    def follow(link):
-        url = urllib.parse.urljoin("http://localhost/machines/x", html.unescape(link).replace("\\", "/"))
-        parts = urllib.parse.urlsplit(url)
-        r = signed_in.get(parts.path + ("?" + parts.query if parts.query else ""))
-        assert r.status_code == 200, link
-        return r.get_data(as_text=True)
-    links = re.findall(r'<td><a href="(/machines/[^"]+)">', signed_in.get("/machines").get_data(as_text=True))
-    assert {re.search("<h1>(.*)</h1>", follow(link)).group(1) for link in links} == {html.escape(n) for n in names}
-    texts_ = [follow(text) for text in re.findall(r'<a href="([^"]+\.txt)" download>', follow(links[0]))]
-    assert len(texts_) == 3 and texts_[0] == "P$#$"
-
-
-def test_a_huge_record_is_taken_cut_and_shown_short(signed_in, engine):
-    """A user name, computer name and program name of 100,000 characters and
-    more: the record keeps them whole, the PC and the catalogue take them
-    cut, and no page is large."""
-    huge = envelope(user="U" * 200000, name="C" * 100000, programs=["P" * 200000, "small"])
-    assert post(signed_in, huge).status_code == 200
-    with engine.connect() as conn:
-        record = store.get_record(conn, 1)
-        key = store.list_machines(conn)["machines"][0]["key"]
-    assert record["user_name"] == "U" * 200000 and record["cut"] == ["UserName", "ProgramsText", "NetworkText"]
-    long_program = "P" * 1023 + "\u2026"
-    for path in ("/", "/machines", "/machines/" + key, "/programs", "/program?name=" + long_program):
-        page = signed_in.get(path).get_data(as_text=True)
-        assert len(page) < 20000 and "shortened: " in page, path
-    assert signed_in.get("/machines/%s/records/1/programs.txt" % key).get_data(as_text=True) == \
-        "P" * 200000 + "$#$small$#$"
-
-
-def test_a_huge_record_gives_a_small_page(signed_in):
-    post(signed_in, envelope(programs=["Old %05d" % i for i in range(3000)],
-                             network="".join("Line %05d$#$" % i for i in range(5000))))
-    post(signed_in, envelope(programs=["New %05d" % i for i in range(3000)],
-                             network="".join("Line %05d$#$" % i for i in range(5000))))
-    page = signed_in.get("/machines/00-0C-29-3A-5B-7F").get_data(as_text=True)
-    assert len(page) < 200 * 1024
-    assert "… and 2,900 more added" in page and "… and 2,900 more removed" in page
-    assert "The first 2,000 of 5,000 lines" in page
