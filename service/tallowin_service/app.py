@@ -93,8 +93,10 @@ class Front:
             if not busy:
                 self.in_progress += 1
         if busy:
+            # Its body stays unread: the connection is not to be reused.
             return self._fault(environ, start_response, "Server", "the service is busy; try again later",
-                               "503 Service Unavailable", [("Retry-After", str(self.retry_after))])
+                               "503 Service Unavailable",
+                               [("Retry-After", str(self.retry_after)), ("Connection", "close")])
         try:
             return self._record(environ, start_response, declared)
         finally:
