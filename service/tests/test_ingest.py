@@ -106,21 +106,6 @@ def test_changes_between_consecutive_records(engine):
     assert count(engine, machine_programs) == 0
 
 
-def test_catalogue_and_machine_counts(engine):
-    ingest.ingest(engine, rec(["A", "B"], address="00-00-00-00-00-01"), "")
-    ingest.ingest(engine, rec(["B", "C"], address="00-00-00-00-00-02"), "")
-    ingest.ingest(engine, rec(["B"], address="00-00-00-00-00-01"), "")
-    assert count(engine, programs) == 3   # A stays in the catalogue
-    with engine.connect() as conn:
-        found = store.search_programs(conn)["programs"]
-        assert found == [{"name": "B", "machines": 2}, {"name": "C", "machines": 1}]
-        rows = conn.execute(sa.select(machine_programs.c.program_id, sa.func.count())
-                            .group_by(machine_programs.c.program_id)).fetchall()
-        kept = store.machine_counts(conn)
-    assert {p: n for p, n in kept.items() if n} == dict(rows)
-    assert len(kept) == 3   # a counter for every name in the catalogue
-
-
 def test_counts_queued_while_another_record_adds_to_them_stay_exact(engine):
     """A record that finds the counters' lock taken queues its changes; they
     count at once, and the next record to add takes them along."""

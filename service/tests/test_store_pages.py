@@ -1,6 +1,5 @@
-"""The queries and tables the pages add to the store: the processor summary,
-the whole machine list for CSV, the fleet's activity, the kept session key,
-failed sign-ins, and the upgrade from a version-2 or version-3 database."""
+"""The queries the pages add to the store (the processor summary, the whole
+machine list for CSV), and the upgrade from a version 2, 3 or 4 database."""
 
 import datetime
 
@@ -44,15 +43,6 @@ def test_iter_machines_is_every_page_of_list_machines(engine):
         assert store.list_machines(conn)["machines"][0]["processor"] == "GenuineIntel, 4 processors, 2400 MHz"
         assert len(list(store.iter_program_machines(conn, "A"))) == 25
         assert list(store.iter_program_machines(conn, "no such")) == []
-
-
-def test_fleet_activity(engine):
-    fleet(engine, 10)  # last seen on 1 to 10 January
-    now = datetime.datetime(2026, 1, 10, 12)
-    with engine.connect() as conn:
-        a = store.fleet_activity(conn, silent_days=5, silent_limit=3, now=now)
-    assert (a["seen_day"], a["seen_week"]) == (1, 7)
-    assert [m["last_seen"][:10] for m in a["silent"]] == ["2026-01-01", "2026-01-02", "2026-01-03"]
 
 
 def back_to(engine, version):
