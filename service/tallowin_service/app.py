@@ -93,10 +93,11 @@ class Front:
             if not busy:
                 self.in_progress += 1
         if busy:
-            # Its body stays unread: the connection is not to be reused.
+            # Its body stays unread: the connection is not to be reused. Not a
+            # warning: under a burst there are thousands.
             return self._fault(environ, start_response, "Server", "the service is busy; try again later",
                                "503 Service Unavailable",
-                               [("Retry-After", str(self.retry_after)), ("Connection", "close")])
+                               [("Retry-After", str(self.retry_after)), ("Connection", "close")], logging.INFO)
         try:
             return self._record(environ, start_response, declared)
         finally:
@@ -125,8 +126,9 @@ class Front:
         start_response(answer["status"], answer["headers"])
         return [chunks]
 
-    def _fault(self, environ, start_response, code, reason, status="500 Internal Server Error", extra=()):
-        log.warning("SOAP request from %s refused: %s", environ.get("REMOTE_ADDR", "?"), reason)
+    def _fault(self, environ, start_response, code, reason, status="500 Internal Server Error", extra=(),
+               level=logging.WARNING):
+        log.log(level, "SOAP request from %s refused: %s", environ.get("REMOTE_ADDR", "?"), reason)
         body = soap.fault_envelope(code, reason)
         start_response(status, [("Content-Type", "text/xml; charset=utf-8"),
                                 ("Content-Length", str(len(body)))] + list(extra))
