@@ -327,7 +327,7 @@ def _upgrade_from_4(conn):
         if conn.execute(sa.select(programs.c.id).where(programs.c.name_hash == name_hash(name))).first():
             continue  # another long name with the same beginning: left whole
         conn.execute(programs.update().where(programs.c.id == p.id).values(name=name, name_hash=name_hash(name)))
-    survivors, merged = {}, False
+    survivors, merged = {}, set()
     old = [dict(r._mapping) for r in conn.execute(sa.select(machines).order_by(machines.c.id))]
     # Out of the way first: a PC's new key may be another's old one.
     conn.execute(machines.update().values(machine_key=sa.literal("v4:") + sa.cast(machines.c.id, sa.Text)))
@@ -345,7 +345,7 @@ def _upgrade_from_4(conn):
             survivors[key] = m
             conn.execute(machines.update().where(machines.c.id == m["id"]).values(machine_key=key, **values))
             continue
-        merged = True
+        merged.add(into["id"])
         latest = max(m["last_record_id"] or 0, into["last_record_id"] or 0)
         for table in (records, changes):
             conn.execute(table.update().where(table.c.machine_id == m["id"]).values(machine_id=into["id"]))
@@ -363,11 +363,31 @@ def _upgrade_from_4(conn):
             into.update(values)
         conn.execute(machines.update().where(machines.c.id == into["id"]).values(
             {k: v for k, v in into.items() if k not in ("id", "machine_key")}))
+    for machine_id in merged:
+        _replay_changes(conn, machine_id)
     if merged:
         conn.execute(program_count_queue.delete())
         conn.execute(program_counts.update().values(machine_count=sa.select(sa.func.count())
                      .select_from(machine_programs).where(machine_programs.c.program_id == program_counts.c.program_id)
                      .scalar_subquery()))
+
+
+def _replay_changes(conn, machine_id):
+    """A merged PC's changes, made again between its records in the order
+    they came (each was compared with its own PC's record before)."""
+    from . import texts
+    conn.execute(changes.delete().where(changes.c.machine_id == machine_id))
+    previous = None
+    for r in conn.execute(sa.select(records.c.id, records.c.programs_text)
+                          .where(records.c.machine_id == machine_id).order_by(records.c.id)).fetchall():
+        names = texts.capped_programs(r.programs_text)[0]
+        if previous is not None and names != previous:
+            moved = [(n, True) for n in names - previous] + [(n, False) for n in previous - names]
+            ids = dict(conn.execute(sa.select(programs.c.name_hash, programs.c.id).where(
+                programs.c.name_hash.in_([name_hash(n) for n, _ in moved]))).fetchall())
+            conn.execute(changes.insert(), [{"machine_id": machine_id, "record_id": r.id, "added": added,
+                                             "program_id": ids[name_hash(n)]} for n, added in sorted(moved)])
+        previous = names
 
 
 def _parse_time(text):

@@ -82,6 +82,8 @@ def test_upgrade_from_an_older_version(db_url, client, engine, version):
         assert conn.execute(sa.select(store.schema_version.c.version)).scalar() == store.SCHEMA_VERSION
         merged = store.get_machine(conn, "00-0C-29-3A-5B-7F")
         assert (merged["records"], merged["current_programs"]) == (2, ["C"])
+        assert [(r["added"], r["removed"]) for r in store.machine_records(conn, "00-0C-29-3A-5B-7F")["records"]] \
+            == [(["C"], ["A", "B"]), ([], [])]   # the history of the two, in order
         assert store.list_machines(conn)["total"] == 2
         assert store.search_programs(conn)["programs"] == [{"name": "B", "machines": 1},
                                                           {"name": "C", "machines": 1}]
