@@ -2,13 +2,11 @@
 queries of store. CSV forms of the machine list and of a program's machines
 with ?format=csv."""
 
-import csv
-import io
-
-from flask import Blueprint, Response, abort, current_app, jsonify, request
+from flask import Blueprint, abort, current_app, jsonify, request
 
 from . import store
 from .auth import require_basic_auth
+from .csv_out import csv_response
 
 api = Blueprint("api", __name__, url_prefix="/api")
 
@@ -20,16 +18,18 @@ def _conn():
     return current_app.extensions["tallowin"].engine.connect()
 
 
-def _int_arg(name, default=None, minimum=0):
+def _int_arg(name, default=None, minimum=0, maximum=store.MAX_OFFSET):
     value = request.args.get(name)
     if value is None or value == "":
         return default
     try:
-        number = int(value)
+        number = int(value) if len(value) <= 20 else None
     except ValueError:
+        number = None
+    if number is None:
         abort(_bad("%s must be a whole number" % name))
-    if number < minimum:
-        abort(_bad("%s must be at least %d" % (name, minimum)))
+    if not minimum <= number <= maximum:
+        abort(_bad("%s must be from %d to %d" % (name, minimum, maximum)))
     return number
 
 
@@ -40,19 +40,11 @@ def _bad(message):
 
 
 def _csv(rows, filename):
-    out = io.StringIO()
-    writer = csv.writer(out)
-    writer.writerow(MACHINE_COLUMNS)
-    for m in rows:
-        # A leading = + - @ would make a spreadsheet run the cell as a formula.
-        writer.writerow([("'" + v) if isinstance(v, str) and v[:1] in ("=", "+", "-", "@") else v
-                         for v in (m[c] for c in MACHINE_COLUMNS)])
-    return Response(out.getvalue(), mimetype="text/csv",
-                    headers={"Content-Disposition": 'attachment; filename="%s"' % filename})
+    return csv_response(filename, MACHINE_COLUMNS, ([m[c] for c in MACHINE_COLUMNS] for m in rows))
 
 
 def _paging():
-    return _int_arg("offset", 0), _int_arg("limit", 100, minimum=1)
+    return _int_arg("offset", 0), _int_arg("limit", 100, minimum=1, maximum=store.MAX_OFFSET)
 
 
 @api.errorhandler(ValueError)
@@ -66,14 +58,14 @@ def machines():
     offset, limit = _paging()
     with _conn() as conn:
         page = store.list_machines(conn, q=request.args.get("q") or None,
-                                   silent_days=_int_arg("silent_days"),
+                                   silent_days=_int_arg("silent_days", maximum=store.MAX_DAYS),
                                    sort=request.args.get("sort", "name"), offset=offset, limit=limit)
     if request.args.get("format") == "csv":
         return _csv(page["machines"], "machines.csv")
     return jsonify(page)
 
 
-@api.get("/machines/<path:key>/records")
+@api.get("/machines/<key:key>/records")
 @require_basic_auth
 def machine_records(key):
     offset, limit = _paging()
@@ -84,7 +76,7 @@ def machine_records(key):
     return jsonify(page)
 
 
-@api.get("/machines/<path:key>")
+@api.get("/machines/<key:key>")
 @require_basic_auth
 def machine(key):
     with _conn() as conn:
@@ -106,7 +98,7 @@ def records():
 @require_basic_auth
 def record(record_id):
     with _conn() as conn:
-        r = store.get_record(conn, record_id)
+        r = store.get_record(conn, record_id) if record_id <= store.MAX_ID else None
     if r is None:
         return jsonify(error="no such record"), 404
     return jsonify(r)
@@ -140,4 +132,4 @@ def program_machines():
 @require_basic_auth
 def summary():
     with _conn() as conn:
-        return jsonify(store.fleet_summary(conn, silent_days=_int_arg("silent_days", 7)))
+        return jsonify(store.fleet_summary(conn, silent_days=_int_arg("silent_days", 7, maximum=store.MAX_DAYS)))

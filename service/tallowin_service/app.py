@@ -6,16 +6,22 @@ one Flask app, behind a guard that refuses bodies above the limit.
 Configuration (one place): DATABASE_URL, MAX_BODY_BYTES (default 16 MB),
 PROXY_HOPS (how many proxies in front set X-Forwarded-For/-Proto; 0: none),
 SECRET_KEY (for the pages' sessions; without it one is made once and kept in the
-database), SILENT_DAYS (the fleet page's silent PCs, default 30), and any Flask setting.
+database), SILENT_DAYS (the fleet page's silent PCs, default 30), MAX_RECORDS_IN_PROGRESS
+(records a process takes at once; more are answered 503 with Retry-After; 0: no limit),
+RETRY_AFTER (seconds, default 60), and any Flask setting.
 """
 
 import io
 import logging
+import sys
+import threading
+import urllib.parse
 
 from flask import Flask, jsonify
 from werkzeug.middleware.proxy_fix import ProxyFix
+from werkzeug.routing import PathConverter
 
-from . import pages, soap, store
+from . import pages, soap, store, web_auth
 from .api import api
 
 DEFAULTS = {
@@ -23,6 +29,8 @@ DEFAULTS = {
     "MAX_BODY_BYTES": 16 * 1024 * 1024,
     "PROXY_HOPS": 0,
     "UPGRADE_SCHEMA": True,
+    "MAX_RECORDS_IN_PROGRESS": 0,
+    "RETRY_AFTER": 60,
 }
 
 log = logging.getLogger(__name__)
@@ -47,13 +55,19 @@ class Front:
     """Routes the SOAP path to spyne and the rest to Flask. A body whose
     declared length is above the limit is refused before any of it is read;
     one without a declared length (chunked) is read up to the limit and
-    refused when it goes beyond."""
+    refused when it goes beyond. With more than max_records records in
+    progress, another is answered 503 at once instead of waiting in line
+    for a thread (the control tries again later)."""
 
-    def __init__(self, flask_wsgi, soap_wsgi, wsdl, max_body):
+    def __init__(self, flask_wsgi, soap_wsgi, wsdl, max_body, max_records=0, retry_after=60):
         self.flask_wsgi = flask_wsgi
         self.soap_wsgi = soap_wsgi
         self.wsdl = wsdl
         self.max_body = max_body
+        self.max_records = max_records
+        self.retry_after = retry_after
+        self.in_progress = 0
+        self.lock = threading.Lock()
 
     def __call__(self, environ, start_response):
         length = environ.get("CONTENT_LENGTH") or ""
@@ -74,12 +88,29 @@ class Front:
         if method != "POST":
             return _plain(start_response, "405 Method Not Allowed",
                           "POST a SOAP request here, or GET ?WSDL", [("Allow", "GET, POST")])
+        with self.lock:
+            busy = self.max_records and self.in_progress >= self.max_records
+            if not busy:
+                self.in_progress += 1
+        if busy:
+            # Its body stays unread: the connection is not to be reused. Not a
+            # warning: under a burst there are thousands.
+            return self._fault(environ, start_response, "Server", "the service is busy; try again later",
+                               "503 Service Unavailable",
+                               [("Retry-After", str(self.retry_after)), ("Connection", "close")], logging.INFO)
+        try:
+            return self._record(environ, start_response, declared)
+        finally:
+            with self.lock:
+                self.in_progress -= 1
+
+    def _record(self, environ, start_response, declared):
         body = environ["wsgi.input"].read(self.max_body + 1 if declared is None else declared)
         if len(body) > self.max_body:
             return self._too_large(environ, start_response)
         problem = soap.envelope_problem(body)
         if problem:
-            return self._fault(environ, start_response, "Client", problem)
+            return self._fault(environ, start_response, *problem)
         environ["wsgi.input"] = io.BytesIO(body)
         environ["CONTENT_LENGTH"] = str(len(body))
         answer = {}
@@ -95,11 +126,12 @@ class Front:
         start_response(answer["status"], answer["headers"])
         return [chunks]
 
-    def _fault(self, environ, start_response, code, reason):
-        log.warning("SOAP request from %s refused: %s", environ.get("REMOTE_ADDR", "?"), reason)
+    def _fault(self, environ, start_response, code, reason, status="500 Internal Server Error", extra=(),
+               level=logging.WARNING):
+        log.log(level, "SOAP request from %s refused: %s", environ.get("REMOTE_ADDR", "?"), reason)
         body = soap.fault_envelope(code, reason)
-        start_response("500 Internal Server Error", [("Content-Type", "text/xml; charset=utf-8"),
-                                                     ("Content-Length", str(len(body)))])
+        start_response(status, [("Content-Type", "text/xml; charset=utf-8"),
+                                ("Content-Length", str(len(body)))] + list(extra))
         return [body]
 
     def _too_large(self, environ, start_response):
@@ -108,6 +140,35 @@ class Front:
         # The rest of the body stays unread: the connection must not be reused.
         return _plain(start_response, "413 Request Entity Too Large",
                       "request body above %d bytes" % self.max_body, [("Connection", "close")])
+
+
+class KeyConverter(PathConverter):
+    """A PC's key in a path (it may hold "/"): in links "/" is written %2F, so
+    that a key with "." or ".." segments stays one segment the browser does
+    not rewrite; the server hands it back decoded."""
+
+    def to_url(self, value):
+        return urllib.parse.quote(value, safe=":")
+
+
+class SecurityHeaders:
+    """The outermost layer: every answer carries the security headers (the
+    SOAP endpoint's, the 413 and the pages' alike), and an exception is
+    answered here rather than by the server's own page."""
+
+    def __init__(self, wsgi):
+        self.wsgi = wsgi
+
+    def __call__(self, environ, start_response):
+        def start(status, headers, exc_info=None):
+            return start_response(status, web_auth.with_security_headers(headers), exc_info)
+        try:
+            return self.wsgi(environ, start)
+        except Exception:
+            log.exception("%s %s from %s failed", environ.get("REQUEST_METHOD"), environ.get("PATH_INFO"),
+                          environ.get("REMOTE_ADDR", "?"))
+            return _plain(lambda status, headers: start(status, headers, sys.exc_info()),
+                          "500 Internal Server Error", "the service failed; its log says why")
 
 
 def create_app(config=None):
@@ -123,6 +184,12 @@ def create_app(config=None):
     if settings["UPGRADE_SCHEMA"]:
         store.upgrade(engine)
     app.extensions["tallowin"] = Service(engine, settings)
+    # The session's key is SECRET_KEY when configured, else one made once and
+    # kept in the database, so that every worker and host signs alike.
+    web_auth.configure_sessions(app, settings.get("SECRET_KEY") or store.setting(
+        engine, "session_key", web_auth.new_secret))
+    app.before_request(web_auth.check_parameters)
+    app.url_map.converters["key"] = KeyConverter
     app.register_blueprint(api)
     pages.init_app(app)
 
@@ -131,7 +198,8 @@ def create_app(config=None):
         return jsonify(status="ok")
 
     soap_wsgi = soap.make_soap_app(engine, settings["MAX_BODY_BYTES"])
-    front = Front(app.wsgi_app, soap_wsgi, soap.Wsdl(soap_wsgi), settings["MAX_BODY_BYTES"])
+    front = Front(app.wsgi_app, soap_wsgi, soap.Wsdl(soap_wsgi), settings["MAX_BODY_BYTES"],
+                  int(settings["MAX_RECORDS_IN_PROGRESS"]), int(settings["RETRY_AFTER"]))
     hops = int(settings["PROXY_HOPS"])
-    app.wsgi_app = ProxyFix(front, x_for=hops, x_proto=hops, x_host=hops) if hops else front
+    app.wsgi_app = SecurityHeaders(ProxyFix(front, x_for=hops, x_proto=hops, x_host=hops) if hops else front)
     return app

@@ -1,7 +1,8 @@
 """The command: serve, add-admin, dump.
 
-    tallowin-service serve [--db URL] [--listen HOST:PORT] [--workers N] [--threads N]
-                           [--max-body BYTES] [--proxy-hops N] [--max-seconds S] [--quiet]
+    tallowin-service serve [--db URL] [--listen HOST:PORT] [--no-front] [--workers N] [--threads N]
+                           [--max-records N] [--retry-after S] [--max-body BYTES]
+                           [--proxy-hops N] [--max-seconds S] [--quiet]
     tallowin-service add-admin NAME [--db URL]     (the password is read from stdin)
     tallowin-service dump [--db URL]
 
@@ -11,6 +12,7 @@ The database is --db, else $TALLOWIN_DB, else sqlite:///tallowin-inventory.sqlit
 
 import argparse
 import getpass
+import ipaddress
 import logging
 import os
 import sys
@@ -44,7 +46,25 @@ def parse_listen(text):
     return host, int(port)
 
 
+def is_loopback(host):
+    if host == "localhost":
+        return True
+    try:
+        return ipaddress.ip_address(host).is_loopback
+    except ValueError:
+        return False
+
+
+FRONT_NEEDED = """serve needs a front server (nginx, packaging/service/tallowin-nginx.conf) to face the
+network: it reads each request in a thread of its own, so a few dozen clients that send slowly or not
+at all can take every thread. Listen on loopback behind the front, or give --no-front to listen on
+%s anyway."""
+
+
 def serve(args):
+    if not is_loopback(args.listen[0]) and not args.no_front:
+        print(FRONT_NEEDED % args.listen[0], file=sys.stderr)
+        return 2
     from . import server
     return server.run(database_url(args), args)
 
@@ -93,12 +113,24 @@ def main(argv=None):
     parser = argparse.ArgumentParser(prog="tallowin-service", description=__doc__.split("\n\n")[0])
     sub = parser.add_subparsers(dest="command", required=True)
 
-    p = sub.add_parser("serve", help="run the service (SOAP endpoint and API)")
+    p = sub.add_parser("serve", help="run the service (SOAP endpoint, API and pages)",
+                       description="Runs the service in gunicorn. It is meant to listen on loopback "
+                       "behind a front server (nginx) that faces the network, holds slow clients "
+                       "and does TLS; it refuses any other address without --no-front.")
     p.add_argument("--db", help="database URL (sqlite:///PATH or postgresql://...)")
     p.add_argument("--listen", type=parse_listen, default=("127.0.0.1", 8080),
                    help="HOST:PORT to listen on (default 127.0.0.1:8080; port 0 picks one)")
+    p.add_argument("--no-front", action="store_true",
+                   help="listen on a non-loopback address without a front server (slow or idle "
+                   "clients can then take every thread)")
     p.add_argument("--workers", type=int, default=2, help="worker processes (default 2)")
     p.add_argument("--threads", type=int, default=8, help="threads per worker (default 8)")
+    p.add_argument("--max-records", type=int, default=0,
+                   help="records a worker process takes at once; more are answered 503 with "
+                   "Retry-After at once instead of waiting in line (below --threads, so that the "
+                   "pages keep threads; default 0: no limit)")
+    p.add_argument("--retry-after", type=int, default=60,
+                   help="seconds the 503 asks a client to wait (default 60)")
     p.add_argument("--max-body", type=int, default=app_module.DEFAULTS["MAX_BODY_BYTES"],
                    help="largest request body in bytes (default 16 MB)")
     p.add_argument("--proxy-hops", type=int, default=0,

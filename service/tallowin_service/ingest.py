@@ -12,6 +12,7 @@ share are added to by one record at a time, the others queue their changes
 
 import collections
 import logging
+import secrets
 import time
 
 import sqlalchemy as sa
@@ -124,11 +125,11 @@ class Statements:
         sa.select(programs.c.id, sa.literal(0)).where(_in(programs.c.name_hash, "hashes"))
         .where(~sa.exists().where(program_counts.c.program_id == programs.c.id)))
 
-    def add_record(self, conn, machine, record, received, sender, program_count):
+    def add_record(self, conn, machine, record, received, sender, program_count, cut):
         """Stores the record and brings its machine's row up to date; returns
         the record's id and the programs text of the machine's previous
         record (None for its first)."""
-        record_id = conn.execute(_INSERT_RECORD, _record_parameters(machine, record, received, sender)
+        record_id = conn.execute(_INSERT_RECORD, _record_parameters(machine, record, received, sender, cut)
                                  ).inserted_primary_key[0]
         previous = None
         if machine.last_record_id is not None:
@@ -180,16 +181,17 @@ class PostgreSQLStatements(Statements):
     arrays: a machine's first record has hundreds of them, and one parameter
     a row costs the service more than the database's work."""
 
-    def add_record(self, conn, machine, record, received, sender, program_count):
+    def add_record(self, conn, machine, record, received, sender, program_count, cut):
         # The previous record is read in a statement that begins after the
         # machine's lock was granted, so it is the one committed last.
-        parameters = _record_parameters(machine, record, received, sender)
+        parameters = _record_parameters(machine, record, received, sender, cut)
         parameters.update(_machine_parameters(machine, record, None, received, program_count))
         parameters["previous"] = machine.last_record_id
         row = conn.exec_driver_sql(
             "WITH added AS (INSERT INTO records (machine_id, received, sender, user_name, adapter_address,"
-            " programs_text, network_text, processor_text) VALUES (%(machine_id)s, %(received)s, %(sender)s,"
-            " %(user_name)s, %(adapter_address)s, %(programs_text)s, %(network_text)s, %(processor_text)s)"
+            " programs_text, network_text, processor_text, cut) VALUES (%(machine_id)s, %(received)s,"
+            " %(sender)s, %(user_name)s, %(adapter_address)s, %(programs_text)s, %(network_text)s,"
+            " %(processor_text)s, %(cut)s)"
             " RETURNING id),"
             " machine AS (UPDATE machines SET adapter_address = %(u_address)s, computer_name = %(u_name)s,"
             " last_user = %(u_user)s, last_seen = %(u_seen)s, last_record_id = (SELECT id FROM added),"
@@ -280,8 +282,8 @@ def _machine(conn, key, record, received):
     if row is not None:
         return row
     conn.execute(_insert_machine(conn), {
-        "machine_key": key, "adapter_address": record.adapter_address,
-        "computer_name": texts.computer_name(record.network_text), "last_user": record.user_name,
+        "machine_key": key, "adapter_address": texts.normal_address(record.adapter_address),
+        "computer_name": _computer_name(record), "last_user": _user(record),
         "first_seen": received, "last_seen": received, "record_count": 0, "program_count": 0})
     return conn.execute(_LOCK_MACHINE, {"key": key}).one()
 
@@ -289,11 +291,14 @@ def _machine(conn, key, record, received):
 def store_record(conn, record, received, sender):
     """The work of ingest inside the caller's transaction; returns the
     record's id."""
-    key = texts.machine_key(record.adapter_address, record.network_text)
+    # A record with neither address nor computer name tells no PC: it gets
+    # a machine of its own rather than joining every other such record.
+    key = texts.machine_key(record.adapter_address, record.network_text) or "unknown:" + secrets.token_hex(8)
     machine = _machine(conn, key, record, received)
-    new_names = texts.program_set(record.programs_text)
+    new_names, names_cut = texts.capped_programs(record.programs_text)
     statements = _statements(conn)
-    record_id, previous = statements.add_record(conn, machine, record, received, sender, len(new_names))
+    record_id, previous = statements.add_record(conn, machine, record, received, sender, len(new_names),
+                                                _cut_fields(record, names_cut))
     if previous == record.programs_text:
         # The same programs as last time (most records): nothing to compare.
         return record_id
@@ -301,7 +306,7 @@ def store_record(conn, record, received, sender):
     # The machine's current programs are those of its previous record, so
     # the comparison is between the two texts; only the names that come or
     # go are looked up in the catalogue.
-    old_names = texts.program_set(previous)
+    old_names = texts.capped_programs(previous)[0]
     added, removed = _program_ids(conn, new_names - old_names, old_names - new_names)
     deltas = sorted([(p, True) for p in added] + [(p, False) for p in removed])
     if deltas:
@@ -314,16 +319,38 @@ def store_record(conn, record, received, sender):
     return record_id
 
 
-def _record_parameters(machine, record, received, sender):
+def _computer_name(record):
+    return texts.cap(texts.computer_name(record.network_text), texts.CAPS["ComputerName"])
+
+
+def _user(record):
+    return texts.cap(record.user_name, texts.CAPS["UserName"])
+
+
+def _cut_fields(record, names_cut):
+    """The fields ingest took cut, as the record's "cut" list."""
+    cut = []
+    if len(record.user_name) > texts.CAPS["UserName"]:
+        cut.append("UserName")
+    if len(record.adapter_address.strip()) > texts.CAPS["AdapterAddress"]:
+        cut.append("AdapterAddress")
+    if names_cut:
+        cut.append("ProgramsText")
+    if len(texts.computer_name(record.network_text)) > texts.CAPS["ComputerName"]:
+        cut.append("NetworkText")
+    return ",".join(cut)
+
+
+def _record_parameters(machine, record, received, sender, cut):
     return {"machine_id": machine.id, "received": received, "sender": sender or "",
             "user_name": record.user_name, "adapter_address": record.adapter_address,
             "programs_text": record.programs_text, "network_text": record.network_text,
-            "processor_text": record.processor_text}
+            "processor_text": record.processor_text, "cut": cut}
 
 
 def _machine_parameters(machine, record, record_id, received, program_count):
-    name = texts.computer_name(record.network_text)
-    return {"machine": machine.id, "u_address": record.adapter_address,
-            "u_name": name if name else machine.computer_name, "u_user": record.user_name,
+    name = _computer_name(record)
+    return {"machine": machine.id, "u_address": texts.normal_address(record.adapter_address),
+            "u_name": name if name else machine.computer_name, "u_user": _user(record),
             "u_seen": max(received, machine.last_seen), "u_record": record_id,
             "u_processor": texts.processor_summary(record.processor_text), "u_programs": program_count}

@@ -6,17 +6,16 @@ autoescape it, and the Content-Security-Policy (web_auth) allows no script at
 all, so a program named like markup is only ever text.
 """
 
-import csv
 import datetime
-import io
 import math
 
 from flask import (Blueprint, Response, abort, current_app, g, redirect, render_template,
-                   request, session, stream_with_context, url_for)
+                   request, session, url_for)
+from markupsafe import Markup, escape
 from werkzeug.exceptions import HTTPException
-from werkzeug.security import check_password_hash
 
-from . import store, web_auth
+from . import auth, store, texts, web_auth
+from .csv_out import csv_response
 
 bp = Blueprint("pages", __name__, template_folder="templates", static_folder="static",
                static_url_path="/static")
@@ -30,6 +29,11 @@ HISTORY_PAGE = 20     # one PC's records
 LINE_LIMIT = 2000
 CHANGE_LIMIT = 100
 FLEET_LIST = 15       # the fleet page's short lists
+# A text from a record is shown at most this long (a line of a section
+# LINE_CHARS), the rest marked as cut; the downloads and the API keep it whole.
+SHORT = 120
+LINE_CHARS = 500
+MAX_PAGE_NUMBER = 10 ** 9
 DEFAULT_SILENT_DAYS = 30
 TEXT_PARTS = ("programs", "network", "processor")
 MACHINE_SORTS = ("name", "address", "user", "processor", "last_seen", "programs")
@@ -43,14 +47,10 @@ def engine():
 # ---- set-up ---------------------------------------------------------------
 
 def init_app(app):
-    """Mounts the pages on the service's application. The session key is
-    SECRET_KEY when configured, else one made once and kept in the database."""
-    secret = app.config.get("SECRET_KEY") or store.setting(
-        app.extensions["tallowin"].engine, "session_key", web_auth.new_secret)
-    web_auth.configure_sessions(app, secret)
+    """Mounts the pages on the service's application (create_app has set up
+    the sessions and the security headers)."""
     app.config.setdefault("SILENT_DAYS", DEFAULT_SILENT_DAYS)
     app.register_blueprint(bp)
-    app.after_request(web_auth.add_security_headers)
     app.jinja_env.globals["csrf_token"] = web_auth.csrf_token
 
 
@@ -65,6 +65,15 @@ def as_utc(value):
     if value.tzinfo is None:
         value = value.replace(tzinfo=datetime.timezone.utc)
     return value.astimezone(datetime.timezone.utc)
+
+
+@bp.app_template_filter("short")
+def shorten(value, limit=SHORT):
+    text = "" if value is None else str(value)
+    if len(text) <= limit:
+        return text
+    return escape(text[:limit]) + Markup('<abbr class="cut" title="shortened: %s characters in all">…</abbr>'
+                                         % format_number(len(text)))
 
 
 @bp.app_template_filter("utc")
@@ -84,12 +93,13 @@ def require_admin():
     name = session.get("admin")
     if name:
         with engine().connect() as conn:
-            password_hash = store.admin_password_hash(conn, name)
-        if password_hash and web_auth.password_fingerprint(password_hash) == session.get("pw"):
+            admin = store.admin_session(conn, name)
+        if admin and web_auth.password_fingerprint(admin.password_hash) == session.get("pw") \
+                and admin.session_generation == session.get("gen"):
             g.admin = name
         else:
-            session.pop("admin", None)
-            session.pop("pw", None)
+            for item in ("admin", "pw", "gen"):
+                session.pop(item, None)
     if g.admin is None and request.endpoint not in OPEN_ENDPOINTS:
         target = request.full_path if request.query_string else request.path
         return redirect(url_for("pages.sign_in", next=target))
@@ -115,7 +125,7 @@ def http_error(error):
 
 def page_number(name="page"):
     try:
-        return max(1, int(request.args.get(name, "1")))
+        return min(max(1, int(request.args.get(name, "1")[:12])), MAX_PAGE_NUMBER)
     except ValueError:
         return 1
 
@@ -138,38 +148,33 @@ def sign_in():
 
     name = request.form.get("name", "").strip()
     password = request.form.get("password", "")
-    subjects = web_auth.sign_in_subjects(name, request.remote_addr)
-    now = store.utcnow()
-    with engine().connect() as conn:
-        wait = max(web_auth.wait_seconds(count, last, now)
-                   for count, last in store.sign_in_failures_of(conn, subjects))
-        password_hash = store.admin_password_hash(conn, name) if name else None
+    ok, wait = auth.authenticate(engine(), name, password, request.remote_addr)
     if wait:
         response = Response(render_template(
             "pages/sign_in.html", next_path=next_path, name=name,
             error="Too many failed sign-ins. Try again in %d seconds." % wait), status=429)
         response.headers["Retry-After"] = str(wait)
         return response
-
-    # An unknown name costs the same hash check as a known one: the time of
-    # the answer does not tell which names exist.
-    matches = check_password_hash(password_hash or web_auth.DUMMY_HASH, password)
-    if not (password_hash and matches):
-        store.add_sign_in_failure(engine(), subjects, web_auth.FAILURE_WINDOW, store.utcnow())
+    if not ok:
         return Response(render_template(
             "pages/sign_in.html", next_path=next_path, name=name,
             error="That name and password do not match an administrator."), status=401)
 
-    store.clear_sign_in_failures(engine(), subjects)
+    with engine().connect() as conn:
+        admin = store.admin_session(conn, name)
     session.clear()  # a fresh session (and CSRF token) for the signed-in administrator
     session.permanent = True
     session["admin"] = name
-    session["pw"] = web_auth.password_fingerprint(password_hash)
+    session["pw"] = web_auth.password_fingerprint(admin.password_hash)
+    session["gen"] = admin.session_generation
     return redirect(next_path)
 
 
 @bp.route("/sign-out", methods=["POST"])
 def sign_out():
+    # Every session of this administrator ends, on the server too: a copy of
+    # the cookie is refused from now on.
+    store.end_sessions(engine(), g.admin)
     session.clear()
     return redirect(url_for("pages.sign_in"))
 
@@ -195,7 +200,7 @@ def machine_list_args():
         sort = "name"
     direction = request.args.get("dir", "desc" if sort in ("last_seen", "programs") else "asc")
     try:
-        silent = max(0, int(request.args.get("silent", "0") or 0))
+        silent = min(max(0, int(request.args.get("silent", "0")[:12] or 0)), store.MAX_DAYS)
     except ValueError:
         silent = 0
     return q, silent, sort, direction == "desc"
@@ -232,36 +237,13 @@ def machines():
                            args=link_args(q, silent, sort, desc))
 
 
-def csv_cell(value):
-    """Spreadsheets run a cell that starts with = + - @ as a formula: such a
-    text from a record gets a leading apostrophe, which they show as text."""
-    text = "" if value is None else str(value)
-    if text[:1] in ("=", "+", "-", "@", "\t", "\r"):
-        return "'" + text
-    return text
-
-
-def csv_response(filename, header, query, row_of):
-    """Streams the rows of query(conn) as CSV; the connection lives as long
+def csv_rows(query, row_of):
+    """The rows of query(conn) for csv_response; the connection lives as long
     as the answer is being sent."""
     eng = engine()
-
-    def generate():
-        buffer = io.StringIO()
-        writer = csv.writer(buffer, lineterminator="\r\n")
-        writer.writerow(header)
-        with eng.connect() as conn:
-            for item in query(conn):
-                writer.writerow([csv_cell(v) for v in row_of(item)])
-                if buffer.tell() > 65536:
-                    yield buffer.getvalue()
-                    buffer.seek(0)
-                    buffer.truncate()
-        yield buffer.getvalue()
-
-    response = Response(stream_with_context(generate()), mimetype="text/csv")
-    response.headers["Content-Disposition"] = 'attachment; filename="%s"' % filename
-    return response
+    with eng.connect() as conn:
+        for item in query(conn):
+            yield row_of(item)
 
 
 MACHINE_CSV = ["computer_name", "adapter_address", "last_user", "processor", "first_seen_utc",
@@ -276,18 +258,16 @@ def machine_csv_row(m):
 @bp.route("/machines.csv")
 def machines_csv():
     q, silent, sort, desc = machine_list_args()
-    return csv_response(
-        "tallowin-pcs.csv", MACHINE_CSV,
-        lambda conn: store.iter_machines(conn, q=q, silent_days=silent or None,
-                                         sort=store_sort(sort, desc)),
-        machine_csv_row)
+    return csv_response("tallowin-pcs.csv", MACHINE_CSV, csv_rows(
+        lambda conn: store.iter_machines(conn, q=q, silent_days=silent or None, sort=store_sort(sort, desc)),
+        machine_csv_row))
 
 
 def not_found_machine(key):
-    abort(404, description="No PC is known as “%s”. The PCs page lists every PC." % key)
+    abort(404, description="No PC is known as “%s”. The PCs page lists every PC." % texts.cap(key, SHORT))
 
 
-@bp.route("/machines/<path:key>")
+@bp.route("/machines/<key:key>")
 def machine(key):
     pq = request.args.get("pq", "").strip()
     ppage, hpage = page_number("ppage"), page_number("hpage")
@@ -309,7 +289,7 @@ def machine(key):
         # A machine's first record is where it starts: nothing added or removed.
         r["first"] = history["offset"] + i == history["total"] - 1
     return render_template(
-        "pages/machine.html", nav="machines", m=m, pq=pq, line_limit=LINE_LIMIT,
+        "pages/machine.html", nav="machines", m=m, pq=pq, line_limit=LINE_LIMIT, line_chars=LINE_CHARS,
         change_limit=CHANGE_LIMIT,
         programs=matching[start:start + PROGRAM_PAGE], program_shown=len(matching),
         program_total=len(everything), ppage=ppage, ppages=page_count(len(matching), PROGRAM_PAGE),
@@ -317,12 +297,12 @@ def machine(key):
         hpages=page_count(history["total"], HISTORY_PAGE))
 
 
-@bp.route("/machines/<path:key>/records/<int:record_id>/<part>.txt")
+@bp.route("/machines/<key:key>/records/<int:record_id>/<part>.txt")
 def record_text(key, record_id, part):
     if part not in TEXT_PARTS:
         abort(404, description="A record has three texts: programs, network and processor.")
     with engine().connect() as conn:
-        record = store.get_record(conn, record_id)
+        record = store.get_record(conn, record_id) if record_id <= store.MAX_ID else None
     if record is None or record["machine"] != key:
         abort(404, description="This PC has no record %d." % record_id)
     stamp = as_utc(record["received"]).strftime("%Y%m%dT%H%M%SZ")
@@ -360,4 +340,4 @@ def program():
 def program_csv():
     name = request.args.get("name", "")
     return csv_response("tallowin-program-pcs.csv", MACHINE_CSV,
-                        lambda conn: store.iter_program_machines(conn, name), machine_csv_row)
+                        csv_rows(lambda conn: store.iter_program_machines(conn, name), machine_csv_row))

@@ -9,9 +9,24 @@ import signal
 import sys
 import threading
 
+from gunicorn import util
 from gunicorn.app.base import BaseApplication
 
+from . import web_auth
 from .app import create_app
+
+
+def _write_error(sock, status_int, reason, mesg):
+    """gunicorn's own error answer (a request it could not read or an
+    application that failed), with the security headers every answer has."""
+    text = "%s\n" % reason
+    headers = web_auth.with_security_headers([("Content-Type", "text/plain; charset=utf-8")])
+    head = "HTTP/1.1 %d %s\r\nConnection: close\r\nContent-Length: %d\r\n%s\r\n" % (
+        status_int, reason, len(text), "".join("%s: %s\r\n" % h for h in headers))
+    util.write_nonblock(sock, (head + text).encode("latin-1", "replace"))
+
+
+util.write_error = _write_error
 
 
 class Server(BaseApplication):
@@ -51,8 +66,10 @@ def _post_fork(application):
 
 
 def run(database_url, args):
+    threads = max(1, args.threads)
     application = create_app({"DATABASE_URL": database_url, "MAX_BODY_BYTES": args.max_body,
-                              "PROXY_HOPS": args.proxy_hops})
+                              "PROXY_HOPS": args.proxy_hops, "MAX_RECORDS_IN_PROGRESS": args.max_records,
+                              "RETRY_AFTER": args.retry_after})
     application.extensions["tallowin"].engine.dispose()
     # What the master loaded stays for the workers' whole life: out of the
     # collector's way (and not copied by its visits after the fork).
@@ -64,7 +81,7 @@ def run(database_url, args):
         "bind": [bind],
         "workers": max(1, args.workers),
         "worker_class": "gthread",
-        "threads": max(1, args.threads),
+        "threads": threads,
         "timeout": 60,
         "graceful_timeout": 10,
         "keepalive": 5,

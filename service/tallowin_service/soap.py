@@ -61,31 +61,129 @@ def make_soap_app(engine, max_body):
 
 
 ENVELOPE_NS = "http://schemas.xmlsoap.org/soap/envelope/"
-_parser = etree.XMLParser(resolve_entities=False, no_network=True, load_dtd=False, huge_tree=False)
+
+# What a request may hold before any XML parser sees it. The control's
+# envelope has about ten elements without attributes; libxml2 takes time
+# quadratic in the attributes of one element (a million of them held a thread
+# for minutes), so documents beyond these are refused after a scan that costs
+# a few regular-expression steps per tag.
+MAX_ELEMENTS = 64
+MAX_ATTRIBUTES = 16
+MAX_DEPTH = 16
+MAX_NAME_BYTES = 1024       # a tag's or an attribute's name, an attribute's value
+MAX_TEXT_BYTES = 10000000   # one element's text (libxml2 refuses larger text nodes anyway)
+
+_NAME = re.compile(rb"[^\s<>/=\"'!?]{1,%d}" % MAX_NAME_BYTES)
+_ATTRIBUTE = re.compile(rb"\s+[^\s<>/=\"']{1,%d}\s*=\s*(?:\"[^\"<]{0,%d}\"|'[^'<]{0,%d}')"
+                        % (MAX_NAME_BYTES, MAX_NAME_BYTES, MAX_NAME_BYTES))
+_TAG_END = re.compile(rb"\s*(/?)>")
+_SKIPPED = ((b"<!--", b"-->"), (b"<![CDATA[", b"]]>"), (b"<?", b"?>"))
+
+
+def _malformed(at):
+    # Refused here, not left to the parser: libxml2 is as slow on an unclosed
+    # tag of many attributes as on a closed one.
+    return ("the request is not well-formed XML, or a name or value is above %d bytes (at byte %d)"
+            % (MAX_NAME_BYTES, at))
+
+
+def markup_problem(body):
+    """What makes a body too costly to parse, in words, or None: too many
+    elements, too deep, too many attributes on one element, an over-long name
+    or value, too much text in one element. Only tags are looked at (found by
+    their "<": text cannot hold one unescaped), so the scan costs little
+    whatever the size. What it lets through, lxml still checks in full."""
+    if b"\0" in body:
+        return "the request must be UTF-8 (it holds NUL bytes)"
+    elements = depth = 0
+    text = 0
+    pos = body.find(b"<")
+    while pos >= 0:
+        for opening, closing in _SKIPPED:
+            if body.startswith(opening, pos):
+                end = body.find(closing, pos + len(opening))
+                if end < 0:
+                    return _malformed(pos)
+                if opening == b"<![CDATA[":
+                    text += end - pos
+                pos = end + len(closing)
+                break
+        else:
+            if body.startswith(b"<!", pos):
+                return "a document type declaration is not allowed"
+            closing = body.startswith(b"</", pos)
+            name = _NAME.match(body, pos + 1 + closing)
+            if name is None:
+                return _malformed(pos)
+            at = name.end()
+            if closing:
+                depth -= 1
+            else:
+                elements += 1
+                if elements > MAX_ELEMENTS:
+                    return "the request has more than %d elements" % MAX_ELEMENTS
+                attributes = 0
+                while True:
+                    attribute = _ATTRIBUTE.match(body, at)
+                    if attribute is None:
+                        break
+                    attributes += 1
+                    if attributes > MAX_ATTRIBUTES:
+                        return "an element has more than %d attributes" % MAX_ATTRIBUTES
+                    at = attribute.end()
+            end = _TAG_END.match(body, at)
+            if end is None:
+                return _malformed(at)
+            if not closing and not end.group(1):
+                depth += 1
+                if depth > MAX_DEPTH:
+                    return "the request nests elements deeper than %d" % MAX_DEPTH
+            text = 0
+            pos = end.end()
+        following = body.find(b"<", pos)
+        text += (len(body) if following < 0 else following) - pos
+        if text > MAX_TEXT_BYTES:
+            return "an element holds more than %d bytes of text" % MAX_TEXT_BYTES
+        pos = following
+    return None
+
+
+def _parser():
+    # One per request: lxml lets one parser run in one thread at a time, so a
+    # shared one made every request wait for the slowest.
+    return etree.XMLParser(resolve_entities=False, no_network=True, load_dtd=False, huge_tree=False)
 
 
 def envelope_problem(body):
-    """What is wrong with the shape of a request body, in words, or None.
-    spyne checks the operation and its parameters against the schema; this
-    catches what it would answer with an exception instead of a fault."""
+    """(fault code, what is wrong with the request, in words), or None. spyne
+    checks the operation and its parameters against the schema; this refuses
+    what is too costly to parse and catches what spyne would answer with an
+    exception or let through (a header it does not understand)."""
     if not body.strip():
-        return "the request has no body"
+        return "Client", "the request has no body"
+    problem = markup_problem(body)
+    if problem:
+        return "Client", problem
     try:
-        root = etree.fromstring(body, _parser)
+        root = etree.fromstring(body, _parser())
     except etree.XMLSyntaxError as error:
-        return "the request is not well-formed XML: %s" % error
+        return "Client", "the request is not well-formed XML: %s" % error
     tree = root.getroottree()
     if tree.docinfo.doctype or tree.docinfo.internalDTD is not None:
         # The control never sends one; entities are a way to attack.
-        return "a document type declaration is not allowed"
+        return "Client", "a document type declaration is not allowed"
     if root.tag != "{%s}Envelope" % ENVELOPE_NS:
-        return "the document is no SOAP 1.1 Envelope (found %s)" % root.tag
+        return "Client", "the document is no SOAP 1.1 Envelope (found %s)" % root.tag
+    for header in root.findall("{%s}Header" % ENVELOPE_NS):
+        for entry in header:
+            if isinstance(entry.tag, str) and entry.get("{%s}mustUnderstand" % ENVELOPE_NS) in ("1", "true"):
+                return "MustUnderstand", "the header %s is not understood here" % entry.tag
     bodies = root.findall("{%s}Body" % ENVELOPE_NS)
     if len(bodies) != 1:
-        return "the Envelope must hold one Body (found %d)" % len(bodies)
+        return "Client", "the Envelope must hold one Body (found %d)" % len(bodies)
     calls = [child for child in bodies[0] if isinstance(child.tag, str)]
     if len(calls) != 1:
-        return "the Body must hold one operation element (found %d)" % len(calls)
+        return "Client", "the Body must hold one operation element (found %d)" % len(calls)
     return None
 
 

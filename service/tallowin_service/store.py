@@ -12,7 +12,7 @@ import hashlib
 import sqlalchemy as sa
 from sqlalchemy import event
 
-SCHEMA_VERSION = 4
+SCHEMA_VERSION = 5
 
 metadata = sa.MetaData()
 
@@ -54,6 +54,8 @@ records = sa.Table(
     sa.Column("programs_text", sa.Text, nullable=False),
     sa.Column("network_text", sa.Text, nullable=False),
     sa.Column("processor_text", sa.Text, nullable=False),
+    # The fields ingest took cut at texts.CAPS, comma-separated ("" for none).
+    sa.Column("cut", sa.Text, nullable=False, default="", server_default=""),
 )
 sa.Index("records_machine", records.c.machine_id, records.c.id)
 
@@ -117,6 +119,9 @@ administrators = sa.Table(
     sa.Column("name", sa.Text, nullable=False, unique=True),
     sa.Column("password_hash", sa.Text, nullable=False),
     sa.Column("created", sa.DateTime, nullable=False),
+    # Kept in each session: signing out adds one, which ends every session
+    # begun before (a cookie replayed after sign-out is refused).
+    sa.Column("session_generation", sa.Integer, nullable=False, default=0, server_default="0"),
 )
 
 # Settings the service makes for itself (the pages' session key).
@@ -126,8 +131,8 @@ settings = sa.Table(
     sa.Column("value", sa.Text, nullable=False),
 )
 
-# Failed sign-ins on the pages, per administrator name and per client
-# address, kept in the database so that every worker and host counts them.
+# Failed authentication attempts (pages and API) per subject (auth.attempt_subjects),
+# kept in the database so that every worker and host counts them.
 sign_in_failures = sa.Table(
     "sign_in_failures", metadata,
     sa.Column("subject", sa.Text, primary_key=True),
@@ -136,6 +141,11 @@ sign_in_failures = sa.Table(
 )
 
 MAX_PAGE = 1000
+# The largest numbers a question takes: an id in an INTEGER column, an offset
+# PostgreSQL's bigint holds with room, days a date can go back.
+MAX_ID = 2 ** 31 - 1
+MAX_OFFSET = 10 ** 12
+MAX_DAYS = 36500
 
 
 def name_hash(name):
@@ -225,6 +235,8 @@ def upgrade(engine):
             _upgrade_from_2(conn)
         if found in (2, 3):
             _upgrade_from_3(conn)
+        if found in (2, 3, 4):
+            _upgrade_from_4(conn)
         metadata.create_all(conn)
         if is_postgresql(engine):
             _trigram_indexes(conn)
@@ -299,6 +311,85 @@ def _upgrade_from_3(conn):
     conn.exec_driver_sql("ALTER TABLE programs DROP COLUMN machine_count")
 
 
+def _upgrade_from_4(conn):
+    """Version 4 had no session generations and no "cut" list, kept adapter
+    addresses as sent (so 00:0C:... and 00-0c-... were two PCs) and fields of
+    any length. Addresses take their one form; PCs whose keys become one are
+    merged into the oldest (their records, changes and counts follow); the
+    shown fields and program names are cut at their caps."""
+    from . import texts
+    conn.exec_driver_sql("ALTER TABLE administrators ADD COLUMN session_generation INTEGER NOT NULL DEFAULT 0")
+    conn.exec_driver_sql("ALTER TABLE records ADD COLUMN cut TEXT NOT NULL DEFAULT ''")
+    limit = texts.CAPS["ProgramName"]
+    for p in conn.execute(sa.select(programs.c.id, programs.c.name)
+                          .where(sa.func.length(programs.c.name) > limit)).fetchall():
+        name = texts.cap(p.name, limit)
+        if conn.execute(sa.select(programs.c.id).where(programs.c.name_hash == name_hash(name))).first():
+            continue  # another long name with the same beginning: left whole
+        conn.execute(programs.update().where(programs.c.id == p.id).values(name=name, name_hash=name_hash(name)))
+    survivors, merged = {}, set()
+    old = [dict(r._mapping) for r in conn.execute(sa.select(machines).order_by(machines.c.id))]
+    # Out of the way first: a PC's new key may be another's old one.
+    conn.execute(machines.update().values(machine_key=sa.literal("v4:") + sa.cast(machines.c.id, sa.Text)))
+    for m in old:
+        if m["machine_key"].startswith("name:"):
+            key = "name:" + texts.cap(m["machine_key"][5:], texts.CAPS["ComputerName"])
+        else:
+            key = texts.normal_address(m["machine_key"])
+        values = {"adapter_address": texts.normal_address(m["adapter_address"]),
+                  "computer_name": texts.cap(m["computer_name"], texts.CAPS["ComputerName"]),
+                  "last_user": texts.cap(m["last_user"], texts.CAPS["UserName"]),
+                  "processor": texts.cap(m["processor"], texts.CAPS["Processor"])}
+        into = survivors.get(key)
+        if into is None:
+            survivors[key] = m
+            conn.execute(machines.update().where(machines.c.id == m["id"]).values(machine_key=key, **values))
+            continue
+        merged.add(into["id"])
+        latest = max(m["last_record_id"] or 0, into["last_record_id"] or 0)
+        for table in (records, changes):
+            conn.execute(table.update().where(table.c.machine_id == m["id"]).values(machine_id=into["id"]))
+        conn.execute(machine_programs.delete().where(machine_programs.c.machine_id.in_([m["id"], into["id"]])))
+        text = conn.execute(sa.select(records.c.programs_text).where(records.c.id == latest)).scalar()
+        hashes = sorted({name_hash(n) for n in texts.capped_programs(text or "")[0]})
+        conn.execute(machine_programs.insert().from_select(
+            ["machine_id", "program_id"],
+            sa.select(sa.literal(into["id"]), programs.c.id).where(programs.c.name_hash.in_(hashes))))
+        conn.execute(machines.delete().where(machines.c.id == m["id"]))
+        into.update(first_seen=min(m["first_seen"], into["first_seen"]),
+                    last_seen=max(m["last_seen"], into["last_seen"]), last_record_id=latest,
+                    record_count=m["record_count"] + into["record_count"], program_count=len(hashes))
+        if latest == m["last_record_id"]:
+            into.update(values)
+        conn.execute(machines.update().where(machines.c.id == into["id"]).values(
+            {k: v for k, v in into.items() if k not in ("id", "machine_key")}))
+    for machine_id in merged:
+        _replay_changes(conn, machine_id)
+    if merged:
+        conn.execute(program_count_queue.delete())
+        conn.execute(program_counts.update().values(machine_count=sa.select(sa.func.count())
+                     .select_from(machine_programs).where(machine_programs.c.program_id == program_counts.c.program_id)
+                     .scalar_subquery()))
+
+
+def _replay_changes(conn, machine_id):
+    """A merged PC's changes, made again between its records in the order
+    they came (each was compared with its own PC's record before)."""
+    from . import texts
+    conn.execute(changes.delete().where(changes.c.machine_id == machine_id))
+    previous = None
+    for r in conn.execute(sa.select(records.c.id, records.c.programs_text)
+                          .where(records.c.machine_id == machine_id).order_by(records.c.id)).fetchall():
+        names = texts.capped_programs(r.programs_text)[0]
+        if previous is not None and names != previous:
+            moved = [(n, True) for n in names - previous] + [(n, False) for n in previous - names]
+            ids = dict(conn.execute(sa.select(programs.c.name_hash, programs.c.id).where(
+                programs.c.name_hash.in_([name_hash(n) for n, _ in moved]))).fetchall())
+            conn.execute(changes.insert(), [{"machine_id": machine_id, "record_id": r.id, "added": added,
+                                             "program_id": ids[name_hash(n)]} for n, added in sorted(moved)])
+        previous = names
+
+
 def _parse_time(text):
     if isinstance(text, datetime.datetime):
         return text.replace(tzinfo=None)
@@ -333,7 +424,7 @@ def _like(text):
 
 
 def _page(offset, limit):
-    offset = max(0, int(offset or 0))
+    offset = min(max(0, int(offset or 0)), MAX_OFFSET)
     limit = int(limit if limit is not None else 100)
     return offset, max(1, min(limit, MAX_PAGE))
 
@@ -373,7 +464,7 @@ def _machine_query(q, silent_days, sort, now):
                             machines.c.adapter_address.ilike(pattern, escape="\\"),
                             machines.c.last_user.ilike(pattern, escape="\\")))
     if silent_days is not None:
-        cutoff = (now or utcnow()) - datetime.timedelta(days=float(silent_days))
+        cutoff = (now or utcnow()) - datetime.timedelta(days=min(float(silent_days), MAX_DAYS))
         where.append(machines.c.last_seen <= cutoff)
     descending = (sort or "").startswith("-")
     column = MACHINE_SORTS.get((sort or "name").lstrip("-"))
@@ -443,7 +534,7 @@ def machine_records(conn, key, offset=0, limit=100):
         return None
     rows = conn.execute(
         sa.select(records.c.id, records.c.received, records.c.sender, records.c.user_name,
-                  records.c.adapter_address, records.c.programs_text)
+                  records.c.adapter_address, records.c.programs_text, records.c.cut)
         .where(records.c.machine_id == m.id).order_by(records.c.id.desc())
         .offset(offset).limit(limit)).fetchall()
     ids = [r.id for r in rows]
@@ -459,9 +550,13 @@ def machine_records(conn, key, offset=0, limit=100):
     for r in rows:
         out.append({"id": r.id, "received": iso(r.received), "sender": r.sender,
                     "user_name": r.user_name, "adapter_address": r.adapter_address,
-                    "programs": len(texts.programs(r.programs_text)),
+                    "programs": len(texts.programs(r.programs_text)), "cut": _cut_list(r.cut),
                     "added": sorted(added[r.id]), "removed": sorted(removed[r.id])})
     return {"total": m.record_count, "offset": offset, "limit": limit, "records": out}
+
+
+def _cut_list(cut):
+    return cut.split(",") if cut else []
 
 
 def get_record(conn, record_id):
@@ -477,7 +572,7 @@ def get_record(conn, record_id):
     return {"id": r.id, "machine": r.machine_key, "received": iso(r.received), "sender": r.sender,
             "user_name": r.user_name, "adapter_address": r.adapter_address,
             "programs_text": r.programs_text, "network_text": r.network_text,
-            "processor_text": r.processor_text}
+            "processor_text": r.processor_text, "cut": _cut_list(r.cut)}
 
 
 def list_records(conn, offset=0, limit=100):
@@ -544,7 +639,7 @@ def fleet_summary(conn, silent_days=7, top=10, latest=20, now=None):
     that long), "widespread": [{name, machines}] (top most installed),
     "latest_changes": [{record_id, received, machine, computer_name,
     program, added}] (newest first)}."""
-    cutoff = (now or utcnow()) - datetime.timedelta(days=float(silent_days))
+    cutoff = (now or utcnow()) - datetime.timedelta(days=min(float(silent_days), MAX_DAYS))
     count = lambda table, *where: conn.execute(  # noqa: E731
         sa.select(sa.func.count()).select_from(table).where(*where)).scalar()
     counted, machine_count = _counted()
@@ -609,7 +704,7 @@ def fleet_activity(conn, silent_days=30, silent_limit=15, now=None):
     seen_since = lambda delta: conn.execute(  # noqa: E731
         sa.select(sa.func.count()).select_from(machines)
         .where(machines.c.last_seen > now - delta)).scalar()
-    cutoff = now - datetime.timedelta(days=float(silent_days))
+    cutoff = now - datetime.timedelta(days=min(float(silent_days), MAX_DAYS))
     silent = conn.execute(sa.select(machines).where(machines.c.last_seen <= cutoff)
                           .order_by(machines.c.last_seen, machines.c.id).limit(silent_limit)).fetchall()
     return {"seen_day": seen_since(datetime.timedelta(days=1)),
@@ -644,29 +739,57 @@ def admin_password_hash(conn, name):
                         .where(administrators.c.name == name)).scalar()
 
 
-def sign_in_failures_of(conn, subjects):
+def admin_session(conn, name):
+    """(password hash, session generation) of the administrator NAME, or None."""
+    return conn.execute(sa.select(administrators.c.password_hash, administrators.c.session_generation)
+                        .where(administrators.c.name == name)).first()
+
+
+def end_sessions(engine, name):
+    """Ends every session of NAME: each carries the generation it began in."""
+    with writing(engine) as conn, conn.begin():
+        conn.execute(administrators.update().where(administrators.c.name == name)
+                     .values(session_generation=administrators.c.session_generation + 1))
+
+
+def take_attempt(engine, subjects, wait_of, window, now=None):
+    """One authentication attempt against the failure counts of SUBJECTS, in
+    one transaction: wait_of([(failures, last_failure)], now) says how long
+    it must wait; when 0 it is counted as a failure at once (a success takes
+    it back: forgive_attempt), so that parallel attempts each see the others.
+    The rows are locked (PostgreSQL, in one order) or the database is
+    (SQLite's BEGIN IMMEDIATE). Returns the wait."""
+    now = now or utcnow()
+    with writing(engine) as conn, conn.begin():
+        insert = _insert_ignoring(conn, sign_in_failures)
+        conn.execute(insert, [{"subject": s, "failures": 0, "last_failure": now} for s in sorted(subjects)])
+        rows = {r.subject: (r.failures, r.last_failure) for r in conn.execute(
+            sa.select(sign_in_failures).where(sign_in_failures.c.subject.in_(subjects))
+            .order_by(sign_in_failures.c.subject).with_for_update())}
+        wait = wait_of([rows[s] for s in subjects], now)
+        if wait:
+            return wait
+        conn.execute(sign_in_failures.update().where(sign_in_failures.c.subject.in_(subjects)).values(
+            failures=sa.case((sign_in_failures.c.last_failure < now - window, 1),
+                             else_=sign_in_failures.c.failures + 1),
+            last_failure=now))
+        # Old counts are of no use: keep the table small.
+        conn.execute(sign_in_failures.delete().where(sign_in_failures.c.last_failure < now - 4 * window))
+        return 0
+
+
+def forgive_attempt(engine, subjects):
+    """After a success: the first subject's count (name and address) is
+    forgotten, the others lose the failure take_attempt counted."""
+    with writing(engine) as conn, conn.begin():
+        conn.execute(sign_in_failures.delete().where(sign_in_failures.c.subject == subjects[0]))
+        conn.execute(sign_in_failures.update().where(sign_in_failures.c.subject.in_(subjects[1:]))
+                     .where(sign_in_failures.c.failures > 0)
+                     .values(failures=sign_in_failures.c.failures - 1))
+
+
+def failure_counts(conn, subjects):
     """[(failures, last_failure)] for each subject (0, None when none)."""
     rows = {r.subject: (r.failures, r.last_failure) for r in conn.execute(
         sa.select(sign_in_failures).where(sign_in_failures.c.subject.in_(subjects)))}
     return [rows.get(s, (0, None)) for s in subjects]
-
-
-def add_sign_in_failure(engine, subjects, window, now=None):
-    """Counts one failed sign-in against each subject; a count whose last
-    failure is older than window starts again."""
-    now = now or utcnow()
-    with writing(engine) as conn, conn.begin():
-        for subject in subjects:
-            conn.execute(_insert_ignoring(conn, sign_in_failures).values(
-                subject=subject, failures=0, last_failure=now))
-            conn.execute(sign_in_failures.update().where(sign_in_failures.c.subject == subject).values(
-                failures=sa.case((sign_in_failures.c.last_failure < now - window, 1),
-                                 else_=sign_in_failures.c.failures + 1),
-                last_failure=now))
-        # Old counts are of no use: keep the table small.
-        conn.execute(sign_in_failures.delete().where(sign_in_failures.c.last_failure < now - 4 * window))
-
-
-def clear_sign_in_failures(engine, subjects):
-    with writing(engine) as conn, conn.begin():
-        conn.execute(sign_in_failures.delete().where(sign_in_failures.c.subject.in_(subjects)))

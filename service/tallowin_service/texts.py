@@ -9,6 +9,17 @@ import re
 
 SEPARATOR = "$#$"
 
+# What ingest takes of a record's fields for the machine, its programs and
+# the lists (the record itself keeps every text as received). A longer value
+# is cut, ends with MARK, and the record names the field in its "cut" list.
+CAPS = {"UserName": 256, "AdapterAddress": 64, "ComputerName": 256, "ProgramName": 1024,
+        "Processor": 256}
+MARK = "\u2026"
+
+
+def cap(text, limit):
+    return text if len(text) <= limit else text[:limit - 1] + MARK
+
 _ZERO_ADDRESS = re.compile(r"^[0:\-. ]*$")
 
 
@@ -43,10 +54,16 @@ def computer_name(network_text):
     return ""
 
 
+def normal_address(address):
+    """An adapter address in one form: trimmed, upper case, hyphens (not
+    colons) between its bytes, cut at its cap."""
+    return cap((address or "").strip().upper().replace(":", "-"), CAPS["AdapterAddress"])
+
+
 def usable_address(address):
-    """The adapter address as a machine's key (trimmed, upper case), or None
-    when it says nothing: empty, or all zeros (no NetBIOS on the PC)."""
-    a = (address or "").strip().upper()
+    """The adapter address as a machine's key (normal_address), or None when
+    it says nothing: empty, or all zeros (no NetBIOS on the PC)."""
+    a = normal_address(address)
     if not a or _ZERO_ADDRESS.match(a):
         return None
     return a
@@ -55,11 +72,22 @@ def usable_address(address):
 def machine_key(address, network_text):
     """Which machine a record belongs to: its adapter address when usable,
     else "name:" and the computer name in upper case (NetBIOS names ignore
-    case). Records with neither share the key "name:"."""
+    case); None for a record with neither (ingest gives it a key of its own)."""
     a = usable_address(address)
     if a is not None:
         return a
-    return "name:" + computer_name(network_text).upper()
+    name = cap(computer_name(network_text), CAPS["ComputerName"]).upper()
+    return "name:" + name if name else None
+
+
+def capped_programs(text):
+    """The program names of a programs text as ingest takes them (each cut at
+    its cap), and whether any was cut."""
+    names = program_set(text)
+    limit = CAPS["ProgramName"]
+    if all(len(n) <= limit for n in names):
+        return names, False
+    return {cap(n, limit) for n in names}, True
 
 
 def processor_summary(processor_text):
@@ -80,4 +108,4 @@ def processor_summary(processor_text):
     clock = values.get("Approximate CPU Clock Rate")
     if clock:
         parts.append(clock)
-    return ", ".join(parts)
+    return cap(", ".join(parts), CAPS["Processor"])

@@ -1,5 +1,5 @@
-"""Sign-in for the pages: the signed session cookie, CSRF tokens, slowing down
-repeated failed sign-ins, and the security headers every answer carries.
+"""The pages' sessions (the signed cookie), CSRF tokens, the security headers
+every answer carries, and the check of every parameter.
 
 The session is Flask's signed cookie. Its key is made once and kept in the
 database, so every worker process and every host behind a load balancer signs
@@ -11,24 +11,12 @@ import hashlib
 import hmac
 import secrets
 
-from flask import abort, request, session
+from flask import abort, jsonify, request, session
 from flask.sessions import SecureCookieSessionInterface
-from werkzeug.security import generate_password_hash
 
 SESSION_HOURS = 12
 CSRF_FIELD = "csrf_token"
 SAFE_METHODS = ("GET", "HEAD", "OPTIONS")
-
-# Failed sign-ins: the first FREE_FAILURES within FAILURE_WINDOW cost nothing
-# more than the password check; after that each further attempt for the same
-# name or from the same address must wait 2, 4, 8 ... seconds (at most
-# MAX_WAIT) after the last failure, and is refused unseen before that.
-FREE_FAILURES = 5
-FAILURE_WINDOW = datetime.timedelta(minutes=15)
-MAX_WAIT = 300
-
-# Checked against when the name is unknown, so that it costs the same time.
-DUMMY_HASH = generate_password_hash(secrets.token_hex(16))
 
 CONTENT_SECURITY_POLICY = (
     "default-src 'none'; style-src 'self'; img-src 'self'; form-action 'self'; "
@@ -83,35 +71,43 @@ def check_csrf():
                                "Reload the page and try again.")
 
 
-def sign_in_subjects(name, address):
-    return ["name:" + name.casefold()[:200], "address:" + (address or "")]
-
-
-def wait_seconds(failures, last_failure, now):
-    """Seconds before the next attempt is heard, from the failures so far."""
-    if failures < FREE_FAILURES or last_failure is None:
-        return 0
-    if now - last_failure > FAILURE_WINDOW:
-        return 0
-    wait = min(2 ** (failures - FREE_FAILURES + 1), MAX_WAIT)
-    left = wait - (now - last_failure).total_seconds()
-    return max(0, int(left + 0.999))
-
-
 def is_safe_next(target):
     """Only a path on this site: no scheme, no host, no protocol-relative //."""
     return (bool(target) and target.startswith("/") and not target.startswith("//")
             and "\\" not in target and not any(ord(c) < 32 for c in target))
 
 
-def add_security_headers(response):
-    headers = response.headers
-    headers.setdefault("Content-Security-Policy", CONTENT_SECURITY_POLICY)
-    headers.setdefault("X-Content-Type-Options", "nosniff")
-    headers.setdefault("X-Frame-Options", "DENY")
-    headers.setdefault("Referrer-Policy", "same-origin")
-    if response.mimetype in ("text/html", "text/csv", "text/plain"):
-        # Pages hold an inventory: not for shared caches or the back button
+SECURITY_HEADERS = (
+    ("Content-Security-Policy", CONTENT_SECURITY_POLICY),
+    ("X-Content-Type-Options", "nosniff"),
+    ("X-Frame-Options", "DENY"),
+    ("Referrer-Policy", "same-origin"),
+)
+
+
+def with_security_headers(headers):
+    """The (name, value) list of an answer with every security header it
+    lacks (app.SecurityHeaders and the server's own error pages)."""
+    present = {name.lower() for name, _ in headers}
+    headers = list(headers) + [(n, v) for n, v in SECURITY_HEADERS if n.lower() not in present]
+    content_type = next((v for n, v in headers if n.lower() == "content-type"), "")
+    if "cache-control" not in present and content_type.split(";")[0].strip() in (
+            "text/html", "text/csv", "text/plain", "application/json"):
+        # Answers hold an inventory: not for shared caches or the back button
         # of the next person at the desk.
-        headers.setdefault("Cache-Control", "no-store")
-    return response
+        headers.append(("Cache-Control", "no-store"))
+    return headers
+
+
+def check_parameters():
+    """Every parameter is refused before it reaches the database when the
+    database could not take it (PostgreSQL's text holds no NUL)."""
+    values = list(request.args.values()) + list((request.view_args or {}).values())
+    if request.method == "POST" and request.mimetype == "application/x-www-form-urlencoded":
+        values += list(request.form.values())
+    if any(isinstance(v, str) and "\0" in v for v in values):
+        message = "A parameter holds a NUL character."
+        if request.blueprint == "api":
+            return jsonify(error=message), 400
+        abort(400, description=message)
+    return None

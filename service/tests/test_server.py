@@ -7,6 +7,7 @@ import subprocess
 import threading
 import time
 
+import pytest
 import sqlalchemy as sa
 
 from conftest import SERVICE_COMMAND, RunningService, envelope, http_post
@@ -58,6 +59,47 @@ def test_serve_announces_its_port_and_stops_by_itself(db_url):
     service.process.wait(60)
     assert time.monotonic() - started < 60
     service.stop()
+
+
+@pytest.mark.parametrize("listen", ["0.0.0.0:8080", "192.0.2.1:80", "[::]:8080", "inventory.example:80"])
+def test_serve_off_loopback_needs_a_front_or_its_flag(listen, capsys, tmp_path):
+    from tallowin_service import cli
+    assert cli.main(["serve", "--listen", listen, "--db", "sqlite:///%s/x.sqlite" % tmp_path]) == 2
+    assert "--no-front" in capsys.readouterr().err
+
+
+def test_valid_records_are_answered_while_hostile_documents_are_refused(db_url):
+    """Four clients keep sending envelopes of 160,000 attributes on one
+    element (a parse of minutes in libxml2) to one worker of four threads;
+    a client's valid records are all taken meanwhile. Server errors of
+    gunicorn's own carry the security headers too."""
+    import socket
+    hostile = envelope().replace(b"<setSaveSoftwareInformation", b"<setSaveSoftwareInformation "
+                                 + b" ".join(b'a%d="x"' % i for i in range(160000)))
+    refused, stop = [], threading.Event()
+
+    def attack():
+        while not stop.is_set():
+            refused.append(http_post(service.port, hostile, timeout=30))
+
+    with RunningService(db_url, workers=1, threads=4, extra=("--max-records", "0")) as service:
+        attackers = [threading.Thread(target=attack) for _ in range(4)]
+        for t in attackers:
+            t.start()
+        answers = []
+        try:
+            while len(answers) < 12 and (not answers or answers[-1][0] == 200):
+                answers.append(http_post(service.port, envelope(user="valid%d" % len(answers)), timeout=30))
+        finally:
+            stop.set()
+            for t in attackers:
+                t.join()
+        with socket.create_connection(("127.0.0.1", service.port), timeout=30) as raw:
+            raw.sendall(b"NOT HTTP AT ALL\r\n\r\n")
+            reply = raw.recv(65536)
+    assert [status for status, _ in answers] == [200] * 12
+    assert refused and all(status == 500 and b"more than 16 attributes" in body for status, body in refused)
+    assert reply.startswith(b"HTTP/1.1 400") and b"X-Content-Type-Options: nosniff" in reply
 
 
 def test_add_admin_and_dump(db_url):

@@ -1,6 +1,5 @@
-"""The queries and tables the pages add to the store: the processor summary,
-the whole machine list for CSV, the fleet's activity, the kept session key,
-failed sign-ins, and the upgrade from a version-2 or version-3 database."""
+"""The queries the pages add to the store (the processor summary, the whole
+machine list for CSV), and the upgrade from a version 2, 3 or 4 database."""
 
 import datetime
 
@@ -46,69 +45,50 @@ def test_iter_machines_is_every_page_of_list_machines(engine):
         assert list(store.iter_program_machines(conn, "no such")) == []
 
 
-def test_fleet_activity(engine):
-    fleet(engine, 10)  # last seen on 1 to 10 January
-    now = datetime.datetime(2026, 1, 10, 12)
-    with engine.connect() as conn:
-        a = store.fleet_activity(conn, silent_days=5, silent_limit=3, now=now)
-    assert (a["seen_day"], a["seen_week"]) == (1, 7)
-    assert [m["last_seen"][:10] for m in a["silent"]] == ["2026-01-01", "2026-01-02", "2026-01-03"]
-
-
-def test_setting_is_made_once(engine):
-    first = store.setting(engine, "k", lambda: "one")
-    assert store.setting(engine, "k", lambda: "two") == first == "one"
-
-
-def test_sign_in_failures_count_within_the_window(engine):
-    window = datetime.timedelta(minutes=15)
-    t = datetime.datetime(2026, 1, 1, 12)
-    for minute in (0, 1, 2):
-        store.add_sign_in_failure(engine, ["name:a", "address:x"], window, now=t + datetime.timedelta(minutes=minute))
-    with engine.connect() as conn:
-        assert store.sign_in_failures_of(conn, ["name:a", "address:x", "name:b"]) == [
-            (3, t + datetime.timedelta(minutes=2)), (3, t + datetime.timedelta(minutes=2)), (0, None)]
-    store.add_sign_in_failure(engine, ["name:a"], window, now=t + datetime.timedelta(hours=1))
-    with engine.connect() as conn:
-        assert store.sign_in_failures_of(conn, ["name:a"])[0][0] == 1  # counting started again
-    store.clear_sign_in_failures(engine, ["name:a"])
-    with engine.connect() as conn:
-        assert store.sign_in_failures_of(conn, ["name:a"]) == [(0, None)]
-
-
-def back_to_version_3(engine):
-    """The programs' counters back in the catalogue's rows, as version 3 kept them."""
+def back_to(engine, version):
+    """Version 4 had no session generations and no "cut" list, and kept
+    addresses as sent; version 3 kept the programs' counters in the
+    catalogue's rows; version 2 had no processor summary and no tables for
+    the pages."""
     with store.writing(engine) as conn, conn.begin():
-        conn.exec_driver_sql("ALTER TABLE programs ADD COLUMN machine_count INTEGER NOT NULL DEFAULT 0")
-        conn.exec_driver_sql("UPDATE programs SET machine_count = (SELECT machine_count FROM program_counts"
-                             " WHERE program_id = programs.id)")
-        conn.exec_driver_sql("CREATE INDEX programs_machine_count ON programs (machine_count)")
-        conn.exec_driver_sql("DROP TABLE program_counts")
-        conn.execute(store.schema_version.update().values(version=3))
-
-
-@pytest.mark.parametrize("version", [2, 3])
-def test_upgrade_from_an_older_version(db_url, client, engine, version):
-    """Version 2 had no processor summary and no tables for the pages;
-    version 3 kept the programs' counters in the catalogue's rows."""
-    assert post(client, envelope(processor=CPU, programs=["A", "B"])).status_code == 200
-    assert post(client, envelope(processor=CPU, programs=["B"], address="00-00-00-00-00-02")).status_code == 200
-    back_to_version_3(engine)
-    if version == 2:
-        with store.writing(engine) as conn, conn.begin():
+        conn.exec_driver_sql("ALTER TABLE administrators DROP COLUMN session_generation")
+        conn.exec_driver_sql("ALTER TABLE records DROP COLUMN cut")
+        conn.exec_driver_sql("UPDATE machines SET machine_key = '00:0c:29:3a:5b:7f'"
+                             " WHERE machine_key = '00-00-00-00-00-03'")
+        if version <= 3:
+            conn.exec_driver_sql("ALTER TABLE programs ADD COLUMN machine_count INTEGER NOT NULL DEFAULT 0")
+            conn.exec_driver_sql("UPDATE programs SET machine_count = (SELECT machine_count FROM program_counts"
+                                 " WHERE program_id = programs.id)")
+            conn.exec_driver_sql("CREATE INDEX programs_machine_count ON programs (machine_count)")
+            conn.exec_driver_sql("DROP TABLE program_counts")
+        if version == 2:
             for table in ("settings", "sign_in_failures"):
                 conn.exec_driver_sql("DROP TABLE %s" % table)
             conn.exec_driver_sql("ALTER TABLE machines DROP COLUMN processor")
-            conn.execute(store.schema_version.update().values(version=2))
+        conn.execute(store.schema_version.update().values(version=version))
+
+
+@pytest.mark.parametrize("version", [2, 3, 4])
+def test_upgrade_from_an_older_version(db_url, client, engine, version):
+    """Each layout is brought up to date; a PC whose address was kept in
+    another form joins the PC of that address, its records and counts along."""
+    for address, programs in (("00-0C-29-3A-5B-7F", ["A", "B"]), ("00-00-00-00-00-02", ["B"]),
+                              ("00-00-00-00-00-03", ["C"])):
+        assert post(client, envelope(processor=CPU, programs=programs, address=address)).status_code == 200
+    back_to(engine, version)
     assert store.upgrade(engine) == version
     with engine.connect() as conn:
         assert store.list_machines(conn)["machines"][0]["processor"] == "GenuineIntel, 4 processors, 2400 MHz"
         assert conn.execute(sa.select(store.schema_version.c.version)).scalar() == store.SCHEMA_VERSION
-        assert store.search_programs(conn)["programs"] == [{"name": "B", "machines": 2},
-                                                          {"name": "A", "machines": 1}]
+        merged = store.get_machine(conn, "00-0C-29-3A-5B-7F")
+        assert (merged["records"], merged["current_programs"]) == (2, ["C"])
+        assert [(r["added"], r["removed"]) for r in store.machine_records(conn, "00-0C-29-3A-5B-7F")["records"]] \
+            == [(["C"], ["A", "B"]), ([], [])]   # the history of the two, in order
+        assert store.list_machines(conn)["total"] == 2
+        assert store.search_programs(conn)["programs"] == [{"name": "B", "machines": 1},
+                                                          {"name": "C", "machines": 1}]
     # The counters go on from where they were.
     assert post(client, envelope(processor=CPU, programs=["C"], address="00-00-00-00-00-02")).status_code == 200
     with engine.connect() as conn:
-        assert store.search_programs(conn, sort="name")["programs"] == [
-            {"name": "A", "machines": 1}, {"name": "B", "machines": 1}, {"name": "C", "machines": 1}]
+        assert store.search_programs(conn, sort="name")["programs"] == [{"name": "C", "machines": 2}]
     assert store.setting(engine, "k", lambda: "v") == "v"

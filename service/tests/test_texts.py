@@ -1,26 +1,8 @@
-"""Reading the facts out of the three texts."""
+"""Reading a machine's name and key out of a record."""
 
 import pytest
 
 from tallowin_service import texts
-
-
-@pytest.mark.parametrize("text, lines", [
-    ("", []),
-    ("A$#$", ["A"]),
-    ("A$#$B$#$", ["A", "B"]),
-    ("A$#$$#$B", ["A", "B"]),            # an empty line carries nothing
-    ("  two spaces$#$", ["  two spaces"]),  # kept as sent
-    ("no end", ["no end"]),
-])
-def test_lines(text, lines):
-    assert texts.lines(text) == lines
-    assert texts.program_set(text) == set(lines)
-
-
-def test_programs_are_distinct_in_first_seen_order():
-    assert texts.programs("b$#$A$#$b$#$B$#$") == ["b", "A", "B"]
-    assert texts.program_set("b$#$A$#$b$#$B$#$") == {"A", "B", "b"}
 
 
 @pytest.mark.parametrize("network, name", [
@@ -39,8 +21,9 @@ def test_computer_name(network, name):
     (" 00-0C-29-3A-5B-7F ", "NetBIOS Name: PC$#$", "00-0C-29-3A-5B-7F"),
     ("00-00-00-00-00-00", "NetBIOS Name: pc9$#$", "name:PC9"),
     ("", "NetBIOS Name: PC9$#$", "name:PC9"),
-    ("   ", "", "name:"),
+    ("   ", "", None),
     ("00:00:00:00:00:00", "NetBIOS Name: A$#$", "name:A"),
+    ("00:0c:29:3a:5b:7f", "", "00-0C-29-3A-5B-7F"),
 ])
 def test_machine_key(address, network, key):
     assert texts.machine_key(address, network) == key
