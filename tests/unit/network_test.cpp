@@ -138,6 +138,12 @@ TEST(Interfaces, Texts) {
   for (const auto& c : cuts) EXPECT_EQ(Platform::IfDescrLength(wine, c.capacity, c.descrLen), c.length) << c.descrLen;
 }
 
+// The interface listing at the end of the network section.
+Lines Listing(FakePlatform& p) {
+  p.exports.insert("iphlpapi.dll!GetIfTable");
+  return test::From(test::Run(p, CollectNetwork), "Network Interfaces: ", 1000);
+}
+
 TEST(Interfaces, TheSixtyFourBitTableFirstInIndexOrder) {
   FakePlatform p;
   IfRow fast = Interface(12);
@@ -146,19 +152,14 @@ TEST(Interfaces, TheSixtyFourBitTableFirstInIndexOrder) {
   p.ifTable2Result = 0;
   p.ifTable2 = {fast, Interface(3)};
   p.ifTable = {Interface(5)};
-  ProfileControl control{p};
-  ListInterfaces(control);
-  const Lines lines = test::Texts(control.list());
-  EXPECT_EQ(lines[0], "Network Interfaces: 2");
-  EXPECT_EQ(lines[3], "  Index: 3 (3.0.0.0)");
+  const Lines lines = Listing(p);
+  EXPECT_EQ(lines[0] + "|" + lines[3], "Network Interfaces: 2|  Index: 3 (3.0.0.0)");
   EXPECT_TRUE(test::HasLine(lines, "  Speed: 10,000.00 Mbps"));
   EXPECT_TRUE(test::HasLine(lines, "  Packets Sent: 18,446,744,073,709,551,616"));
   p.ifTable2Result = 8;  // any failure: the 32-bit table
-  EXPECT_TRUE(test::HasLine(test::Run(p, [](ProfileControl& c) { ListInterfaces(c); }), "  Index: 5 (5.0.0.0)"));
+  EXPECT_TRUE(test::HasLine(Listing(p), "  Index: 5 (5.0.0.0)"));
   p.ifTableResult = 1;  // neither: no count line
-  std::vector<IfRow> rows{Interface(1)};
-  EXPECT_FALSE(ReadInterfaceTable(p, &rows));
-  EXPECT_TRUE(rows.empty());
+  EXPECT_TRUE(Listing(p).empty());
 }
 
 TEST(Interfaces, BlockShapes) {
@@ -170,13 +171,10 @@ TEST(Interfaces, BlockShapes) {
   odd.dwMtu = 65536;
   p.ifTable = {odd};
   p.ipAddrTable = {{0x0100000Au, 16909060}, {0x0200000Au, 2}, {0x0300000Au, 16909060}};
-  ProfileControl control{p};
-  LoadInterfaceAddresses(control);
-  ListInterfaces(control);
-  EXPECT_EQ(test::Texts(control.list()), (Lines{"Network Interfaces: 1", "", "  Index: 16909060 (4.3.2.1)",
-      "  Type: Unknown", "  MTU: 65,536 bytes", "  Speed: 100.00 Mbps", "  Admin Status: Unknown (4)",
-      "  MAC Address: <none>", "  IP Address: 10.0.0.1", "  IP Address: 10.0.0.3", "  Packets Sent: 0",
-      "  Error Packets Sent: 0", "  Send Error Rate: 0.000000%", "  Packets Received: 0", "  Error Packets Received: 0",
+  EXPECT_EQ(Listing(p), (Lines{"Network Interfaces: 1", "", "  Index: 16909060 (4.3.2.1)", "  Type: Unknown",
+      "  MTU: 65,536 bytes", "  Speed: 100.00 Mbps", "  Admin Status: Unknown (4)", "  MAC Address: <none>",
+      "  IP Address: 10.0.0.1", "  IP Address: 10.0.0.3", "  Packets Sent: 0", "  Error Packets Sent: 0",
+      "  Send Error Rate: 0.000000%", "  Packets Received: 0", "  Error Packets Received: 0",
       "  Receive Error Rate: 0.000000%"}));
 }
 
@@ -184,6 +182,7 @@ TEST(Interfaces, BlockShapes) {
 // address table; the block being written must not read freed rows.
 TEST(Interfaces, TheAddressTableSurvivesARunDuringAYield) {
   FakePlatform p;
+  p.exports.insert("iphlpapi.dll!GetIfTable");
   p.ifTable = {Interface(2)};
   p.ipAddrTable = {{0x0100000Au, 2}, {0x0200000Au, 2}};
   ProfileControl control{p};
@@ -192,11 +191,10 @@ TEST(Interfaces, TheAddressTableSurvivesARunDuringAYield) {
     if (!again && control.list().lines().back().text == "  IP Address: 10.0.0.1") {
       again = true;
       p.ipAddrTable.assign(100, {0x0900000Au, 9});
-      LoadInterfaceAddresses(control);
+      test::Collect(control, CollectNetwork);
     }
   };
-  LoadInterfaceAddresses(control);
-  ListInterfaces(control);
+  test::Collect(control, CollectNetwork);
   EXPECT_TRUE(again);
   EXPECT_TRUE(test::HasLine(test::Texts(control.list()), "  IP Address: 10.0.0.2"));
 }
