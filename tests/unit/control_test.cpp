@@ -100,18 +100,25 @@ TEST_F(Dispatch, WindowGoneDuringYieldTheSectionStillFillsForTheNextWindow) {
 }
 
 // A window attached while the upload collects shows the tab strip and
-// Command1 disabled; a tab click meanwhile does nothing.
+// Command1 disabled; a tab click meanwhile does nothing. Once the record is
+// collected a tab click works, and Command1 stays off until the upload ends.
 TEST(Upload, AWindowAttachedDuringTheUploadShowsItBusy) {
   FakePlatform p;
   RecordingView late;
   late.tag = "OS";
+  Lines afterClicks;
   ProfileControl control{p, nullptr, [&](ProfileControl& c) {
                            c.attachView(&late, &late);
                            c.dispatch();
+                           c.uploadCollected();
+                           c.dispatch();
+                           afterClicks = late.log;
                          }};
   control.onCommand();
-  EXPECT_EQ(late.log, (Lines{"clear", "list on", "tabs off", "command off", "about on", "tabs on", "command on"}));
-  EXPECT_EQ(control.list().count(), 0);
+  EXPECT_EQ(Lines(afterClicks.begin(), afterClicks.begin() + 4), (Lines{"clear", "list on", "tabs off", "command off"}));
+  EXPECT_EQ(std::count(afterClicks.begin(), afterClicks.end(), "command on"), 0);
+  EXPECT_EQ(late.log.back(), "command on");
+  EXPECT_GT(control.list().count(), 0);
 }
 
 TEST(CompleteProfile, TheSectionsInOrderOneEmptyLineAndOneYieldBetweenThem) {
