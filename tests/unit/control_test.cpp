@@ -93,6 +93,7 @@ TEST_F(Dispatch, WindowGoneDuringYieldTheSectionStillFillsForTheNextWindow) {
   control.dispatch();
   ASSERT_GT(control.list().count(), 0);
   EXPECT_EQ(control.list().text(0), "Operating System Name: Windows 7");
+  EXPECT_FALSE(test::HasLine(test::Texts(control.list()), "")) << "the OS section alone";
   EXPECT_EQ(std::count(view.log.begin(), view.log.end(), "tag"), 0) << "the tag came from the control";
   RecordingView next;
   control.attachView(&next, &next);
