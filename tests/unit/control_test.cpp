@@ -107,16 +107,17 @@ TEST(Upload, AWindowAttachedDuringTheUploadShowsItBusy) {
   FakePlatform p;
   RecordingView late;
   late.tag = "OS";
-  Lines afterClicks;
+  Lines whileCollecting, afterClicks;
   ProfileControl control{p, nullptr, [&](ProfileControl& c) {
                            c.attachView(&late, &late);
                            c.dispatch();
+                           whileCollecting = late.log;
                            c.uploadCollected();
                            c.dispatch();
                            afterClicks = late.log;
                          }};
   control.onCommand();
-  EXPECT_EQ(Lines(afterClicks.begin(), afterClicks.begin() + 4), (Lines{"clear", "list on", "tabs off", "command off"}));
+  EXPECT_EQ(whileCollecting, (Lines{"clear", "list on", "tabs off", "command off", "about on"}));
   EXPECT_EQ(std::count(afterClicks.begin(), afterClicks.end(), "command on"), 0);
   EXPECT_EQ(late.log.back(), "command on");
   EXPECT_GT(control.list().count(), 0);
