@@ -1,4 +1,4 @@
-// The upload's portable half: the record's texts, the server setting, the
+// The upload's portable half: the record and its texts, the server setting, the
 // envelope written and the answer judged, the service description read.
 #include <gtest/gtest.h>
 
@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "control/report_list.h"
+#include "control/profile_control.h"
+#include "sections/inventory/programs.h"
+#include "support/fake_platform.h"
 #include "support/libxml2_reader.h"  // empty without libxml2
 #include "upload/inventory_upload.h"
 #include "upload/section_text.h"
@@ -26,6 +28,18 @@ TEST(SectionText, JoinsTheLinesThatAreNotEmpty) {
   ReportList list;
   for (const char* l : {"A", "", " ", "  Speed: 2", "x$#$y", ""}) list.append(l, 500);
   EXPECT_EQ(SectionText(list), "A$#$ $#$  Speed: 2$#$x$#$y$#$");
+}
+
+// The record: the three sections' texts, the user (or "Unknown") and the adapter address.
+TEST(CollectInventory, TheRecordOfThreeSectionsAUserAndAnAddress) {
+  test::FakePlatform p;
+  p.userName = std::string(" \0ada", 5);
+  p.setString(std::string(kUninstallPath) + "\\a", "DisplayName", "A", RegView::Bits64);
+  ProfileControl control{p};
+  const UploadRecord r = CollectInventory(control);
+  EXPECT_EQ(r.userName + "|" + r.adapterAddress + "|" + r.programs, "Unknown|00-00-00-00-00-00|A$#$");
+  EXPECT_EQ(r.processor.substr(0, 32), "Processor Architecture: Intel$#$");
+  EXPECT_EQ(r.network.substr(0, 17), "NetBIOS Name: $#$");
 }
 
 TEST(ServerSetting, AcceptedAndRefused) {
