@@ -21,11 +21,11 @@ from flask import Flask, jsonify
 from werkzeug.middleware.proxy_fix import ProxyFix
 from werkzeug.routing import PathConverter
 
-from . import pages, soap, store, web_auth
+from . import accounts, db, migrate, pages, soap, web_auth
 from .api import api
 
 DEFAULTS = {
-    "DATABASE_URL": "sqlite:///tallowin-inventory.sqlite",
+    "DATABASE_URL": db.DEFAULT_URL,
     "MAX_BODY_BYTES": 16 * 1024 * 1024,
     "PROXY_HOPS": 0,
     "UPGRADE_SCHEMA": True,
@@ -180,13 +180,13 @@ def create_app(config=None):
     app.config.update(settings)
     app.config["MAX_CONTENT_LENGTH"] = settings["MAX_BODY_BYTES"]
     app.json.sort_keys = False
-    engine = store.create_engine(settings["DATABASE_URL"])
+    engine = db.create_engine(settings["DATABASE_URL"])
     if settings["UPGRADE_SCHEMA"]:
-        store.upgrade(engine)
+        migrate.upgrade(engine)
     app.extensions["tallowin"] = Service(engine, settings)
     # The session's key is SECRET_KEY when configured, else one made once and
     # kept in the database, so that every worker and host signs alike.
-    web_auth.configure_sessions(app, settings.get("SECRET_KEY") or store.setting(
+    web_auth.configure_sessions(app, settings.get("SECRET_KEY") or accounts.setting(
         engine, "session_key", web_auth.new_secret))
     app.before_request(web_auth.check_parameters)
     app.url_map.converters["key"] = KeyConverter

@@ -14,8 +14,8 @@ import sqlalchemy as sa
 from flask import Response, current_app, g, request
 from werkzeug.security import check_password_hash, generate_password_hash
 
-from . import store
-from .store import administrators
+from . import accounts, db
+from .schema import administrators
 
 _verified = {}  # (name, stored hash) -> keyed digest of a password that matched it
 _verified_lock = threading.Lock()
@@ -34,14 +34,14 @@ def set_admin(engine, name, password):
     if not password:
         raise AdminError("the password must not be empty")
     hashed = generate_password_hash(password)
-    with store.writing(engine) as conn, conn.begin():
+    with db.writing(engine) as conn, conn.begin():
         exists = conn.execute(sa.select(administrators.c.id).where(administrators.c.name == name)).first()
         if exists:
             conn.execute(administrators.update().where(administrators.c.id == exists.id)
                          .values(password_hash=hashed))
             return False
         conn.execute(administrators.insert().values(name=name, password_hash=hashed,
-                                                     created=store.utcnow()))
+                                                     created=db.utcnow()))
         return True
 
 
@@ -106,7 +106,7 @@ def authenticate(engine, name, password, address):
     stored = None
     if _usable_name(name):
         with engine.connect() as conn:
-            stored = store.admin_password_hash(conn, name)
+            stored = accounts.admin_password_hash(conn, name)
     digest = hmac.new(_cache_key, password.encode("utf-8", "surrogatepass"), hashlib.sha256).digest()
     if stored is not None:
         with _verified_lock:
@@ -114,7 +114,7 @@ def authenticate(engine, name, password, address):
         if known is not None and hmac.compare_digest(known, digest):
             return True, 0  # this password matched before: no guess, nothing to count
     subjects = attempt_subjects(name, address)
-    wait = store.take_attempt(engine, subjects, _wait, FAILURE_WINDOW)
+    wait = accounts.take_attempt(engine, subjects, _wait, FAILURE_WINDOW)
     if wait:
         return False, wait
     # An unknown name costs the same hash check as a known one: the time of
@@ -122,7 +122,7 @@ def authenticate(engine, name, password, address):
     matches = check_password_hash(stored or DUMMY_HASH, password)
     if stored is None or not matches:
         return False, 0
-    store.forgive_attempt(engine, subjects)
+    accounts.forgive_attempt(engine, subjects)
     with _verified_lock:
         if len(_verified) > 1000:
             _verified.clear()

@@ -18,18 +18,10 @@ import os
 import sys
 
 from . import app as app_module
-from . import auth, store, texts
+from . import auth, db, ingest, migrate, queries, texts
 
-DEFAULT_DB = "sqlite:///tallowin-inventory.sqlite"
-
-
-def database_url(args):
-    url = args.db or os.environ.get("TALLOWIN_DB") or DEFAULT_DB
-    if "://" not in url:
-        url = "sqlite:///" + url  # a plain path is an SQLite file
-    if url.startswith("postgres://"):
-        url = "postgresql://" + url[len("postgres://"):]
-    return url
+def database_url(args: argparse.Namespace) -> str:
+    return db.database_url(args.db or os.environ.get("TALLOWIN_DB"))
 
 
 def parse_listen(text):
@@ -77,8 +69,8 @@ def add_admin(args):
             return 1
     else:
         password = sys.stdin.readline().rstrip("\r\n")
-    engine = store.create_engine(database_url(args))
-    store.upgrade(engine)
+    engine = db.create_engine(database_url(args))
+    migrate.upgrade(engine)
     try:
         created = auth.set_admin(engine, args.name, password)
     except auth.AdminError as error:
@@ -88,22 +80,21 @@ def add_admin(args):
     return 0
 
 
-FIELDS = ("UserName", "AdapterAddress", "ProgramsText", "NetworkText", "ProcessorText")
-
-
 def dump(args):
-    engine = store.create_engine(database_url(args))
-    store.upgrade(engine)
+    engine = db.create_engine(database_url(args))
+    migrate.upgrade(engine)
     out = sys.stdout
     with engine.connect() as conn:
-        for r in store.all_records(conn):
+        for r in queries.all_records(conn):
             out.write("Record %d, received %s from %s, machine %s\n"
                       % (r["id"], r["received"], r["sender"] or "?", r["machine"]))
-            out.write("  UserName: %s\n" % r["user_name"])
-            out.write("  AdapterAddress: %s\n" % r["adapter_address"])
-            for label, key in zip(FIELDS[2:], ("programs_text", "network_text", "processor_text")):
+            fields = dict(r)
+            for label, key in zip(ingest.FIELDS, ingest.Record._fields):
+                if not key.endswith("_text"):
+                    out.write("  %s: %s\n" % (label, fields[key]))
+                    continue
                 out.write("  %s:\n" % label)
-                for line in texts.lines(r[key]):
+                for line in texts.lines(fields[key]):
                     out.write("    " + line + "\n")
             out.write("\n")
     return 0

@@ -22,7 +22,6 @@ from . import ingest
 
 NAMESPACE = "urn:tallowin:inventory"
 SERVICE_PATH = "/Zelt/pcInventoryD.nsf/savesoftware"
-FIELDS = ("UserName", "AdapterAddress", "ProgramsText", "NetworkText", "ProcessorText")
 
 log = logging.getLogger(__name__)
 

@@ -7,7 +7,7 @@ import pytest
 import sqlalchemy as sa
 
 from conftest import envelope, post
-from tallowin_service import ingest, store, texts
+from tallowin_service import accounts, db, ingest, migrate, queries, schema, texts
 
 CPU = ("Processor Architecture: Intel$#$CPU Manufacturer: GenuineIntel$#$Processor Level: Pentium$#$"
        "Approximate CPU Clock Rate: 2400 MHz$#$Number Of Processors: 4$#$")
@@ -36,13 +36,13 @@ def test_iter_machines_is_every_page_of_list_machines(engine):
     with engine.connect() as conn:
         for sort in ("name", "-last_seen", "processor", "-programs"):
             pages = [m for off in range(0, 25, 10)
-                     for m in store.list_machines(conn, sort=sort, offset=off, limit=10)["machines"]]
-            assert list(store.iter_machines(conn, sort=sort)) == pages
-        assert [m["key"] for m in store.iter_machines(conn, q="pc0")] == \
-            [m["key"] for m in store.list_machines(conn, q="pc0")["machines"]]
-        assert store.list_machines(conn)["machines"][0]["processor"] == "GenuineIntel, 4 processors, 2400 MHz"
-        assert len(list(store.iter_program_machines(conn, "A"))) == 25
-        assert list(store.iter_program_machines(conn, "no such")) == []
+                     for m in queries.list_machines(conn, sort=sort, offset=off, limit=10)["machines"]]
+            assert list(queries.iter_machines(conn, sort=sort)) == pages
+        assert [m["key"] for m in queries.iter_machines(conn, q="pc0")] == \
+            [m["key"] for m in queries.list_machines(conn, q="pc0")["machines"]]
+        assert queries.list_machines(conn)["machines"][0]["processor"] == "GenuineIntel, 4 processors, 2400 MHz"
+        assert len(list(queries.iter_program_machines(conn, "A"))) == 25
+        assert list(queries.iter_program_machines(conn, "no such")) == []
 
 
 def back_to(engine, version):
@@ -50,7 +50,7 @@ def back_to(engine, version):
     addresses as sent; version 3 kept the programs' counters in the
     catalogue's rows; version 2 had no processor summary and no tables for
     the pages."""
-    with store.writing(engine) as conn, conn.begin():
+    with db.writing(engine) as conn, conn.begin():
         conn.exec_driver_sql("ALTER TABLE administrators DROP COLUMN session_generation")
         conn.exec_driver_sql("ALTER TABLE records DROP COLUMN cut")
         conn.exec_driver_sql("UPDATE machines SET machine_key = '00:0c:29:3a:5b:7f'"
@@ -65,7 +65,7 @@ def back_to(engine, version):
             for table in ("settings", "sign_in_failures"):
                 conn.exec_driver_sql("DROP TABLE %s" % table)
             conn.exec_driver_sql("ALTER TABLE machines DROP COLUMN processor")
-        conn.execute(store.schema_version.update().values(version=version))
+        conn.execute(schema.schema_version.update().values(version=version))
 
 
 @pytest.mark.parametrize("version", [2, 3, 4])
@@ -76,19 +76,19 @@ def test_upgrade_from_an_older_version(db_url, client, engine, version):
                               ("00-00-00-00-00-03", ["C"])):
         assert post(client, envelope(processor=CPU, programs=programs, address=address)).status_code == 200
     back_to(engine, version)
-    assert store.upgrade(engine) == version
+    assert migrate.upgrade(engine) == version
     with engine.connect() as conn:
-        assert store.list_machines(conn)["machines"][0]["processor"] == "GenuineIntel, 4 processors, 2400 MHz"
-        assert conn.execute(sa.select(store.schema_version.c.version)).scalar() == store.SCHEMA_VERSION
-        merged = store.get_machine(conn, "00-0C-29-3A-5B-7F")
+        assert queries.list_machines(conn)["machines"][0]["processor"] == "GenuineIntel, 4 processors, 2400 MHz"
+        assert conn.execute(sa.select(schema.schema_version.c.version)).scalar() == schema.SCHEMA_VERSION
+        merged = queries.get_machine(conn, "00-0C-29-3A-5B-7F")
         assert (merged["records"], merged["current_programs"]) == (2, ["C"])
-        assert [(r["added"], r["removed"]) for r in store.machine_records(conn, "00-0C-29-3A-5B-7F")["records"]] \
+        assert [(r["added"], r["removed"]) for r in queries.machine_records(conn, "00-0C-29-3A-5B-7F")["records"]] \
             == [(["C"], ["A", "B"]), ([], [])]   # the history of the two, in order
-        assert store.list_machines(conn)["total"] == 2
-        assert store.search_programs(conn)["programs"] == [{"name": "B", "machines": 1},
+        assert queries.list_machines(conn)["total"] == 2
+        assert queries.search_programs(conn)["programs"] == [{"name": "B", "machines": 1},
                                                           {"name": "C", "machines": 1}]
     # The counters go on from where they were.
     assert post(client, envelope(processor=CPU, programs=["C"], address="00-00-00-00-00-02")).status_code == 200
     with engine.connect() as conn:
-        assert store.search_programs(conn, sort="name")["programs"] == [{"name": "C", "machines": 2}]
-    assert store.setting(engine, "k", lambda: "v") == "v"
+        assert queries.search_programs(conn, sort="name")["programs"] == [{"name": "C", "machines": 2}]
+    assert accounts.setting(engine, "k", lambda: "v") == "v"
