@@ -7,14 +7,16 @@ all, so a program named like markup is only ever text.
 """
 
 import datetime
+from typing import Any, Callable, Iterable, Iterator, NoReturn, Union
 
-from flask import (Blueprint, Response, abort, current_app, g, redirect, render_template,
+from flask import (Blueprint, Flask, Response, abort, current_app, g, redirect, render_template,
                    request, session, url_for)
 from markupsafe import Markup, escape
 from werkzeug.exceptions import HTTPException
 
 from . import accounts, auth, paging, queries, texts, web_auth
 from .csv_out import csv_response
+from .db import Connection, Engine
 
 bp = Blueprint("pages", __name__, template_folder="templates", static_folder="static",
                static_url_path="/static")
@@ -32,22 +34,20 @@ FLEET_LIST = 15       # the fleet page's short lists
 # LINE_CHARS), the rest marked as cut; the downloads and the API keep it whole.
 SHORT = 120
 LINE_CHARS = 500
-DEFAULT_SILENT_DAYS = 30
 TEXT_PARTS = ("programs", "network", "processor")
 MACHINE_SORTS = ("name", "address", "user", "processor", "last_seen", "programs")
 OPEN_ENDPOINTS = ("pages.sign_in", "pages.static")
 
 
-def engine():
+def engine() -> Engine:
     return current_app.extensions["tallowin"].engine
 
 
 # ---- set-up ---------------------------------------------------------------
 
-def init_app(app):
+def init_app(app: Flask) -> None:
     """Mounts the pages on the service's application (create_app has set up
     the sessions and the security headers)."""
-    app.config.setdefault("SILENT_DAYS", DEFAULT_SILENT_DAYS)
     app.register_blueprint(bp)
     app.jinja_env.globals["csrf_token"] = web_auth.csrf_token
 
@@ -57,7 +57,7 @@ def format_number(value):
     return "{:,}".format(value or 0)
 
 
-def as_utc(value):
+def as_utc(value: Union[str, datetime.datetime]) -> datetime.datetime:
     if isinstance(value, str):
         value = datetime.datetime.fromisoformat(value)
     if value.tzinfo is None:
@@ -121,7 +121,7 @@ def http_error(error):
     return response
 
 
-def page_number(name="page"):
+def page_number(name: str = "page") -> int:
     return paging.page_number(request.args.get(name))
 
 
@@ -228,7 +228,7 @@ def machines():
                            args=link_args(q, silent, sort, desc))
 
 
-def csv_rows(query, row_of):
+def csv_rows(query: Callable[[Connection], Iterable[Any]], row_of: Callable[[Any], list]) -> Iterator[list]:
     """The rows of query(conn) for csv_response; the connection lives as long
     as the answer is being sent."""
     eng = engine()
@@ -254,7 +254,7 @@ def machines_csv():
         machine_csv_row))
 
 
-def not_found_machine(key):
+def not_found_machine(key: str) -> NoReturn:
     abort(404, description="No PC is known as “%s”. The PCs page lists every PC." % texts.cap(key, SHORT))
 
 
@@ -267,7 +267,9 @@ def machine(key):
         if m is None:
             not_found_machine(key)
         history = queries.machine_records(conn, key, offset=paging.page_offset(hpage, HISTORY_PAGE),
-                                        limit=HISTORY_PAGE)
+                                          limit=HISTORY_PAGE)
+    if history is None:
+        not_found_machine(key)
     everything = m["current_programs"]
     if pq:
         folded = pq.casefold()
@@ -275,10 +277,9 @@ def machine(key):
     else:
         matching = everything
     start = paging.page_offset(ppage, PROGRAM_PAGE)
-    records = history["records"]
-    for i, r in enumerate(records):
-        # A machine's first record is where it starts: nothing added or removed.
-        r["first"] = history["offset"] + i == history["total"] - 1
+    # A machine's first record is where it starts: nothing added or removed.
+    records = [dict(r, first=history["offset"] + i == history["total"] - 1)
+               for i, r in enumerate(history["records"])]
     return render_template(
         "pages/machine.html", nav="machines", m=m, pq=pq, line_limit=LINE_LIMIT, line_chars=LINE_CHARS,
         change_limit=CHANGE_LIMIT,
@@ -298,7 +299,9 @@ def record_text(key, record_id, part):
     if record is None or record["machine"] != key:
         abort(404, description="This PC has no record %d." % record_id)
     stamp = as_utc(record["received"]).strftime("%Y%m%dT%H%M%SZ")
-    response = Response(record[part + "_text"].encode("utf-8", "surrogatepass"),
+    text = {"programs": record["programs_text"], "network": record["network_text"],
+            "processor": record["processor_text"]}[part]
+    response = Response(text.encode("utf-8", "surrogatepass"),
                         mimetype="text/plain")
     response.headers["Content-Disposition"] = 'attachment; filename="record-%d-%s-%s.txt"' % (
         record_id, stamp, part)

@@ -172,8 +172,12 @@ def test_every_answer_carries_the_security_headers(signed_in, monkeypatch, metho
 @pytest.mark.parametrize("config, request_, secure", [
     ({}, {}, False), ({}, {"base_url": "https://localhost"}, True),
     ({"PROXY_HOPS": 1}, {"headers": {"X-Forwarded-Proto": "https"}}, True),
+    ({"TALLOWIN_PROXY_HOPS": "1"}, {"headers": {"X-Forwarded-Proto": "https"}}, True),  # from the environment
     ({}, {"headers": {"X-Forwarded-Proto": "https"}}, False)])    # no proxy to believe
-def test_session_cookie(db_url, config, request_, secure):
+def test_session_cookie(db_url, monkeypatch, config, request_, secure):
+    for name, value in config.items():
+        if name.startswith("TALLOWIN_"):
+            monkeypatch.setenv(name, value)
     app = create_app(dict(config, DATABASE_URL=db_url))
     auth.set_admin(app.extensions["tallowin"].engine, "admin", "s3cret")
     c = app.test_client()
