@@ -1,12 +1,18 @@
 """Administrators' sign-in state, failed attempts and the service's own
 settings, kept in the database so that every worker and host shares them."""
 
+import datetime
+from typing import Any, Callable, List, Optional, Sequence, Tuple
+
 import sqlalchemy as sa
 
-from .db import insert_ignoring, utcnow, writing
+from .db import Connection, Engine, insert_ignoring, utcnow, writing
 from .schema import administrators, settings, sign_in_failures
 
-def setting(engine, name, make):
+# A subject's failures and the time of the last (None: none).
+Count = Tuple[int, Optional[datetime.datetime]]
+
+def setting(engine: Engine, name: str, make: Callable[[], str]) -> str:
     """The setting NAME, made with make() and kept the first time it is
     asked for. Two processes asking at once get the same value: the first
     insert wins and the other reads it."""
@@ -19,26 +25,27 @@ def setting(engine, name, make):
         return conn.execute(sa.select(settings.c.value).where(settings.c.name == name)).scalar()
 
 
-def admin_password_hash(conn, name):
+def admin_password_hash(conn: Connection, name: str) -> Optional[str]:
     """The stored password hash of the administrator NAME, or None."""
     return conn.execute(sa.select(administrators.c.password_hash)
                         .where(administrators.c.name == name)).scalar()
 
 
-def admin_session(conn, name):
+def admin_session(conn: Connection, name: str) -> Any:
     """(password hash, session generation) of the administrator NAME, or None."""
     return conn.execute(sa.select(administrators.c.password_hash, administrators.c.session_generation)
                         .where(administrators.c.name == name)).first()
 
 
-def end_sessions(engine, name):
+def end_sessions(engine: Engine, name: str) -> None:
     """Ends every session of NAME: each carries the generation it began in."""
     with writing(engine) as conn, conn.begin():
         conn.execute(administrators.update().where(administrators.c.name == name)
                      .values(session_generation=administrators.c.session_generation + 1))
 
 
-def take_attempt(engine, subjects, wait_of, window, now=None):
+def take_attempt(engine: Engine, subjects: Sequence[str], wait_of: Callable[[List[Count], datetime.datetime], int],
+                 window: datetime.timedelta, now: Optional[datetime.datetime] = None) -> int:
     """One authentication attempt against the failure counts of SUBJECTS, in
     one transaction: wait_of([(failures, last_failure)], now) says how long
     it must wait; when 0 it is counted as a failure at once (a success takes
@@ -64,7 +71,7 @@ def take_attempt(engine, subjects, wait_of, window, now=None):
         return 0
 
 
-def forgive_attempt(engine, subjects):
+def forgive_attempt(engine: Engine, subjects: Sequence[str]) -> None:
     """After a success: the first subject's count (name and address) is
     forgotten, the others lose the failure take_attempt counted."""
     with writing(engine) as conn, conn.begin():
@@ -74,7 +81,7 @@ def forgive_attempt(engine, subjects):
                      .values(failures=sign_in_failures.c.failures - 1))
 
 
-def failure_counts(conn, subjects):
+def failure_counts(conn: Connection, subjects: Sequence[str]) -> List[Count]:
     """[(failures, last_failure)] for each subject (0, None when none)."""
     rows = {r.subject: (r.failures, r.last_failure) for r in conn.execute(
         sa.select(sign_in_failures).where(sign_in_failures.c.subject.in_(subjects)))}

@@ -7,7 +7,7 @@ in "Z".
 """
 
 import datetime
-from typing import Any, Optional
+from typing import Any, Optional, overload
 
 import sqlalchemy as sa
 from sqlalchemy import event
@@ -35,7 +35,11 @@ def utcnow() -> datetime.datetime:
     return datetime.datetime.now(datetime.timezone.utc).replace(tzinfo=None)
 
 
-def iso(t: Optional[datetime.datetime]) -> Optional[str]:
+@overload
+def iso(t: datetime.datetime) -> str: ...
+@overload
+def iso(t: None) -> None: ...
+def iso(t):
     return None if t is None else t.isoformat(timespec="microseconds") + "Z"
 
 

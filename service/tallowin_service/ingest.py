@@ -10,16 +10,17 @@ share are added to by one record at a time, the others queue their changes
 (statements.PostgreSQLStatements.COUNT).
 """
 
+import datetime
 import logging
 import secrets
 import time
-from typing import NamedTuple
+from typing import NamedTuple, Optional, Sequence
 
 import sqlalchemy as sa
 from sqlalchemy.exc import DBAPIError, OperationalError
 
 from . import texts
-from .db import insert_ignoring, utcnow, writing
+from .db import Connection, Engine, insert_ignoring, utcnow, writing
 from .schema import machines, name_hash
 from .statements import statements_for
 
@@ -50,7 +51,8 @@ def _retryable(error):
     return isinstance(error, OperationalError) and "database is locked" in str(orig)
 
 
-def ingest(engine, record, sender, received=None):
+def ingest(engine: Engine, record: Sequence[Optional[str]], sender: str,
+           received: Optional[datetime.datetime] = None) -> int:
     """Stores one record in its own transaction and returns the new record's
     id. Retries a transaction the database rolled back for a deadlock."""
     record = Record(*[(t if t is not None else "") for t in record])
@@ -103,7 +105,7 @@ def _machine(conn, key, record, received):
     return conn.execute(_LOCK_MACHINE, {"key": key}).one()
 
 
-def store_record(conn, record, received, sender):
+def store_record(conn: Connection, record: Record, received: datetime.datetime, sender: str) -> int:
     """The work of ingest inside the caller's transaction; returns the
     record's id."""
     # A record with neither address nor computer name tells no PC: it gets

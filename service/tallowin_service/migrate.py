@@ -3,16 +3,17 @@ upgrade, applied in order from the version found."""
 
 import datetime
 import logging
+from typing import Any, Dict
 
 import sqlalchemy as sa
 
 from . import ingest, texts
-from .db import is_postgresql, writing
+from .db import Engine, is_postgresql, writing
 from .schema import (SCHEMA_VERSION, changes, machine_programs, machines, metadata, name_hash,
                      program_count_queue, program_counts, programs, records, schema_version)
 
 
-def upgrade(engine):
+def upgrade(engine: Engine) -> int:
     """Creates the tables of a new database or brings an older one up to
     SCHEMA_VERSION; returns the version found (0: new)."""
     with writing(engine) as conn, conn.begin():
@@ -118,7 +119,8 @@ def _upgrade_from_4(conn):
         if conn.execute(sa.select(programs.c.id).where(programs.c.name_hash == name_hash(name))).first():
             continue  # another long name with the same beginning: left whole
         conn.execute(programs.update().where(programs.c.id == p.id).values(name=name, name_hash=name_hash(name)))
-    survivors, merged = {}, set()
+    survivors: Dict[str, Dict[str, Any]] = {}
+    merged = set()
     old = [dict(r._mapping) for r in conn.execute(sa.select(machines).order_by(machines.c.id))]
     # Out of the way first: a PC's new key may be another's old one.
     conn.execute(machines.update().values(machine_key=sa.literal("v4:") + sa.cast(machines.c.id, sa.Text)))

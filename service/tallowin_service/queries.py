@@ -9,7 +9,7 @@ import sqlalchemy as sa
 from . import texts
 from .db import Connection, iso, utcnow
 from .paging import window
-from .results import (FleetActivity, FleetSummary, HistoryPage, Machine, MachineDetail, MachinePage,
+from .results import (FleetActivity, FleetSummary, HistoryPage, HistoryRecord, Machine, MachineDetail, MachinePage,
                       ProgramMachines, ProgramPage, RecordPage, StoredRecord)
 from .schema import (changes, machine_programs, machines, name_hash, program_count_queue, program_counts,
                      programs, records)
@@ -151,15 +151,15 @@ def machine_records(conn: Connection, key: str, offset: int = 0, limit: int = 10
         .where(records.c.machine_id == m.id).order_by(records.c.id.desc())
         .offset(offset).limit(limit)).fetchall()
     ids = [r.id for r in rows]
-    added = {i: [] for i in ids}
-    removed = {i: [] for i in ids}
+    added: Dict[int, List[str]] = {i: [] for i in ids}
+    removed: Dict[int, List[str]] = {i: [] for i in ids}
     if ids:
         for c in conn.execute(
                 sa.select(changes.c.record_id, changes.c.added, programs.c.name)
                 .select_from(changes.join(programs, programs.c.id == changes.c.program_id))
                 .where(changes.c.record_id.in_(ids))):
             (added if c.added else removed)[c.record_id].append(c.name)
-    out = []
+    out: List[HistoryRecord] = []
     for r in rows:
         out.append({"id": r.id, "received": iso(r.received), "sender": r.sender,
                     "user_name": r.user_name, "adapter_address": r.adapter_address,

@@ -4,7 +4,7 @@ for the type checker and the reader. Times are ISO texts ending in "Z"."""
 from typing import List, Optional, TypedDict
 
 
-class Machine(TypedDict):
+class _Identity(TypedDict):
     key: str  # the adapter address, or "name:" + computer name
     adapter_address: str
     computer_name: str
@@ -13,29 +13,27 @@ class Machine(TypedDict):
     last_seen: str
     records: int
     programs: int
+
+
+class Machine(_Identity):
     processor: str  # the summary of its processor lines
 
 
-class MachineDetail(TypedDict):
+class MachineDetail(_Identity):
     """A machine with its latest record's lines and its current programs."""
-    key: str
-    adapter_address: str
-    computer_name: str
-    last_user: str
-    first_seen: str
-    last_seen: str
-    records: int
-    programs: int
     processor: List[str]
     network: List[str]
     last_record_id: Optional[int]
     current_programs: List[str]
 
 
-class MachinePage(TypedDict):
+class _Page(TypedDict):
     total: int
     offset: int
     limit: int
+
+
+class MachinePage(_Page):
     machines: List[Machine]
 
 
@@ -52,10 +50,7 @@ class HistoryRecord(TypedDict):
     removed: List[str]
 
 
-class HistoryPage(TypedDict):
-    total: int
-    offset: int
-    limit: int
+class HistoryPage(_Page):
     records: List[HistoryRecord]
 
 
@@ -68,10 +63,7 @@ class ListedRecord(TypedDict):
     adapter_address: str
 
 
-class RecordPage(TypedDict):
-    total: int
-    offset: int
-    limit: int
+class RecordPage(_Page):
     records: List[ListedRecord]
 
 
@@ -94,18 +86,12 @@ class ProgramCount(TypedDict):
     machines: int
 
 
-class ProgramPage(TypedDict):
-    total: int
-    offset: int
-    limit: int
+class ProgramPage(_Page):
     programs: List[ProgramCount]
 
 
-class ProgramMachines(TypedDict):
+class ProgramMachines(_Page):
     name: str
-    total: int
-    offset: int
-    limit: int
     machines: List[Machine]
 
 

@@ -120,7 +120,7 @@ class SQLiteStatements(Statements):
         return record_id, text
 
     def lookup(self, conn, hashes):
-        ids = {}
+        ids: Dict[str, int] = {}
         for chunk in _chunks(hashes):
             ids.update((h, i) for i, h in conn.execute(self._lookup, {"hashes": chunk}))
         return ids

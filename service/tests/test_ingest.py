@@ -1,13 +1,14 @@
 """Ingest on SQLite and PostgreSQL: records kept whole, machines, programs,
-changes, one transaction per record, and the schema's upgrade step."""
+changes, one transaction per record, and the statements against the tables."""
 
 import datetime
+import re
 
 import pytest
 import sqlalchemy as sa
 
 from conftest import count
-from tallowin_service import db, ingest, migrate, queries, schema, statements, texts
+from tallowin_service import db, ingest, queries, schema, statements, texts
 from tallowin_service.ingest import Record
 from tallowin_service.schema import changes, machine_programs, machines, programs, records
 
@@ -149,27 +150,17 @@ def test_a_failure_inside_the_transaction_leaves_nothing(engine, monkeypatch):
     assert count(engine, machines) == 1
 
 
-def test_a_database_of_the_first_layout_is_upgraded(tmp_path):
-    """The first layout kept the records alone; they are all kept, in order,
-    and become machines, programs and changes."""
-    import sqlite3
-    path = tmp_path / "old.sqlite"
-    old = sqlite3.connect(str(path))
-    old.execute("CREATE TABLE records (id INTEGER PRIMARY KEY AUTOINCREMENT, received TEXT NOT NULL,"
-               " user_name TEXT NOT NULL, adapter_address TEXT NOT NULL, programs_text TEXT NOT NULL,"
-               " network_text TEXT NOT NULL, processor_text TEXT NOT NULL)")
-    for when, progs in (("2025-01-02T03:04:05+00:00", "A$#$B$#$"), ("2025-02-02T03:04:05+00:00", "B$#$C$#$")):
-        old.execute("INSERT INTO records (received, user_name, adapter_address, programs_text, network_text,"
-                   " processor_text) VALUES (?, 'u', '00-0C-29-3A-5B-7F', ?, 'NetBIOS Name: OLD$#$', 'P$#$')",
-                   (when, progs))
-    old.commit()
-    old.close()
-    engine = db.create_engine("sqlite:///" + str(path))
-    assert migrate.upgrade(engine) == 1
-    with engine.connect() as conn:
-        h = queries.machine_records(conn, "00-0C-29-3A-5B-7F")["records"]
-        assert [r["received"] for r in h] == ["2025-02-02T03:04:05.000000Z", "2025-01-02T03:04:05.000000Z"]
-        assert (h[0]["added"], h[0]["removed"]) == (["C"], ["A"])
-        assert queries.get_machine(conn, "00-0C-29-3A-5B-7F")["computer_name"] == "OLD"
-    assert migrate.upgrade(engine) == schema.SCHEMA_VERSION
-    engine.dispose()
+def test_every_statement_prepares_against_the_tables(engine):
+    """The database itself checks each statement of its class (EXPLAIN: it
+    plans, nothing runs), so that a column renamed in the schema fails here
+    rather than in a request. Every parameter is NULL."""
+    def explain(conn, cursor, statement, parameters, context, executemany):
+        return "EXPLAIN " + statement, parameters
+    with engine.connect() as conn, conn.begin():
+        sa.event.listen(conn, "before_cursor_execute", explain, retval=True)
+        for name, statement in statements.statements_for(conn).statements().items():
+            if isinstance(statement, str):
+                conn.exec_driver_sql(statement, {p: None for p in re.findall(r"%\((\w+)\)s", statement)})
+            else:
+                binds = statement.compile(dialect=conn.dialect).binds
+                conn.execute(statement, {p: [None] if b.expanding else None for p, b in binds.items()})

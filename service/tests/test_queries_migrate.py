@@ -1,5 +1,6 @@
-"""The queries the pages add to the store (the processor summary, the whole
-machine list for CSV), and the upgrade from a version 2, 3 or 4 database."""
+"""The queries the pages add (the processor summary, the whole machine list
+for CSV), and the upgrades from a database of the first layout and of
+version 2, 3 or 4."""
 
 import datetime
 
@@ -92,3 +93,29 @@ def test_upgrade_from_an_older_version(db_url, client, engine, version):
     with engine.connect() as conn:
         assert queries.search_programs(conn, sort="name")["programs"] == [{"name": "C", "machines": 2}]
     assert accounts.setting(engine, "k", lambda: "v") == "v"
+
+
+def test_a_database_of_the_first_layout_is_upgraded(tmp_path):
+    """The first layout kept the records alone; they are all kept, in order,
+    and become machines, programs and changes."""
+    import sqlite3
+    path = tmp_path / "old.sqlite"
+    old = sqlite3.connect(str(path))
+    old.execute("CREATE TABLE records (id INTEGER PRIMARY KEY AUTOINCREMENT, received TEXT NOT NULL,"
+               " user_name TEXT NOT NULL, adapter_address TEXT NOT NULL, programs_text TEXT NOT NULL,"
+               " network_text TEXT NOT NULL, processor_text TEXT NOT NULL)")
+    for when, progs in (("2025-01-02T03:04:05+00:00", "A$#$B$#$"), ("2025-02-02T03:04:05+00:00", "B$#$C$#$")):
+        old.execute("INSERT INTO records (received, user_name, adapter_address, programs_text, network_text,"
+                   " processor_text) VALUES (?, 'u', '00-0C-29-3A-5B-7F', ?, 'NetBIOS Name: OLD$#$', 'P$#$')",
+                   (when, progs))
+    old.commit()
+    old.close()
+    engine = db.create_engine("sqlite:///" + str(path))
+    assert migrate.upgrade(engine) == 1
+    with engine.connect() as conn:
+        h = queries.machine_records(conn, "00-0C-29-3A-5B-7F")["records"]
+        assert [r["received"] for r in h] == ["2025-02-02T03:04:05.000000Z", "2025-01-02T03:04:05.000000Z"]
+        assert (h[0]["added"], h[0]["removed"]) == (["C"], ["A"])
+        assert queries.get_machine(conn, "00-0C-29-3A-5B-7F")["computer_name"] == "OLD"
+    assert migrate.upgrade(engine) == schema.SCHEMA_VERSION
+    engine.dispose()
