@@ -67,14 +67,8 @@ class RecordPage(_Page):
     records: List[ListedRecord]
 
 
-class StoredRecord(TypedDict):
+class StoredRecord(ListedRecord):
     """A record whole, its texts as received."""
-    id: int
-    machine: str
-    received: str
-    sender: str
-    user_name: str
-    adapter_address: str
     programs_text: str
     network_text: str
     processor_text: str
