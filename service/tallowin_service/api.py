@@ -1,5 +1,5 @@
 """The JSON API for administrators (HTTP basic authentication), over the
-queries of store. CSV forms of the machine list and of a program's machines
+queries (queries.py). CSV forms of the machine list and of a program's machines
 with ?format=csv."""
 
 from flask import Blueprint, abort, current_app, jsonify, request
