@@ -57,6 +57,11 @@ def serve(args: argparse.Namespace) -> int:
     if not is_loopback(args.listen[0]) and not args.no_front:
         print(FRONT_NEEDED % args.listen[0], file=sys.stderr)
         return 2
+    try:
+        config.read_settings()  # a setting from the environment that does not parse stops here
+    except ValueError as error:
+        print("tallowin-service: %s" % error, file=sys.stderr)
+        return 2
     from . import server
     return server.run(database_url(args), args)
 
