@@ -8,7 +8,7 @@ TALLOWIN_PACKAGES=(
   wine wine64 libwine-dev xvfb xauth
   libxml2-dev python3-spyne imagemagick curl x11-utils
   clang libclang-rt-14-dev cppcheck clang-tidy-14
-  python3-flask python3-sqlalchemy python3-psycopg2 python3-lxml gunicorn python3-pytest postgresql
+  python3-flask python3-sqlalchemy python3-psycopg2 python3-lxml gunicorn python3-pytest postgresql mypy pyflakes3
   wixl msitools osslsigncode openssl libxml2-utils
 )
 

@@ -1,10 +1,10 @@
 """The JSON API for administrators (HTTP basic authentication), over the
-queries of store. CSV forms of the machine list and of a program's machines
+queries (queries.py). CSV forms of the machine list and of a program's machines
 with ?format=csv."""
 
 from flask import Blueprint, abort, current_app, jsonify, request
 
-from . import store
+from . import paging, queries
 from .auth import require_basic_auth
 from .csv_out import csv_response
 
@@ -18,7 +18,7 @@ def _conn():
     return current_app.extensions["tallowin"].engine.connect()
 
 
-def _int_arg(name, default=None, minimum=0, maximum=store.MAX_OFFSET):
+def _int_arg(name, default=None, minimum=0, maximum=paging.MAX_OFFSET):
     value = request.args.get(name)
     if value is None or value == "":
         return default
@@ -44,7 +44,8 @@ def _csv(rows, filename):
 
 
 def _paging():
-    return _int_arg("offset", 0), _int_arg("limit", 100, minimum=1, maximum=store.MAX_OFFSET)
+    """offset and limit as asked (paging.window clamps them)."""
+    return _int_arg("offset", 0), _int_arg("limit", paging.DEFAULT_LIMIT, minimum=1, maximum=paging.MAX_OFFSET)
 
 
 @api.errorhandler(ValueError)
@@ -57,8 +58,8 @@ def _value_error(error):
 def machines():
     offset, limit = _paging()
     with _conn() as conn:
-        page = store.list_machines(conn, q=request.args.get("q") or None,
-                                   silent_days=_int_arg("silent_days", maximum=store.MAX_DAYS),
+        page = queries.list_machines(conn, q=request.args.get("q") or None,
+                                   silent_days=_int_arg("silent_days", maximum=queries.MAX_DAYS),
                                    sort=request.args.get("sort", "name"), offset=offset, limit=limit)
     if request.args.get("format") == "csv":
         return _csv(page["machines"], "machines.csv")
@@ -70,7 +71,7 @@ def machines():
 def machine_records(key):
     offset, limit = _paging()
     with _conn() as conn:
-        page = store.machine_records(conn, key, offset=offset, limit=limit)
+        page = queries.machine_records(conn, key, offset=offset, limit=limit)
     if page is None:
         return jsonify(error="no such machine"), 404
     return jsonify(page)
@@ -80,7 +81,7 @@ def machine_records(key):
 @require_basic_auth
 def machine(key):
     with _conn() as conn:
-        m = store.get_machine(conn, key)
+        m = queries.get_machine(conn, key)
     if m is None:
         return jsonify(error="no such machine"), 404
     return jsonify(m)
@@ -91,14 +92,14 @@ def machine(key):
 def records():
     offset, limit = _paging()
     with _conn() as conn:
-        return jsonify(store.list_records(conn, offset=offset, limit=limit))
+        return jsonify(queries.list_records(conn, offset=offset, limit=limit))
 
 
 @api.get("/records/<int:record_id>")
 @require_basic_auth
 def record(record_id):
     with _conn() as conn:
-        r = store.get_record(conn, record_id) if record_id <= store.MAX_ID else None
+        r = queries.get_record(conn, record_id) if record_id <= queries.MAX_ID else None
     if r is None:
         return jsonify(error="no such record"), 404
     return jsonify(r)
@@ -109,7 +110,7 @@ def record(record_id):
 def programs():
     offset, limit = _paging()
     with _conn() as conn:
-        return jsonify(store.search_programs(conn, q=request.args.get("q") or None,
+        return jsonify(queries.search_programs(conn, q=request.args.get("q") or None,
                                              sort=request.args.get("sort", "machines"),
                                              offset=offset, limit=limit))
 
@@ -122,7 +123,7 @@ def program_machines():
         return _bad("name is required")
     offset, limit = _paging()
     with _conn() as conn:
-        page = store.program_machines(conn, name, offset=offset, limit=limit)
+        page = queries.program_machines(conn, name, offset=offset, limit=limit)
     if request.args.get("format") == "csv":
         return _csv(page["machines"], "program-machines.csv")
     return jsonify(page)
@@ -132,4 +133,4 @@ def program_machines():
 @require_basic_auth
 def summary():
     with _conn() as conn:
-        return jsonify(store.fleet_summary(conn, silent_days=_int_arg("silent_days", 7, maximum=store.MAX_DAYS)))
+        return jsonify(queries.fleet_summary(conn, silent_days=_int_arg("silent_days", 7, maximum=queries.MAX_DAYS)))

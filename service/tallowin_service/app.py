@@ -3,12 +3,8 @@ one Flask app, behind a guard that refuses bodies above the limit.
 
     create_app({"DATABASE_URL": "sqlite:///inventory.sqlite"})
 
-Configuration (one place): DATABASE_URL, MAX_BODY_BYTES (default 16 MB),
-PROXY_HOPS (how many proxies in front set X-Forwarded-For/-Proto; 0: none),
-SECRET_KEY (for the pages' sessions; without it one is made once and kept in the
-database), SILENT_DAYS (the fleet page's silent PCs, default 30), MAX_RECORDS_IN_PROGRESS
-(records a process takes at once; more are answered 503 with Retry-After; 0: no limit),
-RETRY_AFTER (seconds, default 60), and any Flask setting.
+Its settings (config.SETTINGS) come from the config argument, else from the
+environment (TALLOWIN_<NAME>), else their defaults; any Flask setting besides.
 """
 
 import io
@@ -16,22 +12,15 @@ import logging
 import sys
 import threading
 import urllib.parse
+from typing import Any, Mapping, Optional
 
 from flask import Flask, jsonify
 from werkzeug.middleware.proxy_fix import ProxyFix
 from werkzeug.routing import PathConverter
 
-from . import pages, soap, store, web_auth
+from . import accounts, db, migrate, pages, soap, web_auth
 from .api import api
-
-DEFAULTS = {
-    "DATABASE_URL": "sqlite:///tallowin-inventory.sqlite",
-    "MAX_BODY_BYTES": 16 * 1024 * 1024,
-    "PROXY_HOPS": 0,
-    "UPGRADE_SCHEMA": True,
-    "MAX_RECORDS_IN_PROGRESS": 0,
-    "RETRY_AFTER": 60,
-}
+from .config import read_settings
 
 log = logging.getLogger(__name__)
 
@@ -171,22 +160,22 @@ class SecurityHeaders:
                           "500 Internal Server Error", "the service failed; its log says why")
 
 
-def create_app(config=None):
-    """The application for CONFIG (a dict, over DEFAULTS). Opens the database
-    and brings its schema up to date unless UPGRADE_SCHEMA is false."""
-    settings = dict(DEFAULTS)
-    settings.update(config or {})
+def create_app(config: Optional[Mapping[str, Any]] = None) -> Flask:
+    """The application for CONFIG (a dict, over the environment's settings
+    and the defaults). Opens the database and brings its schema up to date
+    unless UPGRADE_SCHEMA is false."""
+    settings = read_settings(config)
     app = Flask(__name__)
     app.config.update(settings)
     app.config["MAX_CONTENT_LENGTH"] = settings["MAX_BODY_BYTES"]
-    app.json.sort_keys = False
-    engine = store.create_engine(settings["DATABASE_URL"])
+    app.json.sort_keys = False  # type: ignore[attr-defined]
+    engine = db.create_engine(settings["DATABASE_URL"])
     if settings["UPGRADE_SCHEMA"]:
-        store.upgrade(engine)
+        migrate.upgrade(engine)
     app.extensions["tallowin"] = Service(engine, settings)
     # The session's key is SECRET_KEY when configured, else one made once and
     # kept in the database, so that every worker and host signs alike.
-    web_auth.configure_sessions(app, settings.get("SECRET_KEY") or store.setting(
+    web_auth.configure_sessions(app, settings.get("SECRET_KEY") or accounts.setting(
         engine, "session_key", web_auth.new_secret))
     app.before_request(web_auth.check_parameters)
     app.url_map.converters["key"] = KeyConverter
@@ -201,5 +190,6 @@ def create_app(config=None):
     front = Front(app.wsgi_app, soap_wsgi, soap.Wsdl(soap_wsgi), settings["MAX_BODY_BYTES"],
                   int(settings["MAX_RECORDS_IN_PROGRESS"]), int(settings["RETRY_AFTER"]))
     hops = int(settings["PROXY_HOPS"])
-    app.wsgi_app = SecurityHeaders(ProxyFix(front, x_for=hops, x_proto=hops, x_host=hops) if hops else front)
+    app.wsgi_app = SecurityHeaders(  # type: ignore[assignment]
+        ProxyFix(front, x_for=hops, x_proto=hops, x_host=hops) if hops else front)
     return app

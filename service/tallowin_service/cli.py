@@ -16,23 +16,15 @@ import ipaddress
 import logging
 import os
 import sys
+from typing import Any, Dict, Optional, Sequence, Tuple
 
-from . import app as app_module
-from . import auth, store, texts
+from . import auth, config, db, ingest, migrate, queries, texts
 
-DEFAULT_DB = "sqlite:///tallowin-inventory.sqlite"
-
-
-def database_url(args):
-    url = args.db or os.environ.get("TALLOWIN_DB") or DEFAULT_DB
-    if "://" not in url:
-        url = "sqlite:///" + url  # a plain path is an SQLite file
-    if url.startswith("postgres://"):
-        url = "postgresql://" + url[len("postgres://"):]
-    return url
+def database_url(args: argparse.Namespace) -> str:
+    return db.database_url(args.db or os.environ.get("TALLOWIN_DB"))
 
 
-def parse_listen(text):
+def parse_listen(text: str) -> Tuple[str, int]:
     """HOST:PORT, [IPV6]:PORT or PORT -> (host, port)."""
     if text.isdigit():
         return "127.0.0.1", int(text)
@@ -46,7 +38,7 @@ def parse_listen(text):
     return host, int(port)
 
 
-def is_loopback(host):
+def is_loopback(host: str) -> bool:
     if host == "localhost":
         return True
     try:
@@ -61,15 +53,20 @@ at all can take every thread. Listen on loopback behind the front, or give --no-
 %s anyway."""
 
 
-def serve(args):
+def serve(args: argparse.Namespace) -> int:
     if not is_loopback(args.listen[0]) and not args.no_front:
         print(FRONT_NEEDED % args.listen[0], file=sys.stderr)
+        return 2
+    try:
+        config.read_settings()  # a setting from the environment that does not parse stops here
+    except ValueError as error:
+        print("tallowin-service: %s" % error, file=sys.stderr)
         return 2
     from . import server
     return server.run(database_url(args), args)
 
 
-def add_admin(args):
+def add_admin(args: argparse.Namespace) -> int:
     if sys.stdin.isatty():
         password = getpass.getpass("password for %s: " % args.name)
         if getpass.getpass("again: ") != password:
@@ -77,8 +74,8 @@ def add_admin(args):
             return 1
     else:
         password = sys.stdin.readline().rstrip("\r\n")
-    engine = store.create_engine(database_url(args))
-    store.upgrade(engine)
+    engine = db.create_engine(database_url(args))
+    migrate.upgrade(engine)
     try:
         created = auth.set_admin(engine, args.name, password)
     except auth.AdminError as error:
@@ -88,32 +85,32 @@ def add_admin(args):
     return 0
 
 
-FIELDS = ("UserName", "AdapterAddress", "ProgramsText", "NetworkText", "ProcessorText")
-
-
-def dump(args):
-    engine = store.create_engine(database_url(args))
-    store.upgrade(engine)
+def dump(args: argparse.Namespace) -> int:
+    engine = db.create_engine(database_url(args))
+    migrate.upgrade(engine)
     out = sys.stdout
     with engine.connect() as conn:
-        for r in store.all_records(conn):
+        for r in queries.all_records(conn):
             out.write("Record %d, received %s from %s, machine %s\n"
                       % (r["id"], r["received"], r["sender"] or "?", r["machine"]))
-            out.write("  UserName: %s\n" % r["user_name"])
-            out.write("  AdapterAddress: %s\n" % r["adapter_address"])
-            for label, key in zip(FIELDS[2:], ("programs_text", "network_text", "processor_text")):
+            fields: Dict[str, Any] = dict(r)
+            for label, key in zip(ingest.FIELDS, ingest.Record._fields):
+                if not key.endswith("_text"):
+                    out.write("  %s: %s\n" % (label, fields[key]))
+                    continue
                 out.write("  %s:\n" % label)
-                for line in texts.lines(r[key]):
+                for line in texts.lines(fields[key]):
                     out.write("    " + line + "\n")
             out.write("\n")
     return 0
 
 
-def main(argv=None):
+def main(argv: Optional[Sequence[str]] = None) -> int:
     parser = argparse.ArgumentParser(prog="tallowin-service", description=__doc__.split("\n\n")[0])
     sub = parser.add_subparsers(dest="command", required=True)
 
     p = sub.add_parser("serve", help="run the service (SOAP endpoint, API and pages)",
+                       formatter_class=argparse.RawDescriptionHelpFormatter, epilog=config.help_text(),
                        description="Runs the service in gunicorn. It is meant to listen on loopback "
                        "behind a front server (nginx) that faces the network, holds slow clients "
                        "and does TLS; it refuses any other address without --no-front.")
@@ -125,16 +122,17 @@ def main(argv=None):
                    "clients can then take every thread)")
     p.add_argument("--workers", type=int, default=2, help="worker processes (default 2)")
     p.add_argument("--threads", type=int, default=8, help="threads per worker (default 8)")
-    p.add_argument("--max-records", type=int, default=0,
+    p.add_argument("--max-records", type=int,
                    help="records a worker process takes at once; more are answered 503 with "
                    "Retry-After at once instead of waiting in line (below --threads, so that the "
-                   "pages keep threads; default 0: no limit)")
-    p.add_argument("--retry-after", type=int, default=60,
-                   help="seconds the 503 asks a client to wait (default 60)")
-    p.add_argument("--max-body", type=int, default=app_module.DEFAULTS["MAX_BODY_BYTES"],
-                   help="largest request body in bytes (default 16 MB)")
-    p.add_argument("--proxy-hops", type=int, default=0,
-                   help="proxies in front that set X-Forwarded-For and -Proto (default 0)")
+                   "pages keep threads; default $TALLOWIN_MAX_RECORDS_IN_PROGRESS, else 0: no limit)")
+    p.add_argument("--retry-after", type=int,
+                   help="seconds the 503 asks a client to wait (default $TALLOWIN_RETRY_AFTER, else 60)")
+    p.add_argument("--max-body", type=int,
+                   help="largest request body in bytes (default $TALLOWIN_MAX_BODY_BYTES, else 16 MB)")
+    p.add_argument("--proxy-hops", type=int,
+                   help="proxies in front that set X-Forwarded-For and -Proto (default "
+                   "$TALLOWIN_PROXY_HOPS, else 0)")
     p.add_argument("--max-seconds", type=float, default=None,
                    help="stop by itself after this many seconds (tests)")
     p.add_argument("--quiet", action="store_true", help="log warnings and errors only")

@@ -3,6 +3,7 @@ cell a spreadsheet would run as a formula defused."""
 
 import csv
 import io
+from typing import Any, Iterable, Sequence
 
 from flask import Response, stream_with_context
 
@@ -11,7 +12,7 @@ from flask import Response, stream_with_context
 _FORMULA = ("=", "+", "-", "@", "|", "%", "\uff1d", "\uff0b", "\uff0d", "\uff20")
 
 
-def cell(value):
+def cell(value: Any) -> Any:
     """A cell's text: such a text gets a leading apostrophe, which
     spreadsheets show as text."""
     if value is None:
@@ -23,7 +24,7 @@ def cell(value):
     return value
 
 
-def csv_response(filename, header, rows):
+def csv_response(filename: str, header: Sequence[str], rows: Iterable[Sequence[Any]]) -> Response:
     """Streams HEADER and ROWS (an iterable of lists; a generator may hold a
     connection for as long as the answer is being sent) as a download."""
     def generate():

@@ -7,15 +7,16 @@ all, so a program named like markup is only ever text.
 """
 
 import datetime
-import math
+from typing import Any, Callable, Iterable, Iterator, NoReturn, Union
 
-from flask import (Blueprint, Response, abort, current_app, g, redirect, render_template,
+from flask import (Blueprint, Flask, Response, abort, current_app, g, redirect, render_template,
                    request, session, url_for)
 from markupsafe import Markup, escape
 from werkzeug.exceptions import HTTPException
 
-from . import auth, store, texts, web_auth
+from . import accounts, auth, paging, queries, texts, web_auth
 from .csv_out import csv_response
+from .db import Connection, Engine
 
 bp = Blueprint("pages", __name__, template_folder="templates", static_folder="static",
                static_url_path="/static")
@@ -33,23 +34,20 @@ FLEET_LIST = 15       # the fleet page's short lists
 # LINE_CHARS), the rest marked as cut; the downloads and the API keep it whole.
 SHORT = 120
 LINE_CHARS = 500
-MAX_PAGE_NUMBER = 10 ** 9
-DEFAULT_SILENT_DAYS = 30
 TEXT_PARTS = ("programs", "network", "processor")
 MACHINE_SORTS = ("name", "address", "user", "processor", "last_seen", "programs")
 OPEN_ENDPOINTS = ("pages.sign_in", "pages.static")
 
 
-def engine():
+def engine() -> Engine:
     return current_app.extensions["tallowin"].engine
 
 
 # ---- set-up ---------------------------------------------------------------
 
-def init_app(app):
+def init_app(app: Flask) -> None:
     """Mounts the pages on the service's application (create_app has set up
     the sessions and the security headers)."""
-    app.config.setdefault("SILENT_DAYS", DEFAULT_SILENT_DAYS)
     app.register_blueprint(bp)
     app.jinja_env.globals["csrf_token"] = web_auth.csrf_token
 
@@ -59,7 +57,7 @@ def format_number(value):
     return "{:,}".format(value or 0)
 
 
-def as_utc(value):
+def as_utc(value: Union[str, datetime.datetime]) -> datetime.datetime:
     if isinstance(value, str):
         value = datetime.datetime.fromisoformat(value)
     if value.tzinfo is None:
@@ -93,7 +91,7 @@ def require_admin():
     name = session.get("admin")
     if name:
         with engine().connect() as conn:
-            admin = store.admin_session(conn, name)
+            admin = accounts.admin_session(conn, name)
         if admin and web_auth.password_fingerprint(admin.password_hash) == session.get("pw") \
                 and admin.session_generation == session.get("gen"):
             g.admin = name
@@ -123,15 +121,8 @@ def http_error(error):
     return response
 
 
-def page_number(name="page"):
-    try:
-        return min(max(1, int(request.args.get(name, "1")[:12])), MAX_PAGE_NUMBER)
-    except ValueError:
-        return 1
-
-
-def page_count(total, size):
-    return max(1, math.ceil(total / size))
+def page_number(name: str = "page") -> int:
+    return paging.page_number(request.args.get(name))
 
 
 # ---- sign-in --------------------------------------------------------------
@@ -161,7 +152,7 @@ def sign_in():
             error="That name and password do not match an administrator."), status=401)
 
     with engine().connect() as conn:
-        admin = store.admin_session(conn, name)
+        admin = accounts.admin_session(conn, name)
     session.clear()  # a fresh session (and CSRF token) for the signed-in administrator
     session.permanent = True
     session["admin"] = name
@@ -174,7 +165,7 @@ def sign_in():
 def sign_out():
     # Every session of this administrator ends, on the server too: a copy of
     # the cookie is refused from now on.
-    store.end_sessions(engine(), g.admin)
+    accounts.end_sessions(engine(), g.admin)
     session.clear()
     return redirect(url_for("pages.sign_in"))
 
@@ -185,8 +176,8 @@ def sign_out():
 def fleet():
     days = current_app.config["SILENT_DAYS"]
     with engine().connect() as conn:
-        summary = store.fleet_summary(conn, silent_days=days, top=FLEET_LIST, latest=FLEET_LIST * 2)
-        activity = store.fleet_activity(conn, silent_days=days, silent_limit=FLEET_LIST)
+        summary = queries.fleet_summary(conn, silent_days=days, top=FLEET_LIST, latest=FLEET_LIST * 2)
+        activity = queries.fleet_activity(conn, silent_days=days, silent_limit=FLEET_LIST)
     return render_template("pages/fleet.html", nav="fleet", summary=summary, activity=activity,
                            silent_days=days)
 
@@ -200,7 +191,7 @@ def machine_list_args():
         sort = "name"
     direction = request.args.get("dir", "desc" if sort in ("last_seen", "programs") else "asc")
     try:
-        silent = min(max(0, int(request.args.get("silent", "0")[:12] or 0)), store.MAX_DAYS)
+        silent = min(max(0, int(request.args.get("silent", "0")[:12] or 0)), queries.MAX_DAYS)
     except ValueError:
         silent = 0
     return q, silent, sort, direction == "desc"
@@ -224,20 +215,20 @@ def machines():
     q, silent, sort, desc = machine_list_args()
     page = page_number()
     with engine().connect() as conn:
-        result = store.list_machines(conn, q=q, silent_days=silent or None,
-                                     sort=store_sort(sort, desc), offset=(page - 1) * PAGE, limit=PAGE)
+        result = queries.list_machines(conn, q=q, silent_days=silent or None, sort=store_sort(sort, desc),
+                                       offset=paging.page_offset(page, PAGE), limit=PAGE)
     total, rows = result["total"], result["machines"]
-    pages = page_count(total, PAGE)
+    pages = paging.page_count(total, PAGE)
     if page > pages:
         return redirect(url_for("pages.machines", **link_args(q, silent, sort, desc), page=pages))
-    first = (page - 1) * PAGE + 1
+    first = paging.page_offset(page, PAGE) + 1
     return render_template("pages/machines.html", nav="machines", rows=rows, total=total, q=q,
                            silent=silent, sort=sort, desc=desc, page=page, pages=pages,
                            first=first, last=first + len(rows) - 1,
                            args=link_args(q, silent, sort, desc))
 
 
-def csv_rows(query, row_of):
+def csv_rows(query: Callable[[Connection], Iterable[Any]], row_of: Callable[[Any], list]) -> Iterator[list]:
     """The rows of query(conn) for csv_response; the connection lives as long
     as the answer is being sent."""
     eng = engine()
@@ -259,11 +250,11 @@ def machine_csv_row(m):
 def machines_csv():
     q, silent, sort, desc = machine_list_args()
     return csv_response("tallowin-pcs.csv", MACHINE_CSV, csv_rows(
-        lambda conn: store.iter_machines(conn, q=q, silent_days=silent or None, sort=store_sort(sort, desc)),
+        lambda conn: queries.iter_machines(conn, q=q, silent_days=silent or None, sort=store_sort(sort, desc)),
         machine_csv_row))
 
 
-def not_found_machine(key):
+def not_found_machine(key: str) -> NoReturn:
     abort(404, description="No PC is known as “%s”. The PCs page lists every PC." % texts.cap(key, SHORT))
 
 
@@ -272,29 +263,31 @@ def machine(key):
     pq = request.args.get("pq", "").strip()
     ppage, hpage = page_number("ppage"), page_number("hpage")
     with engine().connect() as conn:
-        m = store.get_machine(conn, key)
+        m = queries.get_machine(conn, key)
         if m is None:
             not_found_machine(key)
-        history = store.machine_records(conn, key, offset=(hpage - 1) * HISTORY_PAGE,
-                                        limit=HISTORY_PAGE)
+        history = queries.machine_records(conn, key, offset=paging.page_offset(hpage, HISTORY_PAGE),
+                                          limit=HISTORY_PAGE)
+    if history is None:
+        not_found_machine(key)
     everything = m["current_programs"]
     if pq:
         folded = pq.casefold()
         matching = [p for p in everything if folded in p.casefold()]
     else:
         matching = everything
-    start = (ppage - 1) * PROGRAM_PAGE
-    records = history["records"]
-    for i, r in enumerate(records):
-        # A machine's first record is where it starts: nothing added or removed.
-        r["first"] = history["offset"] + i == history["total"] - 1
+    start = paging.page_offset(ppage, PROGRAM_PAGE)
+    # A machine's first record is where it starts: nothing added or removed.
+    records = [dict(r, first=history["offset"] + i == history["total"] - 1)
+               for i, r in enumerate(history["records"])]
     return render_template(
         "pages/machine.html", nav="machines", m=m, pq=pq, line_limit=LINE_LIMIT, line_chars=LINE_CHARS,
         change_limit=CHANGE_LIMIT,
         programs=matching[start:start + PROGRAM_PAGE], program_shown=len(matching),
-        program_total=len(everything), ppage=ppage, ppages=page_count(len(matching), PROGRAM_PAGE),
+        program_total=len(everything), ppage=ppage,
+        ppages=paging.page_count(len(matching), PROGRAM_PAGE),
         records=records, record_total=history["total"], hpage=hpage,
-        hpages=page_count(history["total"], HISTORY_PAGE))
+        hpages=paging.page_count(history["total"], HISTORY_PAGE))
 
 
 @bp.route("/machines/<key:key>/records/<int:record_id>/<part>.txt")
@@ -302,11 +295,13 @@ def record_text(key, record_id, part):
     if part not in TEXT_PARTS:
         abort(404, description="A record has three texts: programs, network and processor.")
     with engine().connect() as conn:
-        record = store.get_record(conn, record_id) if record_id <= store.MAX_ID else None
+        record = queries.get_record(conn, record_id) if record_id <= queries.MAX_ID else None
     if record is None or record["machine"] != key:
         abort(404, description="This PC has no record %d." % record_id)
     stamp = as_utc(record["received"]).strftime("%Y%m%dT%H%M%SZ")
-    response = Response(record[part + "_text"].encode("utf-8", "surrogatepass"),
+    text = {"programs": record["programs_text"], "network": record["network_text"],
+            "processor": record["processor_text"]}[part]
+    response = Response(text.encode("utf-8", "surrogatepass"),
                         mimetype="text/plain")
     response.headers["Content-Disposition"] = 'attachment; filename="record-%d-%s-%s.txt"' % (
         record_id, stamp, part)
@@ -320,9 +315,9 @@ def programs():
     q = request.args.get("q", "").strip()
     page = page_number()
     with engine().connect() as conn:
-        result = store.search_programs(conn, q, offset=(page - 1) * PAGE, limit=PAGE)
+        result = queries.search_programs(conn, q, offset=paging.page_offset(page, PAGE), limit=PAGE)
     return render_template("pages/programs.html", nav="programs", q=q, rows=result["programs"],
-                           total=result["total"], page=page, pages=page_count(result["total"], PAGE))
+                           total=result["total"], page=page, pages=paging.page_count(result["total"], PAGE))
 
 
 @bp.route("/program")
@@ -330,14 +325,14 @@ def program():
     name = request.args.get("name", "")
     page = page_number()
     with engine().connect() as conn:
-        result = store.program_machines(conn, name, offset=(page - 1) * PAGE, limit=PAGE)
+        result = queries.program_machines(conn, name, offset=paging.page_offset(page, PAGE), limit=PAGE)
     return render_template("pages/program.html", nav="programs", name=name,
                            rows=result["machines"], total=result["total"], page=page,
-                           pages=page_count(result["total"], PAGE))
+                           pages=paging.page_count(result["total"], PAGE))
 
 
 @bp.route("/program.csv")
 def program_csv():
     name = request.args.get("name", "")
     return csv_response("tallowin-program-pcs.csv", MACHINE_CSV,
-                        csv_rows(lambda conn: store.iter_program_machines(conn, name), machine_csv_row))
+                        csv_rows(lambda conn: queries.iter_program_machines(conn, name), machine_csv_row))

@@ -3,6 +3,7 @@ threads (gthread: a browser's idle keep-alive connection then holds a thread,
 not a whole worker). The application is loaded once in the master, so a bad
 database URL or a failed upgrade stops the start before READY."""
 
+import argparse
 import gc
 import os
 import signal
@@ -65,11 +66,12 @@ def _post_fork(application):
     return post_fork
 
 
-def run(database_url, args):
+def run(database_url: str, args: argparse.Namespace) -> int:
     threads = max(1, args.threads)
-    application = create_app({"DATABASE_URL": database_url, "MAX_BODY_BYTES": args.max_body,
-                              "PROXY_HOPS": args.proxy_hops, "MAX_RECORDS_IN_PROGRESS": args.max_records,
-                              "RETRY_AFTER": args.retry_after})
+    # The options given win over the environment's settings (create_app reads those).
+    given = {"MAX_BODY_BYTES": args.max_body, "PROXY_HOPS": args.proxy_hops,
+             "MAX_RECORDS_IN_PROGRESS": args.max_records, "RETRY_AFTER": args.retry_after}
+    application = create_app(dict({k: v for k, v in given.items() if v is not None}, DATABASE_URL=database_url))
     application.extensions["tallowin"].engine.dispose()
     # What the master loaded stays for the workers' whole life: out of the
     # collector's way (and not copied by its visits after the fork).

@@ -9,6 +9,7 @@ answered with a SOAP fault that says what was wrong, and nothing is stored.
 
 import logging
 import re
+from typing import Any, Optional, Tuple
 from xml.sax.saxutils import escape
 
 from lxml import etree
@@ -22,7 +23,6 @@ from . import ingest
 
 NAMESPACE = "urn:tallowin:inventory"
 SERVICE_PATH = "/Zelt/pcInventoryD.nsf/savesoftware"
-FIELDS = ("UserName", "AdapterAddress", "ProgramsText", "NetworkText", "ProcessorText")
 
 log = logging.getLogger(__name__)
 
@@ -51,7 +51,7 @@ def _log_fault(ctx):
                     ctx.transport.req_env.get("REMOTE_ADDR", "?"), error)
 
 
-def make_soap_app(engine, max_body):
+def make_soap_app(engine: Any, max_body: int) -> WsgiApplication:
     """The spyne WSGI application over ENGINE, reading at most MAX_BODY bytes."""
     application = Application([InventoryService], tns=NAMESPACE, name="SaveSoftware",
                               in_protocol=Soap11(validator="lxml"), out_protocol=Soap11())
@@ -87,7 +87,7 @@ def _malformed(at):
             % (MAX_NAME_BYTES, at))
 
 
-def markup_problem(body):
+def markup_problem(body: bytes) -> Optional[str]:
     """What makes a body too costly to parse, in words, or None: too many
     elements, too deep, too many attributes on one element, an over-long name
     or value, too much text in one element. Only tags are looked at (found by
@@ -111,12 +111,12 @@ def markup_problem(body):
         else:
             if body.startswith(b"<!", pos):
                 return "a document type declaration is not allowed"
-            closing = body.startswith(b"</", pos)
-            name = _NAME.match(body, pos + 1 + closing)
+            is_close = body.startswith(b"</", pos)
+            name = _NAME.match(body, pos + 1 + is_close)
             if name is None:
                 return _malformed(pos)
             at = name.end()
-            if closing:
+            if is_close:
                 depth -= 1
             else:
                 elements += 1
@@ -131,15 +131,15 @@ def markup_problem(body):
                     if attributes > MAX_ATTRIBUTES:
                         return "an element has more than %d attributes" % MAX_ATTRIBUTES
                     at = attribute.end()
-            end = _TAG_END.match(body, at)
-            if end is None:
+            tag_end = _TAG_END.match(body, at)
+            if tag_end is None:
                 return _malformed(at)
-            if not closing and not end.group(1):
+            if not is_close and not tag_end.group(1):
                 depth += 1
                 if depth > MAX_DEPTH:
                     return "the request nests elements deeper than %d" % MAX_DEPTH
             text = 0
-            pos = end.end()
+            pos = tag_end.end()
         following = body.find(b"<", pos)
         text += (len(body) if following < 0 else following) - pos
         if text > MAX_TEXT_BYTES:
@@ -154,7 +154,7 @@ def _parser():
     return etree.XMLParser(resolve_entities=False, no_network=True, load_dtd=False, huge_tree=False)
 
 
-def envelope_problem(body):
+def envelope_problem(body: bytes) -> Optional[Tuple[str, str]]:
     """(fault code, what is wrong with the request, in words), or None. spyne
     checks the operation and its parameters against the schema; this refuses
     what is too costly to parse and catches what spyne would answer with an
@@ -213,7 +213,7 @@ class Wsdl:
         return self._text.replace(_PLACEHOLDER, url).encode("utf-8")
 
 
-def fault_envelope(code, reason):
+def fault_envelope(code: str, reason: str) -> bytes:
     """A SOAP 1.1 fault, for what is refused before spyne sees it."""
     return ('<?xml version="1.0" encoding="UTF-8"?>\n<soap11env:Envelope xmlns:soap11env='
             '"http://schemas.xmlsoap.org/soap/envelope/"><soap11env:Body><soap11env:Fault>'

@@ -6,6 +6,7 @@ apart afterwards; the record itself keeps the text as it came).
 """
 
 import re
+from typing import Dict, List, Optional, Set, Tuple
 
 SEPARATOR = "$#$"
 
@@ -17,28 +18,28 @@ CAPS = {"UserName": 256, "AdapterAddress": 64, "ComputerName": 256, "ProgramName
 MARK = "\u2026"
 
 
-def cap(text, limit):
+def cap(text: str, limit: int) -> str:
     return text if len(text) <= limit else text[:limit - 1] + MARK
 
 _ZERO_ADDRESS = re.compile(r"^[0:\-. ]*$")
 
 
-def lines(text):
+def lines(text: Optional[str]) -> List[str]:
     """The non-empty lines of a joined text, in order."""
     if not text:
         return []
     return [line for line in text.split(SEPARATOR) if line != ""]
 
 
-def programs(text):
+def programs(text: Optional[str]) -> List[str]:
     """The distinct program names of a programs text, in first-seen order."""
-    seen = {}
+    seen: Dict[str, None] = {}
     for name in lines(text):
         seen.setdefault(name, None)
     return list(seen)
 
 
-def program_set(text):
+def program_set(text: Optional[str]) -> Set[str]:
     """The distinct program names of a programs text, as a set (what
     programs() gives, without its order, and quicker)."""
     names = set(text.split(SEPARATOR)) if text else set()
@@ -46,7 +47,7 @@ def program_set(text):
     return names
 
 
-def computer_name(network_text):
+def computer_name(network_text: Optional[str]) -> str:
     """The value of the first "NetBIOS Name: " line, trimmed; "" when absent."""
     for line in lines(network_text):
         if line.startswith("NetBIOS Name: "):
@@ -54,13 +55,13 @@ def computer_name(network_text):
     return ""
 
 
-def normal_address(address):
+def normal_address(address: Optional[str]) -> str:
     """An adapter address in one form: trimmed, upper case, hyphens (not
     colons) between its bytes, cut at its cap."""
     return cap((address or "").strip().upper().replace(":", "-"), CAPS["AdapterAddress"])
 
 
-def usable_address(address):
+def usable_address(address: Optional[str]) -> Optional[str]:
     """The adapter address as a machine's key (normal_address), or None when
     it says nothing: empty, or all zeros (no NetBIOS on the PC)."""
     a = normal_address(address)
@@ -69,7 +70,7 @@ def usable_address(address):
     return a
 
 
-def machine_key(address, network_text):
+def machine_key(address: Optional[str], network_text: Optional[str]) -> Optional[str]:
     """Which machine a record belongs to: its adapter address when usable,
     else "name:" and the computer name in upper case (NetBIOS names ignore
     case); None for a record with neither (ingest gives it a key of its own)."""
@@ -80,7 +81,7 @@ def machine_key(address, network_text):
     return "name:" + name if name else None
 
 
-def capped_programs(text):
+def capped_programs(text: Optional[str]) -> Tuple[Set[str], bool]:
     """The program names of a programs text as ingest takes them (each cut at
     its cap), and whether any was cut."""
     names = program_set(text)
@@ -90,7 +91,7 @@ def capped_programs(text):
     return {cap(n, limit) for n in names}, True
 
 
-def processor_summary(processor_text):
+def processor_summary(processor_text: Optional[str]) -> str:
     """One short line for a list of PCs: the maker (else the architecture),
     the number of processors and the clock rate, from the processor lines."""
     values = {}

@@ -10,8 +10,9 @@ import datetime
 import hashlib
 import hmac
 import secrets
+from typing import Any, Iterable, List, Tuple
 
-from flask import abort, jsonify, request, session
+from flask import Flask, abort, jsonify, request, session
 from flask.sessions import SecureCookieSessionInterface
 
 SESSION_HOURS = 12
@@ -31,7 +32,7 @@ class SessionInterface(SecureCookieSessionInterface):
         return bool(app.config.get("SESSION_COOKIE_SECURE")) or request.is_secure
 
 
-def configure_sessions(app, secret):
+def configure_sessions(app: Flask, secret: str) -> None:
     app.secret_key = secret
     app.session_interface = SessionInterface()
     app.config.update(
@@ -42,17 +43,17 @@ def configure_sessions(app, secret):
     )
 
 
-def new_secret():
+def new_secret() -> str:
     return secrets.token_hex(32)
 
 
-def password_fingerprint(password_hash):
+def password_fingerprint(password_hash: str) -> str:
     """Kept in the session: a new password (add-admin again) ends the sessions
     signed in with the old one."""
     return hashlib.sha256(password_hash.encode("utf-8")).hexdigest()[:32]
 
 
-def csrf_token():
+def csrf_token() -> str:
     token = session.get("csrf")
     if not token:
         token = secrets.token_urlsafe(32)
@@ -60,7 +61,7 @@ def csrf_token():
     return token
 
 
-def check_csrf():
+def check_csrf() -> None:
     """Every state-changing request must carry the session's token."""
     if request.method in SAFE_METHODS:
         return
@@ -71,7 +72,7 @@ def check_csrf():
                                "Reload the page and try again.")
 
 
-def is_safe_next(target):
+def is_safe_next(target: str) -> bool:
     """Only a path on this site: no scheme, no host, no protocol-relative //."""
     return (bool(target) and target.startswith("/") and not target.startswith("//")
             and "\\" not in target and not any(ord(c) < 32 for c in target))
@@ -85,7 +86,7 @@ SECURITY_HEADERS = (
 )
 
 
-def with_security_headers(headers):
+def with_security_headers(headers: Iterable[Tuple[str, str]]) -> List[Tuple[str, str]]:
     """The (name, value) list of an answer with every security header it
     lacks (app.SecurityHeaders and the server's own error pages)."""
     present = {name.lower() for name, _ in headers}
@@ -99,7 +100,7 @@ def with_security_headers(headers):
     return headers
 
 
-def check_parameters():
+def check_parameters() -> Any:
     """Every parameter is refused before it reaches the database when the
     database could not take it (PostgreSQL's text holds no NUL)."""
     values = list(request.args.values()) + list((request.view_args or {}).values())

@@ -12,7 +12,7 @@ import sqlalchemy as sa
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 
-from tallowin_service import auth, store  # noqa: E402
+from tallowin_service import auth, schema  # noqa: E402
 from tallowin_service.app import create_app  # noqa: E402
 
 PG_URL = os.environ.get("TALLOWIN_TEST_PG_URL")
@@ -31,7 +31,7 @@ def _empty_postgresql(url):
             conn.exec_driver_sql("CREATE SCHEMA public")
             _pg_fresh.append(True)
         else:
-            names = ", ".join(t.name for t in store.metadata.sorted_tables if t.name != "schema_version")
+            names = ", ".join(t.name for t in schema.metadata.sorted_tables if t.name != "schema_version")
             conn.exec_driver_sql("TRUNCATE %s RESTART IDENTITY CASCADE" % names)
     engine.dispose()
 

@@ -1,15 +1,16 @@
 """Ingest on SQLite and PostgreSQL: records kept whole, machines, programs,
-changes, one transaction per record, and the schema's upgrade step."""
+changes, one transaction per record, and the statements against the tables."""
 
 import datetime
+import re
 
 import pytest
 import sqlalchemy as sa
 
 from conftest import count
-from tallowin_service import ingest, store, texts
+from tallowin_service import db, ingest, queries, schema, statements, texts
 from tallowin_service.ingest import Record
-from tallowin_service.store import changes, machine_programs, machines, programs, records
+from tallowin_service.schema import changes, machine_programs, machines, programs, records
 
 
 def rec(programs_=("A", "B"), user="alice", address="00-0C-29-3A-5B-7F", name="PC1",
@@ -23,12 +24,12 @@ def rec(programs_=("A", "B"), user="alice", address="00-0C-29-3A-5B-7F", name="P
 
 def machine(engine, key):
     with engine.connect() as conn:
-        return store.get_machine(conn, key)
+        return queries.get_machine(conn, key)
 
 
 def history(engine, key):
     with engine.connect() as conn:
-        return store.machine_records(conn, key)["records"]
+        return queries.machine_records(conn, key)["records"]
 
 
 ODD_RECORDS = {
@@ -46,15 +47,15 @@ ODD_RECORDS = {
 @pytest.mark.parametrize("case", list(ODD_RECORDS))
 def test_every_record_is_kept_whole(engine, case):
     sent = ODD_RECORDS[case]
-    before = store.utcnow()
+    before = db.utcnow()
     record_id = ingest.ingest(engine, sent, "192.0.2.7")
     with engine.connect() as conn:
-        got = store.get_record(conn, record_id)
+        got = queries.get_record(conn, record_id)
     assert Record(got["user_name"], got["adapter_address"], got["programs_text"],
                   got["network_text"], got["processor_text"]) == sent
     assert got["sender"] == "192.0.2.7"
     received = datetime.datetime.fromisoformat(got["received"].rstrip("Z"))
-    assert before <= received <= store.utcnow()
+    assert before <= received <= db.utcnow()
     m = machine(engine, got["machine"])
     assert m["current_programs"] == sorted(texts.capped_programs(sent.programs_text)[0],
                                            key=lambda n: (n.casefold(), n))
@@ -86,7 +87,7 @@ def test_records_without_an_address_are_told_apart_by_computer_name(engine):
     for _ in range(2):   # neither address nor name: a PC of its own each, not one for all
         ingest.ingest(engine, rec(address=" ", name=""), "")
     with engine.connect() as conn:
-        keys = [m["key"] for m in store.list_machines(conn, sort="-name")["machines"]]
+        keys = [m["key"] for m in queries.list_machines(conn, sort="-name")["machines"]]
     assert sorted(keys)[:3] == ["00-11-22-33-44-55", "name:ALPHA", "name:BETA"]
     assert len(keys) == 5 and all(k.startswith("unknown:") for k in sorted(keys)[3:])
 
@@ -113,21 +114,21 @@ def test_counts_queued_while_another_record_adds_to_them_stay_exact(engine):
         pytest.skip("SQLite's single writer adds to the counters itself")
     ingest.ingest(engine, rec(["A", "B"], address="00-00-00-00-00-01"), "")
     with engine.connect() as other, other.begin():
-        other.execute(sa.select(sa.func.pg_advisory_xact_lock(ingest.COUNTERS_LOCK)))
+        other.execute(sa.select(sa.func.pg_advisory_xact_lock(statements.COUNTERS_LOCK)))
         ingest.ingest(engine, rec(["B", "C"], address="00-00-00-00-00-02"), "")
         ingest.ingest(engine, rec(["A", "C"], address="00-00-00-00-00-01"), "")
-        assert count(engine, store.program_count_queue) > 0
+        assert count(engine, schema.program_count_queue) > 0
         with engine.connect() as conn:
-            assert store.search_programs(conn)["programs"] == [{"name": "C", "machines": 2},
+            assert queries.search_programs(conn)["programs"] == [{"name": "C", "machines": 2},
                                                               {"name": "A", "machines": 1},
                                                               {"name": "B", "machines": 1}]
     ingest.ingest(engine, rec(["C"], address="00-00-00-00-00-02"), "")
-    assert count(engine, store.program_count_queue) == 0
+    assert count(engine, schema.program_count_queue) == 0
     with engine.connect() as conn:
-        kept = dict(conn.execute(sa.select(programs.c.name, store.program_counts.c.machine_count)
-                                 .join(store.program_counts)).fetchall())
+        kept = dict(conn.execute(sa.select(programs.c.name, schema.program_counts.c.machine_count)
+                                 .join(schema.program_counts)).fetchall())
         assert kept == {"A": 1, "B": 0, "C": 2}
-        assert store.fleet_summary(conn)["programs"] == 2
+        assert queries.fleet_summary(conn)["programs"] == 2
 
 
 def test_a_failure_inside_the_transaction_leaves_nothing(engine, monkeypatch):
@@ -149,27 +150,17 @@ def test_a_failure_inside_the_transaction_leaves_nothing(engine, monkeypatch):
     assert count(engine, machines) == 1
 
 
-def test_a_database_of_the_first_layout_is_upgraded(tmp_path):
-    """The first layout kept the records alone; they are all kept, in order,
-    and become machines, programs and changes."""
-    import sqlite3
-    path = tmp_path / "old.sqlite"
-    db = sqlite3.connect(str(path))
-    db.execute("CREATE TABLE records (id INTEGER PRIMARY KEY AUTOINCREMENT, received TEXT NOT NULL,"
-               " user_name TEXT NOT NULL, adapter_address TEXT NOT NULL, programs_text TEXT NOT NULL,"
-               " network_text TEXT NOT NULL, processor_text TEXT NOT NULL)")
-    for when, progs in (("2025-01-02T03:04:05+00:00", "A$#$B$#$"), ("2025-02-02T03:04:05+00:00", "B$#$C$#$")):
-        db.execute("INSERT INTO records (received, user_name, adapter_address, programs_text, network_text,"
-                   " processor_text) VALUES (?, 'u', '00-0C-29-3A-5B-7F', ?, 'NetBIOS Name: OLD$#$', 'P$#$')",
-                   (when, progs))
-    db.commit()
-    db.close()
-    engine = store.create_engine("sqlite:///" + str(path))
-    assert store.upgrade(engine) == 1
-    with engine.connect() as conn:
-        h = store.machine_records(conn, "00-0C-29-3A-5B-7F")["records"]
-        assert [r["received"] for r in h] == ["2025-02-02T03:04:05.000000Z", "2025-01-02T03:04:05.000000Z"]
-        assert (h[0]["added"], h[0]["removed"]) == (["C"], ["A"])
-        assert store.get_machine(conn, "00-0C-29-3A-5B-7F")["computer_name"] == "OLD"
-    assert store.upgrade(engine) == store.SCHEMA_VERSION
-    engine.dispose()
+def test_every_statement_prepares_against_the_tables(engine):
+    """The database itself checks each statement of its class (EXPLAIN: it
+    plans, nothing runs), so that a column renamed in the schema fails here
+    rather than in a request. Every parameter is NULL."""
+    def explain(conn, cursor, statement, parameters, context, executemany):
+        return "EXPLAIN " + statement, parameters
+    with engine.connect() as conn, conn.begin():
+        sa.event.listen(conn, "before_cursor_execute", explain, retval=True)
+        for name, statement in statements.statements_for(conn).statements().items():
+            if isinstance(statement, str):
+                conn.exec_driver_sql(statement, {p: None for p in re.findall(r"%\((\w+)\)s", statement)})
+            else:
+                binds = statement.compile(dialect=conn.dialect).binds
+                conn.execute(statement, {p: [None] if b.expanding else None for p, b in binds.items()})

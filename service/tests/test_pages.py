@@ -10,7 +10,7 @@ import re
 import pytest
 
 from conftest import basic, envelope, post
-from tallowin_service import auth, ingest, store
+from tallowin_service import accounts, auth, db, ingest, queries, schema
 from tallowin_service.app import create_app
 
 MARKUP = ("<script>alert(1)</script>", "<img src=x onerror=alert(1)>")
@@ -132,7 +132,7 @@ def the_names_budget_binds_addresses_that_failed(client, engine, tick, monkeypat
                          ids=lambda f: f.__name__)
 def test_failed_attempts_are_slowed_down(client, engine, monkeypatch, case):
     clock = [datetime.datetime(2026, 1, 1, 12)]
-    monkeypatch.setattr(store, "utcnow", lambda: clock[0])
+    monkeypatch.setattr(accounts, "utcnow", lambda: clock[0])
     auth.set_admin(engine, "admin", "s3cret")
     case(client, engine, lambda **delta: clock.__setitem__(0, clock[0] + datetime.timedelta(**delta)), monkeypatch)
 
@@ -160,7 +160,7 @@ SOAP = "/Zelt/pcInventoryD.nsf/savesoftware"
 ])
 def test_every_answer_carries_the_security_headers(signed_in, monkeypatch, method, path, body, status):
     if body == "fail":
-        monkeypatch.setattr(store, "search_programs", lambda *a, **k: 1 / 0)
+        monkeypatch.setattr(queries, "search_programs", lambda *a, **k: 1 / 0)
         body = None
     h = signed_in.open(path, method=method, data=body).headers
     assert signed_in.open(path, method=method, data=body).status_code == status
@@ -172,8 +172,12 @@ def test_every_answer_carries_the_security_headers(signed_in, monkeypatch, metho
 @pytest.mark.parametrize("config, request_, secure", [
     ({}, {}, False), ({}, {"base_url": "https://localhost"}, True),
     ({"PROXY_HOPS": 1}, {"headers": {"X-Forwarded-Proto": "https"}}, True),
+    ({"TALLOWIN_PROXY_HOPS": "1"}, {"headers": {"X-Forwarded-Proto": "https"}}, True),  # from the environment
     ({}, {"headers": {"X-Forwarded-Proto": "https"}}, False)])    # no proxy to believe
-def test_session_cookie(db_url, config, request_, secure):
+def test_session_cookie(db_url, monkeypatch, config, request_, secure):
+    for name, value in config.items():
+        if name.startswith("TALLOWIN_"):
+            monkeypatch.setenv(name, value)
     app = create_app(dict(config, DATABASE_URL=db_url))
     auth.set_admin(app.extensions["tallowin"].engine, "admin", "s3cret")
     c = app.test_client()
@@ -237,9 +241,9 @@ def test_fleet_counts_and_changes(signed_in, engine):
     post(signed_in, envelope(address="00-0C-29-00-00-01", name="OLD", programs=("A", "B")))
     post(signed_in, envelope(address="00-0C-29-00-00-02", name="NEW", programs=("A",)))
     post(signed_in, envelope(address="00-0C-29-00-00-02", name="NEW", programs=("A", "Fresh")))
-    with store.writing(engine) as conn, conn.begin():
-        conn.execute(store.machines.update().where(store.machines.c.computer_name == "OLD")
-                     .values(last_seen=store.utcnow() - datetime.timedelta(days=40)))
+    with db.writing(engine) as conn, conn.begin():
+        conn.execute(schema.machines.update().where(schema.machines.c.computer_name == "OLD")
+                     .values(last_seen=db.utcnow() - datetime.timedelta(days=40)))
     page = signed_in.get("/").get_data(as_text=True)
     stats = re.findall(r"<b>([\d,]+)</b><span>([^<]+)</span>", page)
     assert stats == [("2", "PCs"), ("1", "reported in the last 24 hours"), ("1", "reported in the last 7 days"),

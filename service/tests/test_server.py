@@ -11,8 +11,8 @@ import pytest
 import sqlalchemy as sa
 
 from conftest import SERVICE_COMMAND, RunningService, envelope, http_post
-from tallowin_service import store, texts
-from tallowin_service.store import changes, machine_programs, machines, programs, records
+from tallowin_service import db, queries, texts
+from tallowin_service.schema import changes, machine_programs, machines, programs, records
 
 
 def run_cli(*args, stdin=""):
@@ -46,7 +46,7 @@ def consistent(engine):
                 assert stored_changes.get(after.id, set()) == expect, after.id
         counts = dict(conn.execute(sa.select(machine_programs.c.program_id, sa.func.count())
                                    .group_by(machine_programs.c.program_id)).fetchall())
-        kept = store.machine_counts(conn)
+        kept = queries.machine_counts(conn)
         assert {p: n for p, n in kept.items() if n} == counts
         return conn.execute(sa.select(sa.func.count()).select_from(records)).scalar()
 
@@ -107,7 +107,7 @@ def test_add_admin_and_dump(db_url):
     done = run_cli("add-admin", "root", "--db", db_url, stdin="pw two\n")
     assert done.returncode == 0 and "new password" in done.stdout
     assert run_cli("add-admin", "root", "--db", db_url, stdin="\n").returncode == 1
-    engine = store.create_engine(db_url)
+    engine = db.create_engine(db_url)
     from tallowin_service import auth, ingest
     assert auth.check_admin(engine, "root", "pw two") and not auth.check_admin(engine, "root", "pw one")
     ingest.ingest(engine, ingest.Record("Jürgen", "00-0C-29-3A-5B-7F", "Café & Co <Setup>$#$A]]>B$#$",
@@ -141,7 +141,7 @@ def test_two_hundred_records_from_twenty_threads(db_url):
         for t in threads:
             t.join()
         assert failures == [], service.errors()[-3000:]
-    engine = store.create_engine(db_url)
+    engine = db.create_engine(db_url)
     try:
         assert consistent(engine) == 200
         with engine.connect() as conn:
@@ -182,7 +182,7 @@ def test_a_worker_killed_under_load_loses_no_acknowledged_record(db_url):
         for t in threads:
             t.join()
     assert len(acknowledged) > 10
-    engine = store.create_engine(db_url)
+    engine = db.create_engine(db_url)
     try:
         stored_count = consistent(engine)
         with engine.connect() as conn:

@@ -8,7 +8,7 @@ import re
 import pytest
 
 from conftest import SERVICE_PATH, SOAP_HEADERS, count, envelope, post
-from tallowin_service.store import records
+from tallowin_service.schema import records
 
 GOOD = envelope().decode()
 

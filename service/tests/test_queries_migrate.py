@@ -1,5 +1,6 @@
-"""The queries the pages add to the store (the processor summary, the whole
-machine list for CSV), and the upgrade from a version 2, 3 or 4 database."""
+"""The queries the pages add (the processor summary, the whole machine list
+for CSV), and the upgrades from a database of the first layout and of
+version 2, 3 or 4."""
 
 import datetime
 
@@ -7,7 +8,7 @@ import pytest
 import sqlalchemy as sa
 
 from conftest import envelope, post
-from tallowin_service import ingest, store, texts
+from tallowin_service import accounts, db, ingest, migrate, queries, schema, texts
 
 CPU = ("Processor Architecture: Intel$#$CPU Manufacturer: GenuineIntel$#$Processor Level: Pentium$#$"
        "Approximate CPU Clock Rate: 2400 MHz$#$Number Of Processors: 4$#$")
@@ -36,13 +37,13 @@ def test_iter_machines_is_every_page_of_list_machines(engine):
     with engine.connect() as conn:
         for sort in ("name", "-last_seen", "processor", "-programs"):
             pages = [m for off in range(0, 25, 10)
-                     for m in store.list_machines(conn, sort=sort, offset=off, limit=10)["machines"]]
-            assert list(store.iter_machines(conn, sort=sort)) == pages
-        assert [m["key"] for m in store.iter_machines(conn, q="pc0")] == \
-            [m["key"] for m in store.list_machines(conn, q="pc0")["machines"]]
-        assert store.list_machines(conn)["machines"][0]["processor"] == "GenuineIntel, 4 processors, 2400 MHz"
-        assert len(list(store.iter_program_machines(conn, "A"))) == 25
-        assert list(store.iter_program_machines(conn, "no such")) == []
+                     for m in queries.list_machines(conn, sort=sort, offset=off, limit=10)["machines"]]
+            assert list(queries.iter_machines(conn, sort=sort)) == pages
+        assert [m["key"] for m in queries.iter_machines(conn, q="pc0")] == \
+            [m["key"] for m in queries.list_machines(conn, q="pc0")["machines"]]
+        assert queries.list_machines(conn)["machines"][0]["processor"] == "GenuineIntel, 4 processors, 2400 MHz"
+        assert len(list(queries.iter_program_machines(conn, "A"))) == 25
+        assert list(queries.iter_program_machines(conn, "no such")) == []
 
 
 def back_to(engine, version):
@@ -50,7 +51,7 @@ def back_to(engine, version):
     addresses as sent; version 3 kept the programs' counters in the
     catalogue's rows; version 2 had no processor summary and no tables for
     the pages."""
-    with store.writing(engine) as conn, conn.begin():
+    with db.writing(engine) as conn, conn.begin():
         conn.exec_driver_sql("ALTER TABLE administrators DROP COLUMN session_generation")
         conn.exec_driver_sql("ALTER TABLE records DROP COLUMN cut")
         conn.exec_driver_sql("UPDATE machines SET machine_key = '00:0c:29:3a:5b:7f'"
@@ -65,7 +66,7 @@ def back_to(engine, version):
             for table in ("settings", "sign_in_failures"):
                 conn.exec_driver_sql("DROP TABLE %s" % table)
             conn.exec_driver_sql("ALTER TABLE machines DROP COLUMN processor")
-        conn.execute(store.schema_version.update().values(version=version))
+        conn.execute(schema.schema_version.update().values(version=version))
 
 
 @pytest.mark.parametrize("version", [2, 3, 4])
@@ -76,19 +77,45 @@ def test_upgrade_from_an_older_version(db_url, client, engine, version):
                               ("00-00-00-00-00-03", ["C"])):
         assert post(client, envelope(processor=CPU, programs=programs, address=address)).status_code == 200
     back_to(engine, version)
-    assert store.upgrade(engine) == version
+    assert migrate.upgrade(engine) == version
     with engine.connect() as conn:
-        assert store.list_machines(conn)["machines"][0]["processor"] == "GenuineIntel, 4 processors, 2400 MHz"
-        assert conn.execute(sa.select(store.schema_version.c.version)).scalar() == store.SCHEMA_VERSION
-        merged = store.get_machine(conn, "00-0C-29-3A-5B-7F")
+        assert queries.list_machines(conn)["machines"][0]["processor"] == "GenuineIntel, 4 processors, 2400 MHz"
+        assert conn.execute(sa.select(schema.schema_version.c.version)).scalar() == schema.SCHEMA_VERSION
+        merged = queries.get_machine(conn, "00-0C-29-3A-5B-7F")
         assert (merged["records"], merged["current_programs"]) == (2, ["C"])
-        assert [(r["added"], r["removed"]) for r in store.machine_records(conn, "00-0C-29-3A-5B-7F")["records"]] \
+        assert [(r["added"], r["removed"]) for r in queries.machine_records(conn, "00-0C-29-3A-5B-7F")["records"]] \
             == [(["C"], ["A", "B"]), ([], [])]   # the history of the two, in order
-        assert store.list_machines(conn)["total"] == 2
-        assert store.search_programs(conn)["programs"] == [{"name": "B", "machines": 1},
+        assert queries.list_machines(conn)["total"] == 2
+        assert queries.search_programs(conn)["programs"] == [{"name": "B", "machines": 1},
                                                           {"name": "C", "machines": 1}]
     # The counters go on from where they were.
     assert post(client, envelope(processor=CPU, programs=["C"], address="00-00-00-00-00-02")).status_code == 200
     with engine.connect() as conn:
-        assert store.search_programs(conn, sort="name")["programs"] == [{"name": "C", "machines": 2}]
-    assert store.setting(engine, "k", lambda: "v") == "v"
+        assert queries.search_programs(conn, sort="name")["programs"] == [{"name": "C", "machines": 2}]
+    assert accounts.setting(engine, "k", lambda: "v") == "v"
+
+
+def test_a_database_of_the_first_layout_is_upgraded(tmp_path):
+    """The first layout kept the records alone; they are all kept, in order,
+    and become machines, programs and changes."""
+    import sqlite3
+    path = tmp_path / "old.sqlite"
+    old = sqlite3.connect(str(path))
+    old.execute("CREATE TABLE records (id INTEGER PRIMARY KEY AUTOINCREMENT, received TEXT NOT NULL,"
+               " user_name TEXT NOT NULL, adapter_address TEXT NOT NULL, programs_text TEXT NOT NULL,"
+               " network_text TEXT NOT NULL, processor_text TEXT NOT NULL)")
+    for when, progs in (("2025-01-02T03:04:05+00:00", "A$#$B$#$"), ("2025-02-02T03:04:05+00:00", "B$#$C$#$")):
+        old.execute("INSERT INTO records (received, user_name, adapter_address, programs_text, network_text,"
+                   " processor_text) VALUES (?, 'u', '00-0C-29-3A-5B-7F', ?, 'NetBIOS Name: OLD$#$', 'P$#$')",
+                   (when, progs))
+    old.commit()
+    old.close()
+    engine = db.create_engine("sqlite:///" + str(path))
+    assert migrate.upgrade(engine) == 1
+    with engine.connect() as conn:
+        h = queries.machine_records(conn, "00-0C-29-3A-5B-7F")["records"]
+        assert [r["received"] for r in h] == ["2025-02-02T03:04:05.000000Z", "2025-01-02T03:04:05.000000Z"]
+        assert (h[0]["added"], h[0]["removed"]) == (["C"], ["A"])
+        assert queries.get_machine(conn, "00-0C-29-3A-5B-7F")["computer_name"] == "OLD"
+    assert migrate.upgrade(engine) == schema.SCHEMA_VERSION
+    engine.dispose()

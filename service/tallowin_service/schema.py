@@ -1,0 +1,149 @@
+"""The schema: SQLAlchemy Core tables, one definition for SQLite and
+PostgreSQL, and the version migrate brings a database up to."""
+
+import functools
+import hashlib
+
+import sqlalchemy as sa
+
+SCHEMA_VERSION = 5
+
+metadata = sa.MetaData()
+
+schema_version = sa.Table(
+    "schema_version", metadata,
+    sa.Column("version", sa.Integer, nullable=False),
+)
+
+# One row per machine: its key (the adapter address, or "name:" + computer
+# name), identity from its latest record, and counts kept by ingest.
+machines = sa.Table(
+    "machines", metadata,
+    sa.Column("id", sa.Integer, primary_key=True),
+    sa.Column("machine_key", sa.Text, nullable=False, unique=True),
+    sa.Column("adapter_address", sa.Text, nullable=False),
+    sa.Column("computer_name", sa.Text, nullable=False),
+    sa.Column("last_user", sa.Text, nullable=False),
+    sa.Column("first_seen", sa.DateTime, nullable=False),
+    sa.Column("last_seen", sa.DateTime, nullable=False),
+    sa.Column("last_record_id", sa.Integer, nullable=True),
+    sa.Column("record_count", sa.Integer, nullable=False, default=0),
+    sa.Column("program_count", sa.Integer, nullable=False, default=0),
+    # A short summary of its processor lines (texts.processor_summary), for
+    # the PCs list to show and sort by.
+    sa.Column("processor", sa.Text, nullable=False, default="", server_default=""),
+)
+sa.Index("machines_computer_name", machines.c.computer_name)
+sa.Index("machines_last_seen", machines.c.last_seen)
+
+# Every record whole, as received.
+records = sa.Table(
+    "records", metadata,
+    sa.Column("id", sa.Integer, primary_key=True),
+    sa.Column("machine_id", sa.Integer, sa.ForeignKey("machines.id"), nullable=False),
+    sa.Column("received", sa.DateTime, nullable=False),
+    sa.Column("sender", sa.Text, nullable=False),
+    sa.Column("user_name", sa.Text, nullable=False),
+    sa.Column("adapter_address", sa.Text, nullable=False),
+    sa.Column("programs_text", sa.Text, nullable=False),
+    sa.Column("network_text", sa.Text, nullable=False),
+    sa.Column("processor_text", sa.Text, nullable=False),
+    # The fields ingest took cut at texts.CAPS, comma-separated ("" for none).
+    sa.Column("cut", sa.Text, nullable=False, default="", server_default=""),
+)
+sa.Index("records_machine", records.c.machine_id, records.c.id)
+
+# The program catalogue: one row per distinct name. Names can be longer than
+# an index entry may be (PostgreSQL's b-tree limit is about 2.7 kB), so the
+# unique key is the name's SHA-256. Rows are never changed once added.
+programs = sa.Table(
+    "programs", metadata,
+    sa.Column("id", sa.Integer, primary_key=True),
+    sa.Column("name_hash", sa.String(64), nullable=False, unique=True),
+    sa.Column("name", sa.Text, nullable=False),
+)
+
+# How many machines have each program now, kept by ingest; a row for every
+# program. In a table of its own: in the catalogue's row each change would
+# also meet the key-share locks that the foreign keys of other records' rows
+# hold there (PostgreSQL then makes a multixact for every counter, which
+# serialised the records) and write an entry in every index of the catalogue.
+program_counts = sa.Table(
+    "program_counts", metadata,
+    sa.Column("program_id", sa.Integer, sa.ForeignKey("programs.id"), primary_key=True),
+    sa.Column("machine_count", sa.Integer, nullable=False),
+)
+
+# Changes to the counts not yet added to program_counts (PostgreSQL): a
+# record that finds another one adding to the counters queues its changes
+# here instead of waiting, and the next one to add takes them along (see
+# ingest). A machine's first record changes hundreds of counters that every
+# other first record changes too; one at a time, they made each other wait.
+# A count is program_counts' plus the queued changes of the program.
+program_count_queue = sa.Table(
+    "program_count_queue", metadata,
+    sa.Column("program_id", sa.Integer, nullable=False),
+    sa.Column("delta", sa.Integer, nullable=False),
+)
+
+# A machine's current programs (from its latest record).
+machine_programs = sa.Table(
+    "machine_programs", metadata,
+    sa.Column("machine_id", sa.Integer, sa.ForeignKey("machines.id"), primary_key=True),
+    sa.Column("program_id", sa.Integer, sa.ForeignKey("programs.id"), primary_key=True),
+)
+sa.Index("machine_programs_program", machine_programs.c.program_id, machine_programs.c.machine_id)
+
+# Programs added or removed between consecutive records of a machine; the
+# record is the later one, the one that showed the change.
+changes = sa.Table(
+    "changes", metadata,
+    sa.Column("id", sa.Integer, primary_key=True),
+    sa.Column("machine_id", sa.Integer, sa.ForeignKey("machines.id"), nullable=False),
+    sa.Column("record_id", sa.Integer, sa.ForeignKey("records.id"), nullable=False),
+    sa.Column("program_id", sa.Integer, sa.ForeignKey("programs.id"), nullable=False),
+    sa.Column("added", sa.Boolean, nullable=False),
+)
+sa.Index("changes_record", changes.c.record_id)
+sa.Index("changes_machine", changes.c.machine_id, changes.c.id)
+
+administrators = sa.Table(
+    "administrators", metadata,
+    sa.Column("id", sa.Integer, primary_key=True),
+    sa.Column("name", sa.Text, nullable=False, unique=True),
+    sa.Column("password_hash", sa.Text, nullable=False),
+    sa.Column("created", sa.DateTime, nullable=False),
+    # Kept in each session: signing out adds one, which ends every session
+    # begun before (a cookie replayed after sign-out is refused).
+    sa.Column("session_generation", sa.Integer, nullable=False, default=0, server_default="0"),
+)
+
+# Settings the service makes for itself (the pages' session key).
+settings = sa.Table(
+    "settings", metadata,
+    sa.Column("name", sa.Text, primary_key=True),
+    sa.Column("value", sa.Text, nullable=False),
+)
+
+# Failed authentication attempts (pages and API) per subject (auth.attempt_subjects),
+# kept in the database so that every worker and host counts them.
+sign_in_failures = sa.Table(
+    "sign_in_failures", metadata,
+    sa.Column("subject", sa.Text, primary_key=True),
+    sa.Column("failures", sa.Integer, nullable=False),
+    sa.Column("last_failure", sa.DateTime, nullable=False),
+)
+
+
+def name_hash(name: str) -> str:
+    """The catalogue's key of a program name."""
+    # Most names come again and again, from machine after machine: the
+    # hashes of the short ones are kept (a few MB at most per process).
+    return _short_name_hash(name) if len(name) <= 200 else _name_hash(name)
+
+
+def _name_hash(name: str) -> str:
+    return hashlib.sha256(name.encode("utf-8", "surrogatepass")).hexdigest()
+
+
+_short_name_hash = functools.lru_cache(maxsize=50000)(_name_hash)
