@@ -74,9 +74,9 @@ void runOnWorker(const std::function<void()>& work, WinHttpTransport& transport,
 }  // namespace
 
 UploadOutcome RunInventoryUpload(ProfileControl& control, const std::optional<std::string>& explicitSetting,
-                                 bool pumpMessages, const StartWorker& startWorker) {
+                                 bool pumpMessages, const StartWorker& startWorker, const HttpTimeLimits& limits) {
   const ServerChoice choice = ResolveServer(explicitSetting);
-  WinHttpTransport transport;
+  WinHttpTransport transport(limits);
   UploadEnvironment env;
   env.server = choice.server;
   env.settingProblem = choice.problem;
