@@ -1,9 +1,11 @@
 // Long runs in one process: the same window, control and service used over
 // and over. Leaks show as growth between the first tenth and the end; the
 // bounds are 10 GDI objects, 10 USER objects, 20 handles and 4 MB of private
-// bytes (the heap grows in steps of its own, which is no leak). The counts
-// can be lowered for a quick look: TALLOWIN_LONG_DISPATCHES (rounds over
-// every tab, 1,000) and TALLOWIN_LONG_UPLOADS (500).
+// bytes (the heap grows in steps of its own, which is no leak), so a leak of
+// one object per dispatch or upload shows. The counts can be raised for a
+// longer look: TALLOWIN_LONG_DISPATCHES (rounds over every tab, 250) and
+// TALLOWIN_LONG_UPLOADS (100). Then the window closed while the control
+// works, and tallowin.exe's own window.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -42,8 +44,8 @@ void report(const char* what, int rounds, const ProcessResources& a, const Proce
               b.sources.c_str());
 }
 
-TEST(LongRun, EveryTabDispatchedAThousandTimes) {
-  const int rounds = countFromEnv(L"TALLOWIN_LONG_DISPATCHES", 1000);
+TEST(LongRun, EveryTabDispatchedOverAndOver) {
+  const int rounds = countFromEnv(L"TALLOWIN_LONG_DISPATCHES", 250);
   HWND top = wintest::CreateHiddenHost(900, 700);
   ASSERT_NE(top, nullptr);
   win32::FrmMain* form = win32::FrmMain::Create(top, 0, 0);
@@ -71,10 +73,10 @@ TEST(LongRun, EveryTabDispatchedAThousandTimes) {
   wintest::ExpectBoundedGrowth(tenth, end, 4LL * 1024 * 1024);
 }
 
-TEST(LongRun, FiveHundredUploads) {
+TEST(LongRun, UploadsOverAndOver) {
   const std::string peer = wintest::TestService("PEER");
   if (peer.empty()) GTEST_SKIP() << "TALLOWIN_TEST_PEER not set";
-  const int rounds = countFromEnv(L"TALLOWIN_LONG_UPLOADS", 500);
+  const int rounds = countFromEnv(L"TALLOWIN_LONG_UPLOADS", 100);
   HWND top = wintest::CreateHiddenHost(900, 700);
   ASSERT_NE(top, nullptr);
   win32::FrmMain* form = win32::FrmMain::Create(top, 0, 0);
@@ -106,32 +108,26 @@ void CALLBACK closeOnTimer(HWND, UINT, UINT_PTR id, DWORD) {
   if (closeTarget) closePosted = ::PostMessageW(closeTarget, WM_CLOSE, 0, 0) != 0;
 }
 
-// A click on Command1 starts the upload; the host's window closes 300 ms
-// later. The click returns once the exchange is over (the worker is joined
-// before it does), within the exchange's time-outs, and nothing of the form
-// is touched after it is gone.
-void closeDuringUpload(const std::string& server) {
+// A click on Command1 starts the upload to a service that never answers; the
+// host's window closes 300 ms later. The click returns once the exchange is
+// cancelled (the worker is joined before it does), nothing of the form is
+// touched after it is gone, and the process goes on: a new form works.
+TEST(CloseWhileWorking, DuringAnUploadToASilentService) {
+  const std::string silent = wintest::TestService("SILENT");
+  if (silent.empty()) GTEST_SKIP() << "TALLOWIN_TEST_SILENT not set";
   HWND top = wintest::CreateHiddenHost(900, 700);
-  ASSERT_NE(top, nullptr);
-  win32::FrmMain* form = win32::FrmMain::Create(top, 0, 0, win32::MakeControl(win32::WindowUpload()));
+  auto upload = [silent](ProfileControl& c) { win32::RunInventoryUpload(c, silent, true, {}, wintest::kShortLimits); };
+  win32::FrmMain* form = win32::FrmMain::Create(top, 0, 0, win32::MakeControl(upload));
   ASSERT_NE(form, nullptr);
   HWND f = form->hwnd();
-  ::SetEnvironmentVariableW(L"TALLOWIN_INVENTORY_SERVER", wintest::Wide(server).c_str());
   closeTarget = top;
   closePosted = false;
   ::SetTimer(nullptr, 0, 300, closeOnTimer);
-  const DWORD start = ::GetTickCount();
   ::SendMessageW(f, WM_COMMAND, MAKEWPARAM(win32::kIdCommand1, BN_CLICKED),
                  reinterpret_cast<LPARAM>(::GetDlgItem(f, win32::kIdCommand1)));
-  const DWORD took = ::GetTickCount() - start;
-  ::SetEnvironmentVariableW(L"TALLOWIN_INVENTORY_SERVER", nullptr);
   closeTarget = nullptr;
   EXPECT_TRUE(closePosted) << "the click returned before the close";
   EXPECT_FALSE(::IsWindow(top));
-  EXPECT_FALSE(::IsWindow(f));
-  EXPECT_LT(took, 45000u);
-  std::printf("closed during the upload: the click returned after %lu ms\n", static_cast<unsigned long>(took));
-  // The process goes on: a new form works.
   HWND again = wintest::CreateHiddenHost(900, 700);
   win32::FrmMain* next = win32::FrmMain::Create(again, 0, 0);
   ASSERT_NE(next, nullptr);
@@ -141,22 +137,10 @@ void closeDuringUpload(const std::string& server) {
   EXPECT_TRUE(wintest::WaitForAbandonedRequests()) << "WinHTTP never let the request go";
 }
 
-TEST(CloseWhileWorking, DuringAnUploadToASilentService) {
-  const std::string silent = wintest::TestService("SILENT");
-  if (silent.empty()) GTEST_SKIP() << "TALLOWIN_TEST_SILENT not set";
-  closeDuringUpload(silent);
-}
-
-TEST(CloseWhileWorking, DuringAnUploadThatTrickles) {
-  const std::string trickle = wintest::TestService("TRICKLE");
-  if (trickle.empty()) GTEST_SKIP() << "TALLOWIN_TEST_TRICKLE not set";
-  closeDuringUpload(trickle);
-}
-
 // Enough programs that the section takes a while to list.
 class ManyPrograms : public ::testing::Test {
  protected:
-  static constexpr int kPrograms = 3000;
+  static constexpr int kPrograms = 1000;
   static void SetUpTestSuite() {
     fixtures_ = new std::vector<std::unique_ptr<wintest::RegFixture>>;
     for (int i = 0; i < kPrograms; ++i) {
@@ -206,9 +190,8 @@ TEST_F(ManyPrograms, ClosedDuringTheProgramsDispatch) {
   std::printf("closed during the programs dispatch: %d lines listed of %d\n", control->list().count(), kPrograms);
 }
 
-// The host program: its window closed after it opened on the programs tab,
-// and while Command1's upload waits for a silent service. It ends at once in
-// the first case, within the time-outs in the second, and with exit code 0.
+// tallowin.exe, hidden (closing a visible window costs Wine seconds without
+// a window manager).
 struct Started {
   PROCESS_INFORMATION pi{};
   bool ok = false;
@@ -216,6 +199,8 @@ struct Started {
     std::wstring line = L"\"" + wintest::ProgramFolder() + L"\\tallowin.exe\" " + arguments;
     STARTUPINFOW si{};
     si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESHOWWINDOW;
+    si.wShowWindow = SW_HIDE;
     ok = ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi) != 0;
   }
   ~Started() {
@@ -224,7 +209,7 @@ struct Started {
     ::CloseHandle(pi.hThread);
     ::CloseHandle(pi.hProcess);
   }
-  // The host's top-level window, once it has its form.
+  // The host's top-level window, once its AtlAxWin container holds the form.
   HWND window(HWND* form) const {
     HWND found = nullptr;
     wintest::PumpUntil(
@@ -235,58 +220,58 @@ struct Started {
             ::GetWindowThreadProcessId(w, &pid);
             if (pid != pi.dwProcessId) continue;
             HWND box = ::FindWindowExW(w, nullptr, L"AtlAxWin", nullptr);
-            HWND fm = box ? ::FindWindowExW(box, nullptr, win32::FrmMain::ClassName(), nullptr) : nullptr;
-            if (fm) {
-              *form = fm;
-              found = w;
-              return true;
-            }
+            *form = box ? ::FindWindowExW(box, nullptr, win32::FrmMain::ClassName(), nullptr) : nullptr;
+            if (*form) found = w;
+            return *form != nullptr;
           }
           return false;
         },
         30000);
     return found;
   }
-  DWORD waitExit(DWORD ms, DWORD* took) const {
-    const DWORD start = ::GetTickCount();
-    ::WaitForSingleObject(pi.hProcess, ms);
-    *took = ::GetTickCount() - start;
+  DWORD exitCode(DWORD waitMs) const {
+    ::WaitForSingleObject(pi.hProcess, waitMs);
     DWORD code = STILL_ACTIVE;
     ::GetExitCodeProcess(pi.hProcess, &code);
     return code;
   }
 };
 
-TEST_F(ManyPrograms, HostProgramOpenedOnTheProgramsTabCloses) {
-  Started host(L"window PROGS");
-  ASSERT_TRUE(host.ok);
-  HWND form = nullptr;
-  HWND top = host.window(&form);
-  ASSERT_NE(top, nullptr);
-  ::PostMessageW(top, WM_CLOSE, 0, 0);
-  DWORD took = 0;
-  EXPECT_EQ(host.waitExit(30000, &took), 0u);
-  EXPECT_LT(took, 30000u);
-}
-
-TEST(CloseWhileWorking, HostProgramClosedDuringAnUpload) {
+// The host program shows the control through COM: the OS tab's lines, read
+// across processes while the host refills its list (after the initial
+// upload's). Its window closed ends it with exit code 0: on the OS tab, while
+// it lists the programs, and while Command1's upload waits for a silent
+// service (the close cancels the exchange).
+TEST_F(ManyPrograms, HostProgramShowsTheControlAndEndsWhenClosed) {
   const std::string silent = wintest::TestService("SILENT");
-  if (silent.empty()) GTEST_SKIP() << "TALLOWIN_TEST_SILENT not set";
-  ::SetEnvironmentVariableW(L"TALLOWIN_INVENTORY_SERVER", wintest::Wide(silent).c_str());
-  Started host(L"window");
-  ::SetEnvironmentVariableW(L"TALLOWIN_INVENTORY_SERVER", nullptr);
-  ASSERT_TRUE(host.ok);
-  HWND form = nullptr;
-  HWND top = host.window(&form);
-  ASSERT_NE(top, nullptr);
-  HWND command = ::GetDlgItem(form, win32::kIdCommand1);
-  ::PostMessageW(form, WM_COMMAND, MAKEWPARAM(win32::kIdCommand1, BN_CLICKED), reinterpret_cast<LPARAM>(command));
-  // Command1 is disabled while the upload runs.
-  ASSERT_TRUE(wintest::PumpUntil([&] { return !::IsWindowEnabled(command); }, 10000)) << "the upload did not start";
-  ::PostMessageW(top, WM_CLOSE, 0, 0);
-  DWORD took = 0;
-  EXPECT_EQ(host.waitExit(60000, &took), 0u);
-  EXPECT_LT(took, 45000u);
+  for (const wchar_t* arguments : {L"window OS", L"window PROGS", L"window"}) {
+    SCOPED_TRACE(wintest::Utf8(arguments));
+    const bool uploading = arguments == std::wstring(L"window");
+    if (uploading && silent.empty()) continue;
+    if (uploading) ::SetEnvironmentVariableW(L"TALLOWIN_INVENTORY_SERVER", wintest::Wide(silent).c_str());
+    Started host(arguments);
+    ::SetEnvironmentVariableW(L"TALLOWIN_INVENTORY_SERVER", nullptr);
+    ASSERT_TRUE(host.ok);
+    HWND form = nullptr;
+    HWND top = host.window(&form);
+    ASSERT_NE(top, nullptr);
+    HWND list = ::GetDlgItem(form, win32::kIdLstInfo);
+    if (arguments == std::wstring(L"window OS"))
+      EXPECT_TRUE(wintest::PumpUntil(
+          [&] {
+            const auto lines = wintest::ListLines(list);
+            return !lines.empty() && lines[0].rfind("Operating System Name: ", 0) == 0;
+          },
+          60000));
+    if (uploading) {
+      HWND command = ::GetDlgItem(form, win32::kIdCommand1);
+      ::PostMessageW(form, WM_COMMAND, MAKEWPARAM(win32::kIdCommand1, BN_CLICKED), reinterpret_cast<LPARAM>(command));
+      // Command1 is disabled while the upload runs.
+      ASSERT_TRUE(wintest::PumpUntil([&] { return !::IsWindowEnabled(command); }, 10000)) << "no upload";
+    }
+    ::PostMessageW(top, WM_CLOSE, 0, 0);
+    EXPECT_EQ(host.exitCode(30000), 0u);
+  }
 }
 
 }  // namespace

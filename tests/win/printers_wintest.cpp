@@ -7,7 +7,6 @@
 #include <algorithm>
 
 #include "win/support/win_support.h"
-#include "win32/frm_main.h"
 
 namespace tallowin {
 namespace {
@@ -193,33 +192,6 @@ TEST(ShowPrinters, AnUnreachablePrinterWithListedSettingsMayBeOffline) {
             block.end())
       << "the listed settings are shown";
   EXPECT_EQ(block.back(), "9900\t  Error: 482 Printer error (May Be Offline)") << r.out;
-}
-
-TEST(PrintersTab, ShowsTheAddedPrinter) {
-  TestPrinter printer;
-  if (!printer.failure.empty()) GTEST_SKIP() << printer.failure;
-  HWND top = wintest::CreateHiddenHost();
-  ASSERT_NE(top, nullptr);
-  auto* form = win32::FrmMain::Create(top, 0, 0);
-  ASSERT_NE(form, nullptr);
-  wintest::ClickTab(form->hwnd(), 6);  // "&Printers"
-  const auto control = form->control();
-  std::vector<std::string> lines;
-  for (const auto& l : control->list().lines()) lines.push_back(l.text);
-  EXPECT_NE(std::find(lines.begin(), lines.end(), "Tallowin Test Printer"), lines.end());
-  EXPECT_EQ(std::find(lines.begin(), lines.end(), "Working ..."), lines.end());
-  EXPECT_FALSE(control->showingProgress);
-  EXPECT_EQ(::SendMessageW(::GetDlgItem(form->hwnd(), win32::kIdLstInfo), LB_GETCOUNT, 0, 0),
-            static_cast<LRESULT>(lines.size()));
-  ::DestroyWindow(top);
-}
-
-TEST(ShowPrinters, RemovedPrinterIsGone) {
-  { TestPrinter printer; }
-  const auto r = wintest::RunTallowin(L"show PRINTERS");
-  ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(r.out.find("Tallowin Test Printer"), std::string::npos);
-  EXPECT_EQ(r.out.find("Working ..."), std::string::npos);
 }
 
 }  // namespace

@@ -208,6 +208,12 @@ RegDiff Diff(const RegSnapshot& before, const RegSnapshot& after) {
   return d;
 }
 
+std::string Describe(const RegSnapshot& s) {
+  std::string out;
+  for (const auto& [k, v] : s) out += "  " + Utf8(k) + " = " + Utf8(v) + "\n";
+  return out;
+}
+
 namespace {
 
 // The GDI handle table that Windows and Wine map into every process (the
@@ -339,58 +345,6 @@ void ExpectBoundedGrowth(const ProcessResources& before, const ProcessResources&
   EXPECT_LE(after.user - before.user, 10);
   EXPECT_LE(after.handles - before.handles, 20);
   EXPECT_LE(after.privateBytes - before.privateBytes, maxPrivateBytes);
-}
-
-void TestSite::releaseControl() {
-  if (IOleObject* c = control) {
-    control = nullptr;
-    c->Close(OLECLOSE_NOSAVE);
-    c->SetClientSite(nullptr);
-    c->Release();
-  }
-}
-
-STDMETHODIMP TestSite::QueryInterface(REFIID riid, void** out) {
-  *out = nullptr;
-  if (riid == IID_IUnknown || riid == IID_IOleClientSite)
-    *out = static_cast<IOleClientSite*>(this);
-  else if (riid == IID_IOleWindow || riid == IID_IOleInPlaceSite)
-    *out = static_cast<IOleInPlaceSite*>(this);
-  else if (riid == IID_IDispatch && ambient)
-    *out = static_cast<IDispatch*>(this);
-  else
-    return E_NOINTERFACE;
-  AddRef();
-  return S_OK;
-}
-
-STDMETHODIMP_(ULONG) TestSite::Release() {
-  const LONG n = ::InterlockedDecrement(&refs_);
-  if (n == 0) delete this;
-  return static_cast<ULONG>(n);
-}
-
-STDMETHODIMP TestSite::GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** doc, LPRECT p, LPRECT c,
-                                        LPOLEINPLACEFRAMEINFO info) {
-  if (frame) *frame = nullptr;
-  if (doc) *doc = nullptr;
-  if (p) *p = pos;
-  if (c) *c = clip;
-  if (info) {
-    info->fMDIApp = FALSE;
-    info->hwndFrame = window;
-    info->haccel = nullptr;
-    info->cAccelEntries = 0;
-  }
-  return S_OK;
-}
-
-STDMETHODIMP TestSite::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*, UINT*) {
-  if (id != DISPID_AMBIENT_USERMODE || !result) return DISP_E_MEMBERNOTFOUND;
-  ::VariantInit(result);
-  result->vt = VT_BOOL;
-  result->boolVal = userMode ? VARIANT_TRUE : VARIANT_FALSE;
-  return S_OK;
 }
 
 }  // namespace tallowin::wintest

@@ -7,7 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "win32/winhttp_transport.h"
+
 namespace tallowin::wintest {
+
+// Time limits for an upload whose test needs only that a time-out ends the
+// wait (the product's are 15 s to the answer, 30 s for a request).
+inline constexpr win32::HttpTimeLimits kShortLimits{2000, 2000, 2000, 3000, 5000};
 
 // The folder of the running test program (tallowin.exe lies beside it).
 std::wstring ProgramFolder();
