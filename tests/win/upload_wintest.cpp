@@ -45,15 +45,14 @@ wintest::RunResult upload(const std::string& server) {
 
 // The stored record holds the texts the sections show, program names that
 // XML must escape or that are not ASCII intact (a control character alone
-// replaced); the service files it under this machine, and after one program
-// is added and one removed the next record shows exactly those two changes.
-TEST(Upload, TheServiceKeepsTheRecordAsTheSectionsShowItAndItsChanges) {
+// replaced). (What the service makes of a second record is the pages' tests'.)
+TEST(Upload, TheRecordArrivesAsTheSectionsShowIt) {
   NEED(PEER);
-  auto leaving = std::make_unique<RegFixture>(HKEY_LOCAL_MACHINE, kUninstall + L"Old");
-  leaving->setString(L"", L"DisplayName", L"Tom & Jerry <Deluxe> \"quoted\" 'single' ]]> Gr\u00fc\u00dfe \u65e5\u672c");
+  RegFixture odd(HKEY_LOCAL_MACHINE, kUninstall + L"Odd");
+  odd.setString(L"", L"DisplayName", L"Tom & Jerry <Deluxe> \"quoted\" 'single' ]]> Gr\u00fc\u00dfe \u65e5\u672c");
   RegFixture bell(HKEY_LOCAL_MACHINE, kUninstall + L"Bell");
   bell.setString(L"", L"DisplayName", L"Bell\x0007Ring");
-  const std::string leavingName = "Tom & Jerry <Deluxe> \"quoted\" 'single' ]]> Gr\xC3\xBC\xC3\x9F" "e \xE6\x97\xA5\xE6\x9C\xAC";
+  const std::string oddName = "Tom & Jerry <Deluxe> \"quoted\" 'single' ]]> Gr\xC3\xBC\xC3\x9F" "e \xE6\x97\xA5\xE6\x9C\xAC";
   const auto progs = wintest::RunTallowin(L"show PROGS");
   const auto cpu = wintest::RunTallowin(L"show CPU");
   const auto net = wintest::RunTallowin(L"show NETWORK");
@@ -75,28 +74,13 @@ TEST(Upload, TheServiceKeepsTheRecordAsTheSectionsShowItAndItsChanges) {
   ASSERT_NE(bellAt, std::string::npos) << programs;
   programs.replace(bellAt, 9, "Bell\xEF\xBF\xBDRing");
   EXPECT_EQ(s.fields[2], programs);
-  EXPECT_NE(programs.find(leavingName + "$#$"), std::string::npos);
+  EXPECT_NE(programs.find(oddName + "$#$"), std::string::npos);
   EXPECT_EQ(s.fields[4], joined(cpu.out));
   // Counters move between runs: the network text up to the first interface block.
   const std::string netJoined = joined(net.out);
   const size_t stable = netJoined.find("Interface: ");
   ASSERT_NE(stable, std::string::npos);
   EXPECT_EQ(s.fields[3].substr(0, stable), netJoined.substr(0, stable));
-
-  const std::string machinePath = "/api/machines/" + wintest::UrlEncode(s.machine);
-  const wintest::Json machine = wintest::ApiGet(PEERAddr, machinePath);
-  const std::vector<std::string> current = machine["current_programs"].texts();
-  EXPECT_NE(std::find(current.begin(), current.end(), leavingName), current.end());
-  EXPECT_EQ(machine["last_user"].text, s.fields[0]);
-
-  leaving.reset();
-  RegFixture arriving(HKEY_LOCAL_MACHINE, kUninstall + L"New");
-  arriving.setString(L"", L"DisplayName", L"Tallowin Test Arriving & <Co>");
-  ASSERT_EQ(upload(PEERAddr).exitCode, 0);
-  const wintest::Json records = wintest::ApiGet(PEERAddr, machinePath + "/records?limit=2");
-  ASSERT_EQ(records["records"].items.size(), 2u);
-  EXPECT_EQ(records["records"][0]["added"].texts(), std::vector<std::string>{"Tallowin Test Arriving & <Co>"});
-  EXPECT_EQ(records["records"][0]["removed"].texts(), std::vector<std::string>{leavingName});
 }
 
 TEST(Upload, AnRpcEncodedServiceGetsAnEncodedCall) {

@@ -40,9 +40,6 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000);
 HWND CreateHiddenHost(int width = 900, int height = 700);
 extern std::function<void()> OnHostMessage;
 
-// The class name of a window.
-std::wstring ClassOf(HWND hwnd);
-
 // The lines of a list box, read back through its messages (also across
 // processes).
 std::vector<std::string> ListLines(HWND list);
@@ -51,7 +48,6 @@ std::vector<std::string> ListLines(HWND list);
 void ClickTab(HWND form, int i);
 
 std::vector<std::string> SplitLines(const std::string& text);
-bool StartsWith(const std::string& s, const std::string& prefix);
 
 // Waits (pumping) until no request given up on is still held by WinHTTP:
 // each holds the module until WinHTTP's last notice, which under Wine comes
