@@ -100,6 +100,13 @@ class InOwnContainer : public ::testing::Test {
     if (const auto w = as<IOleWindow>(IID_IOleWindow)) w->GetWindow(&hwnd);
     return hwnd;
   }
+  // A new object, UI-activated, its initial upload run: its window.
+  HWND uiActivated() {
+    create();
+    EXPECT_EQ(doVerb(OLEIVERB_UIACTIVATE), S_OK);
+    PumpMessages();
+    return window();
+  }
   // Where hwnd lies in the host's client area.
   bool placedAt(HWND hwnd, const RECT& expected) {
     RECT r;
@@ -221,10 +228,7 @@ TEST_F(InOwnContainer, PlacedByDoVerbAndObjectRectsNeverByTheExtent) {
 
 // The container asks the active object first and hands over the mnemonics.
 TEST_F(InOwnContainer, TabAccessKeysReachTheControlThroughTheContainer) {
-  create();
-  ASSERT_EQ(doVerb(OLEIVERB_UIACTIVATE), S_OK);
-  PumpMessages();
-  HWND form = window();
+  HWND form = uiActivated();
   ASSERT_NE(form, nullptr);
   const auto active = as<IOleInPlaceActiveObject>(IID_IOleInPlaceActiveObject);
   MSG msg{::GetDlgItem(form, win32::kIdTabProfile), WM_SYSCHAR, L'o', 0, 0, {}};
@@ -503,10 +507,7 @@ TEST_F(InOwnContainer, ReleasedDuringAClickTheObjectStaysUntilTheWorkIsDone) {
 // selects the CPU tab and runs its dispatch, through the object as the
 // active object; a key the control does not take goes on to the container.
 TEST_F(InOwnContainer, PumpedKeysGoToTheObjectThenToTheContainer) {
-  create();
-  ASSERT_EQ(doVerb(OLEIVERB_UIACTIVATE), S_OK);
-  PumpMessages();
-  HWND form = window();
+  HWND form = uiActivated();
   ASSERT_NE(form, nullptr);
   std::vector<std::string> cpuDuringUpload;
   duringUpload = [&](ProfileControl& c) {
