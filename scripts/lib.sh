@@ -67,7 +67,7 @@ start_service() {  # logfile command...
 # misbehaving ones the Windows tests use, exported as TALLOWIN_TEST_* host:port
 # values; TALLOWIN_TEST_PEER_AUTH holds the administrator for its API.
 start_test_services() {
-  local peers=tests/peers port mode password
+  local peers=tests/peers port password
   mkdir -p build/services
   rm -f build/services/inventory.sqlite* build/services/pids
   password=$(od -An -N12 -tx1 /dev/urandom | tr -d ' \n')
@@ -77,11 +77,12 @@ start_test_services() {
            --db "sqlite:///$PWD/build/services/inventory.sqlite" --listen 127.0.0.1:0 --workers 2 \
            --max-seconds 1500 --quiet) &&
     export TALLOWIN_TEST_PEER="127.0.0.1:$port" TALLOWIN_TEST_PEER_AUTH="tallowin-test:$password"
-  for mode in silent fault500 garbage entity rpc bomb quadratic xxe nested huge fileurl ftpurl redirect redirectcall \
-      trickle closemid garbage10; do
-    port=$(start_service "build/services/$mode.log" /usr/bin/python3 $peers/faulty_services.py \
-             --mode "$mode" --port 0 --max-seconds 1500) || continue
-    export "TALLOWIN_TEST_$(echo "$mode" | tr a-z A-Z)=127.0.0.1:$port"
+  # One process serves every misbehaviour, each on a port of its own.
+  local ready pair
+  start_service build/services/faulty.log /usr/bin/python3 $peers/faulty_services.py --max-seconds 1500 >/dev/null &&
+    ready=$(grep -m1 '^READY ' build/services/faulty.log)
+  for pair in ${ready#READY }; do
+    export "TALLOWIN_TEST_$(echo "${pair%%=*}" | tr a-z A-Z)=127.0.0.1:${pair#*=}"
   done
 }
 

@@ -83,9 +83,9 @@ UploadEnvironment environment(const ServerChoice& choice, WinHttpTransport& tran
 }  // namespace
 
 UploadOutcome RunInventoryUpload(ProfileControl& control, const std::optional<std::string>& explicitSetting,
-                                 bool pumpMessages, const StartWorker& startWorker) {
+                                 bool pumpMessages, const StartWorker& startWorker, const HttpTimeLimits& limits) {
   const ServerChoice choice = ResolveServer(explicitSetting);
-  WinHttpTransport transport;
+  WinHttpTransport transport(limits);
   UploadEnvironment env = environment(choice, transport);
   if (pumpMessages)
     env.runExchange = [&transport, &control, &startWorker](const std::function<void()>& work) {

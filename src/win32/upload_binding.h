@@ -10,6 +10,7 @@
 
 #include "control/profile_control.h"
 #include "upload/inventory_upload.h"
+#include "win32/winhttp_transport.h"
 
 namespace tallowin::win32 {
 
@@ -25,9 +26,11 @@ using StartWorker = std::function<std::thread(std::function<void()>)>;
 
 // Runs the whole upload for the control; pumps messages during the exchange
 // when pumpMessages is set (the window), blocks otherwise (the console). When
-// no worker can be started nothing is sent and the outcome says why.
+// no worker can be started nothing is sent and the outcome says why. Tests
+// hand in a failing starter or shorter time limits.
 UploadOutcome RunInventoryUpload(ProfileControl& control, const std::optional<std::string>& explicitSetting,
-                                 bool pumpMessages, const StartWorker& startWorker = {});
+                                 bool pumpMessages, const StartWorker& startWorker = {},
+                                 const HttpTimeLimits& limits = {});
 
 // Sends a record already collected to the chosen server, blocking (the
 // scheduled run has no window to keep answering).

@@ -141,8 +141,8 @@ void CALLBACK onStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, 
 // error set) unless it succeeded.
 class AsyncRequest {
  public:
-  AsyncRequest(HANDLE cancelEvent, const std::atomic<bool>& cancelled, HttpResponse& r)
-      : cancelEvent_(cancelEvent), cancelled_(cancelled), r_(r), started_(::GetTickCount()) {}
+  AsyncRequest(HANDLE cancelEvent, const std::atomic<bool>& cancelled, const HttpTimeLimits& limits, HttpResponse& r)
+      : cancelEvent_(cancelEvent), cancelled_(cancelled), limits_(limits), r_(r), started_(::GetTickCount()) {}
   ~AsyncRequest() {
     // Closing the request ends our share; WinHTTP's ends with its last notice.
     request_.reset();
@@ -166,6 +166,7 @@ class AsyncRequest {
 
   HANDLE cancelEvent_;
   const std::atomic<bool>& cancelled_;
+  const HttpTimeLimits& limits_;
   HttpResponse& r_;
   const DWORD started_;
   UniqueInternet connection_;
@@ -194,7 +195,7 @@ bool AsyncRequest::open(HINTERNET session, const CrackedUrl& url, const wchar_t*
   state_->owners.fetch_add(1);  // WinHTTP's share, given back on HANDLE_CLOSING
   // The wait for the answer's headers has a time-out of its own, which
   // WinHttpSetTimeouts does not set (Wine's default is to wait for ever).
-  DWORD responseMs = WinHttpTransport::kReceiveMs;
+  auto responseMs = static_cast<DWORD>(limits_.receiveMs);
   ::WinHttpSetOption(request_.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseMs, sizeof(responseMs));
   return true;
 }
@@ -205,7 +206,7 @@ bool AsyncRequest::step(const char* what, DWORD expected, const Start& start) {
   state_->error = 0;
   if (!start()) return fail(errorText(what, ::GetLastError()));
   const DWORD spent = ::GetTickCount() - started_;
-  const DWORD whole = WinHttpTransport::kWholeRequestMs;
+  const DWORD whole = limits_.wholeRequestMs;
   const DWORD left = spent >= whole ? 0 : whole - spent;
   HANDLE waits[2] = {state_->done.get(), cancelEvent_};
   const DWORD w = ::WaitForMultipleObjects(2, waits, FALSE, left);
@@ -282,12 +283,13 @@ bool AsyncRequest::readBody(size_t maxBytes) {
 
 }  // namespace
 
-WinHttpTransport::WinHttpTransport()
-    : session_(::WinHttpOpen(L"Tallowin/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+WinHttpTransport::WinHttpTransport(const HttpTimeLimits& limits)
+    : limits_(limits),
+      session_(::WinHttpOpen(L"Tallowin/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                              WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC)),
       cancelEvent_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
   if (session_) {
-    ::WinHttpSetTimeouts(session_.get(), kResolveMs, kConnectMs, kSendMs, kReceiveMs);
+    ::WinHttpSetTimeouts(session_.get(), limits_.resolveMs, limits_.connectMs, limits_.sendMs, limits_.receiveMs);
     DWORD never = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
     ::WinHttpSetOption(session_.get(), WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof(never));
   }
@@ -326,7 +328,7 @@ HttpResponse WinHttpTransport::request(const wchar_t* verb, const std::string& u
   }
   const std::optional<CrackedUrl> cracked = crackUrl(url, &r.error);
   if (!cracked) return r;
-  AsyncRequest exchange(cancelEvent_.get(), cancelled_, r);
+  AsyncRequest exchange(cancelEvent_.get(), cancelled_, limits_, r);
   r.ok = exchange.open(session_.get(), *cracked, verb) && exchange.send(headers, body) &&
          exchange.receiveHeaders(maxBytes) && exchange.readBody(maxBytes);
   return r;

@@ -1,255 +1,187 @@
 #!/usr/bin/python3
-"""Services that misbehave, for the upload's failure tests. One process
-serves one behaviour on 127.0.0.1 and stops by itself after --max-seconds.
-
-    faulty_services.py --mode MODE [--port 0] [--max-seconds 600]
-
-Modes:
-  silent     accepts connections and never answers
-  fault500   a good WSDL, then a SOAP fault with status 500 for the call
-  garbage    answers every request with bytes that are not XML
-  entity     a WSDL with an entity declaration
-  rpc        an rpc/encoded WSDL (urn:DefaultNamespace, ?OpenWebService);
-             GET /received returns the last request body it was sent
-  bomb       a WSDL with nested entities that expand to 12,000,000,000 characters
-  quadratic  a WSDL with one 100 KB entity referenced 10,000 times
-  xxe        a WSDL with external entities (a file and this server)
-  nested     a WSDL with 100,000 nested elements
-  huge       a WSDL of 50 MB, sent without a length until the peer stops
-  fileurl    a WSDL whose endpoint is a file: URL
-  ftpurl     a WSDL whose endpoint is an ftp: URL on this server
-  redirect   every request redirected to itself, for ever
-  redirectcall  a good WSDL; the call redirected to itself
-  trickle    the WSDL's answer one byte a second, from its status line on,
-             for 40 s
-  closemid   a good WSDL; the call's answer stops half-way, connection closed
-  garbage10  a good WSDL; the call answered with 10 MB of random bytes
-Every mode counts the requests it was sent; GET /requests tells how many
+"""Services that misbehave, for the upload's failure tests: one process, one
+port on 127.0.0.1 per behaviour in BEHAVIOURS, stopped by itself after
+--max-seconds. Prints "READY mode=port mode=port ..." once all listen.
+Each behaviour counts the requests it was sent; GET /requests tells how many
 (that request and GET /received are not counted).
-Prints "READY <port>" once it listens.
 """
 import argparse
 import http.server
 import os
 import random
 import socket
-import sys
 import threading
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
+DATA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "unit", "data")
 WSDL_PATH = "/Zelt/pcInventoryD.nsf/savesoftware"
+DEFINITIONS = b'<definitions xmlns="http://schemas.xmlsoap.org/wsdl/">'
 FAULT = (b'<?xml version="1.0" encoding="UTF-8"?><soap:Envelope xmlns:soap="http://schemas.xmlsoap.org/soap/envelope/">'
          b'<soap:Body><soap:Fault><faultcode>soap:Server</faultcode><faultstring>refused for the test</faultstring>'
          b'</soap:Fault></soap:Body></soap:Envelope>')
-RPC_ANSWER = (b'<?xml version="1.0" encoding="UTF-8"?><SOAP-ENV:Envelope '
-              b'xmlns:SOAP-ENV="http://schemas.xmlsoap.org/soap/envelope/"><SOAP-ENV:Body>'
-              b'<ns1:setSaveSoftwareInformationResponse xmlns:ns1="urn:DefaultNamespace"><return>OK</return>'
-              b'</ns1:setSaveSoftwareInformationResponse></SOAP-ENV:Body></SOAP-ENV:Envelope>')
+ANSWER = (b'<?xml version="1.0" encoding="UTF-8"?><SOAP-ENV:Envelope '
+          b'xmlns:SOAP-ENV="http://schemas.xmlsoap.org/soap/envelope/"><SOAP-ENV:Body>'
+          b'<ns1:setSaveSoftwareInformationResponse xmlns:ns1="urn:DefaultNamespace"><return>OK</return>'
+          b'</ns1:setSaveSoftwareInformationResponse></SOAP-ENV:Body></SOAP-ENV:Envelope>')
 
 
-def fixture(name):
-    with open(os.path.join(HERE, "..", "unit", "data", name), "rb") as f:
-        return f.read()
+def dtd(entities, body):
+    return b'<?xml version="1.0"?><!DOCTYPE definitions [' + entities + b']>' + DEFINITIONS + body + b"</definitions>"
 
 
-MODES = ["silent", "fault500", "garbage", "entity", "rpc", "bomb", "quadratic", "xxe", "nested", "huge",
-         "fileurl", "ftpurl", "redirect", "redirectcall", "trickle", "closemid", "garbage10"]
-DEFINITIONS = b'<definitions xmlns="http://schemas.xmlsoap.org/wsdl/">'
-
-
-def bomb():
-    lines = [b'<!ENTITY l0 "lollollollol">']
-    for i in range(1, 10):
-        refs = b"".join(b"&l%d;" % (i - 1) for _ in range(10))
-        lines.append(b'<!ENTITY l%d "%s">' % (i, refs))
-    return (b'<?xml version="1.0"?><!DOCTYPE definitions [' + b"".join(lines) + b']>' + DEFINITIONS +
-            b"<documentation>&l9;</documentation></definitions>")
-
-
-def quadratic():
-    return (b'<?xml version="1.0"?><!DOCTYPE definitions [<!ENTITY a "' + b"a" * 100000 + b'">]>' + DEFINITIONS +
-            b"<documentation>" + b"&a;" * 10000 + b"</documentation></definitions>")
-
-
-def nested():
-    depth = 100000
-    return b'<?xml version="1.0"?>' + DEFINITIONS + b"<a>" * depth + b"</a>" * depth + b"</definitions>"
+def bomb():  # nested entities that expand to 12,000,000,000 characters
+    lines = [b'<!ENTITY l0 "lollollollol">'] + [
+        b'<!ENTITY l%d "%s">' % (i, b"&l%d;" % (i - 1) * 10) for i in range(1, 10)]
+    return dtd(b"".join(lines), b"<documentation>&l9;</documentation>")
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
-    mode = None
-    port = 0
-    received = b""
-    requests = 0
-    lock = threading.Lock()
     protocol_version = "HTTP/1.1"
+    lock = threading.Lock()
 
-    def log_message(self, format, *args):
+    def log_message(self, *args):
         pass
 
-    def count(self):
-        if self.path not in ("/requests", "/received"):
-            with Handler.lock:
-                Handler.requests += 1
-
-    def send(self, status, body, ctype="text/xml; charset=utf-8"):
+    def send(self, status, body, ctype="text/xml; charset=utf-8", length=None):
         self.send_response(status)
         self.send_header("Content-Type", ctype)
-        self.send_header("Content-Length", str(len(body)))
+        self.send_header("Content-Length", str(len(body) if length is None else length))
         self.end_headers()
         self.wfile.write(body)
 
-    def wsdl(self):
-        doc = fixture("rpc_encoded_inventory.wsdl" if self.mode == "rpc" else "document_literal_inventory.wsdl")
-        # Point the fixture's endpoint at this server.
-        text = doc.decode("utf-8")
+    def wsdl(self, endpoint=None):
+        """The service description of the data folder, its endpoint on this server unless given."""
+        rpc = self.server.mode == "rpc"
+        with open(os.path.join(DATA, "rpc_encoded_inventory.wsdl" if rpc else "document_literal_inventory.wsdl")) as f:
+            text = f.read()
         start = text.find('location="') + len('location="')
         end = text.find('"', start)
-        path = text[start:end].split("/", 3)[3] if text[start:end].count("/") >= 3 else ""
-        endpoint = "http://127.0.0.1:%d/%s" % (self.port, path)
-        if self.mode == "fileurl":
-            endpoint = "file:///C:/windows/win.ini"
-        elif self.mode == "ftpurl":
-            endpoint = "ftp://127.0.0.1:%d/%s" % (self.port, path)
+        path = text[start:end].split("/", 3)[3]
+        endpoint = endpoint or "http://127.0.0.1:%d/%s"
+        if "%" in endpoint:
+            endpoint = endpoint % (self.server.server_address[1], path)
         return (text[:start] + endpoint + text[end:]).encode("utf-8")
 
     def redirect(self, status):
         self.send_response(status)
-        self.send_header("Location", "http://127.0.0.1:%d%s" % (self.port, self.path))
+        self.send_header("Location", "http://127.0.0.1:%d%s" % (self.server.server_address[1], self.path))
         self.send_header("Content-Length", "0")
         self.end_headers()
 
-    def stream(self, total, chunk, pause=0.0, length=True):
-        """Sends total bytes of chunk repeated; stops quietly when the peer goes."""
+    def stream(self, total, chunk, length=True):
+        """total bytes of chunk repeated; stops quietly when the peer goes."""
         self.send_response(200)
         self.send_header("Content-Type", "text/xml")
-        if length:
-            self.send_header("Content-Length", str(total))
-        else:
-            self.send_header("Connection", "close")
-            self.close_connection = True
+        self.send_header(*(("Content-Length", str(total)) if length else ("Connection", "close")))
+        self.close_connection = not length
         self.end_headers()
-        sent = 0
         try:
-            while sent < total:
-                part = chunk[: total - sent]
-                self.wfile.write(part)
-                self.wfile.flush()
-                sent += len(part)
-                if pause:
-                    time.sleep(pause)
-        except (BrokenPipeError, ConnectionResetError, OSError):
+            for sent in range(0, total, len(chunk)):
+                self.wfile.write(chunk[: total - sent])
+        except OSError:
             self.close_connection = True
 
-    def trickle(self, answer):
-        """The answer, status line first, one byte a second, for 40 s at most
-        (a little beyond the client's 30 s limit), then the connection closes."""
+    def trickle(self):
+        """The description's answer, status line first, one byte a second for
+        40 s (a little beyond the client's 30 s limit); then the connection closes."""
+        body = self.wsdl()
+        answer = b"HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: %d\r\n\r\n" % len(body) + body
         self.close_connection = True
         try:
-            for i in range(min(len(answer), 40)):
+            for i in range(40):
                 self.wfile.write(answer[i:i + 1])
                 self.wfile.flush()
                 time.sleep(1.0)
-        except (BrokenPipeError, ConnectionResetError, OSError):
+        except OSError:
             pass
+
+    def closemid(self):
+        """An answer announced 4 times as long as what comes before the close."""
+        self.send(200, ANSWER[: len(ANSWER) // 2], "text/xml", len(ANSWER) * 4)
+        self.wfile.flush()
+        self.close_connection = True
+        self.connection.shutdown(socket.SHUT_RDWR)
+
+    def handle_one(self, verb):
+        server = self.server
+        if self.path == "/requests":
+            return self.send(200, str(server.requests).encode("ascii"), "text/plain")
+        if self.path == "/received":
+            return self.send(200, server.received, "application/octet-stream")
+        with Handler.lock:
+            server.requests += 1
+        if verb == "POST":
+            body = self.rfile.read(min(int(self.headers.get("Content-Length") or 0), 16 << 20))
+            server.received = b"SOAPAction: " + self.headers.get("SOAPAction", "").encode("latin-1") + b"\n" + body
+        get, post = BEHAVIOURS[server.mode]
+        act = get if verb == "GET" else post
+        if act is None:  # the default: a good description, then the good answer
+            if verb == "POST":
+                return self.send(200, ANSWER)
+            return self.send(200, self.wsdl()) if self.path.startswith(WSDL_PATH) else self.send(404, b"", "text/plain")
+        return act(self)
 
     def do_GET(self):
-        if self.path == "/requests":
-            return self.send(200, str(Handler.requests).encode("ascii"), "text/plain")
-        self.count()
-        if self.mode in ("redirect",):
-            return self.redirect(302)
-        if self.mode == "bomb":
-            return self.send(200, bomb())
-        if self.mode == "quadratic":
-            return self.send(200, quadratic())
-        if self.mode == "xxe":
-            return self.send(200, b'<?xml version="1.0"?><!DOCTYPE definitions [<!ENTITY f SYSTEM "file:///C:/windows/win.ini">'
-                             b'<!ENTITY h SYSTEM "http://127.0.0.1:%d/xxe">]>' % self.port + DEFINITIONS +
-                             b"<documentation>&f;&h;</documentation></definitions>")
-        if self.mode == "nested":
-            return self.send(200, nested())
-        if self.mode == "huge":
-            return self.stream(50 << 20, b"<documentation>" + b"x" * 65520 + b"</documentation>", length=False)
-        if self.mode == "trickle" and self.path.startswith(WSDL_PATH):
-            return self.trickle(b"HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: %d\r\n\r\n"
-                                % len(self.wsdl()) + self.wsdl())
-        if self.mode == "garbage":
-            return self.send(200, b"\x00\x01 this is not XML <<<", "application/octet-stream")
-        if self.mode == "entity":
-            return self.send(200, b'<?xml version="1.0"?><!DOCTYPE d [<!ENTITY a "aaaaaaaaaa"><!ENTITY b "&a;&a;&a;">]>'
-                             b'<definitions xmlns="http://schemas.xmlsoap.org/wsdl/">&b;</definitions>')
-        if self.path == "/received":
-            return self.send(200, Handler.received, "application/octet-stream")
-        if self.path.startswith(WSDL_PATH):
-            return self.send(200, self.wsdl())
-        self.send(404, b"not found", "text/plain")
+        self.handle_one("GET")
 
     def do_POST(self):
-        self.count()
-        length = int(self.headers.get("Content-Length", "0") or 0)
-        body = self.rfile.read(min(length, 16 << 20))
-        Handler.received = b"SOAPAction: " + self.headers.get("SOAPAction", "").encode("latin-1") + b"\n" + body
-        if self.mode == "redirect" or self.mode == "redirectcall":
-            return self.redirect(307)
-        if self.mode == "closemid":
-            self.send_response(200)
-            self.send_header("Content-Type", "text/xml")
-            self.send_header("Content-Length", str(len(RPC_ANSWER) * 4))
-            self.end_headers()
-            self.wfile.write(RPC_ANSWER[: len(RPC_ANSWER) // 2])
-            self.wfile.flush()
-            self.close_connection = True
-            self.connection.shutdown(socket.SHUT_RDWR)
-            return
-        if self.mode == "garbage10":
-            noise = random.Random(7).randbytes(1 << 20)
-            return self.stream(10 << 20, noise)
-        if self.mode == "garbage":
-            return self.send(200, b"garbage, not an envelope", "text/plain")
-        if self.mode == "fault500":
-            return self.send(500, FAULT)
-        return self.send(200, RPC_ANSWER)
+        self.handle_one("POST")
 
 
-def silent(server_socket, deadline):
+# mode: (what a GET gets, what a POST gets); None is the well-behaved answer.
+BEHAVIOURS = {
+    "fault500": (None, lambda h: h.send(500, FAULT)),
+    "garbage": (lambda h: h.send(200, b"\x00\x01 this is not XML <<<", "application/octet-stream"),
+                lambda h: h.send(200, b"garbage, not an envelope", "text/plain")),
+    "entity": (lambda h: h.send(200, b'<?xml version="1.0"?><!DOCTYPE d [<!ENTITY a "aaaaaaaaaa">'
+                                b'<!ENTITY b "&a;&a;&a;">]>' + DEFINITIONS + b"&b;</definitions>"), None),
+    "rpc": (None, None),  # rpc/encoded; GET /received returns the last call
+    "bomb": (lambda h: h.send(200, bomb()), None),
+    "quadratic": (lambda h: h.send(200, dtd(b'<!ENTITY a "' + b"a" * 100000 + b'">',
+                                            b"<documentation>" + b"&a;" * 10000 + b"</documentation>")), None),
+    "xxe": (lambda h: h.send(200, dtd(b'<!ENTITY f SYSTEM "file:///C:/windows/win.ini"><!ENTITY h SYSTEM '
+                                      b'"http://127.0.0.1:%d/xxe">' % h.server.server_address[1],
+                                      b"<documentation>&f;&h;</documentation>")), None),
+    "nested": (lambda h: h.send(200, b'<?xml version="1.0"?>' + DEFINITIONS + b"<a>" * 100000 + b"</a>" * 100000 +
+                                b"</definitions>"), None),
+    "huge": (lambda h: h.stream(50 << 20, b"<documentation>" + b"x" * 65520 + b"</documentation>", length=False),
+             None),
+    "fileurl": (lambda h: h.send(200, h.wsdl("file:///C:/windows/win.ini")), None),
+    "ftpurl": (lambda h: h.send(200, h.wsdl("ftp://127.0.0.1:%d/%s")), None),
+    "redirect": (lambda h: h.redirect(302), lambda h: h.redirect(307)),
+    "redirectcall": (None, lambda h: h.redirect(307)),
+    "trickle": (Handler.trickle, None),
+    "closemid": (None, Handler.closemid),
+    "garbage10": (None, lambda h: h.stream(10 << 20, random.Random(7).randbytes(1 << 20))),
+}
+
+
+def silent(sock, deadline):
+    """Accepts connections and never answers."""
     held = []
-    server_socket.settimeout(0.25)
+    sock.settimeout(0.25)
     while time.monotonic() < deadline:
         try:
-            conn, _ = server_socket.accept()
-            held.append(conn)  # never read, never answered
+            held.append(sock.accept()[0])
         except socket.timeout:
             pass
-    for c in held:
-        c.close()
 
 
 def main():
     p = argparse.ArgumentParser()
-    p.add_argument("--mode", required=True, choices=MODES)
-    p.add_argument("--port", type=int, default=0)
     p.add_argument("--max-seconds", type=float, default=600)
-    args = p.parse_args()
-    deadline = time.monotonic() + args.max_seconds
-    if args.mode == "silent":
-        s = socket.socket()
-        s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        s.bind(("127.0.0.1", args.port))
-        s.listen(16)
-        print("READY %d" % s.getsockname()[1], flush=True)
-        silent(s, deadline)
-        return
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", args.port), Handler)
-    Handler.mode = args.mode
-    Handler.port = server.server_address[1]
-    server.timeout = 0.25
-    print("READY %d" % Handler.port, flush=True)
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    while time.monotonic() < deadline:
-        time.sleep(0.25)
-    server.shutdown()
+    deadline = time.monotonic() + p.parse_args().max_seconds
+    quiet = socket.create_server(("127.0.0.1", 0))
+    threading.Thread(target=silent, args=(quiet, deadline), daemon=True).start()
+    ports = ["silent=%d" % quiet.getsockname()[1]]
+    for mode in BEHAVIOURS:
+        server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        server.daemon_threads = True
+        server.mode, server.requests, server.received = mode, 0, b""
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        ports.append("%s=%d" % (mode, server.server_address[1]))
+    print("READY " + " ".join(ports), flush=True)
+    time.sleep(max(0.0, deadline - time.monotonic()))
 
 
 if __name__ == "__main__":

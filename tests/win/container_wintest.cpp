@@ -1,9 +1,10 @@
 // The control object in a container of the tests' own, as Office forms,
-// IE-mode pages and VB and .NET forms drive it: the control's state outlives
-// its window (deactivation and reactivation), the sites it was given go back
-// when it goes, containers that deactivate, close or release it from inside
-// any of its calls, and a container letting go while a dispatch or an upload
-// is under way.
+// IE-mode pages and VB and .NET forms drive it: when the initial upload runs,
+// where the window goes and how it is sized, the access keys, the control's
+// state outliving its window (deactivation and reactivation), the sites it
+// was given going back when it goes, containers that deactivate, close or
+// release it from inside any of its calls, and a container letting go while
+// a dispatch or an upload is under way.
 #include <gtest/gtest.h>
 
 #include "win32/win.h"
@@ -28,8 +29,6 @@ namespace {
 
 using namespace wintest;
 using win32::ComPtr;
-
-bool StartsWith(const std::string& s, const std::string& prefix) { return s.rfind(prefix, 0) == 0; }
 
 // The tab strip enabled while Command1 is not: the upload has collected
 // and waits for the service. A message posted then is handled in that wait.
@@ -63,7 +62,7 @@ class InOwnContainer : public ::testing::Test {
   }
   // The object, with a stand-in upload unless one is given; the container
   // holds the only reference.
-  IOleObject* create(UploadAction upload = {}) {
+  IOleObject* create(UploadAction upload = {}, bool initNewFirst = false) {
     if (!upload)
       upload = [this](ProfileControl& c) {
         ++uploads;
@@ -74,6 +73,10 @@ class InOwnContainer : public ::testing::Test {
     EXPECT_EQ(win32::CreateFrmMainObject(nullptr, IID_IOleObject, reinterpret_cast<void**>(&site->control),
                                          std::move(upload)),
               S_OK);
+    ComPtr<IPersistStreamInit> init;
+    if (initNewFirst && site->control && SUCCEEDED(site->control->QueryInterface(IID_IPersistStreamInit, init.putVoid()))) {
+      EXPECT_EQ(init->InitNew(), S_OK);
+    }
     if (site->control) {
       EXPECT_EQ(site->control->SetClientSite(site), S_OK);
     }
@@ -82,18 +85,34 @@ class InOwnContainer : public ::testing::Test {
   HRESULT doVerb(LONG verb) {
     return site->control ? site->control->DoVerb(verb, nullptr, site, 0, host, &site->pos) : E_UNEXPECTED;
   }
+  template <typename T>
+  ComPtr<T> as(const IID& iid) {
+    ComPtr<T> p;
+    if (site->control) site->control->QueryInterface(iid, p.putVoid());
+    return p;
+  }
   HRESULT inPlaceDeactivate() {
-    ComPtr<IOleInPlaceObject> inPlace;
-    if (!site->control ||
-        FAILED(site->control->QueryInterface(IID_IOleInPlaceObject, inPlace.putVoid())))
-      return E_UNEXPECTED;
-    return inPlace->InPlaceDeactivate();
+    const auto inPlace = as<IOleInPlaceObject>(IID_IOleInPlaceObject);
+    return inPlace ? inPlace->InPlaceDeactivate() : E_UNEXPECTED;
   }
   HWND window() {
-    ComPtr<IOleWindow> w;
     HWND hwnd = nullptr;
-    if (site->control && SUCCEEDED(site->control->QueryInterface(IID_IOleWindow, w.putVoid()))) w->GetWindow(&hwnd);
+    if (const auto w = as<IOleWindow>(IID_IOleWindow)) w->GetWindow(&hwnd);
     return hwnd;
+  }
+  // A new object, UI-activated, its initial upload run: its window.
+  HWND uiActivated() {
+    create();
+    EXPECT_EQ(doVerb(OLEIVERB_UIACTIVATE), S_OK);
+    PumpMessages();
+    return window();
+  }
+  // Where hwnd lies in the host's client area.
+  bool placedAt(HWND hwnd, const RECT& expected) {
+    RECT r;
+    ::GetWindowRect(hwnd, &r);
+    ::MapWindowPoints(nullptr, host, reinterpret_cast<POINT*>(&r), 2);
+    return ::EqualRect(&r, &expected) != FALSE;
   }
   static HWND list(HWND form) { return ::GetDlgItem(form, win32::kIdLstInfo); }
   static std::vector<LPARAM> itemValues(HWND form) {
@@ -109,6 +128,131 @@ class InOwnContainer : public ::testing::Test {
                    reinterpret_cast<LPARAM>(list(form)));
   }
 };
+
+// ---- when the upload runs, where the window goes ----
+
+// Once for the object, from the message loop, and only in run mode: whatever
+// the order of InitNew and the site, with or without ambient properties.
+TEST_F(InOwnContainer, TheInitialUploadRunsOnceAndOnlyInRunMode) {
+  struct Case {
+    const char* name;
+    bool initNewFirst;
+    bool ambient;
+    bool userMode;
+  };
+  const Case cases[] = {
+      {"InitNew, then the site, no ambient properties", true, false, true},
+      {"the site without InitNew, no ambient properties", false, false, true},
+      {"UserMode true", false, true, true},
+      {"UserMode false", false, true, false},
+      {"UserMode false, InitNew first", true, true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    uploads = 0;
+    site->ambient = c.ambient;
+    site->userMode = c.userMode;
+    create({}, c.initNewFirst);
+    ASSERT_EQ(doVerb(OLEIVERB_INPLACEACTIVATE), S_OK);
+    HWND form = window();
+    ASSERT_NE(form, nullptr);
+    EXPECT_EQ(::GetParent(form), host);
+    EXPECT_EQ(uploads, 0) << "the upload waits for the message loop";
+    PumpMessages();
+    EXPECT_EQ(uploads, c.userMode ? 1 : 0);
+    ASSERT_EQ(inPlaceDeactivate(), S_OK);
+    EXPECT_FALSE(::IsWindow(form));
+    ASSERT_EQ(doVerb(OLEIVERB_INPLACEACTIVATE), S_OK);
+    PumpMessages();
+    EXPECT_EQ(uploads, c.userMode ? 1 : 0) << "still once for the object";
+    if (!c.userMode) {  // leaving design mode runs it
+      site->userMode = true;
+      EXPECT_EQ(as<IOleControl>(IID_IOleControl)->OnAmbientPropertyChange(DISPID_AMBIENT_USERMODE), S_OK);
+      PumpMessages();
+      EXPECT_EQ(uploads, 1);
+    }
+    site->releaseControl();
+  }
+}
+
+// Deactivated before the message loop ran, then its window destroyed with a
+// parent the container never told it about: each next activation makes a new
+// window, and the upload runs once.
+TEST_F(InOwnContainer, ANewWindowAfterAnEarlyDeactivationOrALostParent) {
+  create();
+  ASSERT_EQ(doVerb(OLEIVERB_INPLACEACTIVATE), S_OK);
+  ASSERT_EQ(inPlaceDeactivate(), S_OK);
+  PumpMessages();
+  EXPECT_EQ(uploads, 0);
+  HWND parent =
+      ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE, 0, 0, 640, 480, host, nullptr, nullptr, nullptr);
+  site->window = parent;
+  ASSERT_EQ(doVerb(OLEIVERB_INPLACEACTIVATE), S_OK);
+  PumpMessages();
+  EXPECT_EQ(uploads, 1);
+  ::DestroyWindow(parent);
+  EXPECT_EQ(window(), nullptr);
+  site->window = host;
+  ASSERT_EQ(doVerb(OLEIVERB_INPLACEACTIVATE), S_OK);
+  ASSERT_NE(window(), nullptr);
+  EXPECT_EQ(::GetParent(window()), host);
+  PumpMessages();
+  EXPECT_EQ(uploads, 1);
+}
+
+// Wine's container reports extents in the wrong units: only DoVerb's and
+// SetObjectRects' rectangles place the window, and a clip cuts it.
+TEST_F(InOwnContainer, PlacedByDoVerbAndObjectRectsNeverByTheExtent) {
+  create();
+  site->pos = {10, 20, 410, 320};
+  ASSERT_EQ(doVerb(OLEIVERB_INPLACEACTIVATE), S_OK);
+  HWND form = window();
+  ASSERT_NE(form, nullptr);
+  EXPECT_TRUE(placedAt(form, site->pos));
+  SIZEL extent{100000, 100000};
+  EXPECT_EQ(site->control->SetExtent(DVASPECT_CONTENT, &extent), S_OK);
+  EXPECT_TRUE(placedAt(form, site->pos));
+  const auto inPlace = as<IOleInPlaceObject>(IID_IOleInPlaceObject);
+  const RECT moved{5, 6, 305, 206}, clip{5, 6, 105, 56}, visible{0, 0, 100, 50};
+  EXPECT_EQ(inPlace->SetObjectRects(&moved, &clip), S_OK);
+  EXPECT_TRUE(placedAt(form, moved));
+  HRGN region = ::CreateRectRgn(0, 0, 0, 0);
+  ASSERT_EQ(::GetWindowRgn(form, region), SIMPLEREGION);
+  RECT box;
+  ::GetRgnBox(region, &box);
+  EXPECT_TRUE(::EqualRect(&box, &visible));
+  EXPECT_EQ(inPlace->SetObjectRects(&moved, &moved), S_OK);
+  EXPECT_EQ(::GetWindowRgn(form, region), ERROR) << "the clip is lifted again";
+  ::DeleteObject(region);
+}
+
+// The container asks the active object first and hands over the mnemonics.
+TEST_F(InOwnContainer, TabAccessKeysReachTheControlThroughTheContainer) {
+  HWND form = uiActivated();
+  ASSERT_NE(form, nullptr);
+  const auto active = as<IOleInPlaceActiveObject>(IID_IOleInPlaceActiveObject);
+  MSG msg{::GetDlgItem(form, win32::kIdTabProfile), WM_SYSCHAR, L'o', 0, 0, {}};
+  EXPECT_EQ(active->TranslateAccelerator(&msg), S_OK);
+  EXPECT_EQ(ListLines(list(form)).at(0).rfind("Operating System Name: ", 0), 0u);
+  msg.wParam = L'z';
+  EXPECT_EQ(active->TranslateAccelerator(&msg), S_FALSE);
+  MSG tab{::GetDlgItem(form, win32::kIdCommand1), WM_KEYDOWN, VK_TAB, 0, 0, {}};
+  ::SetFocus(tab.hwnd);
+  EXPECT_EQ(active->TranslateAccelerator(&tab), S_OK);
+  EXPECT_NE(::GetFocus(), tab.hwnd) << "Tab moves on to the next control";
+  MSG typed{::GetDlgItem(form, win32::kIdTxtDesc), WM_KEYDOWN, 'A', 0, 0, {}};
+  EXPECT_EQ(active->TranslateAccelerator(&typed), S_FALSE) << "typing is the container's to dispatch";
+
+  const auto ole = as<IOleControl>(IID_IOleControl);
+  CONTROLINFO info{};
+  info.cb = sizeof(info);
+  ASSERT_EQ(ole->GetControlInfo(&info), S_OK);
+  EXPECT_EQ(info.cAccel, 6) << "&OS &CPU &Memory &Network &UI &Printers";
+  ClickTab(form, 1);  // Programs: the OS lines go
+  MSG mnemonic{host, WM_SYSKEYDOWN, 'O', 0, 0, {}};
+  EXPECT_EQ(ole->OnMnemonic(&mnemonic), S_OK);
+  EXPECT_EQ(ListLines(list(form)).at(0).rfind("Operating System Name: ", 0), 0u);
+}
 
 // ---- the state belongs to the object, not to its window ----
 
@@ -177,7 +321,7 @@ TEST_F(InOwnContainer, DeactivatedDuringTheInitialUploadTheRecordIsSentOnce) {
     PumpMessages();
     const auto lines = ListLines(list(window()));
     ASSERT_GT(lines.size(), 1u);
-    EXPECT_TRUE(StartsWith(lines[0], "Processor Architecture: ")) << lines[0];
+    EXPECT_EQ(lines[0].rfind("Processor Architecture: ", 0), 0u) << lines[0];
     EXPECT_EQ(lines.back(), "");
     EXPECT_EQ(LastStoredRecord(peer).count, before + 1) << "nothing sent again";
     site->releaseControl();
@@ -202,7 +346,7 @@ TEST(OwnContainerVersionFlags, KeptAcrossADeactivationUnderWindows10) {
   EXPECT_EQ(child.exitCode, 0) << child.out << child.err;
   EXPECT_NE(child.out.find("[  PASSED  ] 1 test"), std::string::npos) << child.out;
   for (const std::string& line : SplitLines(child.out))
-    if (StartsWith(line, "note: ")) std::printf("%s\n", line.c_str());
+    if (line.rfind("note: ", 0) == 0) std::printf("%s\n", line.c_str());
 }
 
 // Runs only inside the process KeptAcrossADeactivationUnderWindows10 starts.
@@ -222,7 +366,7 @@ TEST_F(InOwnContainer, Windows10ChildFeatureLinesAfterOsAndADeactivation) {
   const auto cpu = ListLines(list(window()));
   const auto has = [&](const std::string& label) {
     for (const auto& line : cpu)
-      if (StartsWith(line, label)) return true;
+      if (line.rfind(label, 0) == 0) return true;
     return false;
   };
   if (!has("Processor Architecture: ")) {
@@ -347,7 +491,7 @@ TEST_F(InOwnContainer, ReleasedDuringAClickTheObjectStaysUntilTheWorkIsDone) {
       EXPECT_TRUE(windowDuringUpload);
       EXPECT_EQ(atDestroy.back(), "after the release");
     } else {
-      EXPECT_TRUE(StartsWith(atDestroy[0], "Operating System Name: ")) << atDestroy[0];
+      EXPECT_EQ(atDestroy[0].rfind("Operating System Name: ", 0), 0u) << atDestroy[0];
     }
     OnHostMessage = nullptr;
     duringUpload = nullptr;
@@ -363,10 +507,7 @@ TEST_F(InOwnContainer, ReleasedDuringAClickTheObjectStaysUntilTheWorkIsDone) {
 // selects the CPU tab and runs its dispatch, through the object as the
 // active object; a key the control does not take goes on to the container.
 TEST_F(InOwnContainer, PumpedKeysGoToTheObjectThenToTheContainer) {
-  create();
-  ASSERT_EQ(doVerb(OLEIVERB_UIACTIVATE), S_OK);
-  PumpMessages();
-  HWND form = window();
+  HWND form = uiActivated();
   ASSERT_NE(form, nullptr);
   std::vector<std::string> cpuDuringUpload;
   duringUpload = [&](ProfileControl& c) {
@@ -380,7 +521,7 @@ TEST_F(InOwnContainer, PumpedKeysGoToTheObjectThenToTheContainer) {
   ::SendMessageW(form, WM_COMMAND, MAKEWPARAM(win32::kIdCommand1, BN_CLICKED),
                  reinterpret_cast<LPARAM>(::GetDlgItem(form, win32::kIdCommand1)));
   ASSERT_FALSE(cpuDuringUpload.empty());
-  EXPECT_TRUE(StartsWith(cpuDuringUpload[0], "Processor Architecture: ")) << cpuDuringUpload[0];
+  EXPECT_EQ(cpuDuringUpload[0].rfind("Processor Architecture: ", 0), 0u) << cpuDuringUpload[0];
   EXPECT_EQ(::SendMessageW(::GetDlgItem(form, win32::kIdTabProfile), TCM_GETCURSEL, 0, 0), 2);
   ASSERT_EQ(site->controlSiteKeys.size(), 1u);
   EXPECT_EQ(site->controlSiteKeys[0].message, static_cast<UINT>(WM_SYSCHAR));

@@ -24,7 +24,9 @@ BOOL CALLBACK findHost(HWND hwnd, LPARAM data) {
   auto* f = reinterpret_cast<FoundWindows*>(data);
   DWORD pid = 0;
   ::GetWindowThreadProcessId(hwnd, &pid);
-  if (pid == f->pid && ClassOf(hwnd) == L"TallowinHost") {
+  wchar_t name[32] = {};
+  ::GetClassNameW(hwnd, name, 32);
+  if (pid == f->pid && std::wstring(name) == L"TallowinHost") {
     f->top = hwnd;
     return FALSE;
   }
@@ -51,14 +53,14 @@ TEST(TallowinExe, HostsTheControlThroughComInAnAtlContainer) {
         if (ax && !form) form = ::FindWindowExW(ax, nullptr, L"TallowinFrmMain", nullptr);
         if (form) lines = ListLines(::GetDlgItem(form, win32::kIdLstInfo));
         // The initial upload fills the list first; the OS tab's lines follow.
-        return !lines.empty() && StartsWith(lines[0], "Operating System Name: ");
+        return !lines.empty() && lines[0].rfind("Operating System Name: ", 0) == 0;
       },
       60000);
   EXPECT_NE(found.top, nullptr) << "no window";
   EXPECT_NE(ax, nullptr) << "no AtlAxWin container in the window";
   EXPECT_NE(form, nullptr) << "no control in the container";
   ASSERT_FALSE(lines.empty());
-  EXPECT_TRUE(StartsWith(lines[0], "Operating System Name: ")) << lines[0];
+  EXPECT_EQ(lines[0].rfind("Operating System Name: ", 0), 0u) << lines[0];
   if (found.top) ::PostMessageW(found.top, WM_CLOSE, 0, 0);
   EXPECT_EQ(::WaitForSingleObject(process.get(), 30000), WAIT_OBJECT_0);
   DWORD code = 1;

@@ -32,7 +32,7 @@ TEST(KeyboardWhilePumping, AccessKeyDuringAnUploadToASilentService) {
   HWND top = CreateHiddenHost(900, 700);
   ASSERT_NE(top, nullptr);
   auto control = win32::MakeControl(
-      [silent](ProfileControl& c) { win32::RunInventoryUpload(c, silent, true); });
+      [silent](ProfileControl& c) { win32::RunInventoryUpload(c, silent, true, {}, kShortLimits); });
   win32::FrmMain* form = win32::FrmMain::Create(top, 0, 0, control);
   ASSERT_NE(form, nullptr);
   HWND f = form->hwnd();

@@ -1,9 +1,11 @@
 // Long runs in one process: the same window, control and service used over
 // and over. Leaks show as growth between the first tenth and the end; the
 // bounds are 10 GDI objects, 10 USER objects, 20 handles and 4 MB of private
-// bytes (the heap grows in steps of its own, which is no leak). The counts
-// can be lowered for a quick look: TALLOWIN_LONG_DISPATCHES (rounds over
-// every tab, 1,000) and TALLOWIN_LONG_UPLOADS (500).
+// bytes (the heap grows in steps of its own, which is no leak), so a leak of
+// one object per dispatch or upload shows. The counts can be raised for a
+// longer look: TALLOWIN_LONG_DISPATCHES (rounds over every tab, 250) and
+// TALLOWIN_LONG_UPLOADS (100). Then the window closed while the control
+// works, and tallowin.exe's own window.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -32,18 +34,15 @@ int countFromEnv(const wchar_t* name, int fallback) {
   return v > 0 ? v : fallback;
 }
 
-// From the first tenth over the half to the end.
-void report(const char* what, int rounds, const ProcessResources& a, const ProcessResources& m,
-            const ProcessResources& b, DWORD ms) {
-  std::printf("%s (%d, %lu ms): GDI %ld -> %ld -> %ld, USER %ld -> %ld -> %ld, handles %ld -> %ld -> %ld, "
-              "private %lld -> %lld -> %lld KB (%s)\n",
-              what, rounds, static_cast<unsigned long>(ms), a.gdi, m.gdi, b.gdi, a.user, m.user, b.user, a.handles,
-              m.handles, b.handles, a.privateBytes / 1024, m.privateBytes / 1024, b.privateBytes / 1024,
+// From the first tenth to the end.
+void report(const char* what, int rounds, const ProcessResources& a, const ProcessResources& b) {
+  std::printf("%s (%d): GDI %ld -> %ld, USER %ld -> %ld, handles %ld -> %ld, private %lld -> %lld KB (%s)\n", what,
+              rounds, a.gdi, b.gdi, a.user, b.user, a.handles, b.handles, a.privateBytes / 1024, b.privateBytes / 1024,
               b.sources.c_str());
 }
 
-TEST(LongRun, EveryTabDispatchedAThousandTimes) {
-  const int rounds = countFromEnv(L"TALLOWIN_LONG_DISPATCHES", 1000);
+TEST(LongRun, EveryTabDispatchedOverAndOver) {
+  const int rounds = countFromEnv(L"TALLOWIN_LONG_DISPATCHES", 250);
   HWND top = wintest::CreateHiddenHost(900, 700);
   ASSERT_NE(top, nullptr);
   win32::FrmMain* form = win32::FrmMain::Create(top, 0, 0);
@@ -53,11 +52,9 @@ TEST(LongRun, EveryTabDispatchedAThousandTimes) {
   const int tabs = static_cast<int>(form::Tabs().size());
   // Every round shows each tab with as many lines as the first did.
   std::vector<LRESULT> lines(static_cast<size_t>(tabs), -1);
-  ProcessResources tenth, half;
-  const DWORD start = ::GetTickCount();
+  ProcessResources tenth;
   for (int round = 0; round < rounds; ++round) {
     if (round == rounds / 10) tenth = wintest::MeasureResources();
-    if (round == rounds / 2) half = wintest::MeasureResources();
     for (int t = 0; t < tabs; ++t) {
       wintest::ClickTab(f, t);
       const LRESULT n = ::SendMessageW(list, LB_GETCOUNT, 0, 0);
@@ -66,15 +63,15 @@ TEST(LongRun, EveryTabDispatchedAThousandTimes) {
     }
   }
   const ProcessResources end = wintest::MeasureResources();
-  report("tab dispatches", rounds * tabs, tenth, half, end, ::GetTickCount() - start);
+  report("tab dispatches", rounds * tabs, tenth, end);
   ::DestroyWindow(top);
   wintest::ExpectBoundedGrowth(tenth, end, 4LL * 1024 * 1024);
 }
 
-TEST(LongRun, FiveHundredUploads) {
+TEST(LongRun, UploadsOverAndOver) {
   const std::string peer = wintest::TestService("PEER");
   if (peer.empty()) GTEST_SKIP() << "TALLOWIN_TEST_PEER not set";
-  const int rounds = countFromEnv(L"TALLOWIN_LONG_UPLOADS", 500);
+  const int rounds = countFromEnv(L"TALLOWIN_LONG_UPLOADS", 100);
   HWND top = wintest::CreateHiddenHost(900, 700);
   ASSERT_NE(top, nullptr);
   win32::FrmMain* form = win32::FrmMain::Create(top, 0, 0);
@@ -82,16 +79,14 @@ TEST(LongRun, FiveHundredUploads) {
   auto control = form->control();
   const int stored = wintest::LastStoredRecord(peer).count;
   ASSERT_GE(stored, 0);
-  ProcessResources tenth, half;
-  const DWORD start = ::GetTickCount();
+  ProcessResources tenth;
   for (int i = 0; i < rounds; ++i) {
     if (i == rounds / 10) tenth = wintest::MeasureResources();
-    if (i == rounds / 2) half = wintest::MeasureResources();
     const UploadOutcome out = win32::RunInventoryUpload(*control, peer, true);
     ASSERT_TRUE(out.accepted) << "upload " << i << ": " << out.message;
   }
   const ProcessResources end = wintest::MeasureResources();
-  report("uploads", rounds, tenth, half, end, ::GetTickCount() - start);
+  report("uploads", rounds, tenth, end);
   ::DestroyWindow(top);
   EXPECT_EQ(wintest::LastStoredRecord(peer).count, stored + rounds) << "one record per upload, none lost";
   wintest::ExpectBoundedGrowth(tenth, end, 4LL * 1024 * 1024);
@@ -106,32 +101,26 @@ void CALLBACK closeOnTimer(HWND, UINT, UINT_PTR id, DWORD) {
   if (closeTarget) closePosted = ::PostMessageW(closeTarget, WM_CLOSE, 0, 0) != 0;
 }
 
-// A click on Command1 starts the upload; the host's window closes 300 ms
-// later. The click returns once the exchange is over (the worker is joined
-// before it does), within the exchange's time-outs, and nothing of the form
-// is touched after it is gone.
-void closeDuringUpload(const std::string& server) {
+// A click on Command1 starts the upload to a service that never answers; the
+// host's window closes 300 ms later. The click returns once the exchange is
+// cancelled (the worker is joined before it does), nothing of the form is
+// touched after it is gone, and the process goes on: a new form works.
+TEST(CloseWhileWorking, DuringAnUploadToASilentService) {
+  const std::string silent = wintest::TestService("SILENT");
+  if (silent.empty()) GTEST_SKIP() << "TALLOWIN_TEST_SILENT not set";
   HWND top = wintest::CreateHiddenHost(900, 700);
-  ASSERT_NE(top, nullptr);
-  win32::FrmMain* form = win32::FrmMain::Create(top, 0, 0, win32::MakeControl(win32::WindowUpload()));
+  auto upload = [silent](ProfileControl& c) { win32::RunInventoryUpload(c, silent, true, {}, wintest::kShortLimits); };
+  win32::FrmMain* form = win32::FrmMain::Create(top, 0, 0, win32::MakeControl(upload));
   ASSERT_NE(form, nullptr);
   HWND f = form->hwnd();
-  ::SetEnvironmentVariableW(L"TALLOWIN_INVENTORY_SERVER", wintest::Wide(server).c_str());
   closeTarget = top;
   closePosted = false;
   ::SetTimer(nullptr, 0, 300, closeOnTimer);
-  const DWORD start = ::GetTickCount();
   ::SendMessageW(f, WM_COMMAND, MAKEWPARAM(win32::kIdCommand1, BN_CLICKED),
                  reinterpret_cast<LPARAM>(::GetDlgItem(f, win32::kIdCommand1)));
-  const DWORD took = ::GetTickCount() - start;
-  ::SetEnvironmentVariableW(L"TALLOWIN_INVENTORY_SERVER", nullptr);
   closeTarget = nullptr;
   EXPECT_TRUE(closePosted) << "the click returned before the close";
   EXPECT_FALSE(::IsWindow(top));
-  EXPECT_FALSE(::IsWindow(f));
-  EXPECT_LT(took, 45000u);
-  std::printf("closed during the upload: the click returned after %lu ms\n", static_cast<unsigned long>(took));
-  // The process goes on: a new form works.
   HWND again = wintest::CreateHiddenHost(900, 700);
   win32::FrmMain* next = win32::FrmMain::Create(again, 0, 0);
   ASSERT_NE(next, nullptr);
@@ -141,22 +130,10 @@ void closeDuringUpload(const std::string& server) {
   EXPECT_TRUE(wintest::WaitForAbandonedRequests()) << "WinHTTP never let the request go";
 }
 
-TEST(CloseWhileWorking, DuringAnUploadToASilentService) {
-  const std::string silent = wintest::TestService("SILENT");
-  if (silent.empty()) GTEST_SKIP() << "TALLOWIN_TEST_SILENT not set";
-  closeDuringUpload(silent);
-}
-
-TEST(CloseWhileWorking, DuringAnUploadThatTrickles) {
-  const std::string trickle = wintest::TestService("TRICKLE");
-  if (trickle.empty()) GTEST_SKIP() << "TALLOWIN_TEST_TRICKLE not set";
-  closeDuringUpload(trickle);
-}
-
 // Enough programs that the section takes a while to list.
 class ManyPrograms : public ::testing::Test {
  protected:
-  static constexpr int kPrograms = 3000;
+  static constexpr int kPrograms = 1000;
   static void SetUpTestSuite() {
     fixtures_ = new std::vector<std::unique_ptr<wintest::RegFixture>>;
     for (int i = 0; i < kPrograms; ++i) {
@@ -206,16 +183,17 @@ TEST_F(ManyPrograms, ClosedDuringTheProgramsDispatch) {
   std::printf("closed during the programs dispatch: %d lines listed of %d\n", control->list().count(), kPrograms);
 }
 
-// The host program: its window closed after it opened on the programs tab,
-// and while Command1's upload waits for a silent service. It ends at once in
-// the first case, within the time-outs in the second, and with exit code 0.
+// tallowin.exe, hidden (closing a visible window costs Wine seconds without
+// a window manager).
 struct Started {
   PROCESS_INFORMATION pi{};
   bool ok = false;
   explicit Started(const std::wstring& arguments) {
-    std::wstring line = L"\"" + wintest::ProgramFolder() + L"\\tallowin.exe\" " + arguments;
+    std::wstring line = L"\"" + wintest::ProgramFolder() + L"tallowin.exe\" " + arguments;
     STARTUPINFOW si{};
     si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESHOWWINDOW;
+    si.wShowWindow = SW_HIDE;
     ok = ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi) != 0;
   }
   ~Started() {
@@ -224,7 +202,7 @@ struct Started {
     ::CloseHandle(pi.hThread);
     ::CloseHandle(pi.hProcess);
   }
-  // The host's top-level window, once it has its form.
+  // The host's top-level window, once its AtlAxWin container holds the form.
   HWND window(HWND* form) const {
     HWND found = nullptr;
     wintest::PumpUntil(
@@ -235,58 +213,53 @@ struct Started {
             ::GetWindowThreadProcessId(w, &pid);
             if (pid != pi.dwProcessId) continue;
             HWND box = ::FindWindowExW(w, nullptr, L"AtlAxWin", nullptr);
-            HWND fm = box ? ::FindWindowExW(box, nullptr, win32::FrmMain::ClassName(), nullptr) : nullptr;
-            if (fm) {
-              *form = fm;
-              found = w;
-              return true;
-            }
+            *form = box ? ::FindWindowExW(box, nullptr, win32::FrmMain::ClassName(), nullptr) : nullptr;
+            if (*form) found = w;
+            return *form != nullptr;
           }
           return false;
         },
         30000);
     return found;
   }
-  DWORD waitExit(DWORD ms, DWORD* took) const {
-    const DWORD start = ::GetTickCount();
-    ::WaitForSingleObject(pi.hProcess, ms);
-    *took = ::GetTickCount() - start;
+  DWORD exitCode(DWORD waitMs) const {
+    ::WaitForSingleObject(pi.hProcess, waitMs);
     DWORD code = STILL_ACTIVE;
     ::GetExitCodeProcess(pi.hProcess, &code);
     return code;
   }
 };
 
-TEST_F(ManyPrograms, HostProgramOpenedOnTheProgramsTabCloses) {
-  Started host(L"window PROGS");
-  ASSERT_TRUE(host.ok);
-  HWND form = nullptr;
-  HWND top = host.window(&form);
-  ASSERT_NE(top, nullptr);
-  ::PostMessageW(top, WM_CLOSE, 0, 0);
-  DWORD took = 0;
-  EXPECT_EQ(host.waitExit(30000, &took), 0u);
-  EXPECT_LT(took, 30000u);
-}
-
-TEST(CloseWhileWorking, HostProgramClosedDuringAnUpload) {
-  const std::string silent = wintest::TestService("SILENT");
-  if (silent.empty()) GTEST_SKIP() << "TALLOWIN_TEST_SILENT not set";
-  ::SetEnvironmentVariableW(L"TALLOWIN_INVENTORY_SERVER", wintest::Wide(silent).c_str());
-  Started host(L"window");
+// The host program's window closed ends it with exit code 0: while Command1's
+// upload waits for a silent service (the close cancels the exchange), and
+// while it lists many programs.
+void expectHostProgramEndsWhenClosed(const wchar_t* arguments, const std::string& server = "") {
+  SCOPED_TRACE(wintest::Utf8(arguments));
+  if (!server.empty()) ::SetEnvironmentVariableW(L"TALLOWIN_INVENTORY_SERVER", wintest::Wide(server).c_str());
+  Started host(arguments);
   ::SetEnvironmentVariableW(L"TALLOWIN_INVENTORY_SERVER", nullptr);
   ASSERT_TRUE(host.ok);
   HWND form = nullptr;
   HWND top = host.window(&form);
   ASSERT_NE(top, nullptr);
-  HWND command = ::GetDlgItem(form, win32::kIdCommand1);
-  ::PostMessageW(form, WM_COMMAND, MAKEWPARAM(win32::kIdCommand1, BN_CLICKED), reinterpret_cast<LPARAM>(command));
-  // Command1 is disabled while the upload runs.
-  ASSERT_TRUE(wintest::PumpUntil([&] { return !::IsWindowEnabled(command); }, 10000)) << "the upload did not start";
+  if (!server.empty()) {
+    HWND command = ::GetDlgItem(form, win32::kIdCommand1);
+    ::PostMessageW(form, WM_COMMAND, MAKEWPARAM(win32::kIdCommand1, BN_CLICKED), reinterpret_cast<LPARAM>(command));
+    // Command1 is disabled while the upload runs.
+    ASSERT_TRUE(wintest::PumpUntil([&] { return !::IsWindowEnabled(command); }, 10000)) << "no upload";
+  }
   ::PostMessageW(top, WM_CLOSE, 0, 0);
-  DWORD took = 0;
-  EXPECT_EQ(host.waitExit(60000, &took), 0u);
-  EXPECT_LT(took, 45000u);
+  EXPECT_EQ(host.exitCode(30000), 0u);
+}
+
+TEST(CloseWhileWorking, HostProgramClosedDuringAnUpload) {
+  const std::string silent = wintest::TestService("SILENT");
+  if (silent.empty()) GTEST_SKIP() << "TALLOWIN_TEST_SILENT not set";
+  expectHostProgramEndsWhenClosed(L"window", silent);
+}
+
+TEST_F(ManyPrograms, HostProgramOpenedOnTheProgramsTabEndsWhenClosed) {
+  expectHostProgramEndsWhenClosed(L"window PROGS");
 }
 
 }  // namespace

@@ -82,12 +82,6 @@ bool under(const std::wstring& key, const wchar_t* root) {
   return key.rfind(upper + L"\\", 0) == 0;
 }
 
-std::string describe(const RegSnapshot& s) {
-  std::string out;
-  for (const auto& [k, v] : s) out += "  " + Utf8(k) + " = " + Utf8(v) + "\n";
-  return out;
-}
-
 class SideBySide : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -98,7 +92,7 @@ class SideBySide : public ::testing::Test {
   void TearDown() override {
     removeEverything();
     EXPECT_TRUE(Diff(before64, snapshot(KEY_WOW64_64KEY)).added.empty())
-        << describe(Diff(before64, snapshot(KEY_WOW64_64KEY)).added);
+        << Describe(Diff(before64, snapshot(KEY_WOW64_64KEY)).added);
     EXPECT_TRUE(Diff(before32, snapshot(KEY_WOW64_32KEY)).added.empty());
   }
   // After the x64 build is gone again: the x86 registration exactly as it
@@ -107,8 +101,8 @@ class SideBySide : public ::testing::Test {
   void expectX86WholeAndX64Gone(const RegSnapshot& x86Registered) {
     EXPECT_EQ(x86Missing(), "") << "the x86 registration lost these";
     const RegDiff x86 = Diff(x86Registered, snapshot(KEY_WOW64_32KEY));
-    EXPECT_TRUE(x86.removedOrChanged.empty()) << "the x86 registration lost:\n" << describe(x86.removedOrChanged);
-    EXPECT_TRUE(x86.added.empty()) << "left in the 32-bit view:\n" << describe(x86.added);
+    EXPECT_TRUE(x86.removedOrChanged.empty()) << "the x86 registration lost:\n" << Describe(x86.removedOrChanged);
+    EXPECT_TRUE(x86.added.empty()) << "left in the 32-bit view:\n" << Describe(x86.added);
     for (const auto& [key, value] : Diff(before64, snapshot(KEY_WOW64_64KEY)).added)
       EXPECT_TRUE(under(key, win32::kProgId) || under(key, win32::kProgIdVersioned) ||
                   under(key, (std::wstring(L"TypeLib\\") + win32::kLibidText).c_str()))
@@ -145,7 +139,7 @@ TEST_F(SideBySide, X64FirstThenX86ThenX64Removed) {
   ASSERT_EQ(Regsvr32(L"/s").exitCode, 0);
   ASSERT_EQ(Regsvr32(L"/u /s").exitCode, 0);
   const RegDiff alone = Diff(before64, snapshot(KEY_WOW64_64KEY));
-  EXPECT_TRUE(alone.added.empty()) << describe(alone.added);
+  EXPECT_TRUE(alone.added.empty()) << Describe(alone.added);
 }
 
 }  // namespace

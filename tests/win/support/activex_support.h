@@ -1,6 +1,5 @@
 // What the control's tests under Wine share: regsvr32, atl.dll's container,
-// registry snapshots, the process's resource counts, and an in-process
-// container whose ambient properties a test sets.
+// registry snapshots and the process's resource counts.
 #pragma once
 
 #include "win32/win.h"
@@ -60,6 +59,8 @@ struct RegDiff {
   RegSnapshot removedOrChanged;
 };
 RegDiff Diff(const RegSnapshot& before, const RegSnapshot& after);
+// One "  PATH = type:data" line per entry, for a failure's message.
+std::string Describe(const RegSnapshot& s);
 
 // The process's GDI and USER objects, handles and private bytes. Wine 8
 // answers 0 from GetGuiResources, GetProcessHandleCount and PrivateUsage;
@@ -76,83 +77,5 @@ ProcessResources MeasureResources();
 // Growth from before to after within the long runs' bounds: 10 GDI objects,
 // 10 USER objects, 20 handles, maxPrivateBytes of private bytes.
 void ExpectBoundedGrowth(const ProcessResources& before, const ProcessResources& after, long long maxPrivateBytes);
-
-// An in-process container: client site and in-place site around a window.
-// Without ambient properties it answers no IDispatch; with them it reports
-// UserMode as set.
-class TestSite : public IOleClientSite, public IOleInPlaceSite, public IDispatch {
- public:
-  explicit TestSite(HWND parent) : window(parent) {}
-
-  HWND window;  // the container's window the control goes into
-  bool ambient = false;
-  bool userMode = true;
-  RECT pos{0, 0, 640, 480};
-  RECT clip{0, 0, 640, 480};
-  int inPlaceActivations = 0;
-  int inPlaceDeactivations = 0;
-  int uiActivations = 0;
-  IOleObject* control = nullptr;  // a test may hand the site its reference
-  // Close, SetClientSite(nullptr) and the site's last reference to control.
-  void releaseControl();
-
-  STDMETHODIMP QueryInterface(REFIID riid, void** out) override;
-  STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(::InterlockedIncrement(&refs_)); }
-  STDMETHODIMP_(ULONG) Release() override;
-
-  // IOleClientSite
-  STDMETHODIMP SaveObject() override { return E_NOTIMPL; }
-  STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker** m) override {
-    if (m) *m = nullptr;
-    return E_NOTIMPL;
-  }
-  STDMETHODIMP GetContainer(IOleContainer** c) override {
-    if (c) *c = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP ShowObject() override { return S_OK; }
-  STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
-  STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
-
-  // IOleWindow, IOleInPlaceSite
-  STDMETHODIMP GetWindow(HWND* hwnd) override {
-    *hwnd = window;
-    return S_OK;
-  }
-  STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
-  STDMETHODIMP CanInPlaceActivate() override { return S_OK; }
-  STDMETHODIMP OnInPlaceActivate() override {
-    ++inPlaceActivations;
-    return S_OK;
-  }
-  STDMETHODIMP OnUIActivate() override {
-    ++uiActivations;
-    return S_OK;
-  }
-  STDMETHODIMP GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** doc, LPRECT p, LPRECT c,
-                                LPOLEINPLACEFRAMEINFO info) override;
-  STDMETHODIMP Scroll(SIZE) override { return E_NOTIMPL; }
-  STDMETHODIMP OnUIDeactivate(BOOL) override { return S_OK; }
-  STDMETHODIMP OnInPlaceDeactivate() override {
-    ++inPlaceDeactivations;
-    return S_OK;
-  }
-  STDMETHODIMP DiscardUndoState() override { return S_OK; }
-  STDMETHODIMP DeactivateAndUndo() override { return S_OK; }
-  STDMETHODIMP OnPosRectChange(LPCRECT) override { return S_OK; }
-
-  // IDispatch: the ambient properties
-  STDMETHODIMP GetTypeInfoCount(UINT* n) override {
-    *n = 0;
-    return S_OK;
-  }
-  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*, UINT*) override;
-
- private:
-  virtual ~TestSite() = default;
-  LONG refs_ = 1;
-};
 
 }  // namespace tallowin::wintest

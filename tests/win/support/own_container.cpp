@@ -76,6 +76,8 @@ STDMETHODIMP OwnContainer::QueryInterface(REFIID riid, void** out) {
     *out = static_cast<IOleInPlaceFrame*>(this);
   else if (riid == IID_IOleControlSite)
     *out = static_cast<IOleControlSite*>(this);
+  else if (riid == IID_IDispatch && ambient)
+    *out = static_cast<IDispatch*>(this);
   else
     return E_NOINTERFACE;
   AddRef();
@@ -167,6 +169,14 @@ STDMETHODIMP OwnContainer::GetExtendedControl(IDispatch** d) {
 STDMETHODIMP OwnContainer::TranslateAccelerator(MSG* msg, DWORD) {
   if (msg) controlSiteKeys.push_back(*msg);
   return S_FALSE;
+}
+
+STDMETHODIMP OwnContainer::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*, UINT*) {
+  if (id != DISPID_AMBIENT_USERMODE || !result) return DISP_E_MEMBERNOTFOUND;
+  ::VariantInit(result);
+  result->vt = VT_BOOL;
+  result->boolVal = userMode ? VARIANT_TRUE : VARIANT_FALSE;
+  return S_OK;
 }
 
 }  // namespace tallowin::wintest

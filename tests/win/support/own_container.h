@@ -1,7 +1,8 @@
 // A minimal ActiveX container of the tests' own (not atl.dll's): one object
 // that is client site, in-place site, frame and control site, counts the
-// references the control holds on it, and can turn hostile: from inside one
-// chosen callback it deactivates, closes, drops or releases the control.
+// references the control holds on it, answers the ambient UserMode when
+// asked to, and can turn hostile: from inside one chosen callback it
+// deactivates, closes, drops or releases the control.
 #pragma once
 
 #include "win32/win.h"
@@ -37,12 +38,18 @@ enum class Act {
 };
 const char* NameOf(Act a);
 
-class OwnContainer : public IOleClientSite, public IOleInPlaceSite, public IOleInPlaceFrame, public IOleControlSite {
+class OwnContainer : public IOleClientSite,
+                     public IOleInPlaceSite,
+                     public IOleInPlaceFrame,
+                     public IOleControlSite,
+                     public IDispatch {
  public:
   explicit OwnContainer(HWND parent) : window(parent) {}
 
   HWND window;
   RECT pos{0, 0, 640, 480};
+  bool ambient = false;  // IDispatch with the ambient UserMode, else none
+  bool userMode = true;
   IOleObject* control = nullptr;  // the container's reference, when the test hands it over
   Callback hostileIn = Callback::None;
   Act hostileAct = Act::InPlaceDeactivate;
@@ -108,6 +115,15 @@ class OwnContainer : public IOleClientSite, public IOleInPlaceSite, public IOleI
   STDMETHODIMP TranslateAccelerator(MSG* msg, DWORD) override;
   STDMETHODIMP OnFocus(BOOL) override { return S_OK; }
   STDMETHODIMP ShowPropertyFrame() override { return E_NOTIMPL; }
+
+  // IDispatch: the ambient properties
+  STDMETHODIMP GetTypeInfoCount(UINT* n) override {
+    *n = 0;
+    return S_OK;
+  }
+  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*, UINT*) override;
 
   virtual ~OwnContainer() = default;
 

@@ -133,12 +133,6 @@ HWND CreateHiddenHost(int width, int height) {
                            height, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
 }
 
-std::wstring ClassOf(HWND hwnd) {
-  wchar_t name[128] = {};
-  ::GetClassNameW(hwnd, name, 128);
-  return name;
-}
-
 std::vector<std::string> ListLines(HWND list) {
   std::vector<std::string> out;
   // A list in another process may be refilled between LB_GETTEXTLEN and
@@ -165,8 +159,6 @@ void ClickTab(HWND form, int i) {
   NMHDR nm{tabs, static_cast<UINT_PTR>(win32::kIdTabProfile), static_cast<UINT>(TCN_SELCHANGE)};
   ::SendMessageW(form, WM_NOTIFY, nm.idFrom, reinterpret_cast<LPARAM>(&nm));
 }
-
-bool StartsWith(const std::string& s, const std::string& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
 
 std::vector<std::string> SplitLines(const std::string& text) {
   std::vector<std::string> lines;

@@ -7,7 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "win32/winhttp_transport.h"
+
 namespace tallowin::wintest {
+
+// Time limits for an upload whose test needs only that a time-out ends the
+// wait (the product's are 15 s to the answer, 30 s for a request).
+inline constexpr win32::HttpTimeLimits kShortLimits{2000, 2000, 2000, 3000, 5000};
 
 // The folder of the running test program (tallowin.exe lies beside it).
 std::wstring ProgramFolder();
@@ -34,9 +40,6 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000);
 HWND CreateHiddenHost(int width = 900, int height = 700);
 extern std::function<void()> OnHostMessage;
 
-// The class name of a window.
-std::wstring ClassOf(HWND hwnd);
-
 // The lines of a list box, read back through its messages (also across
 // processes).
 std::vector<std::string> ListLines(HWND list);
@@ -45,7 +48,6 @@ std::vector<std::string> ListLines(HWND list);
 void ClickTab(HWND form, int i);
 
 std::vector<std::string> SplitLines(const std::string& text);
-bool StartsWith(const std::string& s, const std::string& prefix);
 
 // Waits (pumping) until no request given up on is still held by WinHTTP:
 // each holds the module until WinHTTP's last notice, which under Wine comes
