@@ -8,6 +8,7 @@
 #include "platform/text.h"
 #include "support/libxml2_reader.h"
 #include "upload/soap/envelope.h"
+#include "upload/soap/xml_tree.h"
 
 using namespace tallowin;
 
@@ -61,25 +62,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // The five parameter elements are the children of the element inside Body.
   test::Libxml2Reader back(req.body);
-  soap::XmlEvent e;
+  const soap::XmlTree tree = soap::ReadXmlTree(back);
+  if (!tree.root || tree.root->children.size() != 1 || tree.root->children[0]->children.size() != 1) abort();
+  const auto& params = tree.root->children[0]->children[0]->children;
+  if (params.size() != 5) abort();
   std::array<std::string, 5> got;
-  int param = -1;
-  int found = 0;
-  for (int i = 0; i < 1000000; ++i) {
-    const soap::XmlEventType t = back.next(e);
-    if (t == soap::XmlEventType::EndOfDocument) break;
-    if (t == soap::XmlEventType::Error || t == soap::XmlEventType::Doctype) abort();
-    if (t == soap::XmlEventType::StartElement && e.depth == 3 && e.localName.size() == 1) {
-      param = e.localName[0] - 'A';
-      if (param < 0 || param > 4) abort();
-      ++found;
-    } else if (t == soap::XmlEventType::EndElement && e.depth == 3) {
-      param = -1;
-    } else if (t == soap::XmlEventType::Text && param >= 0) {
-      got[static_cast<size_t>(param)] += e.text;
-    }
-  }
-  if (found != 5) abort();
+  for (size_t i = 0; i < 5; ++i) got[i] = params[i]->text;
   for (size_t i = 0; i < 5; ++i)
     if (carried(got[i]) != carried(texts[i])) abort();
   return 0;

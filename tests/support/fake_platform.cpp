@@ -14,52 +14,48 @@ std::string lower(std::string s) {
   return s;
 }
 
-std::string normalise(const std::string& path) {
-  std::string p = path;
+std::string normalise(std::string p) {
   while (!p.empty() && p.back() == '\\') p.pop_back();
   return lower(p);
 }
 
+constexpr int32_t kErrorInvalidHandle = 6;
+constexpr int32_t kErrorInvalidPrinterName = 1801;
+
 }  // namespace
 
+// ---- registry ----
+
 std::map<std::string, FakePlatform::Key>& FakePlatform::tree(RegView view, uint32_t root) {
-  const int v = (view == RegView::Bits32 && is64BitWindows) ? 1 : 0;
-  return trees_[v][root & 3];
+  return trees_[view == RegView::Bits32 && is64BitWindows ? 1 : 0][root & 3];
 }
 
 FakePlatform::Key& FakePlatform::addKey(const std::string& path, RegView view, uint32_t root) {
   auto& t = tree(view, root);
-  std::string norm = normalise(path);
-  if (t.find("") == t.end()) t[""];
-  // Create the parents first, recording each child under its parent.
-  std::string original = path;
-  while (!original.empty() && original.back() == '\\') original.pop_back();
-  size_t pos = 0;
+  t[""];
+  // The parents first, each child recorded under its parent.
   std::string parent;
+  size_t pos = 0;
+  const std::string original = path.substr(0, path.find_last_not_of('\\') + 1);
   while (pos <= original.size() && !original.empty()) {
-    size_t next = original.find('\\', pos);
-    if (next == std::string::npos) next = original.size();
+    const size_t next = std::min(original.find('\\', pos), original.size());
     const std::string part = original.substr(pos, next - pos);
     const std::string here = parent.empty() ? part : parent + "\\" + part;
-    if (t.find(lower(here)) == t.end()) {
+    if (!t.count(lower(here))) {
       t[lower(here)];
       t[lower(parent)].subKeys.push_back(part);
     }
     parent = here;
     pos = next + 1;
   }
-  return t[norm];
+  return t[normalise(path)];
 }
 
 void FakePlatform::setValue(const std::string& path, const std::string& name, uint32_t type,
                             std::vector<uint8_t> bytes, RegView view, uint32_t root) {
   Key& k = addKey(path, view, root);
-  for (auto& [n, v] : k.values) {
-    if (lower(n) == lower(name)) {
-      v = {type, std::move(bytes)};
-      return;
-    }
-  }
+  for (auto& [n, v] : k.values)
+    if (lower(n) == lower(name)) return void(v = {type, std::move(bytes)});
   k.values.push_back({name, {type, std::move(bytes)}});
 }
 
@@ -67,82 +63,210 @@ std::vector<uint8_t> FakePlatform::Utf16Bytes(const std::string& utf8, bool with
   std::u16string w = Utf8ToUtf16(utf8);
   if (withNul) w += u'\0';
   std::vector<uint8_t> b;
-  for (char16_t c : w) {
-    b.push_back(static_cast<uint8_t>(c & 0xFF));
-    b.push_back(static_cast<uint8_t>(c >> 8));
-  }
+  for (char16_t c : w) b.insert(b.end(), {static_cast<uint8_t>(c & 0xFF), static_cast<uint8_t>(c >> 8)});
   return b;
 }
 
-void FakePlatform::setString(const std::string& path, const std::string& name, const std::string& utf8,
-                             RegView view, uint32_t type) {
-  setValue(path, name, type, Utf16Bytes(utf8), view);
-}
-
-void FakePlatform::setDword(const std::string& path, const std::string& name, uint32_t value, RegView view) {
-  setValue(path, name, kRegDword,
-           {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value >> 16),
-            static_cast<uint8_t>(value >> 24)},
-           view);
-}
-
-int32_t FakePlatform::RegOpenKeyEx(uint32_t root, const std::string& path, uint32_t, RegView view,
-                                   RegHandle* key) {
+int32_t FakePlatform::RegOpenKeyEx(uint32_t root, const std::string& path, uint32_t, RegView view, RegHandle* key) {
   auto& t = tree(view, root);
-  const std::string norm = normalise(path);
-  if (t.find(norm) == t.end()) return kErrorFileNotFound;
+  if (!t.count(normalise(path))) return kErrorFileNotFound;
   *key = nextHandle_++;
-  open_[*key] = {&t, norm};
-  ++openKeys_;
+  open_[*key] = {&t, normalise(path)};
   return kErrorSuccess;
 }
 
 int32_t FakePlatform::RegQueryValueEx(RegHandle key, const std::string& name, uint32_t* type,
                                       std::vector<uint8_t>* data, uint32_t* size) {
-  auto it = open_.find(key);
-  if (it == open_.end()) return 6;  // ERROR_INVALID_HANDLE
-  const Key& k = (*it->second.tree)[it->second.path];
-  for (const auto& [n, v] : k.values) {
+  if (!open_.count(key)) return kErrorInvalidHandle;
+  for (const auto& [n, v] : (*open_[key].first)[open_[key].second].values) {
     if (lower(n) != lower(name)) continue;
     if (type) *type = v.type;
     const auto actual = static_cast<uint32_t>(v.bytes.size());
-    if (!data) {
-      if (size) *size = actual;
-      return kErrorSuccess;
-    }
-    if (!size || *size < actual) {
-      if (size) *size = actual;
-      return kErrorMoreData;
-    }
+    const bool fits = data && size && *size >= actual;
+    if (size) *size = actual;
+    if (!data) return kErrorSuccess;
+    if (!fits) return kErrorMoreData;
     *data = v.bytes;
-    *size = actual;
     return kErrorSuccess;
   }
   return kErrorFileNotFound;
 }
 
 int32_t FakePlatform::RegQueryInfoKey(RegHandle key, uint32_t* subKeys) {
-  auto it = open_.find(key);
-  if (it == open_.end()) return 6;
-  *subKeys = static_cast<uint32_t>((*it->second.tree)[it->second.path].subKeys.size());
+  if (!open_.count(key)) return kErrorInvalidHandle;
+  *subKeys = static_cast<uint32_t>((*open_[key].first)[open_[key].second].subKeys.size());
   return kErrorSuccess;
 }
 
 int32_t FakePlatform::RegEnumKeyEx(RegHandle key, uint32_t index, std::string* name) {
-  auto it = open_.find(key);
-  if (it == open_.end()) return 6;
-  const Key& k = (*it->second.tree)[it->second.path];
+  if (!open_.count(key)) return kErrorInvalidHandle;
+  const Key& k = (*open_[key].first)[open_[key].second];
   if (index >= k.subKeys.size()) return kErrorNoMoreItems;
   *name = k.subKeys[index];
   return kErrorSuccess;
 }
 
-void FakePlatform::RegCloseKey(RegHandle key) {
-  if (open_.erase(key)) --openKeys_;
-}
-
 bool FakePlatform::ApiExists(const std::string& library, const std::string& function) {
   return exports.count(lower(library) + "!" + function) > 0;
+}
+
+// ---- locale and time ----
+
+std::map<uint32_t, std::string> FakePlatform::EnUsLocaleInfo() {
+  return {{0x1013, "Default"}, {0x1, "0409"}, {0x2, "English (United States)"}, {0x1001, "English"},
+          {0x3, "ENU"}, {0x59, "en"}, {0x5, "1"}, {0x6, "United States"}, {0x1002, "United States"},
+          {0x7, "USA"}, {0x5A, "US"}, {0x1008, "US Dollar"}, {0x14, "$"}, {0x15, "USD"},
+          {0x1007, "US Dollar"}, {0x19, "2"}, {0x16, "."}, {0x17, ","}, {0xE, "."}, {0xF, ","},
+          {0x1009, "1"}, {0x24, "1"}, {0x1D, "/"}, {0x20, "dddd, MMMM d, yyyy"}, {0x1F, "M/d/yyyy"},
+          {0x100C, "6"}, {0x2A, "Monday"}, {0x2B, "Tuesday"}, {0x2C, "Wednesday"}, {0x2D, "Thursday"},
+          {0x2E, "Friday"}, {0x2F, "Saturday"}, {0x30, "Sunday"}, {0x1E, ":"}, {0x1003, "h:mm:ss tt"},
+          {0x23, "0"}, {0x28, "AM"}, {0x29, "PM"}, {0xD, "1"}, {0xC, ","}, {0x100A, "1"}};
+}
+
+std::string FakePlatform::GetDateFormat(uint32_t, const SystemTime& d) {
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (d.wYear % 4 == 0 && d.wYear % 100 != 0) || d.wYear % 400 == 0;
+  if (d.wYear < 1601 || d.wYear > 30827 || d.wMonth < 1 || d.wMonth > 12 || d.wDay < 1 ||
+      d.wDay > kDays[d.wMonth - 1] + (d.wMonth == 2 && leap ? 1 : 0))
+    return "";
+  return std::to_string(d.wMonth) + "/" + std::to_string(d.wDay) + "/" + std::to_string(d.wYear);
+}
+
+std::string FakePlatform::GetTimeFormat(uint32_t, const SystemTime& t) {
+  if (t.wHour > 23 || t.wMinute > 59 || t.wSecond > 59) return "";
+  auto two = [](int v) { return (v < 10 ? "0" : "") + std::to_string(v); };
+  return std::to_string(t.wHour % 12 == 0 ? 12 : t.wHour % 12) + ":" + two(t.wMinute) + ":" + two(t.wSecond) +
+         (t.wHour < 12 ? " AM" : " PM");
+}
+
+int32_t FakePlatform::GetLocaleInfo(uint32_t lcType, std::string* data) {
+  if (!localeInfo.count(lcType)) return data->clear(), 0;
+  *data = localeInfo[lcType];
+  return static_cast<int32_t>(Utf8ToUtf16(*data).size() + 1);
+}
+
+std::string FormatEnUs(const std::string& number, const Platform::NumberStyle& style) {
+  const bool negative = !number.empty() && number[0] == '-';
+  const std::string s = number.substr(negative ? 1 : 0);
+  const size_t dot = std::min(s.find('.'), s.size());
+  const std::string whole = dot == 0 ? "0" : s.substr(0, dot);
+  const auto decimals = static_cast<size_t>(style.localeDefaults ? 2 : style.decimals);
+  // Round half up at `decimals` places.
+  std::string digits = whole + (dot < s.size() ? s.substr(dot + 1) : "");
+  const size_t keep = whole.size() + decimals;
+  digits.resize(std::max(digits.size(), keep + 1), '0');
+  const bool up = digits[keep] >= '5';
+  digits.resize(keep);
+  for (size_t i = digits.size(); up; --i) {
+    if (i == 0) {
+      digits.insert(digits.begin(), '1');
+      break;
+    }
+    if (digits[i - 1] != '9' && ++digits[i - 1]) break;
+    digits[i - 1] = '0';
+  }
+  std::string w = digits.substr(0, digits.size() - decimals);
+  w.erase(0, std::min(w.find_first_not_of('0'), w.size() - 1));
+  if (style.grouping || style.localeDefaults)
+    for (size_t i = w.size() > 3 ? w.size() - 3 : 0; i > 0; i = i > 3 ? i - 3 : 0) w.insert(i, ",");
+  if (!style.leadingZero && w == "0" && decimals > 0) w.clear();
+  std::string out = w + (decimals > 0 ? "." + digits.substr(digits.size() - decimals) : "");
+  const bool zero = digits.find_first_not_of('0') == std::string::npos;
+  return negative && !zero ? "-" + out : out;
+}
+
+std::string FakePlatform::GetNumberFormat(const std::string& number, const NumberStyle& style) {
+  return FormatEnUs(number, style);
+}
+
+int32_t FakePlatform::CompareStringEx(uint32_t flags, const std::string& a, const std::string& b) {
+  ++comparisons;
+  const auto fold = [&](const std::string& s) { return (flags & kNormIgnoreCase) ? lower(s) : s; };
+  const int c = fold(a).compare(fold(b));
+  return c < 0 ? kCstrLessThan : c > 0 ? kCstrGreaterThan : kCstrEqual;
+}
+
+// ---- network ----
+
+int32_t FakePlatform::WSAStartup(uint16_t, WsaData* data) {
+  if (wsaStartupResult == 0) *data = wsaData;
+  return wsaStartupResult;
+}
+
+uint32_t FakePlatform::GetIfTable2(std::vector<IfRow>* rows) {
+  if (ifTable2Result != 0) return ifTable2Result;
+  *rows = ifTable2;
+  for (IfRow& r : *rows) r.fromIfTable2 = true;  // as the real table's rows say
+  return 0;
+}
+
+uint8_t FakePlatform::Netbios(Ncb& ncb) {
+  const size_t length = ncb.ncb_buffer ? ncb.ncb_buffer->size() : 0;
+  netbiosCalls.push_back(std::to_string(ncb.ncb_command) + " " + std::to_string(ncb.ncb_lana_num) + " [" +
+                         ncb.ncb_callname + "] " + std::to_string(length));
+  if (ncb.ncb_command != kNcbAdapterStatus) return kNrcGoodRet;
+  if (ncb.ncb_buffer && (netbiosStatusResult == kNrcGoodRet || netbiosStatusResult == kNrcIncomplete))
+    std::copy_n(adapterStatus.begin(), std::min(adapterStatus.size(), length), ncb.ncb_buffer->begin());
+  return netbiosStatusResult;
+}
+
+// ---- printing ----
+
+std::vector<Platform::PrinterInfo2> FakePlatform::EnumPrinters(uint32_t) {
+  std::vector<PrinterInfo2> out;
+  for (const FakePrinter& p : printers) out.push_back(p.info);
+  return out;
+}
+
+int32_t FakePlatform::DocumentProperties(const std::string& name, PrinterDevMode* devMode) {
+  printerCalls.push_back("DocumentProperties " + name);
+  for (const FakePrinter& p : printers)
+    if (p.info.pPrinterName == name) return p.documentPropertiesError ? p.documentPropertiesError : (*devMode = p.defaults, 0);
+  return kErrorInvalidPrinterName;
+}
+
+int32_t FakePlatform::DeviceCapabilities(const std::string& name, const std::string& port,
+                                         std::vector<PrinterPaper>* papers) {
+  printerCalls.push_back("DeviceCapabilities " + name + " " + port);
+  for (const FakePrinter& p : printers)
+    if (p.info.pPrinterName == name) return p.capabilitiesError ? p.capabilitiesError : (*papers = p.papers, 0);
+  return kErrorInvalidPrinterName;
+}
+
+// ---- files ----
+
+int64_t FakePlatform::GetFileSize(const std::string& path) {
+  for (const auto& [p, size] : fileSizes)
+    if (lower(p) == lower(path)) return size;
+  return -1;
+}
+
+// ---- records ----
+
+Platform::OsVersionInfo OsVersion(uint32_t platformId, uint32_t major, uint32_t minor, uint8_t productType,
+                                  uint32_t build, const char* csd) {
+  Platform::OsVersionInfo v;
+  v.dwPlatformId = platformId;
+  v.dwMajorVersion = major;
+  v.dwMinorVersion = minor;
+  v.wProductType = productType;
+  v.dwBuildNumber = build;
+  v.szCSDVersion = csd;
+  return v;
+}
+
+Platform::IfRow Interface(uint32_t index, std::vector<uint8_t> mac, uint32_t type) {
+  Platform::IfRow r;
+  r.hasDescr = true;
+  r.descr = "if" + std::to_string(index);
+  r.dwIndex = index;
+  r.dwType = type;
+  r.dwMtu = 1500;
+  r.speed = 100000000;
+  r.dwAdminStatus = 1;
+  r.operStatus = 5;
+  r.physAddr = std::move(mac);
+  return r;
 }
 
 }  // namespace tallowin::test

@@ -1,53 +1,44 @@
-// The network section through the fake platform: names, the socket layer,
-// the progress line, and the interface blocks at its end.
+// The network section, its interface listing, the adapter address the upload
+// sends, and the printers section.
 #include <gtest/gtest.h>
 
-#include "control/profile_control.h"
-#include "sections/sections.h"
-#include "support/fake_platform.h"
-#include "support/lines.h"
+#include <functional>
+#include <optional>
+
+#include "sections/network/interfaces.h"
+#include "sections/network/printers.h"
+#include "support/collect.h"
+#include "upload/adapter_mac.h"
 
 namespace tallowin {
 namespace {
 
 using test::FakePlatform;
+using test::Interface;
+using test::Lines;
 using IfRow = Platform::IfRow;
 
-uint32_t ipv4(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {  // as stored: network byte order
+uint32_t Ipv4(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {  // as stored: network byte order
   return uint32_t{a} | uint32_t{b} << 8 | uint32_t{c} << 16 | uint32_t{d} << 24;
 }
 
 // A workstation with a loopback and an Ethernet interface.
-void machine(FakePlatform& p) {
+void Workstation(FakePlatform& p) {
   p.metrics = {{63, 3}, {0x1000, 0}};
-  p.computerName = "WS-ADA";
+  p.computerName = std::string("  WS-ADA\0\0 ", 11);
   p.userName = "ada";
   p.wsaData = {0x0101, 0x0202, "WinSock 2.0", "Running"};
-  p.hostName = "ws-ada";
+  p.hostName = std::string(" ws-ada\0", 8);
   p.hosts["ws-ada"] = {"ws-ada.example.org", {{192, 0, 2, 7}, {10, 1, 0, 20}}};
   p.exports.insert("iphlpapi.dll!GetIfTable");
-  p.ipAddrTable = {{ipv4(192, 0, 2, 7), 2}, {ipv4(127, 0, 0, 1), 1}, {ipv4(10, 1, 0, 20), 2}};
-  IfRow lo;
-  lo.hasDescr = true;
-  lo.descr = "Software Loopback Interface 1";
-  lo.dwIndex = 1;
-  lo.dwType = 24;
-  lo.dwMtu = 1500;
+  p.ipAddrTable = {{Ipv4(192, 0, 2, 7), 2}, {Ipv4(127, 0, 0, 1), 1}, {Ipv4(10, 1, 0, 20), 2}};
+  IfRow lo = Interface(1, {}, 24);
+  lo.descr = "Loopback";
   lo.speed = 1073741824;
-  lo.dwAdminStatus = 1;
-  lo.outUcastPkts = 1200;
-  lo.outNUcastPkts = 300;
-  lo.inUcastPkts = 1200;
-  lo.inNUcastPkts = 300;
-  IfRow eth;
-  eth.hasDescr = true;
-  eth.descr = "Intel(R) PRO/1000 MT Network Connection";
-  eth.dwIndex = 2;
-  eth.dwType = 6;
-  eth.dwMtu = 1500;
+  lo.outUcastPkts = lo.inUcastPkts = 1200;
+  lo.outNUcastPkts = lo.inNUcastPkts = 300;
+  IfRow eth = Interface(2, {0x00, 0x0C, 0x29, 0x0A, 0x1B, 0xFF});
   eth.speed = 1000000000;
-  eth.dwAdminStatus = 1;
-  eth.physAddr = {0x00, 0x0C, 0x29, 0x0A, 0x1B, 0xFF};
   eth.outUcastPkts = 4294967295u;  // the top bit set in a 32-bit counter
   eth.outNUcastPkts = 5;
   eth.outErrors = 3;
@@ -57,249 +48,361 @@ void machine(FakePlatform& p) {
   p.ifTable = {lo, eth};
 }
 
-class NetworkSection : public ::testing::Test {
- protected:
+TEST(Network, TwoInterfacesLineByLine) {
   FakePlatform p;
+  Workstation(p);
   ProfileControl control{p};
-  void SetUp() override { machine(p); }
-  std::vector<std::string> run() {
-    CollectNetwork(control);
-    return test::Texts(control.list());
-  }
-};
-
-TEST_F(NetworkSection, TwoInterfacesLineByLine) {
-  EXPECT_EQ(run(), (std::vector<std::string>{
-                       "NetBIOS Name: WS-ADA",
-                       "DNS Host Name: ws-ada",
-                       "Fully Qualified Domain Name: ws-ada.example.org",
-                       "IP Address: 192.0.2.7",
-                       "IP Address: 10.1.0.20",
-                       "IP Address: 127.0.0.1",
-                       "User Name: ada",
-                       "Connected to Network: Yes",
-                       "Winsock Present: Yes",
-                       "Winsock Version: 2.2",
-                       "Winsock Description: WinSock 2.0",
-                       "Winsock Status: Running",
-                       "Remote/Terminal Session: No",
-                       "Network Interfaces: 2",
-                       "",
-                       "Interface: Software Loopback Interface 1",
-                       "  Index: 1 (1.0.0.0)",
-                       "  Type: Loopback (Diagnostic)",
-                       "  MTU: 1,500 bytes",
-                       "  Speed: 1,073.74 Mbps",
-                       "  Admin Status: Up",
-                       "  MAC Address: <none>",
-                       "  IP Address: 127.0.0.1",
-                       "  Packets Sent: 1,500",
-                       "  Error Packets Sent: 0",
-                       "  Send Error Rate: 0.000000%",
-                       "  Packets Received: 1,500",
-                       "  Error Packets Received: 0",
-                       "  Receive Error Rate: 0.000000%",
-                       "",
-                       "Interface: Intel(R) PRO/1000 MT Network Connection",
-                       "  Index: 2 (2.0.0.0)",
-                       "  Type: Ethernet",
-                       "  MTU: 1,500 bytes",
-                       "  Speed: 1,000.00 Mbps",
-                       "  Admin Status: Up",
-                       "  MAC Address: 00-0C-29-0A-1B-FF",
-                       "  IP Address: 192.0.2.7",
-                       "  IP Address: 10.1.0.20",
-                       "  Packets Sent: 4,294,967,300",
-                       "  Error Packets Sent: 3",
-                       "  Send Error Rate: 0.000000%",
-                       "  Packets Received: 8",
-                       "  Error Packets Received: 2",
-                       "  Receive Error Rate: 25.000000%",
-                   }));
-  const std::vector<int32_t> block = {0, 5300, 5310, 5320, 5340, 5350, 5360, 5380};
-  const std::vector<int32_t> counters = {5392, 5393, 5394, 5396, 5397, 5398};
-  std::vector<int32_t> values = {5010, 5020, 5030, 5040, 5040, 5040, 5045, 5050, 5060, 5070, 5080, 5090, 5100, 5110};
-  for (int addresses : {1, 2}) {
-    values.insert(values.end(), block.begin(), block.end());
-    values.insert(values.end(), static_cast<size_t>(addresses), 5390);
-    values.insert(values.end(), counters.begin(), counters.end());
-  }
-  EXPECT_EQ(test::Values(control.list()), values);
-  EXPECT_EQ(p.wsaRequests, std::vector<uint16_t>{0x0101});
+  Lines seen;  // the list at the first two yields
+  p.onYield = [&] {
+    if (p.yields <= 2) seen.push_back(control.list().text(0));
+  };
+  test::Collect(control, CollectNetwork);
+  EXPECT_EQ(seen, (Lines{"Working ...", "NetBIOS Name: WS-ADA"}));  // the progress line, on an empty list only
+  EXPECT_EQ(test::TextsAndValues(control.list()), (test::Pairs{
+      {"NetBIOS Name: WS-ADA", 5010}, {"DNS Host Name: ws-ada", 5020},
+      {"Fully Qualified Domain Name: ws-ada.example.org", 5030}, {"IP Address: 192.0.2.7", 5040},
+      {"IP Address: 10.1.0.20", 5040}, {"IP Address: 127.0.0.1", 5040}, {"User Name: ada", 5045},
+      {"Connected to Network: Yes", 5050}, {"Winsock Present: Yes", 5060}, {"Winsock Version: 2.2", 5070},
+      {"Winsock Description: WinSock 2.0", 5080}, {"Winsock Status: Running", 5090},
+      {"Remote/Terminal Session: No", 5100}, {"Network Interfaces: 2", 5110}, {"", 0},
+      {"Interface: Loopback", 5300}, {"  Index: 1 (1.0.0.0)", 5310}, {"  Type: Loopback (Diagnostic)", 5320},
+      {"  MTU: 1,500 bytes", 5340}, {"  Speed: 1,073.74 Mbps", 5350}, {"  Admin Status: Up", 5360},
+      {"  MAC Address: <none>", 5380}, {"  IP Address: 127.0.0.1", 5390}, {"  Packets Sent: 1,500", 5392},
+      {"  Error Packets Sent: 0", 5393}, {"  Send Error Rate: 0.000000%", 5394}, {"  Packets Received: 1,500", 5396},
+      {"  Error Packets Received: 0", 5397}, {"  Receive Error Rate: 0.000000%", 5398}, {"", 0},
+      {"Interface: if2", 5300}, {"  Index: 2 (2.0.0.0)", 5310}, {"  Type: Ethernet", 5320},
+      {"  MTU: 1,500 bytes", 5340}, {"  Speed: 1,000.00 Mbps", 5350}, {"  Admin Status: Up", 5360},
+      {"  MAC Address: 00-0C-29-0A-1B-FF", 5380}, {"  IP Address: 192.0.2.7", 5390},
+      {"  IP Address: 10.1.0.20", 5390}, {"  Packets Sent: 4,294,967,300", 5392}, {"  Error Packets Sent: 3", 5393},
+      {"  Send Error Rate: 0.000000%", 5394}, {"  Packets Received: 8", 5396}, {"  Error Packets Received: 2", 5397},
+      {"  Receive Error Rate: 25.000000%", 5398}}));
+  EXPECT_EQ(p.yields, control.list().count() + 1);  // one after every line
   EXPECT_EQ(p.wsaCleanups, 1);
-  EXPECT_EQ(p.resolved, std::vector<std::string>{"ws-ada"});
 }
 
-TEST_F(NetworkSection, YieldsAfterEveryLine) {
-  control.list().append("before");
-  run();
-  EXPECT_EQ(p.yields, control.list().count() - 1);
-}
-
-TEST_F(NetworkSection, FailurePaths) {
-  struct Case {
+TEST(Network, FailurePaths) {
+  const struct {
     const char* name;
     std::function<void(FakePlatform&)> setUp;
-    std::vector<std::string> present;  // line prefixes that must appear
-    std::vector<std::string> absent;   // ... and must not
+    Lines present, absent;  // line prefixes
     int cleanups;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"sockets fail", [](FakePlatform& f) { f.wsaStartupResult = 10091; },
-       {"NetBIOS Name: WS-ADA", "User Name: ada", "Winsock Present: No", "Remote/Terminal Session: ",
-        "Network Interfaces: 2"},
-       {"DNS Host Name", "Fully Qualified", "IP Address: ", "Winsock Version", "Winsock Description",
-        "Winsock Status"},
-       0},
+       {"Winsock Present: No", "Network Interfaces: 2"}, {"DNS Host Name", "IP Address: ", "Winsock Version"}, 0},
+      {"started but version 0", [](FakePlatform& f) { f.wsaData.wVersion = 0; },
+       {"Winsock Present: No"}, {"DNS Host Name"}, 1},
       {"gethostname fails", [](FakePlatform& f) { f.gethostnameResult = 10093; },
-       {"Winsock Present: Yes", "Winsock Version: 2.2", "Winsock Status: Running"},
-       {"DNS Host Name", "Fully Qualified", "IP Address: "},
-       1},
-      {"name does not resolve", [](FakePlatform& f) { f.hosts.clear(); },
-       {"DNS Host Name: ws-ada", "Winsock Present: Yes"},
-       {"Fully Qualified", "IP Address: "},
-       1},
-      {"empty address list", [](FakePlatform& f) { f.hosts["ws-ada"].h_addr_list.clear(); },
-       {"Fully Qualified Domain Name: ws-ada.example.org", "IP Address: 127.0.0.1"},
-       {"IP Address: 192"},
-       1},
-      {"no interface table", [](FakePlatform& f) { f.exports.clear(); },
-       {"Remote/Terminal Session: No"},
-       {"Network Interfaces", "Interface: ", "  Index"},
-       1},
-      {"interface table unreadable", [](FakePlatform& f) { f.ifTableResult = 1; },
-       {"Remote/Terminal Session: No"},
-       {"Network Interfaces", "  Index"},
-       1},
-      {"names unavailable", [](FakePlatform& f) { f.computerName = f.userName = ""; },
-       {"NetBIOS Name: ", "User Name: "},
-       {"NetBIOS Name: W", "User Name: a"},
-       1},
+       {"Winsock Version: 2.2"}, {"DNS Host Name", "Fully Qualified"}, 1},
+      {"no resolution", [](FakePlatform& f) { f.hosts.clear(); }, {"DNS Host Name: ws-ada"}, {"Fully Qualified"}, 1},
+      {"no interface table", [](FakePlatform& f) { f.exports.clear(); }, {"Remote/Terminal Session: No"},
+       {"Network Interfaces"}, 1},
+      {"unreadable table", [](FakePlatform& f) { f.ifTableResult = 1; }, {"Remote/Terminal Session: No"},
+       {"Network Interfaces"}, 1},
+      {"no address table", [](FakePlatform& f) { f.ipAddrTableResult = 232; }, {"Network Interfaces: 2"},
+       {"  IP Address: "}, 1},
+      {"remote, no network", [](FakePlatform& f) { f.metrics = {{0x1000, 2}}; },
+       {"Remote/Terminal Session: Yes", "Connected to Network: No"}, {}, 1},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     FakePlatform f;
-    machine(f);
+    Workstation(f);
     c.setUp(f);
-    ProfileControl ctl{f};
-    CollectNetwork(ctl);
-    const auto lines = test::Texts(ctl.list());
+    const Lines lines = test::Run(f, CollectNetwork);
     for (const auto& s : c.present) EXPECT_TRUE(test::HasPrefix(lines, s)) << c.name << ": " << s;
     for (const auto& s : c.absent) EXPECT_FALSE(test::HasPrefix(lines, s)) << c.name << ": " << s;
     EXPECT_EQ(f.wsaCleanups, c.cleanups) << c.name;
   }
+  // The socket layer is released when a yield ends the run.
+  FakePlatform f;
+  Workstation(f);
+  f.onYield = [&] {
+    if (f.yields == 3) throw DispatchAborted{};
+  };
+  EXPECT_THROW(test::Run(f, CollectNetwork), DispatchAborted);
+  EXPECT_EQ(f.wsaCleanups, 1);
 }
 
-TEST_F(NetworkSection, HostResolvingToLoopbackShowsItTwice) {
-  p.hosts["ws-ada"].h_addr_list = {{127, 0, 0, 1}};
-  const auto lines = run();
-  ASSERT_GE(lines.size(), 6u);
-  EXPECT_EQ(lines[3], "IP Address: 127.0.0.1");
-  EXPECT_EQ(lines[4], "IP Address: 127.0.0.1");
-  EXPECT_EQ(lines[5], "User Name: ada");
+TEST(Interfaces, Texts) {
+  EXPECT_EQ(IpToString(0x01020304u), "4.3.2.1");
+  EXPECT_EQ(InterfaceTypeText(28) + "|" + InterfaceTypeText(71), "SLIP (Dialup/Serial)|Unknown");
+  EXPECT_EQ(AdminStatusText(3) + "|" + AdminStatusText(4294967295u), "Testing|Unknown (4294967295)");
+  EXPECT_EQ(HexPairs({0xAB}) + "|" + HexPairs({1, 2, 3}), "AB|01-02-03");
+  FakePlatform p;
+  const struct { uint64_t errors; Wide128 packets; const char* text; } rates[] = {
+      {0, {0, 0}, "0.000000%"}, {5, {0, 0}, "100.000000%"},  // errors, yet no packets
+      {1, {0, 3}, "33.333333%"}, {1, {0, 200000000}, "0.000001%"}, {3, {0, 2}, "150.000000%"},
+      {~uint64_t{0}, {1, ~uint64_t{0} - 1}, "50.000000%"}};
+  for (const auto& r : rates) EXPECT_EQ(ErrorRateText(p, r.errors, r.packets), r.text) << r.text;
+  const uint8_t wine[8] = {'e', 't', 'h', '0', 0, 'x', 'x', 'x'};
+  const struct { size_t capacity; uint32_t descrLen; size_t length; } cuts[] = {{8, 5, 4}, {8, 2, 2}, {8, 0, 0}, {3, 300, 3}};
+  for (const auto& c : cuts) EXPECT_EQ(Platform::IfDescrLength(wine, c.capacity, c.descrLen), c.length) << c.descrLen;
 }
 
-TEST_F(NetworkSection, WinsockTexts) {
-  struct Row {
-    uint16_t high;
-    std::string description;
-    const char* version;
-    const char* descriptionLine;
+// The interface listing at the end of the network section.
+Lines Listing(FakePlatform& p) {
+  p.exports.insert("iphlpapi.dll!GetIfTable");
+  return test::From(test::Run(p, CollectNetwork), "Network Interfaces: ", 1000);
+}
+
+TEST(Interfaces, TheSixtyFourBitTableFirstInIndexOrder) {
+  FakePlatform p;
+  IfRow fast = Interface(12);
+  fast.speed = 10000000000u;
+  fast.outUcastPkts = fast.outNUcastPkts = 0x8000000000000000u;
+  p.ifTable2Result = 0;
+  p.ifTable2 = {fast, Interface(3)};
+  p.ifTable = {Interface(5)};
+  const Lines lines = Listing(p);
+  EXPECT_EQ(lines[0] + "|" + lines[3], "Network Interfaces: 2|  Index: 3 (3.0.0.0)");
+  EXPECT_TRUE(test::HasLine(lines, "  Speed: 10,000.00 Mbps"));
+  EXPECT_TRUE(test::HasLine(lines, "  Packets Sent: 18,446,744,073,709,551,616"));
+  p.ifTable2Result = 8;  // any failure: the 32-bit table
+  EXPECT_TRUE(test::HasLine(Listing(p), "  Index: 5 (5.0.0.0)"));
+  p.ifTableResult = 1;  // neither: no count line
+  EXPECT_TRUE(Listing(p).empty());
+}
+
+TEST(Interfaces, BlockShapes) {
+  FakePlatform p;
+  IfRow odd = Interface(0x01020304u);
+  odd.hasDescr = false;  // dwDescrLen 0
+  odd.dwType = 71;
+  odd.dwAdminStatus = 4;
+  odd.dwMtu = 65536;
+  p.ifTable = {odd};
+  p.ipAddrTable = {{0x0100000Au, 16909060}, {0x0200000Au, 2}, {0x0300000Au, 16909060}};
+  EXPECT_EQ(Listing(p), (Lines{"Network Interfaces: 1", "", "  Index: 16909060 (4.3.2.1)", "  Type: Unknown",
+      "  MTU: 65,536 bytes", "  Speed: 100.00 Mbps", "  Admin Status: Unknown (4)", "  MAC Address: <none>",
+      "  IP Address: 10.0.0.1", "  IP Address: 10.0.0.3", "  Packets Sent: 0", "  Error Packets Sent: 0",
+      "  Send Error Rate: 0.000000%", "  Packets Received: 0", "  Error Packets Received: 0",
+      "  Receive Error Rate: 0.000000%"}));
+}
+
+// An upload started while the section yields runs it again and rebuilds the
+// address table; the block being written must not read freed rows.
+TEST(Interfaces, TheAddressTableSurvivesARunDuringAYield) {
+  FakePlatform p;
+  p.exports.insert("iphlpapi.dll!GetIfTable");
+  p.ifTable = {Interface(2)};
+  p.ipAddrTable = {{0x0100000Au, 2}, {0x0200000Au, 2}};
+  ProfileControl control{p};
+  bool again = false;
+  p.onYield = [&] {
+    if (!again && control.list().lines().back().text == "  IP Address: 10.0.0.1") {
+      again = true;
+      p.ipAddrTable.assign(100, {0x0900000Au, 9});
+      test::Collect(control, CollectNetwork);
+    }
   };
-  const Row rows[] = {
-      {0x0202, "WinSock 2.0", "Winsock Version: 2.2", "Winsock Description: WinSock 2.0"},
-      {0x0101, "Sockets", "Winsock Version: 1.1", "Winsock Description: Sockets"},
-      {0x0102, std::string("Wine\0junk", 9), "Winsock Version: 2.1", "Winsock Description: Wine"},
-  };
-  for (const Row& r : rows) {
-    FakePlatform f;
-    machine(f);
-    f.wsaData.wHighVersion = r.high;
-    f.wsaData.szDescription = r.description;
-    ProfileControl ctl{f};
-    CollectNetwork(ctl);
-    const auto lines = test::Texts(ctl.list());
-    EXPECT_TRUE(test::HasLine(lines, r.version)) << r.version;
-    EXPECT_TRUE(test::HasLine(lines, r.descriptionLine)) << r.descriptionLine;
+  test::Collect(control, CollectNetwork);
+  EXPECT_TRUE(again);
+  EXPECT_TRUE(test::HasLine(test::Texts(control.list()), "  IP Address: 10.0.0.2"));
+}
+
+TEST(AdapterMac, NetbiosFirst) {
+  const std::pair<uint8_t, std::vector<uint8_t>> rows[] = {
+      {Platform::kNrcGoodRet, {0x00, 0x0C, 0xAB, 0x3A, 0x5B, 0x7F, 0x99}},  // only the first six bytes
+      {Platform::kNrcIncomplete, {0x00, 0x0C, 0xAB, 0x3A, 0x5B, 0x7F}}};    // a partial status still begins with it
+  for (const auto& [rc, status] : rows) {
+    FakePlatform p;
+    p.netbiosStatusResult = rc;
+    p.adapterStatus = status;
+    p.ifTable = {Interface(2, {0x02, 0x11, 0x22, 0x33, 0x44, 0x55})};
+    EXPECT_EQ(GetAdapterMac(p), "00-0C-AB-3A-5B-7F");
+    EXPECT_EQ(p.netbiosCalls, (Lines{"50 0 [] 0", "51 0 [*               ] 680"}));  // reset, then the status
   }
 }
 
-TEST_F(NetworkSection, StartedButVersionZeroStillCleansUp) {
-  // Not present (version 0), yet started: the socket layer is released.
-  p.wsaData.wVersion = 0;
-  const auto lines = run();
-  EXPECT_TRUE(test::HasLine(lines, "Winsock Present: No"));
-  EXPECT_FALSE(test::HasPrefix(lines, "DNS Host Name"));
-  EXPECT_EQ(p.wsaCleanups, 1);
-}
-
-TEST_F(NetworkSection, WindowClosedDuringAYieldStillCleansUp) {
-  int n = 0;
-  p.onYield = [&] {
-    if (++n == 3) throw DispatchAborted{};  // inside the host address lines
+// NetBIOS failing or giving zeros, the first interface that can stand for the
+// machine: up and operational, a hardware adapter where the table says so, not
+// loopback or tunnel, six bytes not all zero. An adapter switched on that
+// carries no traffic (cable out, radio off), or a virtual one, must not
+// become the machine's key.
+TEST(AdapterMac, TheFallbackTakesOnlyAnOperationalHardwareAdapter) {
+  const std::string firstText = "02-01-01-01-01-01", other = "00-0C-29-0A-1B-FF";
+  const auto row = [&](uint32_t oper, std::optional<bool> hardware = std::nullopt, uint32_t type = 6,
+                       std::vector<uint8_t> mac = {0x02, 0x01, 0x01, 0x01, 0x01, 0x01}) {
+    IfRow r = Interface(1, std::move(mac), type);
+    r.operStatus = oper;
+    r.hardwareInterface = hardware;
+    return r;
   };
-  EXPECT_THROW(run(), DispatchAborted);
-  EXPECT_EQ(p.wsaCleanups, 1);
-}
-
-TEST_F(NetworkSection, MetricsAndBufferTexts) {
-  p.metrics = {{63, static_cast<int32_t>(0x80000000u)}, {0x1000, 2}};
-  p.computerName = std::string("  WS-ADA\0\0 ", 11);
-  p.userName = std::string("\0ada  ", 6);
-  p.hostName = std::string(" ws-ada\0", 8);
-  const auto lines = run();
-  EXPECT_EQ(lines[0], "NetBIOS Name: WS-ADA");
-  EXPECT_EQ(lines[1], "DNS Host Name: ws-ada");
-  EXPECT_EQ(p.resolved, std::vector<std::string>{"ws-ada"});
-  EXPECT_TRUE(test::HasLine(lines, "User Name: ada"));
-  EXPECT_TRUE(test::HasLine(lines, "Connected to Network: Yes"));
-  EXPECT_TRUE(test::HasLine(lines, "Remote/Terminal Session: Yes"));
-  p.metrics.clear();
-  control.list().clear();
-  EXPECT_TRUE(test::HasLine(run(), "Connected to Network: No"));
-}
-
-TEST_F(NetworkSection, ProgressLineOnAnEmptyList) {
-  std::vector<std::vector<std::string>> seen;
-  std::vector<bool> flags;
-  p.onYield = [&] {
-    seen.push_back(test::Texts(control.list()));
-    flags.push_back(control.showingProgress);
+  const struct { const char* name; bool table2; IfRow firstRow; std::string expected; } cases[] = {
+      // GetIfTable: dwOperStatus 5 is operational; 1 there is NON_OPERATIONAL.
+      {"old table, operational", false, row(5), firstText},
+      {"old table, connected but not operational", false, row(4), other},
+      {"old table, unreachable", false, row(3), other},
+      {"old table, disconnected", false, row(2), other},
+      {"old table, 1 is non-operational there", false, row(1), other},
+      {"old table, no state", false, row(0), other},
+      {"old table, loopback", false, row(5, std::nullopt, 24), other},
+      {"old table, tunnel", false, row(5, std::nullopt, 131), other},
+      {"old table, eight bytes", false, row(5, std::nullopt, 6, {2, 1, 1, 1, 1, 1, 1, 1}), other},
+      {"old table, all zero", false, row(5, std::nullopt, 6, {0, 0, 0, 0, 0, 0}), other},
+      // GetIfTable2: OperStatus 1 is up, and the hardware flag counts.
+      {"64-bit table, up, hardware", true, row(1, true), firstText},
+      {"64-bit table, down (cable out)", true, row(2, true), other},
+      {"64-bit table, dormant", true, row(5, true), other},
+      {"64-bit table, not present", true, row(6, true), other},
+      {"64-bit table, lower layer down", true, row(7, true), other},
+      {"64-bit table, up but virtual", true, row(1, false), other},
+      {"64-bit table, up, no hardware flag given", true, row(1), firstText},
   };
-  run();
-  ASSERT_GE(seen.size(), 2u);
-  EXPECT_EQ(seen[0], std::vector<std::string>{"Working ..."});
-  EXPECT_EQ(seen[1], std::vector<std::string>{"NetBIOS Name: WS-ADA"});
-  EXPECT_FALSE(flags[1]);
-  EXPECT_FALSE(control.showingProgress);
-  EXPECT_EQ(control.list().text(0), "NetBIOS Name: WS-ADA");
-  EXPECT_EQ(control.list().itemValue(0), 5010);
+  for (const auto& c : cases) {
+    FakePlatform p;
+    p.netbiosStatusResult = c.table2 ? 0x34 : Platform::kNrcGoodRet;  // failing, or all zeros
+    IfRow usable = c.table2 ? row(1, true) : row(5);
+    usable.dwIndex = 2;
+    usable.physAddr = {0x00, 0x0C, 0x29, 0x0A, 0x1B, 0xFF};
+    IfRow down = c.firstRow;
+    down.dwIndex = 0;
+    down.dwAdminStatus = 2;
+    (c.table2 ? p.ifTable2 : p.ifTable) = {usable, c.firstRow, down};  // out of index order
+    if (c.table2) p.ifTable2Result = 0;
+    EXPECT_EQ(GetAdapterMac(p), c.expected) << c.name;
+  }
+  FakePlatform none;
+  none.netbiosStatusResult = 0x34;
+  EXPECT_EQ(GetAdapterMac(none), "00-00-00-00-00-00");
 }
 
-TEST_F(NetworkSection, NoProgressLineAfterExistingLines) {
-  control.list().append("Boot Type: Normal", 270);
-  bool sawProgress = false;
-  p.onYield = [&] { sawProgress = sawProgress || test::HasLine(test::Texts(control.list()), "Working ..."); };
-  const auto lines = run();
-  EXPECT_FALSE(sawProgress);
-  EXPECT_FALSE(control.showingProgress);
-  EXPECT_EQ(lines[0], "Boot Type: Normal");
-  EXPECT_EQ(lines[1], "NetBIOS Name: WS-ADA");
+using DevMode = Platform::PrinterDevMode;
+
+DevMode LetterPortrait() {
+  DevMode d;
+  d.dmFields = Platform::kDmOrientation | Platform::kDmPaperSize | Platform::kDmDefaultSource |
+               Platform::kDmPrintQuality | Platform::kDmColor | Platform::kDmDuplex;
+  d.dmOrientation = 1;
+  d.dmPaperSize = 1;
+  d.dmDefaultSource = 7;
+  d.dmPrintQuality = 600;
+  d.dmColor = 2;
+  d.dmDuplex = 1;
+  return d;
 }
 
-TEST_F(NetworkSection, AddressTableRebuiltEveryRun) {
-  run();
-  p.ipAddrTable = {{ipv4(192, 0, 2, 99), 2}};
-  control.list().clear();
-  const auto lines = run();
-  EXPECT_TRUE(test::HasLine(lines, "  IP Address: 192.0.2.99"));
-  EXPECT_FALSE(test::HasLine(lines, "  IP Address: 192.0.2.7"));
-  ASSERT_EQ(control.interfaceAddresses.size(), 1u);
-  p.ipAddrTableResult = 232;
-  control.list().clear();
-  const auto failed = run();
-  EXPECT_TRUE(control.interfaceAddresses.empty());
-  EXPECT_FALSE(test::HasPrefix(failed, "  IP Address: "));
-  EXPECT_TRUE(test::HasLine(failed, "Network Interfaces: 2"));
+FakePlatform::FakePrinter Printer(const std::string& name, DevMode dm = LetterPortrait()) {
+  FakePlatform::FakePrinter p;
+  p.info.pPrinterName = name;
+  p.info.pPortName = "FILE:";
+  p.info.pDriverName = "PostScript";
+  p.info.hasDevMode = true;
+  p.info.devMode = dm;
+  p.defaults = LetterPortrait();
+  p.papers = {{1, 2159, 2794}, {5, 2159, 3556}, {9, 2100, 2970}};
+  return p;
+}
+
+Lines Block(const std::string& name, const char* height = "11.00 inches", const char* width = "8.50 inches") {
+  return {name, "  Port: FILE:", "  Driver: PostScript", std::string("  Height: ") + height,
+          std::string("  Width: ") + width, "  Current Paper Size: U.S. Letter, 8 1/2 x 11 in.",
+          "  Default Paper Bin: (Default) Use paper from the current default bin.", "  Print Quality: 600 dpi",
+          "  Color Mode: Color", "  Current Orientation: Portrait",
+          "  Current Duplex Setting: Single-sided printing with the current orientation setting."};
+}
+
+TEST(Printers, BlocksOneEmptyLineApartAfterTheProgressLine) {
+  FakePlatform p;
+  p.printers = {Printer("First"), Printer("Second")};
+  ProfileControl control{p};
+  Lines atFirstYield;
+  p.onYield = [&] {
+    if (atFirstYield.empty()) atFirstYield = test::Texts(control.list());
+  };
+  test::Collect(control, CollectPrinters);
+  EXPECT_EQ(atFirstYield, Lines{"Working ..."});
+  Lines expect = Block("First");
+  expect.push_back("");
+  for (const auto& l : Block("Second")) expect.push_back(l);
+  EXPECT_EQ(test::Texts(control.list()), expect);
+  EXPECT_EQ(test::Values(control.list()), (std::vector<int32_t>{9000, 9100, 9200, 9300, 9400, 9500, 9550, 9600, 9650,
+      9700, 9750, 0, 9000, 9100, 9200, 9300, 9400, 9500, 9550, 9600, 9650, 9700, 9750}));
+  EXPECT_EQ(p.yields, 7);  // the progress line, three in each block
+  p.printers.clear();
+  EXPECT_TRUE(test::Run(p, CollectPrinters).empty());  // the progress line removed
+}
+
+TEST(Printers, DecodingTables) {
+  int known = 0;
+  for (int code = -5; code <= 400; ++code) known += IsKnownPaperSize(static_cast<int16_t>(code)) ? 1 : 0;
+  EXPECT_EQ(known, 117);
+  // Where the decoding does more than look up: gaps, ends, negative and unknown codes.
+  const struct { std::string (*decode)(int16_t); int16_t code; const char* text; } rows[] = {
+      {PaperSizeText, 48, "48 (Unknown)"}, {PaperSizeText, 50, "Letter Extra 9 \\275 x 12 in."},
+      {PaperSizeText, 256, "User-defined"}, {PaperSizeText, -3, "-3 (Unknown)"}, {PaperBinText, 12, "12 (Unknown)"},
+      {PaperBinText, 16, "16 (Unknown)"}, {PrintQualityText, -4, "High resolution"}, {PrintQualityText, -5, "-5 (Unknown)"},
+      {PrintQualityText, 0, "0 (Unknown)"}, {PrintQualityText, 1, "1 dpi"}, {ColorModeText, 3, "3 (Unknown)"},
+      {OrientationText, 0, "0 (Unknown)"}, {DuplexText, 0, "Single-sided printing with the current orientation setting."},
+      {DuplexText, 4, "4 (Unknown)"},
+  };
+  for (const auto& r : rows) EXPECT_EQ(r.decode(r.code), r.text) << r.code;
+}
+
+TEST(Printers, PageSizes) {
+  const struct { int16_t paper, orientation; uint32_t extra; int16_t length, width; const char* height; const char* w; } rows[] = {
+      {9, 1, 0, 0, 0, "11.69 inches", "8.27 inches"},
+      {9, 2, 0, 0, 0, "8.27 inches", "11.69 inches"},  // landscape turns the sheet
+      {8, 1, 0, 0, 0, "unknown", "unknown"},           // not among the printer's papers
+      {256, 1, Platform::kDmPaperLength | Platform::kDmPaperWidth, 3000, 1000, "11.81 inches", "3.94 inches"},
+      {256, 1, Platform::kDmPaperLength, 3000, 1000, "unknown", "unknown"},  // a width is missing
+      {1, 1, Platform::kDmPaperLength | Platform::kDmPaperWidth, 0, 0, "11.00 inches", "8.50 inches"},
+  };
+  for (const auto& r : rows) {
+    DevMode dm = LetterPortrait();
+    dm.dmPaperSize = r.paper;
+    dm.dmOrientation = r.orientation;
+    dm.dmFields |= r.extra;
+    dm.dmPaperLength = r.length;
+    dm.dmPaperWidth = r.width;
+    FakePlatform p;
+    p.printers = {Printer("P", dm)};
+    EXPECT_EQ(test::From(test::Run(p, CollectPrinters), "  Height: ", 2),
+              (Lines{std::string("  Height: ") + r.height, std::string("  Width: ") + r.w})) << r.paper;
+  }
+}
+
+// Each printer is opened once, whether or not the listing carries settings;
+// one that cannot be reached is the printer error even when the spooler
+// cached its settings, which are then what the block shows. A listed DEVMODE
+// with no field filled in counts as none; a setting not filled in is left out.
+TEST(Printers, EveryPrinterIsAskedOnceAndAnUnreachableOneIsMarked) {
+  const Lines cachedUnreachable = [] {
+    Lines l = Block("P", "unknown", "unknown");
+    l.push_back("  Error: 482 Printer error (May Be Offline)");
+    return l;
+  }();
+  const Lines asked = {"DocumentProperties P", "DeviceCapabilities P FILE:"};
+  DevMode some = LetterPortrait();
+  some.dmFields = Platform::kDmPaperSize | Platform::kDmColor;
+  const struct { const char* name; bool listed; DevMode listedMode; int32_t error, capabilitiesError; Lines lines, calls; } cases[] = {
+      {"listed, reached", true, LetterPortrait(), 0, 0, Block("P"), asked},
+      {"listed, unreachable", true, LetterPortrait(), 1722, 0, cachedUnreachable, {"DocumentProperties P"}},
+      {"listed empty, asked", true, DevMode{}, 0, 0, Block("P"), asked},
+      {"not listed, unreachable", false, DevMode{}, 5, 0,
+       {"P", "  Port: FILE:", "  Driver: PostScript", "  Height: unknown", "  Width: unknown",
+        "  Error: 482 Printer error (May Be Offline)"}, {"DocumentProperties P"}},
+      {"two fields filled in", true, some, 0, 0,
+       {"P", "  Port: FILE:", "  Driver: PostScript", "  Height: 11.00 inches", "  Width: 8.50 inches",
+        "  Current Paper Size: U.S. Letter, 8 1/2 x 11 in.", "  Color Mode: Color"}, asked},
+      {"papers unreadable: the system's code and text", true, some, 0, 1801,
+       {"P", "  Port: FILE:", "  Driver: PostScript", "  Height: unknown", "  Width: unknown",
+        "  Current Paper Size: U.S. Letter, 8 1/2 x 11 in.", "  Color Mode: Color",
+        "  Error: 1801 The printer name is invalid."}, asked},
+  };
+  for (const auto& c : cases) {
+    FakePlatform p;
+    p.messages[1801] = "The printer name is invalid.";
+    auto printer = Printer("P", c.listedMode);
+    printer.info.hasDevMode = c.listed;
+    printer.documentPropertiesError = c.error;
+    printer.capabilitiesError = c.capabilitiesError;
+    p.printers = {printer, Printer("Good")};
+    Lines expect = c.lines;
+    expect.push_back("");
+    for (const auto& l : Block("Good")) expect.push_back(l);
+    EXPECT_EQ(test::Run(p, CollectPrinters), expect) << c.name;
+    EXPECT_EQ(Lines(p.printerCalls.begin(), p.printerCalls.begin() + static_cast<long>(c.calls.size())), c.calls) << c.name;
+  }
 }
 
 }  // namespace

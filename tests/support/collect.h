@@ -1,0 +1,67 @@
+// Running sections over the fake and reading their lines back. Every test
+// calls a collector through Collect(), so that how a collector is called is
+// written here only.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "control/profile_control.h"
+#include "sections/sections.h"
+#include "support/fake_platform.h"
+
+namespace tallowin::test {
+
+using Lines = std::vector<std::string>;
+using Pairs = std::vector<std::pair<std::string, int32_t>>;
+
+inline void Collect(ProfileControl& control, SectionCollector collector) { collector(control); }
+
+inline Lines Texts(const ReportList& list) {
+  Lines out;
+  for (const auto& l : list.lines()) out.push_back(l.text);
+  return out;
+}
+
+inline std::vector<int32_t> Values(const ReportList& list) {
+  std::vector<int32_t> out;
+  for (const auto& l : list.lines()) out.push_back(l.itemValue);
+  return out;
+}
+
+inline Pairs TextsAndValues(const ReportList& list) {
+  Pairs out;
+  for (const auto& l : list.lines()) out.push_back({l.text, l.itemValue});
+  return out;
+}
+
+// A collector's lines on a fresh control over `p` with the version flags given.
+inline Lines Run(FakePlatform& p, SectionCollector collector, const VersionFlags& flags = {}) {
+  ProfileControl control{p};
+  control.flags() = flags;
+  Collect(control, collector);
+  return Texts(control.list());
+}
+
+inline bool HasLine(const Lines& lines, const std::string& line) {
+  for (const auto& l : lines)
+    if (l == line) return true;
+  return false;
+}
+
+inline bool HasPrefix(const Lines& lines, const std::string& prefix) {
+  for (const auto& l : lines)
+    if (l.rfind(prefix, 0) == 0) return true;
+  return false;
+}
+
+// `count` lines from the first that starts with `prefix` (fewer at the end).
+inline Lines From(const Lines& lines, const std::string& prefix, size_t count = 1) {
+  for (size_t i = 0; i < lines.size(); ++i)
+    if (lines[i].rfind(prefix, 0) == 0)
+      return Lines(lines.begin() + static_cast<long>(i), lines.begin() + static_cast<long>(std::min(lines.size(), i + count)));
+  return {};
+}
+
+}  // namespace tallowin::test

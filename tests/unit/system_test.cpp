@@ -1,0 +1,332 @@
+// The system sections: operating system, processor, memory, power and user
+// interface, each as one whole run and its decoding tables.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "sections/system/operating_system.h"
+#include "sections/system/processor.h"
+#include "sections/system/user_interface.h"
+#include "support/collect.h"
+
+namespace tallowin {
+namespace {
+
+using test::FakePlatform;
+using test::Lines;
+using test::OsVersion;
+
+// The value after `label` in the first line that starts with it.
+std::string ValueOf(const Lines& lines, const std::string& label) {
+  const Lines found = test::From(lines, label);
+  return found.empty() ? "<no line>" : found[0].substr(label.size());
+}
+
+TEST(OperatingSystem, NamesAndFlags) {
+  const struct { Platform::OsVersionInfo v; const char* name; const char* flags; } rows[] = {
+      {OsVersion(2, 5, 0), "Windows 2000", "2000"}, {OsVersion(2, 5, 1), "Windows XP", "XP"},
+      {OsVersion(2, 5, 2, 1), "Windows XP Professional x64 Edition", ""},
+      {OsVersion(2, 5, 2, 3), "Windows Server 2003", ""}, {OsVersion(2, 6, 0, 2), "Windows Server 2008", "2000"},
+      {OsVersion(2, 6, 1, 1), "Windows 7", "XP"}, {OsVersion(2, 6, 3, 2), "Windows Server 2012 R2", ""},
+      {OsVersion(2, 10, 0, 1, 21999), "Windows 10", "2000"}, {OsVersion(2, 10, 0, 1, 22000), "Windows 11", "2000"},
+      {OsVersion(2, 10, 0, 3, 17763), "Windows Server 2019", "2000"},
+      {OsVersion(2, 10, 0, 3, 12345), "Windows Server", "2000"}, {OsVersion(2, 11, 4), "Windows NT 11.4", ""},
+      {OsVersion(2, 4, 0), "Windows NT 4", "NT NT4"}, {OsVersion(2, 3, 51), "Windows NT 3.5x", "NT NT35"},
+      {OsVersion(0, 3, 10), "Windows 3.10", "3x"}, {OsVersion(1, 4, 0, 0, 0, "C"), "Windows 95 OSR2", "9x 95"},
+      {OsVersion(1, 4, 0, 0, 0, "B"), "Windows 95", "9x 95"}, {OsVersion(1, 4, 10, 0, 0, "A"), "Windows 98 SE", "9x 98"},
+      {OsVersion(1, 4, 90), "Windows ME", "9x ME"}, {OsVersion(1, 4, 50), "Windows 9x", "9x"},
+      {OsVersion(1, 6, 0), "Unknown", ""},
+  };
+  for (const auto& r : rows) {
+    VersionFlags f;
+    EXPECT_EQ(DecodeOsName(r.v, f), r.name) << r.v.dwMajorVersion << "." << r.v.dwMinorVersion;
+    std::string set;
+    const std::pair<bool, const char*> flags[] = {{f.IsWinNT, "NT"}, {f.IsWinNT35, "NT35"}, {f.IsWinNT4, "NT4"},
+                                                  {f.IsWin2000, "2000"}, {f.IsWin9x, "9x"}, {f.IsWin95, "95"},
+                                                  {f.IsWin98, "98"}, {f.IsWinME, "ME"}, {f.IsWinXP, "XP"},
+                                                  {f.IsWin3x, "3x"}};
+    for (const auto& [on, name] : flags)
+      if (on) set += (set.empty() ? "" : " ") + std::string(name);
+    EXPECT_EQ(set, r.flags) << r.name;
+  }
+  EXPECT_EQ(SuiteText(0x12), "EnterpriseTerminal Server");
+  EXPECT_EQ(SuiteText(0x40), "none");
+}
+
+class OsSection : public ::testing::Test {
+ protected:
+  FakePlatform p;
+  void SetUp() override {
+    p.exports.insert("kernel32.dll!GetSystemWindowsDirectoryW");
+    p.setString("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", "RegisteredOwner", "Ada", RegView::Bits64);
+    p.setString("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", "RegisteredOrganization", "Engines", RegView::Bits64);
+  }
+};
+
+TEST_F(OsSection, Windows2000AllLines) {
+  p.version = OsVersion(2, 5, 0, 3, 2195, "Service Pack 4");
+  p.version.wServicePackMajor = 4;
+  p.version.wSuiteMask = 0x12;
+  p.metrics = {{44, 1}, {22, 0}, {67, 2}};
+  p.windowsDirectory = "  C:\\WINNT\0\0  ";
+  ProfileControl control{p};
+  test::Collect(control, CollectOperatingSystem);
+  EXPECT_EQ(test::TextsAndValues(control.list()), (test::Pairs{
+      {"Operating System Name: Windows 2000", 10}, {"Licensed To User: Ada", 0}, {"Licensed To Company: Engines", 0},
+      {"Operating System Platform: Windows NT/2000/XP", 20}, {"Operating System Major Version: 5", 30},
+      {"Operating System Minor Version: 0", 40}, {"Operating System Build Number: 2195", 50},
+      {"Service Pack Description: Service Pack 4", 60}, {"Service Pack Major Version: 4", 210},
+      {"Service Pack Minor Version: 0", 220}, {"Windows Directory: C:\\WINNT", 70},
+      {"Windows System Directory: C:\\windows\\system32", 80}, {"Shared Windows Directory: C:\\windows", 90},
+      {"Product Type: Windows 2000 Server", 230}, {"Software Suite/Bundle: EnterpriseTerminal Server", 240},
+      {"Security Present: Yes", 250}, {"Debug Version of Windows: No", 260},
+      {"Boot Type: Safe Mode with Network Support", 270}}));
+  // Flags are set, never reset, by later runs.
+  p.version = OsVersion(2, 6, 1);
+  test::Collect(control, CollectOperatingSystem);
+  EXPECT_TRUE(control.flags().IsWin2000 && control.flags().IsWinXP);
+}
+
+TEST_F(OsSection, LinesByVersion) {
+  const struct { Platform::OsVersionInfo v; const char* servicePack; const char* product; int32_t boot; const char* bootText; } rows[] = {
+      {OsVersion(2, 5, 1), "3", "<no line>", 0, "Normal"},
+      {OsVersion(2, 10, 0, 1, 19045), "3", "Workstation", 1, "Safe Mode"},
+      {OsVersion(2, 10, 0, 2, 19045), "3", "Domain Controller", 3, "Unknown"},
+      {OsVersion(2, 5, 0, 0), "3", "unknown", -1, "Unknown"},
+      {OsVersion(2, 6, 2), "<no line>", "<no line>", 0, "Normal"},
+      {OsVersion(1, 4, 10), "<no line>", "<no line>", 0, "Normal"},
+      {OsVersion(1, 5, 0), "0", "<no line>", 0, "Normal"},  // the extended record is not filled below NT 5
+  };
+  for (const auto& r : rows) {
+    p.version = r.v;
+    p.version.wServicePackMajor = 3;
+    p.metrics[67] = r.boot;
+    const Lines lines = test::Run(p, CollectOperatingSystem);
+    EXPECT_EQ(ValueOf(lines, "Service Pack Major Version: "), r.servicePack) << lines[0];
+    EXPECT_EQ(ValueOf(lines, "Product Type: "), r.product) << lines[0];
+    EXPECT_EQ(lines.back(), std::string("Boot Type: ") + r.bootText);
+  }
+  // Windows 9x reads the owner under Windows\CurrentVersion; a lone blank is no owner.
+  p.setString("SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "RegisteredOwner", " ", RegView::Bits64);
+  p.exports.clear();
+  const Lines lines = test::Run(p, CollectOperatingSystem);
+  EXPECT_FALSE(test::HasPrefix(lines, "Licensed To User: "));
+  EXPECT_FALSE(test::HasPrefix(lines, "Shared Windows Directory: "));
+}
+
+TEST(Processor, DecodingTables) {
+  const std::pair<int16_t, const char*> architectures[] = {
+      {0, "Intel"}, {2, "Compaq/DEC Alpha"}, {5, "Unknown (5)"}, {7, "Sledgehammer (AMD 64-bit)"}, {12, "ARM64"}, {-1, "Unknown (-1)"}};
+  for (const auto& [code, text] : architectures) EXPECT_EQ(ArchitectureText(code), text) << code;
+  const struct { int16_t arch, level; uint16_t revision; const char* levelText; const char* revisionText; } rows[] = {
+      {0, 6, 0x0803, "Pentium Pro/Pentium II", "Model 8 Stepping 3"},
+      {0, 15, 0x8001, "Pentium III or higher (15)", "Model -128 Stepping 1"},
+      {0, 4, 0xFFA5, "Intel 486", "Model A Stepping 5"},
+      {0, 4, 0x8001, "Intel 486", "Model 7 Stepping 1"},
+      {0, 3, 0x0203, "Intel 386", "Model C Stepping 3"},
+      {0, 0, 0x0000, "Pentium", "Model 0 Stepping 0"},
+      {9, 4, 0x0102, "4", "Model 1 Stepping 2"},  // x64 has no 386/486 form
+      {1, 40, 0x0310, "40000", "16"},               // MIPS: wider than 16 bits
+      {2, 21064, 0x0102, "21064", "Model B, Pass 2"},
+      {3, 4, 0x0A14, "604", "10.20"}, {3, 6, 0x0103, "603+", "1.3"}, {3, 9, 0, "604+", "0.0"}, {3, 32700, 0, "33300", "0.0"},
+      {12, 8, 0xFFFF, "8", "-1"},
+  };
+  for (const auto& r : rows) {
+    EXPECT_EQ(LevelText(r.arch, r.level), r.levelText) << r.arch << "/" << r.level;
+    EXPECT_EQ(RevisionText(r.arch, r.level, static_cast<int16_t>(r.revision)), r.revisionText) << r.arch << "/" << r.level;
+  }
+  EXPECT_EQ(WholeNumber(" 2400 "), 2400);
+  EXPECT_THROW(WholeNumber("fast"), std::invalid_argument);
+  EXPECT_THROW(WholeNumber("2147483648"), std::out_of_range);
+}
+
+class ProcessorSection : public ::testing::Test {
+ protected:
+  FakePlatform p;
+  const std::string key = "Hardware\\Description\\System\\CentralProcessor\\0";
+  void SetUp() override {
+    p.systemInfo = {};
+    p.systemInfo.wProcessorLevel = 6;
+    p.systemInfo.wProcessorRevision = 0x0803;
+    p.systemInfo.dwPageSize = 4096;
+    p.systemInfo.dwAllocationGranularity = 65536;
+    p.systemInfo.lpMinimumApplicationAddress = 65536;
+    p.systemInfo.lpMaximumApplicationAddress = 0x7FFFFFFEFFFFull;  // past 32 bits, unsigned
+    p.systemInfo.dwNumberOfProcessors = 2;
+    p.setString(key, "VendorIdentifier", "GenuineIntel");
+    p.setDword(key, "~MHz", 733);
+  }
+};
+
+TEST_F(ProcessorSection, AllLines) {
+  ProfileControl control{p};
+  test::Collect(control, CollectProcessor);
+  EXPECT_EQ(test::TextsAndValues(control.list()), (test::Pairs{
+      {"Processor Architecture: Intel", 1020}, {"CPU Manufacturer: GenuineIntel", 1025},
+      {"Processor Level: Pentium Pro/Pentium II", 1030}, {"Processor Revision: Model 8 Stepping 3", 1040},
+      {"Approximate CPU Clock Rate: 733 MHz", 1045}, {"Number Of Processors: 2", 1050},
+      {"Page Size: 4,096 bytes (4.00 KB)", 1070}, {"Allocation Unit: 65,536 bytes (64.00 KB)", 1080},
+      {"Minimum Application Address: 65,536", 1090}, {"Maximum Application Address: 140,737,488,289,791", 1100},
+      {"Slow Machine: No", 1110}}));
+  EXPECT_EQ(p.openKeys(), 0);
+}
+
+TEST_F(ProcessorSection, VendorAndClockRateOnlyWhenPresent) {
+  const struct { const char* vendor; bool asText; uint32_t dword; const char* text; const char* rate; } rows[] = {
+      {" ", false, 0, nullptr, "<no line>"},
+      {"", false, 0xFFFFFFFF, nullptr, "<no line>"},  // -1: not above 0
+      {"X", true, 0, "1800", "1800 MHz"},
+      {"X", true, 0, "0", "<no line>"},
+  };
+  for (const auto& r : rows) {
+    p.setString(key, "VendorIdentifier", r.vendor);
+    if (r.asText) p.setString(key, "~Mhz", r.text);
+    else p.setDword(key, "~Mhz", r.dword);
+    const Lines lines = test::Run(p, CollectProcessor);
+    EXPECT_EQ(ValueOf(lines, "CPU Manufacturer: "), *r.vendor == 'X' ? "X" : "<no line>");
+    EXPECT_EQ(ValueOf(lines, "Approximate CPU Clock Rate: "), r.rate) << r.dword;
+  }
+  // A clock rate that is no number ends the run; through the dispatch the
+  // lines so far stay.
+  p.setString(key, "~Mhz", "fast");
+  ProfileControl control{p};
+  EXPECT_THROW(test::Collect(control, CollectProcessor), std::invalid_argument);
+  control.list().clear();
+  control.runSection("CPU");
+  EXPECT_EQ(control.list().count(), 4);
+  EXPECT_EQ(p.openKeys(), 0);
+}
+
+TEST_F(ProcessorSection, FeatureLines) {
+  const struct { bool nt, w2000; std::set<uint32_t> present; const char* yesNo; } rows[] = {
+      {false, false, {0, 1, 2, 3, 6, 7}, ""},  // the OS section not run: none shown
+      {false, true, {1, 3, 6}, "YNNYYN"},
+      {true, false, {1, 0, 2}, "NYYNNN"},  // NT 4 answers feature 1 the other way round
+      {true, false, {7}, "YNNNNY"},
+  };
+  for (const auto& r : rows) {
+    p.processorFeatures = r.present;
+    VersionFlags flags;
+    flags.IsWinNT = r.nt;
+    flags.IsWin2000 = r.w2000;
+    std::string yesNo;
+    for (const std::string& l : test::Run(p, CollectProcessor, flags))
+      if (l.find("Floating Point ") == 0 || l.find(" Available: ") != std::string::npos) yesNo += l[l.size() - 2] == 'e' ? 'Y' : 'N';
+    EXPECT_EQ(yesNo, r.yesNo);
+  }
+}
+
+TEST(Memory, ExactCountsAndDifferences) {
+  FakePlatform p;
+  // 16 GiB + 1 of RAM, a 64-bit user space of 128 TiB.
+  p.memoryStatus = {97, 17179869185ull, 4294967295ull, 25769803776ull, 25769803776ull, 4096, 6144};
+  ProfileControl control{p};
+  test::Collect(control, CollectMemory);
+  EXPECT_EQ(test::TextsAndValues(control.list()), (test::Pairs{
+      {"Memory Load: 97%", 3010}, {"Total Physical Memory: 17,179,869,185 bytes (16.00 GB)", 3020},
+      {"In-Use Physical Memory: 12,884,901,890 bytes (12.00 GB)", 3025},
+      {"Available Physical Memory: 4,294,967,295 bytes (4.00 GB)", 3030},
+      {"Total Page File Size: 25,769,803,776 bytes (24.00 GB)", 3040}, {"In-Use Page File Size: 0 bytes", 3045},
+      {"Available Page File Size: 25,769,803,776 bytes (24.00 GB)", 3050},
+      {"Total Virtual Memory: 4,096 bytes (4.00 KB)", 3060},
+      {"In-Use Virtual Memory: -2,048 bytes", 3065},  // available above total: not wrapped round
+      {"Available Virtual Memory: 6,144 bytes (6.00 KB)", 3070}}));
+  p.memoryStatusFails = true;
+  EXPECT_TRUE(test::Run(p, CollectMemory).empty());
+}
+
+TEST(Power, AllLinesAndTheirTables) {
+  FakePlatform p;
+  p.exports.insert("advapi32.dll!GetCurrentHwProfileW");
+  p.powerStatus = {0, 9, 87, 5400, 7200};
+  p.hwProfile = {};
+  p.hwProfile.dwDockInfo = 2;
+  p.hwProfile.szHwProfileName = std::string("  Docked\0Profile ", 17) + std::string(60, '\0');
+  ProfileControl control{p};
+  test::Collect(control, CollectPower);
+  EXPECT_EQ(test::TextsAndValues(control.list()), (test::Pairs{
+      {"AC Line Status: AC Offline", 2010}, {"Battery Condition: Charging High ", 2020},
+      {"Lifetime on Full Charge: 7,200 secs", 2030}, {"Charge Remaining: 87%", 2040},
+      {"Lifetime on Current Charge: 5,400 secs", 2050}, {"Current Hardware Profile Name: Docked Profile", 0},
+      {"Docking Status: Docked", 0}}));
+
+  const auto value = [&](const std::string& label) { return ValueOf(test::Run(p, CollectPower), label); };
+  const std::pair<uint8_t, const char*> lines[] = {{2, "AC Backup Power"}, {3, "AC Unknown"}};
+  for (const auto& [status, text] : lines) {
+    p.powerStatus.ACLineStatus = status;
+    EXPECT_EQ(value("AC Line Status: "), text);
+  }
+  const std::pair<uint8_t, const char*> conditions[] = {{0, "Unknown"}, {128, "No Battery"}, {4, "CRITICAL "},
+      {10, "Charging Low "}, {136, "Charging "}, {255, "Unknown"}};  // 255: the flags could not be read
+  for (const auto& [flag, text] : conditions) {
+    p.powerStatus.BatteryFlag = flag;
+    EXPECT_EQ(value("Battery Condition: "), text) << int(flag);
+  }
+  const std::pair<uint8_t, const char*> percents[] = {{100, "100%"}, {101, "40%"}, {128, "50%"}, {255, "100%"}};
+  for (const auto& [percent, text] : percents) {
+    p.powerStatus.BatteryLifePercent = percent;
+    EXPECT_EQ(value("Charge Remaining: "), text) << int(percent);
+  }
+  const std::pair<uint32_t, const char*> lifetimes[] = {{0xFFFFFFFFu, "Unknown"}, {0x80000000u, "Unknown"}, {0x7FFFFFFFu, "2,147,483,647 secs"}};
+  for (const auto& [seconds, text] : lifetimes) {
+    p.powerStatus.BatteryFullLifeTime = p.powerStatus.BatteryLifeTime = seconds;
+    EXPECT_EQ(value("Lifetime on Full Charge: ") + "|" + value("Lifetime on Current Charge: "), std::string(text) + "|" + text);
+  }
+  const std::pair<uint32_t, const char*> docks[] = {{0, "Unknown"}, {6, "Docked (User-supplied Info)"}, {7, "Unknown"}};
+  for (const auto& [dock, text] : docks) {
+    p.hwProfile.dwDockInfo = dock;
+    EXPECT_EQ(value("Docking Status: "), text) << dock;
+  }
+  p.exports.clear();
+  EXPECT_EQ(test::Run(p, CollectPower).size(), 5u);
+}
+
+TEST(Power, NothingOnNtBefore5OrWindows3) {
+  const struct { bool nt, win3x; int32_t major; bool empty; } rows[] = {
+      {true, false, 4, true}, {false, true, 3, true}, {false, false, 0, false}, {true, false, 5, false}, {false, false, 4, false}};
+  for (const auto& r : rows) {
+    FakePlatform p;
+    VersionFlags f;
+    f.IsWinNT = r.nt;
+    f.IsWin3x = r.win3x;
+    f.OsMajorVersion = r.major;
+    EXPECT_EQ(test::Run(p, CollectPower, f).empty(), r.empty) << r.nt << r.win3x << r.major;
+  }
+}
+
+TEST(UserInterface, AllLinesAndTheirTables) {
+  FakePlatform p;
+  p.keyboardType[2] = 4;
+  p.metrics = {{19, 1}, {43, 3}, {75, 1}, {80, 2}, {0, 1024}, {1, 768}, {70, 1}};
+  p.displayCaps = {true, 24, 96, 120};
+  p.keyboardLayoutName = std::string(" 0000040C\0junk", 14);
+  ProfileControl control{p};
+  test::Collect(control, CollectUserInterface);
+  EXPECT_EQ(test::TextsAndValues(control.list()), (test::Pairs{
+      {"Keyboard Type: IBM enhanced (101- or 102-key) keyboard", 6010}, {"Keyboard SubType: 0", 6020},
+      {"Number of Function Keys: 12", 6030}, {"Input Locale Identifier: 0000040C", 6035},
+      {"Double-Byte Character-Sets Supported: No", 6037}, {"Hebrew or Arabic Supported: No", 6039},
+      {"Mouse Present: Yes", 6040}, {"Mouse Buttons: 3", 6050}, {"Mouse Wheel Present: Yes", 6060},
+      {"Mouse Buttons Swapped: No", 6070}, {"PenWindows Present: No", 6080}, {"Number of Monitors: 2", 6090},
+      {"Screen Size (Primary Monitor): 1024w x 768h", 6100}, {"Bits per Pixel: 24", 6110},
+      {"Number of Colors: 16,777,216", 6120}, {"Pixels per Inch: 96w x 120h", 6130}, {"Show Sounds: Yes", 6140}}));
+
+  VersionFlags win95;
+  win95.IsWin95 = true;
+  EXPECT_EQ(ValueOf(test::Run(p, CollectUserInterface, win95), "Mouse Wheel Present: "), "Unknown");
+  p.metrics = {{80, -1}};
+  p.displayCaps = {};
+  const Lines lines = test::Run(p, CollectUserInterface);
+  EXPECT_EQ(test::From(lines, "Mouse Present: ", 2), (Lines{"Mouse Present: No", "Mouse Buttons Swapped: No"}));
+  EXPECT_EQ(test::From(lines, "Number of Monitors: ", 6), (Lines{"Number of Monitors: 1", "Screen Size (Primary Monitor): 0w x 0h",
+      "Bits per Pixel: 0", "Number of Colors: 1", "Pixels per Inch: 0w x 0h", "Show Sounds: No"}));
+
+  EXPECT_EQ(KeyboardTypeText(8) + "|" + KeyboardTypeText(-1), "Unknown|Unknown");
+  EXPECT_EQ(FunctionKeysText(0) + "|" + FunctionKeysText(8) + "|" + FunctionKeysText(-3), "Unknown|8|-3");
+  EXPECT_EQ(ColorCountText(63), "9223372036854775808");
+  EXPECT_EQ(ColorCountText(-1), "0.5000");
+  EXPECT_THROW(ColorCountText(64), std::overflow_error);
+}
+
+}  // namespace
+}  // namespace tallowin

@@ -1,0 +1,388 @@
+// The upload's portable half: the record and its texts, the server setting, the
+// envelope written and the answer judged, the service description read.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "control/profile_control.h"
+#include "sections/inventory/programs.h"
+#include "support/fake_platform.h"
+#include "support/libxml2_reader.h"  // empty without libxml2
+#include "upload/inventory_upload.h"
+#include "upload/section_text.h"
+#include "upload/server_setting.h"
+#include "upload/soap/envelope.h"
+#include "upload/soap/wsdl.h"
+#include "upload/soap/xml_tree.h"
+
+namespace tallowin {
+namespace {
+
+using namespace soap;
+
+TEST(SectionText, JoinsTheLinesThatAreNotEmpty) {
+  ReportList list;
+  for (const char* l : {"A", "", " ", "  Speed: 2", "x$#$y", ""}) list.append(l, 500);
+  EXPECT_EQ(SectionText(list), "A$#$ $#$  Speed: 2$#$x$#$y$#$");
+}
+
+// The record: the three sections' texts, the user (or "Unknown") and the adapter address.
+TEST(CollectInventory, TheRecordOfThreeSectionsAUserAndAnAddress) {
+  test::FakePlatform p;
+  p.userName = std::string(" \0ada", 5);
+  p.setString(std::string(kUninstallPath) + "\\a", "DisplayName", "A", RegView::Bits64);
+  ProfileControl control{p};
+  const UploadRecord r = CollectInventory(control);
+  EXPECT_EQ(r.userName + "|" + r.adapterAddress + "|" + r.programs, "Unknown|00-00-00-00-00-00|A$#$");
+  EXPECT_EQ(r.processor.substr(0, 32), "Processor Architecture: Intel$#$");
+  EXPECT_EQ(r.network.substr(0, 17), "NetBIOS Name: $#$");
+}
+
+TEST(ServerSetting, AcceptedAndRefused) {
+  const struct { const char* text; const char* url; } accepted[] = {
+      {"inv-01.corp.example", "http://inv-01.corp.example:80/Zelt/pcInventoryD.nsf/savesoftware?WSDL"},
+      {"SRV_NOTES:8080", "http://SRV_NOTES:8080/Zelt/pcInventoryD.nsf/savesoftware?WSDL"},
+      {"0.0.0.0:1", "http://0.0.0.0:1/Zelt/pcInventoryD.nsf/savesoftware?WSDL"},
+      {"127.0.0.1:65535", "http://127.0.0.1:65535/Zelt/pcInventoryD.nsf/savesoftware?WSDL"},
+      {"[2001:db8::7]:8080", "http://[2001:db8::7]:8080/Zelt/pcInventoryD.nsf/savesoftware?WSDL"},
+      {"[1::3:4:5:6:7:8]", "http://[1::3:4:5:6:7:8]:80/Zelt/pcInventoryD.nsf/savesoftware?WSDL"},
+      {"[::ffff:192.0.2.1]", "http://[::ffff:192.0.2.1]:80/Zelt/pcInventoryD.nsf/savesoftware?WSDL"},
+  };
+  for (const auto& c : accepted) {
+    const auto s = ParseServerSetting(c.text);
+    ASSERT_TRUE(s) << c.text;
+    EXPECT_EQ(WsdlUrl(*s), c.url) << c.text;
+  }
+  for (const char* text : {
+           "", " inventory", "inventory\t", "http://inventory", "inventory/Zelt", "user@inventory", "inventory:",
+           "inventory:0", "inventory:65536", "inventory:+80", "inventory:80:81", "inventory.", "inv..x", "-inventory",
+           "in%ventory", "inv\xC3\xA9ntory", "256.1.1.1", "1.2.3", "01.1.1.1", "host.123", "::1", "[::1", "[::1]80",
+           "[1:2:3:4:5:6:7:8:9]", "[1::3:4:5:6:7:8:9]", "[1::2::3]", "[12345::]", "[fe80::1%eth0]", "[::ffff:1.2.3]",
+       }) {
+    EXPECT_FALSE(ParseServerSetting(text)) << "[" << text << "]";
+  }
+  EXPECT_FALSE(ParseServerSetting(std::string(64, 'a')));  // a label is at most 63 long
+  std::string longName;
+  for (int i = 0; i < 64; ++i) longName += "abc.";
+  EXPECT_FALSE(ParseServerSetting(longName + "x"));  // above 253 in all
+}
+
+// The first source with a setting decides, a malformed one included; the
+// message names the source either way.
+TEST(ServerChoice, FirstSourceWithASettingDecides) {
+  const std::optional<std::string> none;
+  const std::string huge(40000, 'a');
+  const struct { const char* name; std::vector<SettingSource> sources; const char* source; const char* host; const char* problem; } cases[] = {
+      {"environment first", {{"env", "a.example:81"}, {"policy", "b.example"}}, "env", "a.example", ""},
+      {"an empty value is no setting", {{"env", ""}, {"policy", none}, {"installed", "c.example"}}, "installed", "c.example", ""},
+      {"a malformed value is not passed over", {{"env", "not a host"}, {"installed", "c.example"}}, "env", nullptr,
+       "in env is not a host[:port]"},
+      {"a value longer than any buffer is set and malformed", {{"env", huge}, {"installed", "c.example"}}, "env", nullptr,
+       "(40000 characters)"},
+      {"none at all", {{"env", none}, {"policy", none}}, "", nullptr, "no inventory server set (env or policy)"},
+  };
+  for (const auto& c : cases) {
+    const ServerChoice choice = ChooseServer(c.sources);
+    EXPECT_EQ(choice.source, c.source) << c.name;
+    EXPECT_EQ(choice.server ? choice.server->host : "", c.host ? c.host : "") << c.name;
+    EXPECT_NE(choice.problem.find(c.problem), std::string::npos) << c.name << ": " << choice.problem;
+    EXPECT_LT(choice.problem.size(), 500u) << c.name;
+  }
+}
+
+#ifdef TALLOWIN_HAVE_LIBXML2
+
+constexpr const char* kEnv11 = "http://schemas.xmlsoap.org/soap/envelope/";
+constexpr const char* kEnv12 = "http://www.w3.org/2003/05/soap-envelope";
+const std::string kFffd = "\xEF\xBF\xBD";
+
+CallPlan DocumentPlan() {
+  CallPlan p;
+  p.endpoint = "http://127.0.0.1:8080/Zelt/pcInventoryD.nsf/savesoftware";
+  p.soapAction = "setSaveSoftwareInformation";
+  p.operationName = p.bodyElement = "setSaveSoftwareInformation";
+  p.bodyNamespace = "urn:tallowin:inventory";
+  for (const char* n : {"UserName", "AdapterAddress", "ProgramsText", "NetworkText", "ProcessorText"})
+    p.parameters.push_back({n, p.bodyNamespace});
+  return p;
+}
+
+// Texts that must arrive exactly, and what arrives for those XML cannot carry.
+const std::array<std::string_view, kParameterCount> kTexts = {
+    "J\xC3\xBCrgen & <Admin> \"x\" 'y'", "00-0C-29-3A-5B-7F",
+    "Caf\xC3\xA9 ]]> Suite$#$7-Zip 19.00 (x64)$#$\xF0\x9F\x98\x80$#$",
+    std::string_view("bell\x07 nul\0 esc\x1B del\x7F", 20), "\xFF" "bad\xC3 \xED\xA0\x80 \xEF\xBF\xBE crlf\r\n tab\t end"};
+const std::vector<std::string> kArrived = {
+    "J\xC3\xBCrgen & <Admin> \"x\" 'y'", "00-0C-29-3A-5B-7F",
+    "Caf\xC3\xA9 ]]> Suite$#$7-Zip 19.00 (x64)$#$\xF0\x9F\x98\x80$#$",
+    "bell" + kFffd + " nul" + kFffd + " esc" + kFffd + " del\x7F",
+    kFffd + "bad" + kFffd + " " + kFffd + " " + kFffd + " crlf\r\n tab\t end"};
+
+const std::string* AttributeNs(const XmlElement& e, std::string_view ns, std::string_view name) {
+  for (const auto& a : e.attributes)
+    if (a.namespaceUri == ns && a.localName == name) return &a.value;
+  return nullptr;
+}
+
+// Each shape of plan, as a SOAP server reads the request back.
+TEST(WriteEnvelope, EveryShapeArrivesIntact) {
+  CallPlan rpc = DocumentPlan();
+  rpc.style = SoapStyle::Rpc;
+  rpc.use = SoapUse::Encoded;
+  rpc.encodingStyle = "http://schemas.xmlsoap.org/soap/encoding/";
+  rpc.bodyNamespace = "urn:DefaultNamespace";
+  for (auto& p : rpc.parameters) p.namespaceUri.clear();  // rpc accessors are unqualified
+  CallPlan soap12 = DocumentPlan();
+  soap12.version = SoapVersion::Soap12;
+  CallPlan mixed = DocumentPlan();
+  for (auto& p : mixed.parameters) p.namespaceUri.clear();
+  mixed.parameters[2].namespaceUri = "urn:other";
+  mixed.soapAction.clear();
+  const struct { const char* name; CallPlan plan; std::vector<std::pair<std::string, std::string>> headers; } cases[] = {
+      {"document/literal", DocumentPlan(), {{"Content-Type", "text/xml; charset=utf-8"}, {"SOAPAction", "\"setSaveSoftwareInformation\""}}},
+      {"rpc/encoded", rpc, {{"Content-Type", "text/xml; charset=utf-8"}, {"SOAPAction", "\"setSaveSoftwareInformation\""}}},
+      {"SOAP 1.2", soap12, {{"Content-Type", "application/soap+xml; charset=utf-8; action=\"setSaveSoftwareInformation\""}}},
+      {"mixed namespaces", mixed, {{"Content-Type", "text/xml; charset=utf-8"}, {"SOAPAction", "\"\""}}},
+  };
+  for (const auto& c : cases) {
+    const SoapRequest request = WriteEnvelope(c.plan, kTexts);
+    EXPECT_EQ(request.headers, c.headers) << c.name;
+    test::Libxml2Reader reader(request.body);
+    const XmlTree tree = ReadXmlTree(reader);
+    ASSERT_TRUE(tree.root) << tree.error;
+    const std::string env = c.plan.version == SoapVersion::Soap12 ? kEnv12 : kEnv11;
+    ASSERT_TRUE(tree.root->is(env, "Envelope") && tree.root->children.size() == 1) << c.name;
+    const XmlElement* body = tree.root->child(env, "Body");
+    ASSERT_TRUE(body && body->children.size() == 1) << c.name;
+    const XmlElement& wrapper = *body->children.front();
+    EXPECT_TRUE(wrapper.is(c.plan.bodyNamespace, c.plan.bodyElement)) << c.name;
+    const std::string* style = AttributeNs(wrapper, env, "encodingStyle");
+    EXPECT_EQ(style ? *style : "", c.plan.encodingStyle) << c.name;
+    ASSERT_EQ(wrapper.children.size(), 5u) << c.name;
+    for (size_t i = 0; i < 5; ++i) {
+      const XmlElement& p = *wrapper.children[i];
+      EXPECT_TRUE(p.is(c.plan.parameters[i].namespaceUri, c.plan.parameters[i].name)) << c.name << i;
+      EXPECT_EQ(p.text, kArrived[i]) << c.name << i;
+      const std::string* type = AttributeNs(p, "http://www.w3.org/2001/XMLSchema-instance", "type");
+      ASSERT_EQ(type != nullptr, c.plan.use == SoapUse::Encoded) << c.name << i;
+      if (type) {
+        EXPECT_EQ(p.resolve(*type)->namespaceUri + "#" + p.resolve(*type)->localName,
+                  "http://www.w3.org/2001/XMLSchema#string");
+      }
+    }
+  }
+}
+
+TEST(WriteEnvelope, XmlEscapeReferencesAndReplacements) {
+  const struct { std::string_view in; bool attribute; std::string out; } cases[] = {
+      {"&<>\"']]>", false, "&amp;&lt;&gt;&quot;&apos;]]&gt;"},
+      {"a\tb\nc\rd", false, "a\tb\nc&#xD;d"},
+      {"a\tb\nc\rd", true, "a&#x9;b&#xA;c&#xD;d"},
+      {std::string_view("\0\x1F", 2), false, kFffd + kFffd},
+      {"\xEF\xBF\xBF\xEF\xBF\xBE\xEF\xBF\xBD", false, kFffd + kFffd + kFffd},  // U+FFFF, U+FFFE; U+FFFD stays
+      {"\xE6\x97" "a", false, kFffd + "a"},  // cut short, then resynchronised
+      {"\xED\xBF\xBF", false, kFffd},        // a lone low surrogate
+      {"\xF0\x90\x80\x80 \xE2\x82\xAC", false, "\xF0\x90\x80\x80 \xE2\x82\xAC"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(XmlEscape(c.in, c.attribute), c.out) << c.in;
+}
+
+TEST(ReadResponse, FaultAcceptanceOrInvalid) {
+  const std::string s11 = "<s:Envelope xmlns:s='http://schemas.xmlsoap.org/soap/envelope/'>";
+  const std::string longReason(400, 'x');
+  const struct { std::string xml; ResponseKind kind; std::string detail; } cases[] = {
+      {s11 + "<s:Body><r:okResponse xmlns:r='urn:r'><r:okResult>OK</r:okResult></r:okResponse></s:Body></s:Envelope>",
+       ResponseKind::Accepted, ""},
+      {s11 + "<s:Body/></s:Envelope>", ResponseKind::Accepted, ""},
+      {s11 + "<s:Body>\n <s:Fault><faultcode>s:Server</faultcode><faultstring>Database\n  is full</faultstring></s:Fault>"
+       "</s:Body></s:Envelope>", ResponseKind::Fault, "s:Server: Database is full"},
+      {s11 + "<s:Body><s:Fault><faultstring>" + longReason + "</faultstring></s:Fault></s:Body></s:Envelope>",
+       ResponseKind::Fault, longReason.substr(0, 300)},
+      {"<e:Envelope xmlns:e='http://www.w3.org/2003/05/soap-envelope'><e:Body><e:Fault><e:Code><e:Value>e:Receiver"
+       "</e:Value></e:Code><e:Reason><e:Text xml:lang='en'>No space</e:Text></e:Reason></e:Fault></e:Body></e:Envelope>",
+       ResponseKind::Fault, "e:Receiver: No space"},
+      {"<html><body>500 Internal Server Error</body></html>", ResponseKind::Invalid, "*"},
+      {"<Envelope><Body/></Envelope>", ResponseKind::Invalid, "*"},  // no SOAP namespace
+      {s11.substr(0, s11.size() - 1) + "/>", ResponseKind::Invalid, "*"},
+      {"<!DOCTYPE s [<!ENTITY e 'x'>]>" + s11 + "<s:Body/></s:Envelope>", ResponseKind::Invalid, "*"},
+      {s11 + "<s:Body>", ResponseKind::Invalid, "*"},
+      {"", ResponseKind::Invalid, "*"},
+  };
+  for (const auto& c : cases) {
+    test::Libxml2Reader reader(c.xml);
+    const SoapResponse r = ReadResponse(reader);
+    EXPECT_EQ(r.kind, c.kind) << c.xml;
+    EXPECT_EQ(r.accepted(), c.kind == ResponseKind::Accepted) << c.xml;
+    if (c.kind != ResponseKind::Accepted) {
+      EXPECT_EQ(c.detail == "*" ? !r.detail.empty() : r.detail == c.detail, true) << c.xml << "\n" << r.detail;
+    }
+  }
+}
+
+std::string Fixture(const char* name) {
+  std::ifstream in(std::filesystem::path(__FILE__).parent_path() / "data" / name, std::ios::binary);
+  EXPECT_TRUE(in) << name;
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// What service/tallowin-service serves (GET ...?WSDL with Host 127.0.0.1:8080).
+std::string DocumentLiteral() { return Fixture("document_literal_inventory.wsdl"); }
+// The shape document-database servers publish: rpc/encoded, urn:DefaultNamespace.
+std::string RpcEncoded() { return Fixture("rpc_encoded_inventory.wsdl"); }
+
+WsdlResult Read(const std::string& xml) {
+  test::Libxml2Reader reader(xml);
+  return ReadWsdl(reader);
+}
+
+// `text` with every `from` replaced by `to`; fails the test when `from` is absent.
+std::string Edit(std::string text, const std::string& from, const std::string& to) {
+  size_t at = text.find(from);
+  EXPECT_NE(at, std::string::npos) << "fixture lacks: " << from;
+  for (; at != std::string::npos; at = text.find(from, at + to.size())) text.replace(at, from.size(), to);
+  return text;
+}
+
+// The plan in one line: version style/use action body-element {ns} endpoint, then the parameters.
+std::string Summary(const WsdlResult& r) {
+  if (!r.ok()) return "error: " + r.error;
+  const CallPlan& p = *r.plan;
+  std::string s = std::string(p.version == SoapVersion::Soap12 ? "1.2 " : "1.1 ") +
+                  (p.style == SoapStyle::Rpc ? "rpc/" : "document/") + (p.use == SoapUse::Encoded ? "encoded " : "literal ") +
+                  p.soapAction + " " + p.bodyElement + " {" + p.bodyNamespace + "} " + p.endpoint;
+  for (const auto& param : p.parameters) s += " " + param.name + (param.namespaceUri.empty() ? "" : "{q}");
+  return s;
+}
+
+TEST(ReadWsdl, TheShapesServersPublishAndTheirVariants) {
+  const std::string doc = "setSaveSoftwareInformation setSaveSoftwareInformation {urn:tallowin:inventory} "
+                          "http://127.0.0.1:8080/Zelt/pcInventoryD.nsf/savesoftware";
+  const std::string rpc = "setSaveSoftwareInformation setSaveSoftwareInformation {urn:DefaultNamespace} "
+                          "http://inventory.example.net:80/Zelt/pcInventoryD.nsf/savesoftware?OpenWebService";
+  const std::string rpcParams = " USERNAME ADAPTERADDRESS PROGRAMSTEXT NETWORKTEXT PROCESSORTEXT";
+  const std::string part = "<wsdl:part name=\"PROCESSORTEXT\" type=\"xsd:string\"/>";
+  const std::string rpcBody = "namespace=\"urn:DefaultNamespace\" use=\"encoded\"/>\n   </wsdl:input>";
+  const struct { const char* name; std::string xml; std::string summary; } cases[] = {
+      {"document/literal wrapped", DocumentLiteral(),
+       "1.1 document/literal " + doc + " UserName{q} AdapterAddress{q} ProgramsText{q} NetworkText{q} ProcessorText{q}"},
+      {"rpc/encoded", RpcEncoded(), "1.1 rpc/encoded " + rpc + rpcParams},
+      {"unqualified by default, one qualified by its own form",
+       Edit(Edit(DocumentLiteral(), " elementFormDefault=\"qualified\"", ""), "<xs:element name=\"NetworkText\"",
+            "<xs:element form=\"qualified\" name=\"NetworkText\""),
+       "1.1 document/literal " + doc + " UserName AdapterAddress ProgramsText NetworkText{q} ProcessorText"},
+      {"a SOAP 1.2 binding only", Edit(DocumentLiteral(), "<wsdlsoap11:", "<wsdlsoap12:"),
+       "1.2 document/literal " + doc + " UserName{q} AdapterAddress{q} ProgramsText{q} NetworkText{q} ProcessorText{q}"},
+      {"the operation in other letter case",
+       Edit(RpcEncoded(), "name=\"setSaveSoftwareInformation\"", "name=\"SETSAVESOFTWAREINFORMATION\""),
+       "1.1 rpc/encoded setSaveSoftwareInformation SETSAVESOFTWAREINFORMATION {urn:DefaultNamespace} "
+       "http://inventory.example.net:80/Zelt/pcInventoryD.nsf/savesoftware?OpenWebService" + rpcParams},
+      {"a sixth part bound to a header", Edit(Edit(RpcEncoded(), part, part + "<wsdl:part name=\"TICKET\" type=\"xsd:string\"/>"),
+       rpcBody, "namespace=\"urn:DefaultNamespace\" use=\"encoded\" parts=\"USERNAME ADAPTERADDRESS PROGRAMSTEXT NETWORKTEXT "
+       "PROCESSORTEXT\"/>\n   </wsdl:input>"), "1.1 rpc/encoded " + rpc + rpcParams},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Summary(Read(c.xml)), c.summary) << c.name;
+}
+
+TEST(ReadWsdl, PrefersSoap11PortsAndSkipsIncompleteOnes) {
+  // Ports in order: SOAP 1.2, SOAP 1.1 without location, SOAP 1.1 complete.
+  const std::string xml = R"(<definitions xmlns="http://schemas.xmlsoap.org/wsdl/" xmlns:t="urn:t"
+      xmlns:s="http://schemas.xmlsoap.org/wsdl/soap/" xmlns:s12="http://schemas.xmlsoap.org/wsdl/soap12/"
+      xmlns:xsd="http://www.w3.org/2001/XMLSchema" targetNamespace="urn:t">
+    <message name="in"><part name="a" type="xsd:string"/><part name="b" type="xsd:string"/>
+      <part name="c" type="xsd:string"/><part name="d" type="xsd:string"/><part name="e" type="xsd:string"/></message>
+    <portType name="pt"><operation name="setSaveSoftwareInformation"><input message="t:in"/></operation></portType>
+    <binding name="b12" type="t:pt"><s12:binding style="rpc"/><operation name="setSaveSoftwareInformation">
+      <s12:operation soapAction="urn:act12"/><input><s12:body use="literal" namespace="urn:b12"/></input></operation></binding>
+    <binding name="b11" type="t:pt"><s:binding style="rpc"/><operation name="setSaveSoftwareInformation">
+      <s:operation soapAction="urn:act11"/><input><s:body use="literal" namespace="urn:b11"/></input></operation></binding>
+    <service name="svc">
+      <port name="p12" binding="t:b12"><s12:address location="http://h/12"/></port>
+      <port name="p11a" binding="t:b11"><s:address/></port>
+      <port name="p11b" binding="t:b11"><s:address location="http://h/11"/></port>
+    </service></definitions>)";
+  const WsdlResult r = Read(xml);
+  ASSERT_TRUE(r.ok()) << r.error;
+  EXPECT_EQ(r.plan->version, SoapVersion::Soap11);
+  EXPECT_EQ(r.plan->endpoint, "http://h/11");
+  EXPECT_EQ(r.plan->soapAction, "urn:act11");
+  EXPECT_EQ(r.plan->bodyNamespace, "urn:b11");
+
+}
+
+TEST(ReadWsdl, RefusesWhatCannotBeCalled) {
+  const std::string part = "<wsdl:part name=\"PROCESSORTEXT\" type=\"xsd:string\"/>";
+  const std::string child = "<xs:element name=\"ProcessorText\" type=\"xs:string\"/>";
+  const struct {
+    const char* what;
+    std::string xml;
+    const char* error;  // a part of the one-line message
+  } cases[] = {
+      {"no such operation", Edit(DocumentLiteral(), "<wsdl:operation name=\"setSaveSoftwareInformation\">", "<wsdl:operation name=\"other\">"),
+       "no operation setSaveSoftwareInformation"},
+      {"an HTTP binding only", Edit(DocumentLiteral(), "<wsdlsoap11:binding style=\"document\" transport=\"http://schemas.xmlsoap.org/soap/http\"/>",
+                                    "<http:binding verb=\"POST\"/>"),
+       "no SOAP binding for setSaveSoftwareInformation"},
+      {"no port names the binding", Edit(RpcEncoded(), "binding=\"impl:SaveSoftwareSoapBinding\"", "binding=\"impl:Elsewhere\""),
+       "no port for setSaveSoftwareInformation"},
+      {"four rpc parts", Edit(RpcEncoded(), part, ""), "takes 4 parameters"},
+      {"four wrapper children", Edit(DocumentLiteral(), child, ""), "takes 4 parameters"},
+      {"an empty wrapper", Edit(DocumentLiteral(), "<xs:complexType name=\"setSaveSoftwareInformation\">", "<xs:complexType name=\"setSaveSoftwareInformation\"/><xs:complexType name=\"unused\">"),
+       "takes 0 parameters"},
+      {"two sequences in the wrapper", Edit(DocumentLiteral(), "<xs:complexType name=\"setSaveSoftwareInformation\"><xs:sequence>", "<xs:complexType name=\"setSaveSoftwareInformation\"><xs:sequence/><xs:sequence>"),
+       "not supported"},
+      {"a choice in the wrapper", Edit(DocumentLiteral(), child, "<xs:choice>" + child + "</xs:choice>"), "not supported"},
+      {"no location", Edit(DocumentLiteral(), " location=\"http://127.0.0.1:8080/Zelt/pcInventoryD.nsf/savesoftware\"", ""),
+       "has no address location"},
+      {"an ftp location", Edit(RpcEncoded(), "location=\"http://", "location=\"ftp://"), "is not an http or https URL"},
+      {"a location with a blank", Edit(RpcEncoded(), "savesoftware?OpenWebService", "save software"), "is not an http or https URL"},
+      {"document/encoded", Edit(DocumentLiteral(), "<wsdlsoap11:body use=\"literal\"/>", "<wsdlsoap11:body use=\"encoded\"/>"),
+       "document/encoded"},
+      {"a document input of several parts", Edit(DocumentLiteral(), "<wsdl:part name=\"setSaveSoftwareInformation\" element=\"tns:setSaveSoftwareInformation\"/>",
+                                                 "<wsdl:part name=\"a\" type=\"xs:string\"/><wsdl:part name=\"b\" type=\"xs:string\"/>"),
+       "is not one wrapper element"},
+      {"an undefined wrapper element", Edit(DocumentLiteral(), "element=\"tns:setSaveSoftwareInformation\"", "element=\"tns:missing\""),
+       "lacks the element \"missing\""},
+      {"an undefined input message", Edit(DocumentLiteral(), "message=\"tns:setSaveSoftwareInformation\"", "message=\"tns:missing\""),
+       "lacks the input message"},
+      {"an undeclared prefix", Edit(DocumentLiteral(), "element=\"tns:setSaveSoftwareInformation\"", "element=\"nope:setSaveSoftwareInformation\""),
+       "undeclared prefix"},
+      {"a quote in the soapAction", Edit(RpcEncoded(), "soapAction=\"setSaveSoftwareInformation\"", "soapAction=\"a&quot;&#13;&#10;X-Evil: 1\""),
+       "cannot be sent in a header"},
+      {"a parameter name that is no XML name", Edit(RpcEncoded(), "name=\"NETWORKTEXT\"", "name=\"NET&lt;WORK\""), "invalid parameter"},
+      {"a blank in the body namespace", Edit(RpcEncoded(), "namespace=\"urn:DefaultNamespace\" use=\"encoded\"/>\n   </wsdl:input>\n   <wsdl:output name=\"SETSAVE",
+                                             "namespace=\"urn:Default Namespace\" use=\"encoded\"/>\n   </wsdl:input>\n   <wsdl:output name=\"SETSAVE"),
+       "invalid namespace"},
+      {"a bad escape in the encoding style", Edit(RpcEncoded(), "<wsdlsoap:body encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\" namespace=\"urn:DefaultNamespace\" use=\"encoded\"/>\n   </wsdl:input>\n   <wsdl:output name=\"SETSAVE",
+                                              "<wsdlsoap:body encodingStyle=\"http:%zz\" namespace=\"urn:DefaultNamespace\" use=\"encoded\"/>\n   </wsdl:input>\n   <wsdl:output name=\"SETSAVE"),
+       "invalid encoding style"},
+      {"an unknown style", Edit(RpcEncoded(), "style=\"rpc\"", "style=\"chatty\""), "unknown SOAP style"},
+      {"a DTD", "<!DOCTYPE definitions [<!ENTITY x 'y'>]>" + DocumentLiteral().substr(DocumentLiteral().find("<wsdl:definitions")),
+       "document type declaration"},
+      {"not XML", DocumentLiteral().substr(0, 1000), "not well-formed"},
+      {"not a WSDL", "<html><body>Moved</body></html>", "not a WSDL 1.1 service description"},
+      {"nested too deeply", std::string(200 * 3, ' ').replace(0, 0, [] {
+         std::string s;
+         for (int i = 0; i < 100; ++i) s += "<a>";
+         for (int i = 0; i < 100; ++i) s += "</a>";
+         return s;
+       }()),
+       "nested too deeply"},
+  };
+  for (const auto& c : cases) {
+    const WsdlResult r = Read(c.xml);
+    EXPECT_FALSE(r.ok()) << c.what;
+    EXPECT_NE(r.error.find(c.error), std::string::npos) << c.what << ": " << r.error;
+    EXPECT_EQ(r.error.find('\n'), std::string::npos) << c.what;
+  }
+}
+
+#endif  // TALLOWIN_HAVE_LIBXML2
+
+}  // namespace
+}  // namespace tallowin
