@@ -10,6 +10,7 @@
 
 #include "control/report_list.h"
 #include "platform/platform.h"
+#include "sections/dispatch_table.h"
 
 namespace tallowin {
 
@@ -54,20 +55,9 @@ struct InterfaceAddress {
 struct DispatchAborted {};
 
 class ProfileControl;
-using SectionCollector = void (*)(ProfileControl&);
 // What Command1 and the control's initialisation run: the inventory upload,
 // handed to the control by whoever makes it (the ActiveX object, a test).
 using UploadAction = std::function<void(ProfileControl&)>;
-
-struct SectionEntry {
-  const char* key;
-  SectionCollector collector;
-};
-
-// The sixteen keys in the order they are compared, which is also the order
-// of the complete profile.
-const std::vector<SectionEntry>& DispatchTable();
-SectionCollector FindCollector(const std::string& sectionKey);  // nullptr: complete profile
 
 class ProfileControl {
  public:
