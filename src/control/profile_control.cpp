@@ -15,18 +15,8 @@ void ProfileControl::yield() {
   if (closed_) throw DispatchAborted{};
 }
 
-void ProfileControl::showProgressLine() {
-  if (list_.count() != 0) return;
-  list_.clear();
-  list_.append("Working ...");
-  yield();
-  showingProgress = true;
-}
-
-void ProfileControl::removeProgressLine() {
-  if (!showingProgress) return;
-  list_.clear();
-  showingProgress = false;
+SectionContext ProfileControl::sectionContext() {
+  return SectionContext(platform_, list_, {flags_, interfaceAddresses, showingProgress}, [this] { yield(); });
 }
 
 void ProfileControl::attachView(ControlView* view, ReportListObserver* observer) {
@@ -76,7 +66,8 @@ std::string ProfileControl::selectedTabTag() {
 
 void ProfileControl::runGuarded(SectionCollector collector) {
   try {
-    collector(*this);
+    SectionContext ctx = sectionContext();
+    collector(ctx);
   } catch (const DispatchAborted&) {
     throw;
   } catch (...) {

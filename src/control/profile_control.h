@@ -11,6 +11,7 @@
 #include "control/report_list.h"
 #include "platform/platform.h"
 #include "sections/dispatch_table.h"
+#include "sections/section_context.h"
 
 namespace tallowin {
 
@@ -27,33 +28,6 @@ class ControlView {
   virtual void focusTabs() = 0;  // only when the tab strip is visible
 };
 
-// Decoded Windows version; set by the operating-system section, never reset.
-struct VersionFlags {
-  bool IsWinNT = false;
-  bool IsWinNT35 = false;
-  bool IsWinNT4 = false;
-  bool IsWin2000 = false;
-  bool IsWin9x = false;
-  bool IsWin95 = false;
-  bool IsWin98 = false;
-  bool IsWinME = false;
-  bool IsWinXP = false;
-  bool IsWin3x = false;
-  int32_t OsMajorVersion = 0;
-  int32_t OsMinorVersion = 0;
-};
-
-// One row of the interface address table: which IPv4 address belongs to
-// which interface. Rebuilt by every run of the network section.
-struct InterfaceAddress {
-  uint32_t index = 0;
-  std::string address;
-};
-
-// Thrown out of a yield when the window went away meanwhile: the dispatch
-// then stops without touching anything the window owned.
-struct DispatchAborted {};
-
 class ProfileControl;
 // What Command1 and the control's initialisation run: the inventory upload,
 // handed to the control by whoever makes it (the ActiveX object, a test).
@@ -68,12 +42,10 @@ class ProfileControl {
   const ReportList& list() const { return list_; }
   VersionFlags& flags() { return flags_; }
 
+  // What a collector may use of the control, for one run.
+  SectionContext sectionContext();
   // The progress line "Working ..." is showing (network and printers).
   bool showingProgress = false;
-  // When the list is empty: shows "Working ...", yields, sets the flag.
-  void showProgressLine();
-  // When the flag is set: clears the list and resets the flag.
-  void removeProgressLine();
   std::vector<InterfaceAddress> interfaceAddresses;
 
   // A tab click: disables the tab strip and Command1, empties the list and

@@ -7,8 +7,8 @@
 
 namespace tallowin {
 
-class ProfileControl;
-using SectionCollector = void (*)(ProfileControl&);
+class SectionContext;
+using SectionCollector = void (*)(SectionContext&);
 
 struct SectionEntry {
   const char* key;

@@ -225,14 +225,14 @@ TEST_F(DoubleClick, StartAttemptsInOrder) {
 TEST(ProgressLine, OnlyOnAnEmptyList) {
   FakePlatform p;
   ProfileControl c{p};
-  c.showProgressLine();
+  c.sectionContext().showProgressLine();
   EXPECT_EQ(test::Texts(c.list()), Lines{"Working ..."});
   EXPECT_EQ(p.yields, 1);
-  c.removeProgressLine();
+  c.sectionContext().removeProgressLine();
   EXPECT_EQ(c.list().count(), 0);
   c.list().append("existing");
-  c.showProgressLine();
-  c.removeProgressLine();
+  c.sectionContext().showProgressLine();
+  c.sectionContext().removeProgressLine();
   EXPECT_EQ(test::Texts(c.list()), Lines{"existing"});
 }
 
