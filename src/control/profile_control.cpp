@@ -55,10 +55,7 @@ void ProfileControl::enableAbout(bool enabled) {
   if (view_) view_->setAboutEnabled(enabled);
 }
 
-// The window's answer while there is one (the console's view has a tag of its
-// own); else the tag of the control's selected tab.
-std::string ProfileControl::selectedTabTag() {
-  if (view_) return view_->selectedTabTag();
+std::string ProfileControl::selectedTabTag() const {
   const auto& tabs = form::Tabs();
   return selectedTab_ >= 0 && static_cast<size_t>(selectedTab_) < tabs.size() ? tabs[static_cast<size_t>(selectedTab_)].tag
                                                                                 : std::string();
@@ -94,7 +91,11 @@ void ProfileControl::runCompleteProfile() {
   }
 }
 
-void ProfileControl::dispatch() {
+void ProfileControl::dispatch() { dispatchSection(std::nullopt); }
+
+void ProfileControl::dispatch(const std::string& tag) { dispatchSection(tag); }
+
+void ProfileControl::dispatchSection(const std::optional<std::string>& tag) {
   if (dispatching_ || uploadCollecting_ || closed_) return;
   dispatching_ = true;
   try {
@@ -107,7 +108,8 @@ void ProfileControl::dispatch() {
     list_.setEnabled(false);
     enableAbout(false);
     yield();
-    const std::string key = ToUpperAscii(selectedTabTag());
+    const std::string key = ToUpperAscii(tag ? *tag : selectedTabTag());
+    shownTag_ = key;
     runSection(key);
     if (closed_) throw DispatchAborted{};
     list_.setEnabled(true);

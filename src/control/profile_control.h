@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,8 +16,8 @@
 
 namespace tallowin {
 
-// What the dispatch needs of the window around the list. The console and the
-// tests have their own.
+// What the dispatch needs of the window around the list. The tests have
+// their own.
 class ControlView {
  public:
   virtual ~ControlView() = default;
@@ -24,7 +25,6 @@ class ControlView {
   virtual void setAboutEnabled(bool enabled) = 0;
   virtual void setCommandEnabled(bool enabled) = 0;
   virtual void setDescText(const std::string& text) = 0;
-  virtual std::string selectedTabTag() = 0;
   virtual void focusTabs() = 0;  // only when the tab strip is visible
 };
 
@@ -52,8 +52,10 @@ class ProfileControl {
   // txtDesc, disables the list and btnAbout, yields once, runs the selected
   // tab's section, enables the list and btnAbout, selects line 0 as a click
   // would, then gives back Command1 (unless an upload runs) and the tab
-  // strip with the focus.
+  // strip with the focus. The section is the one of the tag given, or of the
+  // control's selected tab as it stands after the yield.
   void dispatch();
+  void dispatch(const std::string& tag);
   // Runs the collector of one key (or the complete profile) with no steps
   // around it, as the upload does. An error escaping the collector ends only
   // that collector's run.
@@ -62,7 +64,7 @@ class ProfileControl {
 
   // A click on lstInfo, or the selection of line 0 after a dispatch.
   void onListClick();
-  // A double-click on lstInfo: under a tab tagged FOLDERS, opens the folder
+  // A double-click on lstInfo: when the list shows a tag FOLDERS, opens the folder
   // named after the selected line's first colon in the file explorer.
   void onListDoubleClick();
   // A click on Command1.
@@ -70,7 +72,7 @@ class ProfileControl {
 
   // The tab strip's selected tab (an index into form::Tabs(), -1 for none):
   // the control's, so that a window made later shows it, and the dispatch
-  // finds its tag while no window is there.
+  // finds its tag.
   int selectedTab() const { return selectedTab_; }
   void setSelectedTab(int index) { selectedTab_ = index; }
 
@@ -95,11 +97,12 @@ class ProfileControl {
 
  private:
   void runGuarded(SectionCollector collector);
+  void dispatchSection(const std::optional<std::string>& tag);
   // The enabled states a window shows, kept for a window attached later.
   void enableTabs(bool enabled);
   void enableCommand(bool enabled);
   void enableAbout(bool enabled);
-  std::string selectedTabTag();
+  std::string selectedTabTag() const;
 
   Platform& platform_;
   ControlView* view_;
@@ -107,6 +110,7 @@ class ProfileControl {
   ReportList list_;
   VersionFlags flags_;
   int selectedTab_ = -1;
+  std::string shownTag_;  // the upper-case tag of the section the list shows
   bool tabsEnabled_ = true;
   bool commandEnabled_ = true;
   bool aboutEnabled_ = true;
