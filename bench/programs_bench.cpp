@@ -178,7 +178,8 @@ int run(int repetitions, bool withBaseline) {
       Figures& f = figures[s];
       ProfileControl control(p);
       auto start = std::chrono::steady_clock::now();
-      CollectPrograms(control);
+      SectionContext ctx = control.sectionContext();
+      CollectPrograms(ctx);
       f.section = std::min(f.section, millisecondsSince(start));
       if (control.list().count() != 2 * entries - 1) {
         std::fprintf(stderr, "%d entries listed as %d lines\n", entries, control.list().count());

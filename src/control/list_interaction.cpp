@@ -23,7 +23,7 @@ std::string quoted(const std::string& text) {
 
 void ProfileControl::onListDoubleClick() {
   if (!view_ || closed_) return;
-  if (ToUpperAscii(view_->selectedTabTag()) != "FOLDERS") return;
+  if (shownTag_ != "FOLDERS") return;
   const int i = list_.selectedIndex();
   if (i < 0 || i >= list_.count()) return;
   const std::string text = list_.text(i);

@@ -4,27 +4,8 @@
 
 #include "control/form.h"
 #include "platform/text.h"
-#include "sections/sections.h"
 
 namespace tallowin {
-
-const std::vector<SectionEntry>& DispatchTable() {
-  static const std::vector<SectionEntry> table = {
-      {"OS", CollectOperatingSystem}, {"PROGS", CollectPrograms}, {"CPU", CollectProcessor},
-      {"POWER", CollectPower},        {"MEMORY", CollectMemory},  {"PORTS", CollectPorts},
-      {"PCI", CollectPciBus},         {"SCSI", CollectScsiBus},   {"USB", CollectUsbBus},
-      {"FIREWIRE", CollectFireWireBus}, {"PCMCIA", CollectPcmciaBus}, {"NETWORK", CollectNetwork},
-      {"UI", CollectUserInterface},   {"LOCALE", CollectLocale},  {"TIME", CollectTime},
-      {"PRINTERS", CollectPrinters},
-  };
-  return table;
-}
-
-SectionCollector FindCollector(const std::string& sectionKey) {
-  for (const SectionEntry& e : DispatchTable())
-    if (sectionKey == e.key) return e.collector;
-  return nullptr;
-}
 
 ProfileControl::ProfileControl(Platform& platform, ControlView* view, UploadAction upload)
     : platform_(platform), view_(view), upload_(std::move(upload)) {}
@@ -34,18 +15,8 @@ void ProfileControl::yield() {
   if (closed_) throw DispatchAborted{};
 }
 
-void ProfileControl::showProgressLine() {
-  if (list_.count() != 0) return;
-  list_.clear();
-  list_.append("Working ...");
-  yield();
-  showingProgress = true;
-}
-
-void ProfileControl::removeProgressLine() {
-  if (!showingProgress) return;
-  list_.clear();
-  showingProgress = false;
+SectionContext ProfileControl::sectionContext() {
+  return SectionContext(platform_, list_, {flags_, interfaceAddresses, showingProgress}, [this] { yield(); });
 }
 
 void ProfileControl::attachView(ControlView* view, ReportListObserver* observer) {
@@ -84,10 +55,7 @@ void ProfileControl::enableAbout(bool enabled) {
   if (view_) view_->setAboutEnabled(enabled);
 }
 
-// The window's answer while there is one (the console's view has a tag of its
-// own); else the tag of the control's selected tab.
-std::string ProfileControl::selectedTabTag() {
-  if (view_) return view_->selectedTabTag();
+std::string ProfileControl::selectedTabTag() const {
   const auto& tabs = form::Tabs();
   return selectedTab_ >= 0 && static_cast<size_t>(selectedTab_) < tabs.size() ? tabs[static_cast<size_t>(selectedTab_)].tag
                                                                                 : std::string();
@@ -95,7 +63,8 @@ std::string ProfileControl::selectedTabTag() {
 
 void ProfileControl::runGuarded(SectionCollector collector) {
   try {
-    collector(*this);
+    SectionContext ctx = sectionContext();
+    collector(ctx);
   } catch (const DispatchAborted&) {
     throw;
   } catch (...) {
@@ -122,7 +91,11 @@ void ProfileControl::runCompleteProfile() {
   }
 }
 
-void ProfileControl::dispatch() {
+void ProfileControl::dispatch() { dispatchSection(std::nullopt); }
+
+void ProfileControl::dispatch(const std::string& tag) { dispatchSection(tag); }
+
+void ProfileControl::dispatchSection(const std::optional<std::string>& tag) {
   if (dispatching_ || uploadCollecting_ || closed_) return;
   dispatching_ = true;
   try {
@@ -135,7 +108,8 @@ void ProfileControl::dispatch() {
     list_.setEnabled(false);
     enableAbout(false);
     yield();
-    const std::string key = ToUpperAscii(selectedTabTag());
+    const std::string key = ToUpperAscii(tag ? *tag : selectedTabTag());
+    shownTag_ = key;
     runSection(key);
     if (closed_) throw DispatchAborted{};
     list_.setEnabled(true);

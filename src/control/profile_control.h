@@ -5,16 +5,19 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "control/report_list.h"
 #include "platform/platform.h"
+#include "sections/dispatch_table.h"
+#include "sections/section_context.h"
 
 namespace tallowin {
 
-// What the dispatch needs of the window around the list. The console and the
-// tests have their own.
+// What the dispatch needs of the window around the list. The tests have
+// their own.
 class ControlView {
  public:
   virtual ~ControlView() = default;
@@ -22,52 +25,13 @@ class ControlView {
   virtual void setAboutEnabled(bool enabled) = 0;
   virtual void setCommandEnabled(bool enabled) = 0;
   virtual void setDescText(const std::string& text) = 0;
-  virtual std::string selectedTabTag() = 0;
   virtual void focusTabs() = 0;  // only when the tab strip is visible
 };
 
-// Decoded Windows version; set by the operating-system section, never reset.
-struct VersionFlags {
-  bool IsWinNT = false;
-  bool IsWinNT35 = false;
-  bool IsWinNT4 = false;
-  bool IsWin2000 = false;
-  bool IsWin9x = false;
-  bool IsWin95 = false;
-  bool IsWin98 = false;
-  bool IsWinME = false;
-  bool IsWinXP = false;
-  bool IsWin3x = false;
-  int32_t OsMajorVersion = 0;
-  int32_t OsMinorVersion = 0;
-};
-
-// One row of the interface address table: which IPv4 address belongs to
-// which interface. Rebuilt by every run of the network section.
-struct InterfaceAddress {
-  uint32_t index = 0;
-  std::string address;
-};
-
-// Thrown out of a yield when the window went away meanwhile: the dispatch
-// then stops without touching anything the window owned.
-struct DispatchAborted {};
-
 class ProfileControl;
-using SectionCollector = void (*)(ProfileControl&);
 // What Command1 and the control's initialisation run: the inventory upload,
 // handed to the control by whoever makes it (the ActiveX object, a test).
 using UploadAction = std::function<void(ProfileControl&)>;
-
-struct SectionEntry {
-  const char* key;
-  SectionCollector collector;
-};
-
-// The sixteen keys in the order they are compared, which is also the order
-// of the complete profile.
-const std::vector<SectionEntry>& DispatchTable();
-SectionCollector FindCollector(const std::string& sectionKey);  // nullptr: complete profile
 
 class ProfileControl {
  public:
@@ -78,20 +42,20 @@ class ProfileControl {
   const ReportList& list() const { return list_; }
   VersionFlags& flags() { return flags_; }
 
+  // What a collector may use of the control, for one run.
+  SectionContext sectionContext();
   // The progress line "Working ..." is showing (network and printers).
   bool showingProgress = false;
-  // When the list is empty: shows "Working ...", yields, sets the flag.
-  void showProgressLine();
-  // When the flag is set: clears the list and resets the flag.
-  void removeProgressLine();
   std::vector<InterfaceAddress> interfaceAddresses;
 
   // A tab click: disables the tab strip and Command1, empties the list and
   // txtDesc, disables the list and btnAbout, yields once, runs the selected
   // tab's section, enables the list and btnAbout, selects line 0 as a click
   // would, then gives back Command1 (unless an upload runs) and the tab
-  // strip with the focus.
+  // strip with the focus. The section is the one of the tag given, or of the
+  // control's selected tab as it stands after the yield.
   void dispatch();
+  void dispatch(const std::string& tag);
   // Runs the collector of one key (or the complete profile) with no steps
   // around it, as the upload does. An error escaping the collector ends only
   // that collector's run.
@@ -100,7 +64,7 @@ class ProfileControl {
 
   // A click on lstInfo, or the selection of line 0 after a dispatch.
   void onListClick();
-  // A double-click on lstInfo: under a tab tagged FOLDERS, opens the folder
+  // A double-click on lstInfo: when the list shows a tag FOLDERS, opens the folder
   // named after the selected line's first colon in the file explorer.
   void onListDoubleClick();
   // A click on Command1.
@@ -108,7 +72,7 @@ class ProfileControl {
 
   // The tab strip's selected tab (an index into form::Tabs(), -1 for none):
   // the control's, so that a window made later shows it, and the dispatch
-  // finds its tag while no window is there.
+  // finds its tag.
   int selectedTab() const { return selectedTab_; }
   void setSelectedTab(int index) { selectedTab_ = index; }
 
@@ -133,11 +97,12 @@ class ProfileControl {
 
  private:
   void runGuarded(SectionCollector collector);
+  void dispatchSection(const std::optional<std::string>& tag);
   // The enabled states a window shows, kept for a window attached later.
   void enableTabs(bool enabled);
   void enableCommand(bool enabled);
   void enableAbout(bool enabled);
-  std::string selectedTabTag();
+  std::string selectedTabTag() const;
 
   Platform& platform_;
   ControlView* view_;
@@ -145,6 +110,7 @@ class ProfileControl {
   ReportList list_;
   VersionFlags flags_;
   int selectedTab_ = -1;
+  std::string shownTag_;  // the upper-case tag of the section the list shows
   bool tabsEnabled_ = true;
   bool commandEnabled_ = true;
   bool aboutEnabled_ = true;

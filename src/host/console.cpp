@@ -42,21 +42,6 @@ int usage(const std::string& complaint) {
   return 2;
 }
 
-// The view of a window-less dispatch: the tag comes from the command line.
-class ConsoleView : public ControlView {
- public:
-  explicit ConsoleView(std::string tag) : tag_(std::move(tag)) {}
-  void setTabsEnabled(bool) override {}
-  void setAboutEnabled(bool) override {}
-  void setCommandEnabled(bool) override {}
-  void setDescText(const std::string&) override {}
-  std::string selectedTabTag() override { return tag_; }
-  void focusTabs() override {}
-
- private:
-  std::string tag_;
-};
-
 int show(const std::vector<std::string>& args) {
   std::string tag;
   bool haveTag = false;
@@ -74,9 +59,8 @@ int show(const std::vector<std::string>& args) {
       return usage("more than one tag: " + a);
     }
   }
-  ConsoleView view(tag);
-  ProfileControl control(win32::SystemPlatform(), &view);
-  control.dispatch();
+  ProfileControl control(win32::SystemPlatform());
+  control.dispatch(tag);
   std::string out;
   for (const auto& line : control.list().lines()) {
     if (values) out += std::to_string(line.itemValue) + "\t";
@@ -117,8 +101,7 @@ int upload(const std::vector<std::string>& args) {
       return usage(args[i] == "--server" ? "--server needs HOST[:PORT]" : "unknown option " + args[i]);
     }
   }
-  ConsoleView view("");
-  ProfileControl control(win32::SystemPlatform(), &view);
+  ProfileControl control(win32::SystemPlatform());
   const UploadOutcome outcome = win32::RunInventoryUpload(control, server, false);
   // Which of the places that can set the server was used: the administrator's
   // first question when a machine reports somewhere unexpected.

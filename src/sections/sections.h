@@ -4,23 +4,23 @@
 
 namespace tallowin {
 
-class ProfileControl;
+class SectionContext;
 
-void CollectOperatingSystem(ProfileControl& control);
-void CollectPrograms(ProfileControl& control);
-void CollectProcessor(ProfileControl& control);
-void CollectPower(ProfileControl& control);
-void CollectMemory(ProfileControl& control);
-void CollectPorts(ProfileControl& control);
-void CollectPciBus(ProfileControl& control);
-void CollectScsiBus(ProfileControl& control);
-void CollectUsbBus(ProfileControl& control);
-void CollectFireWireBus(ProfileControl& control);
-void CollectPcmciaBus(ProfileControl& control);
-void CollectNetwork(ProfileControl& control);
-void CollectUserInterface(ProfileControl& control);
-void CollectLocale(ProfileControl& control);
-void CollectTime(ProfileControl& control);
-void CollectPrinters(ProfileControl& control);
+void CollectOperatingSystem(SectionContext& ctx);
+void CollectPrograms(SectionContext& ctx);
+void CollectProcessor(SectionContext& ctx);
+void CollectPower(SectionContext& ctx);
+void CollectMemory(SectionContext& ctx);
+void CollectPorts(SectionContext& ctx);
+void CollectPciBus(SectionContext& ctx);
+void CollectScsiBus(SectionContext& ctx);
+void CollectUsbBus(SectionContext& ctx);
+void CollectFireWireBus(SectionContext& ctx);
+void CollectPcmciaBus(SectionContext& ctx);
+void CollectNetwork(SectionContext& ctx);
+void CollectUserInterface(SectionContext& ctx);
+void CollectLocale(SectionContext& ctx);
+void CollectTime(SectionContext& ctx);
+void CollectPrinters(SectionContext& ctx);
 
 }  // namespace tallowin

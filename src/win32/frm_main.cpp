@@ -389,12 +389,6 @@ void FrmMain::setAboutEnabled(bool enabled) { ::EnableWindow(about_, enabled); }
 void FrmMain::setCommandEnabled(bool enabled) { ::EnableWindow(command_, enabled); }
 void FrmMain::setDescText(const std::string& text) { ::SetWindowTextW(desc_, Wide(text).c_str()); }
 
-std::string FrmMain::selectedTabTag() {
-  const int i = control_->selectedTab();
-  if (i < 0 || static_cast<size_t>(i) >= form::Tabs().size()) return {};
-  return form::Tabs()[static_cast<size_t>(i)].tag;
-}
-
 void FrmMain::focusTabs() {
   if (::IsWindowVisible(tabs_)) ::SetFocus(tabs_);
 }

@@ -82,7 +82,6 @@ class FrmMain : public ControlView, public ReportListObserver {
   void setAboutEnabled(bool enabled) override;
   void setCommandEnabled(bool enabled) override;
   void setDescText(const std::string& text) override;
-  std::string selectedTabTag() override;
   void focusTabs() override;
 
   // ReportListObserver

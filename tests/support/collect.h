@@ -16,7 +16,10 @@ namespace tallowin::test {
 using Lines = std::vector<std::string>;
 using Pairs = std::vector<std::pair<std::string, int32_t>>;
 
-inline void Collect(ProfileControl& control, SectionCollector collector) { collector(control); }
+inline void Collect(ProfileControl& control, SectionCollector collector) {
+  SectionContext ctx = control.sectionContext();
+  collector(ctx);
+}
 
 inline Lines Texts(const ReportList& list) {
   Lines out;

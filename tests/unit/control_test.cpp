@@ -17,12 +17,10 @@ using test::Lines;
 class RecordingView : public ControlView, public ReportListObserver {
  public:
   Lines log;
-  std::string tag;
   void setTabsEnabled(bool e) override { log.push_back(e ? "tabs on" : "tabs off"); }
   void setAboutEnabled(bool e) override { log.push_back(e ? "about on" : "about off"); }
   void setCommandEnabled(bool e) override { log.push_back(e ? "command on" : "command off"); }
   void setDescText(const std::string& t) override { log.push_back("desc=" + t); }
-  std::string selectedTabTag() override { return log.push_back("tag"), tag; }
   void focusTabs() override { log.push_back("focus"); }
   void onCleared() override { log.push_back("clear"); }
   void onAppended(int, const std::string&) override {}
@@ -45,10 +43,9 @@ class Dispatch : public ::testing::Test {
 };
 
 TEST_F(Dispatch, StepsInOrder) {
-  view.tag = "os";  // lower case still finds the OS section
   control.list().append("stale");
-  control.dispatch();
-  EXPECT_EQ(view.log, (Lines{"tabs off", "command off", "clear", "desc=", "list off", "about off", "yield", "tag",
+  control.dispatch("os");  // lower case still finds the OS section
+  EXPECT_EQ(view.log, (Lines{"tabs off", "command off", "clear", "desc=", "list off", "about off", "yield",
                              "list on", "about on", "select 0", "desc=", "tooltip", "command on", "tabs on", "focus"}));
   EXPECT_EQ(control.list().tooltip(), "Operating System Name: Windows 7");
 }
@@ -60,10 +57,9 @@ TEST_F(Dispatch, AnErrorInsideACollectorKeepsTheControlUsable) {
     std::string GetWindowsDirectory() override { throw std::runtime_error("gone"); }
   } failing;
   failing.version = test::OsVersion(2, 5, 1);
-  view.tag = "OS";
   ProfileControl c{failing, &view};
   c.list().setObserver(&view);
-  c.dispatch();
+  c.dispatch("OS");
   EXPECT_EQ(c.list().text(c.list().count() - 1), "Service Pack Minor Version: 0");  // stopped before the directories
   EXPECT_TRUE(c.list().enabled());
   EXPECT_EQ(view.log.back(), "focus");
@@ -88,13 +84,11 @@ TEST_F(Dispatch, ClosedDuringAYieldStopsAndStaysDead) {
 // a window attached afterwards shows the list as it stands.
 TEST_F(Dispatch, WindowGoneDuringYieldTheSectionStillFillsForTheNextWindow) {
   control.setSelectedTab(0);  // &OS
-  view.tag = "CPU";
   p.onYield = [&] { control.detachView(); };
   control.dispatch();
   ASSERT_GT(control.list().count(), 0);
   EXPECT_EQ(control.list().text(0), "Operating System Name: Windows 7");
   EXPECT_FALSE(test::HasLine(test::Texts(control.list()), "")) << "the OS section alone";
-  EXPECT_EQ(std::count(view.log.begin(), view.log.end(), "tag"), 0) << "the tag came from the control";
   RecordingView next;
   control.attachView(&next, &next);
   EXPECT_EQ(next.log, (Lines{"clear", "select 0", "tooltip", "list on", "tabs on", "command on", "about on"}));
@@ -106,14 +100,13 @@ TEST_F(Dispatch, WindowGoneDuringYieldTheSectionStillFillsForTheNextWindow) {
 TEST(Upload, AWindowAttachedDuringTheUploadShowsItBusy) {
   FakePlatform p;
   RecordingView late;
-  late.tag = "OS";
   Lines whileCollecting, afterClicks;
   ProfileControl control{p, nullptr, [&](ProfileControl& c) {
                            c.attachView(&late, &late);
-                           c.dispatch();
+                           c.dispatch("OS");
                            whileCollecting = late.log;
                            c.uploadCollected();
-                           c.dispatch();
+                           c.dispatch("OS");
                            afterClicks = late.log;
                          }};
   control.onCommand();
@@ -175,7 +168,7 @@ class DoubleClick : public ::testing::Test {
   RecordingView view;
   ProfileControl control{p, &view};
   void SetUp() override {
-    view.tag = "Folders";
+    control.dispatch("Folders");
     p.windowsDirectory = "C:\\WINNT";
     p.systemDirectory = "C:\\WINNT\\system32\\";
   }
@@ -199,7 +192,7 @@ TEST_F(DoubleClick, ThePathAfterTheFirstColonInQuotes) {
   };
   for (const auto& [line, command] : rows) EXPECT_EQ(doubleClick(line), Lines{command}) << line;
   EXPECT_TRUE(doubleClick("no colon here").empty());
-  view.tag = "FOLDER";
+  control.dispatch("FOLDER");
   EXPECT_TRUE(doubleClick("Windows Directory: C:\\WINNT").empty());
 }
 
@@ -225,14 +218,14 @@ TEST_F(DoubleClick, StartAttemptsInOrder) {
 TEST(ProgressLine, OnlyOnAnEmptyList) {
   FakePlatform p;
   ProfileControl c{p};
-  c.showProgressLine();
+  c.sectionContext().showProgressLine();
   EXPECT_EQ(test::Texts(c.list()), Lines{"Working ..."});
   EXPECT_EQ(p.yields, 1);
-  c.removeProgressLine();
+  c.sectionContext().removeProgressLine();
   EXPECT_EQ(c.list().count(), 0);
   c.list().append("existing");
-  c.showProgressLine();
-  c.removeProgressLine();
+  c.sectionContext().showProgressLine();
+  c.sectionContext().removeProgressLine();
   EXPECT_EQ(test::Texts(c.list()), Lines{"existing"});
 }
 

@@ -4,9 +4,9 @@
 #include <initializer_list>
 #include <string>
 
-#include "control/profile_control.h"
 #include "platform/global.h"
 #include "platform/registry.h"
+#include "sections/section_context.h"
 #include "sections/sections.h"
 
 namespace tallowin {
@@ -62,8 +62,8 @@ std::string driveLettersText(const std::string& letters) {
 
 class BusListing {
  public:
-  BusListing(ProfileControl& control, const BusMember& member)
-      : p_(control.platform()), list_(control.list()), m_(member), v_(member.values) {}
+  BusListing(SectionContext& ctx, const BusMember& member)
+      : p_(ctx.platform()), list_(ctx.list()), m_(member), v_(member.values) {}
 
   void listEnumerator(const std::string& enumerator, bool& nothingListed) {
     std::string bus = kEnumBase + enumerator;
@@ -146,19 +146,19 @@ class BusListing {
   const RowValues& v_;
 };
 
-void collectBus(ProfileControl& control, const BusMember& member) {
+void collectBus(SectionContext& ctx, const BusMember& member) {
   bool nothingListed = true;  // shared by all of the member's enumerators
-  BusListing listing(control, member);
+  BusListing listing(ctx, member);
   for (const char* enumerator : member.enumerators) listing.listEnumerator(enumerator, nothingListed);
-  if (nothingListed) control.list().append(member.noneFound);
+  if (nothingListed) ctx.list().append(member.noneFound);
 }
 
 }  // namespace
 
-void CollectPciBus(ProfileControl& control) { collectBus(control, kPci); }
-void CollectScsiBus(ProfileControl& control) { collectBus(control, kScsi); }
-void CollectUsbBus(ProfileControl& control) { collectBus(control, kUsb); }
-void CollectFireWireBus(ProfileControl& control) { collectBus(control, kFireWire); }
-void CollectPcmciaBus(ProfileControl& control) { collectBus(control, kPcmcia); }
+void CollectPciBus(SectionContext& ctx) { collectBus(ctx, kPci); }
+void CollectScsiBus(SectionContext& ctx) { collectBus(ctx, kScsi); }
+void CollectUsbBus(SectionContext& ctx) { collectBus(ctx, kUsb); }
+void CollectFireWireBus(SectionContext& ctx) { collectBus(ctx, kFireWire); }
+void CollectPcmciaBus(SectionContext& ctx) { collectBus(ctx, kPcmcia); }
 
 }  // namespace tallowin

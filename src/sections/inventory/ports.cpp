@@ -3,15 +3,15 @@
 #include <string>
 #include <utility>
 
-#include "control/profile_control.h"
 #include "platform/global.h"
+#include "sections/section_context.h"
 #include "sections/sections.h"
 
 namespace tallowin {
 
-void CollectPorts(ProfileControl& control) {
-  ReportList& list = control.list();
-  for (const Platform::PortInfo2& port : control.platform().EnumPorts()) {
+void CollectPorts(SectionContext& ctx) {
+  ReportList& list = ctx.list();
+  for (const Platform::PortInfo2& port : ctx.platform().EnumPorts()) {
     if (!IsPresent(port.pPortName)) continue;
     std::string line = port.pPortName;
     line += " (";

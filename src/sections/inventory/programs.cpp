@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <initializer_list>
 
-#include "control/profile_control.h"
 #include "platform/global.h"
+#include "sections/section_context.h"
 #include "sections/sections.h"
 
 namespace tallowin {
@@ -53,14 +53,14 @@ void SortProgramEntries(Platform& platform, std::vector<SubKeyItem>& entries) {
                    [&platform](const SubKeyItem& a, const SubKeyItem& b) { return ListNameBefore(platform, a, b); });
 }
 
-void CollectPrograms(ProfileControl& control) {
-  std::vector<SubKeyItem> entries = ReadProgramEntries(control.platform());
-  SortProgramEntries(control.platform(), entries);
-  ReportList& list = control.list();
+void CollectPrograms(SectionContext& ctx) {
+  std::vector<SubKeyItem> entries = ReadProgramEntries(ctx.platform());
+  SortProgramEntries(ctx.platform(), entries);
+  ReportList& list = ctx.list();
   for (size_t i = 0; i < entries.size(); ++i) {
     if (i > 0) list.append("", 0);
     list.append(entries[i].ListName, kNameValue);
-    control.yield();
+    ctx.yield();
   }
 }
 

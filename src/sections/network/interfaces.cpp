@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "control/profile_control.h"
 #include "platform/code_text.h"
 #include "platform/global.h"
+#include "sections/section_context.h"
 
 namespace tallowin {
 
@@ -34,9 +34,9 @@ std::string ErrorRateText(Platform& platform, uint64_t errors, Wide128 packets) 
   return FormatDecimal(platform, percent, 6) + "%";
 }
 
-void AddNetworkLine(ProfileControl& control, std::string text, int32_t itemValue) {
-  control.list().append(std::move(text), itemValue);
-  control.yield();
+void AddNetworkLine(SectionContext& ctx, std::string text, int32_t itemValue) {
+  ctx.list().append(std::move(text), itemValue);
+  ctx.yield();
 }
 
 std::string IpToString(uint32_t stored) {
@@ -63,11 +63,11 @@ std::string AdminStatusText(uint32_t dwAdminStatus) {
   return "Unknown (" + std::to_string(dwAdminStatus) + ")";
 }
 
-void LoadInterfaceAddresses(ProfileControl& control) {
-  control.interfaceAddresses.clear();
+void LoadInterfaceAddresses(SectionContext& ctx) {
+  ctx.interfaceAddresses().clear();
   std::vector<Platform::MibIpAddrRow> rows;
-  if (control.platform().GetIpAddrTable(&rows) != 0) return;
-  for (const auto& row : rows) control.interfaceAddresses.push_back({row.dwIndex, IpToString(row.dwAddr)});
+  if (ctx.platform().GetIpAddrTable(&rows) != 0) return;
+  for (const auto& row : rows) ctx.interfaceAddresses().push_back({row.dwIndex, IpToString(row.dwAddr)});
 }
 
 bool ReadInterfaceTable(Platform& platform, std::vector<IfRow>* rows) {
@@ -85,38 +85,38 @@ bool ReadInterfaceTable(Platform& platform, std::vector<IfRow>* rows) {
   return true;
 }
 
-void ListInterfaces(ProfileControl& control) {
+void ListInterfaces(SectionContext& ctx) {
   std::vector<IfRow> rows;
-  if (!ReadInterfaceTable(control.platform(), &rows)) return;
-  AddNetworkLine(control, "Network Interfaces: " + std::to_string(rows.size()), 5110);
-  for (const IfRow& row : rows) WriteInterfaceBlock(control, row);
+  if (!ReadInterfaceTable(ctx.platform(), &rows)) return;
+  AddNetworkLine(ctx, "Network Interfaces: " + std::to_string(rows.size()), 5110);
+  for (const IfRow& row : rows) WriteInterfaceBlock(ctx, row);
 }
 
-void WriteInterfaceBlock(ProfileControl& control, const IfRow& row) {
-  Platform& p = control.platform();
-  AddNetworkLine(control, "", 0);
-  if (row.hasDescr) AddNetworkLine(control, "Interface: " + row.descr, 5300);
-  AddNetworkLine(control, "  Index: " + std::to_string(row.dwIndex) + " (" + IpToString(row.dwIndex) + ")", 5310);
-  AddNetworkLine(control, "  Type: " + InterfaceTypeText(row.dwType), 5320);
-  AddNetworkLine(control, "  MTU: " + FormatDecimal(p, std::to_string(row.dwMtu), 0) + " bytes", 5340);
-  AddNetworkLine(control, "  Speed: " + FormatDecimal(p, DecimalOfPow10Fraction(row.speed, 6, 2), 2) + " Mbps",
+void WriteInterfaceBlock(SectionContext& ctx, const IfRow& row) {
+  Platform& p = ctx.platform();
+  AddNetworkLine(ctx, "", 0);
+  if (row.hasDescr) AddNetworkLine(ctx, "Interface: " + row.descr, 5300);
+  AddNetworkLine(ctx, "  Index: " + std::to_string(row.dwIndex) + " (" + IpToString(row.dwIndex) + ")", 5310);
+  AddNetworkLine(ctx, "  Type: " + InterfaceTypeText(row.dwType), 5320);
+  AddNetworkLine(ctx, "  MTU: " + FormatDecimal(p, std::to_string(row.dwMtu), 0) + " bytes", 5340);
+  AddNetworkLine(ctx, "  Speed: " + FormatDecimal(p, DecimalOfPow10Fraction(row.speed, 6, 2), 2) + " Mbps",
                  5350);
-  AddNetworkLine(control, "  Admin Status: " + AdminStatusText(row.dwAdminStatus), 5360);
-  AddNetworkLine(control, "  MAC Address: " + (row.physAddr.empty() ? std::string("<none>") : HexPairs(row.physAddr)),
+  AddNetworkLine(ctx, "  Admin Status: " + AdminStatusText(row.dwAdminStatus), 5360);
+  AddNetworkLine(ctx, "  MAC Address: " + (row.physAddr.empty() ? std::string("<none>") : HexPairs(row.physAddr)),
                  5380);
   // Copied first: a yield may let another run of the section rebuild the table.
-  const std::vector<InterfaceAddress> addresses = control.interfaceAddresses;
+  const std::vector<InterfaceAddress> addresses = ctx.interfaceAddresses();
   for (const InterfaceAddress& a : addresses)
-    if (a.index == row.dwIndex) AddNetworkLine(control, "  IP Address: " + a.address, 5390);
+    if (a.index == row.dwIndex) AddNetworkLine(ctx, "  IP Address: " + a.address, 5390);
 
   const Wide128 sent = Add({0, row.outUcastPkts}, {0, row.outNUcastPkts});
-  AddNetworkLine(control, "  Packets Sent: " + FormatDecimal(p, DecimalText(sent), 0), 5392);
-  AddNetworkLine(control, "  Error Packets Sent: " + FormatDecimal(p, std::to_string(row.outErrors), 0), 5393);
-  AddNetworkLine(control, "  Send Error Rate: " + ErrorRateText(p, row.outErrors, sent), 5394);
+  AddNetworkLine(ctx, "  Packets Sent: " + FormatDecimal(p, DecimalText(sent), 0), 5392);
+  AddNetworkLine(ctx, "  Error Packets Sent: " + FormatDecimal(p, std::to_string(row.outErrors), 0), 5393);
+  AddNetworkLine(ctx, "  Send Error Rate: " + ErrorRateText(p, row.outErrors, sent), 5394);
   const Wide128 received = Add({0, row.inUcastPkts}, {0, row.inNUcastPkts});
-  AddNetworkLine(control, "  Packets Received: " + FormatDecimal(p, DecimalText(received), 0), 5396);
-  AddNetworkLine(control, "  Error Packets Received: " + FormatDecimal(p, std::to_string(row.inErrors), 0), 5397);
-  AddNetworkLine(control, "  Receive Error Rate: " + ErrorRateText(p, row.inErrors, received), 5398);
+  AddNetworkLine(ctx, "  Packets Received: " + FormatDecimal(p, DecimalText(received), 0), 5396);
+  AddNetworkLine(ctx, "  Error Packets Received: " + FormatDecimal(p, std::to_string(row.inErrors), 0), 5397);
+  AddNetworkLine(ctx, "  Receive Error Rate: " + ErrorRateText(p, row.inErrors, received), 5398);
 }
 
 }  // namespace tallowin

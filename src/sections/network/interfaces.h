@@ -11,12 +11,12 @@
 
 namespace tallowin {
 
-class ProfileControl;
+class SectionContext;
 using IfRow = Platform::IfRow;
 
 // Appends a line of the network section with its item value (0: none) and
 // lets the host repaint before the next one.
-void AddNetworkLine(ProfileControl& control, std::string text, int32_t itemValue);
+void AddNetworkLine(SectionContext& ctx, std::string text, int32_t itemValue);
 
 // The four bytes of a 32-bit value as Windows stores it (lowest-order byte
 // first), each in decimal, joined by ".": an IPv4 address in network byte
@@ -28,7 +28,7 @@ std::string HexPairs(const std::vector<uint8_t>& bytes);
 
 // Rebuilds the control's interface address table from GetIpAddrTable; a
 // failed read leaves it empty. Writes no lines.
-void LoadInterfaceAddresses(ProfileControl& control);
+void LoadInterfaceAddresses(SectionContext& ctx);
 
 // The interface table: the 64-bit one where the platform has it (MIB_IFROW's
 // 32-bit speed and counters saturate and wrap), else the 32-bit one; rows in
@@ -37,8 +37,8 @@ bool ReadInterfaceTable(Platform& platform, std::vector<IfRow>* rows);
 
 // "Network Interfaces: " with the count, then one block per interface. When
 // no table can be read the section ends without the count line.
-void ListInterfaces(ProfileControl& control);
-void WriteInterfaceBlock(ProfileControl& control, const IfRow& row);
+void ListInterfaces(SectionContext& ctx);
+void WriteInterfaceBlock(SectionContext& ctx, const IfRow& row);
 
 std::string InterfaceTypeText(uint32_t dwType);
 std::string AdminStatusText(uint32_t dwAdminStatus);

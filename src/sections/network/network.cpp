@@ -1,9 +1,9 @@
 // The network section: names, addresses, the user, the socket layer, then
 // the interface listing.
-#include "control/profile_control.h"
 #include "platform/global.h"
 #include "platform/registry.h"
 #include "sections/network/interfaces.h"
+#include "sections/section_context.h"
 #include "sections/sections.h"
 
 namespace tallowin {
@@ -52,23 +52,23 @@ class Sockets {
   bool started_ = false;
 };
 
-void listHostAddresses(ProfileControl& control, const std::string& hostName) {
+void listHostAddresses(SectionContext& ctx, const std::string& hostName) {
   Platform::HostEnt host;
-  if (!control.platform().gethostbyname(hostName, &host)) return;
-  AddNetworkLine(control, "Fully Qualified Domain Name: " + host.h_name, 5030);
-  for (const auto& address : host.h_addr_list) AddNetworkLine(control, "IP Address: " + addressText(address), 5040);
-  AddNetworkLine(control, "IP Address: 127.0.0.1", 5040);
+  if (!ctx.platform().gethostbyname(hostName, &host)) return;
+  AddNetworkLine(ctx, "Fully Qualified Domain Name: " + host.h_name, 5030);
+  for (const auto& address : host.h_addr_list) AddNetworkLine(ctx, "IP Address: " + addressText(address), 5040);
+  AddNetworkLine(ctx, "IP Address: 127.0.0.1", 5040);
 }
 
 }  // namespace
 
-void CollectNetwork(ProfileControl& control) {
-  Platform& p = control.platform();
-  control.showProgressLine();
+void CollectNetwork(SectionContext& ctx) {
+  Platform& p = ctx.platform();
+  ctx.showProgressLine();
   const int32_t network = p.GetSystemMetrics(kSmNetwork);
   const std::string computerName = p.GetComputerName();
-  control.removeProgressLine();
-  AddNetworkLine(control, "NetBIOS Name: " + StripNullsAndTrim(computerName), 5010);
+  ctx.removeProgressLine();
+  AddNetworkLine(ctx, "NetBIOS Name: " + StripNullsAndTrim(computerName), 5010);
 
   Platform::WsaData wsa;
   bool present = false;
@@ -79,28 +79,28 @@ void CollectNetwork(ProfileControl& control) {
     std::string hostName;
     if (present && p.gethostname(&hostName) == 0) {
       hostName = StripNullsAndTrim(hostName);
-      AddNetworkLine(control, "DNS Host Name: " + hostName, 5020);
-      listHostAddresses(control, hostName);
+      AddNetworkLine(ctx, "DNS Host Name: " + hostName, 5020);
+      listHostAddresses(ctx, hostName);
     }
   }
 
-  AddNetworkLine(control, "User Name: " + StripNullsAndTrim(p.GetUserName()), 5045);
-  AddNetworkLine(control, std::string("Connected to Network: ") + YesNo(network != 0), 5050);
-  AddNetworkLine(control, std::string("Winsock Present: ") + YesNo(present), 5060);
+  AddNetworkLine(ctx, "User Name: " + StripNullsAndTrim(p.GetUserName()), 5045);
+  AddNetworkLine(ctx, std::string("Connected to Network: ") + YesNo(network != 0), 5050);
+  AddNetworkLine(ctx, std::string("Winsock Present: ") + YesNo(present), 5060);
   if (present) {
-    AddNetworkLine(control,
+    AddNetworkLine(ctx,
                    "Winsock Version: " + std::to_string(lowByte(wsa.wHighVersion)) + "." +
                        std::to_string(highByte(wsa.wHighVersion)),
                    5070);
-    AddNetworkLine(control, "Winsock Description: " + TrimNull(wsa.szDescription), 5080);
-    AddNetworkLine(control, "Winsock Status: " + TrimNull(wsa.szSystemStatus), 5090);
+    AddNetworkLine(ctx, "Winsock Description: " + TrimNull(wsa.szDescription), 5080);
+    AddNetworkLine(ctx, "Winsock Status: " + TrimNull(wsa.szSystemStatus), 5090);
   }
-  AddNetworkLine(control, std::string("Remote/Terminal Session: ") + YesNo(p.GetSystemMetrics(kSmRemoteSession) != 0),
+  AddNetworkLine(ctx, std::string("Remote/Terminal Session: ") + YesNo(p.GetSystemMetrics(kSmRemoteSession) != 0),
                  5100);
 
   if (ApiExists(p, "iphlpapi.dll", "GetIfTable")) {
-    LoadInterfaceAddresses(control);
-    ListInterfaces(control);
+    LoadInterfaceAddresses(ctx);
+    ListInterfaces(ctx);
   }
 }
 

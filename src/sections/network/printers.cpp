@@ -7,10 +7,10 @@
 #include <utility>
 #include <vector>
 
-#include "control/profile_control.h"
 #include "platform/code_text.h"
 #include "platform/decimal.h"
 #include "platform/global.h"
+#include "sections/section_context.h"
 #include "sections/sections.h"
 
 namespace tallowin {
@@ -240,9 +240,9 @@ PageSize readPageSize(Platform& platform, const Platform::PrinterInfo2& printer,
   return page;
 }
 
-void printerBlock(ProfileControl& control, const Platform::PrinterInfo2& printer) {
-  Platform& platform = control.platform();
-  ReportList& list = control.list();
+void printerBlock(SectionContext& ctx, const Platform::PrinterInfo2& printer) {
+  Platform& platform = ctx.platform();
+  ReportList& list = ctx.list();
   Failure failure;
 
   list.append(printer.pPrinterName, 9000);
@@ -268,7 +268,7 @@ void printerBlock(ProfileControl& control, const Platform::PrinterInfo2& printer
   list.append("  Height: " + inchesText(platform, page.heightTwips), 9300);
   list.append("  Width: " + inchesText(platform, page.widthTwips), 9400);
 
-  control.yield();
+  ctx.yield();
 
   // A setting the driver did not fill in has no value to decode: its line is
   // left out, like every decoded line when the settings could not be read.
@@ -306,21 +306,21 @@ std::string ColorModeText(int16_t code) { return decode(kColorModes, code); }
 std::string OrientationText(int16_t code) { return decode(kOrientations, code); }
 std::string DuplexText(int16_t code) { return decode(kDuplexModes, code); }
 
-void CollectPrinters(ProfileControl& control) {
-  control.showProgressLine();
+void CollectPrinters(SectionContext& ctx) {
+  ctx.showProgressLine();
   const auto printers =
-      control.platform().EnumPrinters(Platform::kPrinterEnumLocal | Platform::kPrinterEnumConnections);
+      ctx.platform().EnumPrinters(Platform::kPrinterEnumLocal | Platform::kPrinterEnumConnections);
   bool first = true;
   for (const Platform::PrinterInfo2& printer : printers) {
-    control.yield();
-    control.removeProgressLine();
-    if (!first) control.list().append("");
+    ctx.yield();
+    ctx.removeProgressLine();
+    if (!first) ctx.list().append("");
     first = false;
-    printerBlock(control, printer);
-    control.yield();
+    printerBlock(ctx, printer);
+    ctx.yield();
   }
   // With no printer the progress line would otherwise stay as the section.
-  control.removeProgressLine();
+  ctx.removeProgressLine();
 }
 
 }  // namespace tallowin

@@ -8,8 +8,8 @@
 #include <optional>
 #include <string>
 
-#include "control/profile_control.h"
 #include "platform/global.h"
+#include "sections/section_context.h"
 #include "sections/sections.h"
 
 namespace tallowin {
@@ -250,7 +250,7 @@ constexpr Setting kCurrencySettings[] = {
 
 class LocaleRun {
  public:
-  explicit LocaleRun(ProfileControl& control) : p_(control.platform()), list_(control.list()) {}
+  explicit LocaleRun(SectionContext& ctx) : p_(ctx.platform()), list_(ctx.list()) {}
 
   void run() {
     identifiers();
@@ -422,6 +422,6 @@ class LocaleRun {
 
 }  // namespace
 
-void CollectLocale(ProfileControl& control) { LocaleRun(control).run(); }
+void CollectLocale(SectionContext& ctx) { LocaleRun(ctx).run(); }
 
 }  // namespace tallowin

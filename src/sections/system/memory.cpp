@@ -2,8 +2,8 @@
 // counts are 64-bit so that machines with more than 4 GB are counted right.
 #include <string>
 
-#include "control/profile_control.h"
 #include "platform/global.h"
+#include "sections/section_context.h"
 #include "sections/sections.h"
 
 namespace tallowin {
@@ -22,9 +22,9 @@ std::string inUseText(Platform& p, uint64_t total, uint64_t available) {
 
 }  // namespace
 
-void CollectMemory(ProfileControl& control) {
-  Platform& p = control.platform();
-  ReportList& list = control.list();
+void CollectMemory(SectionContext& ctx) {
+  Platform& p = ctx.platform();
+  ReportList& list = ctx.list();
   Platform::MemoryStatusEx m;
   if (!p.GlobalMemoryStatusEx(&m)) return;  // no snapshot: nothing to show
 

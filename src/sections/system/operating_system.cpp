@@ -3,9 +3,9 @@
 // version flags that the processor, power and user-interface sections read.
 #include <string>
 
-#include "control/profile_control.h"
 #include "platform/global.h"
 #include "platform/registry.h"
+#include "sections/section_context.h"
 #include "sections/sections.h"
 #include "sections/system/operating_system.h"
 
@@ -121,10 +121,10 @@ std::string SuiteText(uint16_t suiteMask) {
   return IsPresent(out) ? out : "none";
 }
 
-void CollectOperatingSystem(ProfileControl& control) {
-  Platform& p = control.platform();
-  ReportList& list = control.list();
-  VersionFlags& f = control.flags();
+void CollectOperatingSystem(SectionContext& ctx) {
+  Platform& p = ctx.platform();
+  ReportList& list = ctx.list();
+  VersionFlags& f = ctx.flags();
 
   Platform::OsVersionInfo v = p.RtlGetVersion();
   f.OsMajorVersion = static_cast<int32_t>(v.dwMajorVersion);

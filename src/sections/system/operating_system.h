@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
-#include "control/profile_control.h"
 #include "platform/platform.h"
+#include "sections/section_context.h"
 
 namespace tallowin {
 

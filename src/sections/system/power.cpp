@@ -2,8 +2,8 @@
 // current hardware profile's name and docking state where the system has it.
 #include <string>
 
-#include "control/profile_control.h"
 #include "platform/global.h"
+#include "sections/section_context.h"
 #include "sections/sections.h"
 
 namespace tallowin {
@@ -79,13 +79,13 @@ std::string profileName(std::string name) {
 
 }  // namespace
 
-void CollectPower(ProfileControl& control) {
-  const VersionFlags& f = control.flags();
+void CollectPower(SectionContext& ctx) {
+  const VersionFlags& f = ctx.flags();
   // NT 3.x and 4 have no power status call.
   if ((f.IsWinNT && f.OsMajorVersion < 5) || f.IsWin3x) return;
 
-  Platform& platform = control.platform();
-  ReportList& list = control.list();
+  Platform& platform = ctx.platform();
+  ReportList& list = ctx.list();
   const Platform::SystemPowerStatus s = platform.GetSystemPowerStatus();
   list.append("AC Line Status: " + acLineText(s.ACLineStatus), 2010);
   list.append("Battery Condition: " + batteryConditionText(s.BatteryFlag), 2020);

@@ -5,11 +5,11 @@
 
 #include <stdexcept>
 
-#include "control/profile_control.h"
 #include "platform/code_text.h"
 #include "platform/global.h"
 #include "platform/registry.h"
 #include "platform/text.h"
+#include "sections/section_context.h"
 #include "sections/sections.h"
 
 namespace tallowin {
@@ -121,10 +121,10 @@ int32_t WholeNumber(const std::string& text) {
   }
 }
 
-void CollectProcessor(ProfileControl& control) {
-  Platform& p = control.platform();
-  ReportList& list = control.list();
-  const VersionFlags& f = control.flags();
+void CollectProcessor(SectionContext& ctx) {
+  Platform& p = ctx.platform();
+  ReportList& list = ctx.list();
+  const VersionFlags& f = ctx.flags();
 
   // The native record: a 32-bit host on 64-bit Windows would otherwise be
   // told about the emulated processor.

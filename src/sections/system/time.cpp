@@ -4,10 +4,10 @@
 
 #include <string>
 
-#include "control/profile_control.h"
 #include "platform/decimal.h"
 #include "platform/global.h"
 #include "platform/registry.h"
+#include "sections/section_context.h"
 #include "sections/sections.h"
 
 namespace tallowin {
@@ -119,9 +119,9 @@ RuleRendering RenderRule(Platform& platform, const SystemTime& rule, int year) {
   return out;
 }
 
-void CollectTime(ProfileControl& control) {
-  Platform& p = control.platform();
-  ReportList& list = control.list();
+void CollectTime(SectionContext& ctx) {
+  Platform& p = ctx.platform();
+  ReportList& list = ctx.list();
 
   Platform::TimeZoneInformation tz;
   const uint32_t zone = p.GetTimeZoneInformation(&tz);

@@ -4,9 +4,9 @@
 
 #include <stdexcept>
 
-#include "control/profile_control.h"
 #include "platform/decimal.h"
 #include "platform/global.h"
+#include "sections/section_context.h"
 #include "sections/sections.h"
 
 namespace tallowin {
@@ -63,10 +63,10 @@ std::string ColorCountText(int32_t bits) {
   return std::to_string(uint64_t{1} << bits);
 }
 
-void CollectUserInterface(ProfileControl& control) {
-  Platform& p = control.platform();
-  ReportList& list = control.list();
-  const VersionFlags& f = control.flags();
+void CollectUserInterface(SectionContext& ctx) {
+  Platform& p = ctx.platform();
+  ReportList& list = ctx.list();
+  const VersionFlags& f = ctx.flags();
 
   const int32_t type = p.GetKeyboardType(0);
   const int32_t subType = p.GetKeyboardType(1);
