@@ -274,11 +274,11 @@ class FrmMainObject final : public IOleObject,
           const char letter = form::AccessKey(tabs[i].caption);
           if (letter != 0) keys.push_back({FALT | FVIRTKEY, static_cast<WORD>(letter), static_cast<WORD>(i)});
         }
-        accel_ = ::CreateAcceleratorTableW(keys.data(), static_cast<int>(keys.size()));
+        accel_.reset(::CreateAcceleratorTableW(keys.data(), static_cast<int>(keys.size())));
         accelCount_ = accel_ ? static_cast<USHORT>(keys.size()) : 0;
       }
       info->cb = sizeof(CONTROLINFO);
-      info->hAccel = accel_;
+      info->hAccel = accel_.get();
       info->cAccel = accelCount_;
       info->dwFlags = 0;
       return S_OK;
@@ -451,7 +451,6 @@ class FrmMainObject final : public IOleObject,
     // interfaces it gave (the activation site too) go with the members.
     destroyWindow();
     control_->close();
-    if (accel_) ::DestroyAcceleratorTable(accel_);
   }
 
   // ---- FormOwner ----
@@ -643,9 +642,9 @@ class FrmMainObject final : public IOleObject,
         HasArea(pos) && HasArea(clip) && !(::IntersectRect(&visible, &pos, &clip) && ::EqualRect(&visible, &pos));
     if (clipping) {
       ::OffsetRect(&visible, -pos.left, -pos.top);
-      HRGN region = ::CreateRectRgnIndirect(&visible);  // the window owns it once set
-      if (region && !::SetWindowRgn(hwnd_, region, TRUE)) ::DeleteObject(region);
-      clipped_ = region != nullptr;
+      UniqueRegion region(::CreateRectRgnIndirect(&visible));
+      clipped_ = static_cast<bool>(region);
+      if (region && ::SetWindowRgn(hwnd_, region.get(), TRUE)) region.release();  // the window owns it once set
     } else if (clipped_) {
       ::SetWindowRgn(hwnd_, nullptr, TRUE);
       clipped_ = false;
@@ -690,7 +689,7 @@ class FrmMainObject final : public IOleObject,
   DWORD viewAspects_ = 0;
   DWORD viewAdvf_ = 0;
   ComPtr<ITypeLib> typeLib_;
-  HACCEL accel_ = nullptr;
+  UniqueAccelerators accel_;
   USHORT accelCount_ = 0;
   HWND hwnd_ = nullptr;
   unsigned activations_ = 0;  // counts activations and deactivations
