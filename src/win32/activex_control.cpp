@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "win32/frm_main.h"
+#include "win32/com_object.h"
 #include "win32/handles.h"
 #include "win32/module.h"
 #include "win32/tallowin_ids.h"
@@ -49,16 +50,9 @@ constexpr DWORD kSafetyOptions = INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACES
 constexpr UINT_PTR kSubclassId = 1;
 constexpr wchar_t kObjectName[] = L"frmMain";
 
-class FrmMainObject final : public IOleObject,
-                            public IOleInPlaceObject,
-                            public IOleInPlaceActiveObject,
-                            public IOleControl,
-                            public IViewObject2,
-                            public IPersistStreamInit,
-                            public IPersistPropertyBag,
-                            public IDispatch,
-                            public IProvideClassInfo2,
-                            public IObjectSafety,
+class FrmMainObject final : public ComObject<IOleObject, IOleInPlaceObject, IOleInPlaceActiveObject, IOleControl,
+                                            IViewObject2, IPersistStreamInit, IPersistPropertyBag, IDispatch,
+                                            IProvideClassInfo2, IObjectSafety>,
                             public FormOwner {
  public:
   // The control (its list, flags and selected tab) is the object's for its
@@ -93,12 +87,6 @@ class FrmMainObject final : public IOleObject,
       return E_NOINTERFACE;
     AddRef();
     return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(::InterlockedIncrement(&refs_)); }
-  STDMETHODIMP_(ULONG) Release() override {
-    const LONG n = ::InterlockedDecrement(&refs_);
-    if (n == 0) delete this;
-    return static_cast<ULONG>(n);
   }
 
   // ---- IOleObject ----
@@ -446,7 +434,7 @@ class FrmMainObject final : public IOleObject,
     FrmMainObject* o_;
   };
 
-  ~FrmMainObject() {
+  ~FrmMainObject() override {
     // Nothing is called on the container any more: it has let go of us. The
     // interfaces it gave (the activation site too) go with the members.
     destroyWindow();
@@ -677,7 +665,6 @@ class FrmMainObject final : public IOleObject,
   }
 
   ModuleLock moduleLock_;  // first in, last out: the module outlives every member
-  LONG refs_ = 1;
   std::shared_ptr<ProfileControl> control_;
   ComPtr<IOleClientSite> site_;
   ComPtr<IOleClientSite> activationSite_;  // the site DoVerb activated us with
