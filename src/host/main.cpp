@@ -21,10 +21,9 @@ using tallowin::win32::ComPtr;
 std::vector<std::string> arguments() {
   std::vector<std::string> args;
   int argc = 0;
-  LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
+  const tallowin::win32::LocalMemory<LPWSTR*> argv(::CommandLineToArgvW(::GetCommandLineW(), &argc));
   if (!argv) return args;
-  for (int i = 1; i < argc; ++i) args.push_back(tallowin::win32::Utf8(argv[i]));
-  ::LocalFree(argv);
+  for (int i = 1; i < argc; ++i) args.push_back(tallowin::win32::Utf8(argv.get()[i]));
   return args;
 }
 

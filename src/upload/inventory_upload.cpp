@@ -128,28 +128,4 @@ UploadOutcome InventoryUpload(ProfileControl& control, const UploadEnvironment& 
   return out;
 }
 
-ServerChoice ChooseServer(const std::vector<SettingSource>& sources) {
-  ServerChoice c;
-  for (const SettingSource& source : sources) {
-    if (!source.value || source.value->empty()) continue;
-    const std::string& text = *source.value;
-    c.source = source.name;
-    c.server = ParseServerSetting(text);
-    if (!c.server) {
-      // A host name has at most 253 characters: quote a start of anything longer.
-      constexpr size_t kQuoted = 300;
-      c.problem = "the inventory server setting in " + source.name + " is not a host[:port]: \"" +
-                  (text.size() > kQuoted ? text.substr(0, kQuoted) + "\"... (" + std::to_string(text.size()) +
-                                               " characters)"
-                                         : text + "\"");
-    }
-    return c;
-  }
-  std::string names;
-  for (size_t i = 0; i < sources.size(); ++i)
-    names += (i == 0 ? "" : i + 1 == sources.size() ? " or " : ", ") + sources[i].name;
-  c.problem = "no inventory server set" + (names.empty() ? std::string() : " (" + names + ")");
-  return c;
-}
-
 }  // namespace tallowin

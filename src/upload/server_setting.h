@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tallowin {
 
@@ -23,5 +24,23 @@ std::optional<ServerSetting> ParseServerSetting(std::string_view text);
 // "http://" + host + ":" + port + "/Zelt/pcInventoryD.nsf/savesoftware?WSDL",
 // the IPv6 address in brackets.
 std::string WsdlUrl(const ServerSetting& setting);
+
+// One place the server setting may come from: its name as a user would look
+// for it, and its text when it is set there (an empty text is no setting).
+struct SettingSource {
+  std::string name;
+  std::optional<std::string> value;
+};
+
+// The setting from the first source that has one, in the order given (on
+// Windows: TALLOWIN_INVENTORY_SERVER in the environment, the Group Policy
+// value, the installed value). A malformed setting is a problem, not a reason
+// to look further: the administrator meant that source to count.
+struct ServerChoice {
+  std::optional<ServerSetting> server;
+  std::string source;  // the name of the source used; empty when none had a setting
+  std::string problem;
+};
+ServerChoice ChooseServer(const std::vector<SettingSource>& sources);
 
 }  // namespace tallowin

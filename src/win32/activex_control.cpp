@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "win32/frm_main.h"
+#include "win32/com_object.h"
 #include "win32/handles.h"
 #include "win32/module.h"
 #include "win32/tallowin_ids.h"
@@ -49,16 +50,9 @@ constexpr DWORD kSafetyOptions = INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACES
 constexpr UINT_PTR kSubclassId = 1;
 constexpr wchar_t kObjectName[] = L"frmMain";
 
-class FrmMainObject final : public IOleObject,
-                            public IOleInPlaceObject,
-                            public IOleInPlaceActiveObject,
-                            public IOleControl,
-                            public IViewObject2,
-                            public IPersistStreamInit,
-                            public IPersistPropertyBag,
-                            public IDispatch,
-                            public IProvideClassInfo2,
-                            public IObjectSafety,
+class FrmMainObject final : public ComObject<IOleObject, IOleInPlaceObject, IOleInPlaceActiveObject, IOleControl,
+                                            IViewObject2, IPersistStreamInit, IPersistPropertyBag, IDispatch,
+                                            IProvideClassInfo2, IObjectSafety>,
                             public FormOwner {
  public:
   // The control (its list, flags and selected tab) is the object's for its
@@ -93,12 +87,6 @@ class FrmMainObject final : public IOleObject,
       return E_NOINTERFACE;
     AddRef();
     return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(::InterlockedIncrement(&refs_)); }
-  STDMETHODIMP_(ULONG) Release() override {
-    const LONG n = ::InterlockedDecrement(&refs_);
-    if (n == 0) delete this;
-    return static_cast<ULONG>(n);
   }
 
   // ---- IOleObject ----
@@ -274,11 +262,11 @@ class FrmMainObject final : public IOleObject,
           const char letter = form::AccessKey(tabs[i].caption);
           if (letter != 0) keys.push_back({FALT | FVIRTKEY, static_cast<WORD>(letter), static_cast<WORD>(i)});
         }
-        accel_ = ::CreateAcceleratorTableW(keys.data(), static_cast<int>(keys.size()));
+        accel_.reset(::CreateAcceleratorTableW(keys.data(), static_cast<int>(keys.size())));
         accelCount_ = accel_ ? static_cast<USHORT>(keys.size()) : 0;
       }
       info->cb = sizeof(CONTROLINFO);
-      info->hAccel = accel_;
+      info->hAccel = accel_.get();
       info->cAccel = accelCount_;
       info->dwFlags = 0;
       return S_OK;
@@ -446,12 +434,11 @@ class FrmMainObject final : public IOleObject,
     FrmMainObject* o_;
   };
 
-  ~FrmMainObject() {
+  ~FrmMainObject() override {
     // Nothing is called on the container any more: it has let go of us. The
     // interfaces it gave (the activation site too) go with the members.
     destroyWindow();
     control_->close();
-    if (accel_) ::DestroyAcceleratorTable(accel_);
   }
 
   // ---- FormOwner ----
@@ -643,9 +630,9 @@ class FrmMainObject final : public IOleObject,
         HasArea(pos) && HasArea(clip) && !(::IntersectRect(&visible, &pos, &clip) && ::EqualRect(&visible, &pos));
     if (clipping) {
       ::OffsetRect(&visible, -pos.left, -pos.top);
-      HRGN region = ::CreateRectRgnIndirect(&visible);  // the window owns it once set
-      if (region && !::SetWindowRgn(hwnd_, region, TRUE)) ::DeleteObject(region);
-      clipped_ = region != nullptr;
+      UniqueRegion region(::CreateRectRgnIndirect(&visible));
+      clipped_ = static_cast<bool>(region);
+      if (region && ::SetWindowRgn(hwnd_, region.get(), TRUE)) region.release();  // the window owns it once set
     } else if (clipped_) {
       ::SetWindowRgn(hwnd_, nullptr, TRUE);
       clipped_ = false;
@@ -678,7 +665,6 @@ class FrmMainObject final : public IOleObject,
   }
 
   ModuleLock moduleLock_;  // first in, last out: the module outlives every member
-  LONG refs_ = 1;
   std::shared_ptr<ProfileControl> control_;
   ComPtr<IOleClientSite> site_;
   ComPtr<IOleClientSite> activationSite_;  // the site DoVerb activated us with
@@ -690,7 +676,7 @@ class FrmMainObject final : public IOleObject,
   DWORD viewAspects_ = 0;
   DWORD viewAdvf_ = 0;
   ComPtr<ITypeLib> typeLib_;
-  HACCEL accel_ = nullptr;
+  UniqueAccelerators accel_;
   USHORT accelCount_ = 0;
   HWND hwnd_ = nullptr;
   unsigned activations_ = 0;  // counts activations and deactivations

@@ -4,6 +4,7 @@
 
 #include <atomic>
 
+#include "win32/com_object.h"
 #include "win32/module.h"
 #include "win32/tallowin_ids.h"
 
@@ -11,7 +12,7 @@ namespace tallowin::win32 {
 
 namespace {
 
-class ClassFactory final : public IClassFactory {
+class ClassFactory final : public ComObject<IClassFactory> {
  public:
   explicit ClassFactory(UploadAction upload) : upload_(std::move(upload)) { ModuleAddRef(); }
 
@@ -22,12 +23,6 @@ class ClassFactory final : public IClassFactory {
     *out = static_cast<IClassFactory*>(this);
     AddRef();
     return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(::InterlockedIncrement(&refs_)); }
-  STDMETHODIMP_(ULONG) Release() override {
-    const LONG n = ::InterlockedDecrement(&refs_);
-    if (n == 0) delete this;
-    return static_cast<ULONG>(n);
   }
 
   STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** out) override {
@@ -49,8 +44,7 @@ class ClassFactory final : public IClassFactory {
   }
 
  private:
-  ~ClassFactory() { ModuleRelease(); }
-  LONG refs_ = 1;
+  ~ClassFactory() override { ModuleRelease(); }
   UploadAction upload_;
   static inline std::atomic<long> serverLocks_{0};
 };

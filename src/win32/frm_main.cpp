@@ -29,9 +29,8 @@ struct HeldControl {
 };
 
 int dpi(bool horizontal) {
-  HDC dc = ::GetDC(nullptr);
-  const int d = dc ? ::GetDeviceCaps(dc, horizontal ? LOGPIXELSX : LOGPIXELSY) : 96;
-  if (dc) ::ReleaseDC(nullptr, dc);
+  const WindowDc dc(nullptr);
+  const int d = dc ? ::GetDeviceCaps(dc.get(), horizontal ? LOGPIXELSX : LOGPIXELSY) : 96;
   return d > 0 ? d : 96;
 }
 
@@ -188,8 +187,7 @@ LRESULT FrmMain::onDestroy() {
   // not this child, so it would outlive the form in a container that stays.
   if (tooltip_) ::DestroyWindow(tooltip_);
   tooltip_ = nullptr;
-  if (font_) ::DeleteObject(font_);
-  font_ = nullptr;
+  font_.reset();
   return 0;
 }
 
@@ -232,7 +230,7 @@ void FrmMain::createFont() {
   NONCLIENTMETRICSW ncm{};
   ncm.cbSize = sizeof(ncm);
   if (::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(ncm), &ncm, 0))
-    font_ = ::CreateFontIndirectW(&ncm.lfMessageFont);
+    font_.reset(::CreateFontIndirectW(&ncm.lfMessageFont));
 }
 
 void FrmMain::createChildren() {
@@ -242,7 +240,7 @@ void FrmMain::createChildren() {
     HWND h = ::CreateWindowExW(exStyle, cls, text, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style, r.left, r.top,
                                r.right - r.left, r.bottom - r.top, hwnd_,
                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), inst, nullptr);
-    if (h && font_) ::SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    if (h && font_) ::SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
     return h;
   };
   label_ = make(0, L"STATIC", Wide(form::kLabel1Caption).c_str(), SS_LEFT, form::kLabel1, kIdLabel1);
@@ -266,13 +264,12 @@ void FrmMain::fitCaptions() {
     std::wstring shown;
     for (int i = 0; i < n; ++i)
       if (text[i] != L'&' || (i + 1 < n && text[i + 1] == L'&')) shown += text[i];
-    HDC dc = ::GetDC(h);
+    const WindowDc dc(h);
     if (!dc) continue;
-    HGDIOBJ old = font_ ? ::SelectObject(dc, font_) : nullptr;
+    HGDIOBJ old = font_ ? ::SelectObject(dc.get(), font_.get()) : nullptr;
     SIZE ext{};
-    ::GetTextExtentPoint32W(dc, shown.c_str(), static_cast<int>(shown.size()), &ext);
-    if (old) ::SelectObject(dc, old);
-    ::ReleaseDC(h, dc);
+    ::GetTextExtentPoint32W(dc.get(), shown.c_str(), static_cast<int>(shown.size()), &ext);
+    if (old) ::SelectObject(dc.get(), old);
     RECT r;
     ::GetWindowRect(h, &r);
     ::MapWindowPoints(nullptr, hwnd_, reinterpret_cast<POINT*>(&r), 2);
@@ -403,15 +400,14 @@ void FrmMain::onAppended(int, const std::string& text) {
   const std::wstring w = Wide(text);
   ::SendMessageW(list_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(w.c_str()));
   // Long lines scroll sideways rather than being cut.
-  if (HDC dc = ::GetDC(list_)) {
-    HGDIOBJ old = font_ ? ::SelectObject(dc, font_) : nullptr;
+  if (const WindowDc dc(list_); dc) {
+    HGDIOBJ old = font_ ? ::SelectObject(dc.get(), font_.get()) : nullptr;
     SIZE s{};
-    if (::GetTextExtentPoint32W(dc, w.c_str(), static_cast<int>(w.size()), &s) && s.cx + 8 > listExtent_) {
+    if (::GetTextExtentPoint32W(dc.get(), w.c_str(), static_cast<int>(w.size()), &s) && s.cx + 8 > listExtent_) {
       listExtent_ = s.cx + 8;
       ::SendMessageW(list_, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(listExtent_), 0);
     }
-    if (old) ::SelectObject(dc, old);
-    ::ReleaseDC(list_, dc);
+    if (old) ::SelectObject(dc.get(), old);
   }
 }
 

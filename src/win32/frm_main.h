@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "control/profile_control.h"
+#include "win32/handles.h"
 
 namespace tallowin::win32 {
 
@@ -119,7 +120,7 @@ class FrmMain : public ControlView, public ReportListObserver {
   HWND hwnd_ = nullptr;
   HWND label_ = nullptr, command_ = nullptr, tabs_ = nullptr, list_ = nullptr, desc_ = nullptr, about_ = nullptr;
   HWND tooltip_ = nullptr;
-  HFONT font_ = nullptr;
+  win32::UniqueFont font_;
   int listExtent_ = 0;
   std::wstring listTip_;
   bool initialUploadPending_ = false;

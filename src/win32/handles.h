@@ -41,13 +41,38 @@ inline void FreeLibraryFn(HMODULE m) { ::FreeLibrary(m); }
 inline void DeleteDcFn(HDC dc) { ::DeleteDC(dc); }
 inline void DeleteObjectFn(HGDIOBJ o) { ::DeleteObject(o); }
 inline void RegCloseKeyFn(HKEY k) { ::RegCloseKey(k); }
+inline void DestroyAcceleratorTableFn(HACCEL a) { ::DestroyAcceleratorTable(a); }
+inline void LocalFreeFn(void* p) { ::LocalFree(p); }
 inline void WinHttpCloseHandleFn(HINTERNET h) { ::WinHttpCloseHandle(h); }
 
 using UniqueHandle = Owned<HANDLE, CloseHandleFn>;
 using UniqueLibrary = Owned<HMODULE, FreeLibraryFn>;
 using UniqueDc = Owned<HDC, DeleteDcFn>;
 using UniqueKey = Owned<HKEY, RegCloseKeyFn>;
+using UniqueFont = Owned<HFONT, DeleteObjectFn>;
+using UniqueRegion = Owned<HRGN, DeleteObjectFn>;
+using UniqueAccelerators = Owned<HACCEL, DestroyAcceleratorTableFn>;
+// Memory the system allocated with LocalAlloc for the caller.
+template <typename T>
+using LocalMemory = Owned<T, LocalFreeFn>;
 using UniqueInternet = Owned<HINTERNET, WinHttpCloseHandleFn>;
+
+// A window's display context from GetDC, given back to that window.
+class WindowDc {
+ public:
+  explicit WindowDc(HWND w) : w_(w), dc_(::GetDC(w)) {}
+  ~WindowDc() {
+    if (dc_) ::ReleaseDC(w_, dc_);
+  }
+  WindowDc(const WindowDc&) = delete;
+  WindowDc& operator=(const WindowDc&) = delete;
+  HDC get() const { return dc_; }
+  explicit operator bool() const { return dc_ != nullptr; }
+
+ private:
+  HWND w_;
+  HDC dc_;
+};
 
 // A COM interface pointer that holds one reference. The pointer is cleared
 // before Release, so that a Release re-entering its owner finds it empty.

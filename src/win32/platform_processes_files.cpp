@@ -29,8 +29,8 @@ bool WinPlatform::CreateProcess(const std::string& commandLine) {
   si.wShowWindow = SW_SHOWNORMAL;
   PROCESS_INFORMATION pi{};
   if (!::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
-  ::CloseHandle(pi.hThread);
-  ::CloseHandle(pi.hProcess);
+  // Started and not waited for: both handles go at once.
+  const UniqueHandle thread(pi.hThread), process(pi.hProcess);
   return true;
 }
 

@@ -60,7 +60,7 @@ bool otherBuildRegistered(RegistrationScope scope) {
   HKEY raw = nullptr;
   if (::RegOpenKeyExW(scopeRoot(scope), path.c_str(), 0, KEY_READ | kOtherView, &raw) != ERROR_SUCCESS)
     return false;
-  ::RegCloseKey(raw);
+  const UniqueKey key(raw);
   return true;
 }
 
