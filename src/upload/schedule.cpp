@@ -118,9 +118,15 @@ ScheduleState AfterRun(ScheduleState state, const SendDecision& decision, const 
   return state;
 }
 
-std::vector<std::string> ScheduleStatusLines(const ScheduleSettings& settings, const ScheduleState& state,
-                                             const std::string& attemptTime, const std::string& acceptedTime) {
+std::vector<std::string> ScheduleStatusLines(const StatusFacts& facts) {
+  const ScheduleSettings& settings = facts.settings;
+  const ScheduleState& state = facts.state;
+  const std::string& attemptTime = facts.attemptTime;
+  const std::string& acceptedTime = facts.acceptedTime;
   return {
+      "inventory server: " + (facts.server.server ? HostPort(*facts.server.server) + " (from " + facts.server.source + ")"
+                                                  : "none: " + facts.server.problem),
+      "scheduled task: " + facts.taskName + (facts.taskRegistered ? ": registered" : ": not registered"),
       "scheduled inventory: " + std::string(settings.enabled ? "enabled" : "disabled") + " (from " +
           settings.enabledSource + ")",
       "interval: " + std::to_string(settings.intervalHours) + " hours (from " + settings.intervalSource + ")",

@@ -76,9 +76,19 @@ SendDecision DecideSend(const ScheduleSettings& settings, const ScheduleState& s
 ScheduleState AfterRun(ScheduleState state, const SendDecision& decision, const UploadOutcome& outcome,
                        const std::string& digest, int64_t now);
 
-// The lines `tallowin.exe status` prints about the schedule and its runs;
-// times come as text already (the local clock's business).
-std::vector<std::string> ScheduleStatusLines(const ScheduleSettings& settings, const ScheduleState& state,
-                                             const std::string& attemptTime, const std::string& acceptedTime);
+// What `tallowin.exe status` reports, as the binding read it; times come as
+// text already (the local clock's business).
+struct StatusFacts {
+  ServerChoice server;
+  std::string taskName;
+  bool taskRegistered = false;
+  ScheduleSettings settings;
+  ScheduleState state;
+  std::string attemptTime;
+  std::string acceptedTime;
+};
+
+// The lines `tallowin.exe status` prints.
+std::vector<std::string> ScheduleStatusLines(const StatusFacts& facts);
 
 }  // namespace tallowin

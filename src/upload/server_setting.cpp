@@ -128,9 +128,13 @@ std::optional<ServerSetting> ParseServerSetting(std::string_view text) {
   return setting;
 }
 
-std::string WsdlUrl(const ServerSetting& setting) {
+std::string HostPort(const ServerSetting& setting) {
   const std::string host = setting.ipv6 ? "[" + setting.host + "]" : setting.host;
-  return "http://" + host + ":" + std::to_string(setting.port) + "/Zelt/pcInventoryD.nsf/savesoftware?WSDL";
+  return host + ":" + std::to_string(setting.port);
+}
+
+std::string WsdlUrl(const ServerSetting& setting) {
+  return "http://" + HostPort(setting) + "/Zelt/pcInventoryD.nsf/savesoftware?WSDL";
 }
 
 ServerChoice ChooseServer(const std::vector<SettingSource>& sources) {

@@ -24,6 +24,8 @@ std::optional<ServerSetting> ParseServerSetting(std::string_view text);
 // "http://" + host + ":" + port + "/Zelt/pcInventoryD.nsf/savesoftware?WSDL",
 // the IPv6 address in brackets.
 std::string WsdlUrl(const ServerSetting& setting);
+// HOST:PORT as a user writes it ([HOST]:PORT for an IPv6 address).
+std::string HostPort(const ServerSetting& setting);
 
 // One place the server setting may come from: its name as a user would look
 // for it, and its text when it is set there (an empty text is no setting).

@@ -122,20 +122,15 @@ std::string RunScheduledUpload() {
 }
 
 std::vector<std::string> StatusLines() {
-  const ServerChoice choice = ResolveServer(std::nullopt);
-  std::vector<std::string> lines;
-  if (const auto& s = choice.server)
-    lines.push_back("inventory server: " + (s->ipv6 ? "[" + s->host + "]" : s->host) + ":" + std::to_string(s->port) +
-                    " (from " + choice.source + ")");
-  else
-    lines.push_back("inventory server: none: " + choice.problem);
-  lines.push_back("scheduled task: " + ScheduledTaskName() +
-                  (ScheduledTaskRegistered() ? ": registered" : ": not registered"));
-  const ScheduleState state = readState();
-  for (std::string& l : ScheduleStatusLines(ReadScheduleSettings(), state, localTime(state.attemptAt),
-                                            localTime(state.acceptedAt)))
-    lines.push_back(std::move(l));
-  return lines;
+  StatusFacts facts;
+  facts.server = ResolveServer(std::nullopt);
+  facts.taskName = ScheduledTaskName();
+  facts.taskRegistered = ScheduledTaskRegistered();
+  facts.settings = ReadScheduleSettings();
+  facts.state = readState();
+  facts.attemptTime = localTime(facts.state.attemptAt);
+  facts.acceptedTime = localTime(facts.state.acceptedAt);
+  return ScheduleStatusLines(facts);
 }
 
 }  // namespace tallowin::win32

@@ -74,5 +74,15 @@ TEST(RecordDigest, TrafficCountersAloneAreNoChange) {
   EXPECT_NE(RecordDigest(r, "http://other:80/"), digest);
 }
 
+TEST(ScheduleStatus, ServerAndTaskLinesFromWhatTheBindingRead) {
+  StatusFacts f;
+  f.server = ChooseServer({{"policy", "[::1]:8080"}});
+  f.taskName = "Tallowin Scheduled inventory";
+  const std::vector<std::string> lines = ScheduleStatusLines(f);
+  EXPECT_EQ(lines.at(0), "inventory server: [::1]:8080 (from policy)");
+  EXPECT_EQ(lines.at(1), "scheduled task: Tallowin Scheduled inventory: not registered");
+  EXPECT_EQ(lines.back(), "last accepted: never");
+}
+
 }  // namespace
 }  // namespace tallowin
