@@ -42,8 +42,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def log_message(self, *args):
         pass
 
-    def send(self, status, body, ctype="text/xml; charset=utf-8", length=None):
+    def send(self, status, body, ctype="text/xml; charset=utf-8", length=None, headers=()):
         self.send_response(status)
+        for name, value in headers:
+            self.send_header(name, value)
         self.send_header("Content-Type", ctype)
         self.send_header("Content-Length", str(len(body) if length is None else length))
         self.end_headers()
@@ -153,6 +155,9 @@ BEHAVIOURS = {
     "trickle": (Handler.trickle, None),
     "closemid": (None, Handler.closemid),
     "garbage10": (None, lambda h: h.stream(10 << 20, random.Random(7).randbytes(1 << 20))),
+    # Too busy: the call refused with a time to come back, or already the description without one.
+    "busy503": (None, lambda h: h.send(503, b"busy", "text/plain", headers=[("Retry-After", "120")])),
+    "busy429": (lambda h: h.send(429, b"busy", "text/plain"), None),
 }
 
 
