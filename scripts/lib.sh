@@ -9,7 +9,7 @@ TALLOWIN_PACKAGES=(
   libxml2-dev python3-spyne imagemagick curl x11-utils
   clang libclang-rt-14-dev cppcheck clang-tidy-14
   python3-flask python3-sqlalchemy python3-psycopg2 python3-lxml gunicorn python3-pytest postgresql mypy pyflakes3
-  wixl msitools osslsigncode openssl libxml2-utils
+  wixl msitools osslsigncode openssl libxml2-utils softhsm2 libengine-pkcs11-openssl
 )
 
 # Installs whatever is missing, quietly and without prompts; does nothing

@@ -35,8 +35,8 @@ struct SettingSource {
 };
 
 // The setting from the first source that has one, in the order given (on
-// Windows: TALLOWIN_INVENTORY_SERVER in the environment, the Group Policy
-// value, the installed value). A malformed setting is a problem, not a reason
+// Windows: the Group Policy value, TALLOWIN_INVENTORY_SERVER in the
+// environment, the installed value). A malformed setting is a problem, not a reason
 // to look further: the administrator meant that source to count.
 struct ServerChoice {
   std::optional<ServerSetting> server;

@@ -15,8 +15,8 @@
 namespace tallowin::win32 {
 
 // The setting (server_source.cpp): an explicit one (the command line's
-// --server), else TALLOWIN_INVENTORY_SERVER, else the policy value
-// HKLM\SOFTWARE\Policies\Tallowin\InventoryServer, else the installed value
+// --server), else the policy value HKLM\SOFTWARE\Policies\Tallowin\InventoryServer,
+// else TALLOWIN_INVENTORY_SERVER, else the installed value
 // HKLM\SOFTWARE\Tallowin\InventoryServer (64-bit view, then 32-bit view).
 ServerChoice ResolveServer(const std::optional<std::string>& explicitSetting);
 

@@ -141,7 +141,7 @@ TEST(ControlObject, AnswersItsInterfacesIsSafeAndDrawsItself) {
   ::DeleteDC(dc);
 }
 
-TEST(VersionResources, BothProgramsNameTheProductAndVersion) {
+TEST(VersionResources, BothProgramsNameTheProductCompanyAndVersionAndCarryTheIcon) {
   for (const wchar_t* file : {L"tallowin.ocx", L"tallowin.exe"}) {
     const std::wstring path = ProgramFolder() + file;
     DWORD ignored = 0;
@@ -155,6 +155,9 @@ TEST(VersionResources, BothProgramsNameTheProductAndVersion) {
       return std::wstring(text, len && text[len - 1] == L'\0' ? len - 1 : len);
     };
     EXPECT_EQ(value(L"ProductName"), std::optional<std::wstring>(L"Tallowin")) << Utf8(file);
+    EXPECT_EQ(value(L"CompanyName"), std::optional<std::wstring>(L"Tallowin")) << Utf8(file);
+    EXPECT_TRUE(value(L"LegalCopyright").has_value()) << Utf8(file);
+    EXPECT_EQ(::ExtractIconExW(path.c_str(), -1, nullptr, nullptr, 0), 1u) << "the control's icon in " << Utf8(file);
     EXPECT_EQ(value(L"OriginalFilename"), std::optional<std::wstring>(file));
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT len = 0;

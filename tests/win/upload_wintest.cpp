@@ -94,9 +94,9 @@ TEST(Upload, AnRpcEncodedServiceGetsAnEncodedCall) {
     EXPECT_NE(got.body.find(part), std::string::npos) << part;
 }
 
-// Where tallowin.exe upload takes its server from: the environment, the Group
-// Policy value and the installed value (in either registry view), in that
-// order, and it says which it used.
+// Where tallowin.exe upload takes its server from: the Group Policy value,
+// the environment and the installed value (in either registry view), in that
+// order, and it says which it used. A user's variable never overrides policy.
 TEST(ServerSetting, TheFirstPlaceWithASettingIsUsedAndNamed) {
   NEED(PEER);
   const std::wstring good = wintest::Wide(PEERAddr);
@@ -110,8 +110,8 @@ TEST(ServerSetting, TheFirstPlaceWithASettingIsUsedAndNamed) {
     const char* said;  // a part of the line; accepted when it names a source
   };
   const Case cases[] = {
-      {good.c_str(), wrong, wrong, nullptr, "accepted (server setting from TALLOWIN_INVENTORY_SERVER)"},
-      {nullptr, good.c_str(), wrong, wrong, "accepted (server setting from HKLM\\SOFTWARE\\Policies\\Tallowin\\InventoryServer)"},
+      {wrong, good.c_str(), wrong, wrong, "accepted (server setting from HKLM\\SOFTWARE\\Policies\\Tallowin\\InventoryServer)"},
+      {good.c_str(), nullptr, wrong, nullptr, "accepted (server setting from TALLOWIN_INVENTORY_SERVER)"},
       {nullptr, nullptr, good.c_str(), wrong, "accepted (server setting from HKLM\\SOFTWARE\\Tallowin\\InventoryServer)"},
       {nullptr, nullptr, nullptr, good.c_str(),
        "accepted (server setting from HKLM\\SOFTWARE\\Tallowin\\InventoryServer (32-bit view))"},
