@@ -1,9 +1,12 @@
-"""The command: serve, add-admin, dump.
+"""The command: serve, add-admin, the enrollment secrets, dump.
 
     tallowin-service serve [--db URL] [--listen HOST:PORT] [--no-front] [--workers N] [--threads N]
                            [--max-records N] [--retry-after S] [--max-body BYTES]
-                           [--proxy-hops N] [--max-seconds S] [--quiet]
+                           [--proxy-hops N] [--certfile PEM --keyfile PEM] [--max-seconds S] [--quiet]
     tallowin-service add-admin NAME [--db URL]     (the password is read from stdin)
+    tallowin-service add-secret NAME [--db URL]    (from stdin; none given: one is made and printed)
+    tallowin-service list-secrets [--db URL]
+    tallowin-service remove-secret NAME [--db URL]
     tallowin-service dump [--db URL]
 
 The database is --db, else $TALLOWIN_DB, else sqlite:///tallowin-inventory.sqlite
@@ -18,7 +21,7 @@ import os
 import sys
 from typing import Any, Dict, Optional, Sequence, Tuple
 
-from . import auth, config, db, ingest, migrate, queries, texts
+from . import auth, config, db, enrollment, ingest, migrate, queries, texts
 
 def database_url(args: argparse.Namespace) -> str:
     return db.database_url(args.db or os.environ.get("TALLOWIN_DB"))
@@ -54,6 +57,13 @@ at all can take every thread. Listen on loopback behind the front, or give --no-
 
 
 def serve(args: argparse.Namespace) -> int:
+    if bool(args.certfile) != bool(args.keyfile):
+        print("tallowin-service: --certfile and --keyfile go together", file=sys.stderr)
+        return 2
+    for path in (args.certfile, args.keyfile):
+        if path and not os.access(path, os.R_OK):
+            print("tallowin-service: cannot read %s" % path, file=sys.stderr)
+            return 2
     if not is_loopback(args.listen[0]) and not args.no_front:
         print(FRONT_NEEDED % args.listen[0], file=sys.stderr)
         return 2
@@ -82,6 +92,45 @@ def add_admin(args: argparse.Namespace) -> int:
         print(error, file=sys.stderr)
         return 1
     print("administrator %s %s" % (args.name, "created" if created else "given a new password"))
+    return 0
+
+
+def _secrets_engine(args: argparse.Namespace):
+    engine = db.create_engine(database_url(args))
+    migrate.upgrade(engine)
+    return engine
+
+
+def add_secret(args: argparse.Namespace) -> int:
+    given = "" if sys.stdin.isatty() else sys.stdin.readline().strip()
+    try:
+        secret = enrollment.add_secret(_secrets_engine(args), args.name, given or None)
+    except enrollment.SecretError as error:
+        print(error, file=sys.stderr)
+        return 1
+    if given:
+        print("enrollment secret %s added" % args.name)
+    else:
+        # Shown this once: only its hash is kept.
+        print("enrollment secret %s added; give the PCs this secret (it is not shown again):\n%s"
+              % (args.name, secret))
+    return 0
+
+
+def list_secrets(args: argparse.Namespace) -> int:
+    rows = enrollment.list_secrets(_secrets_engine(args))
+    if not rows:
+        print("no enrollment secrets: the SOAP endpoint takes records from anyone")
+    for name, created in rows:
+        print("%s\tadded %s" % (name, created))
+    return 0
+
+
+def remove_secret(args: argparse.Namespace) -> int:
+    if not enrollment.remove_secret(_secrets_engine(args), args.name):
+        print("no enrollment secret named %s" % args.name, file=sys.stderr)
+        return 1
+    print("enrollment secret %s removed" % args.name)
     return 0
 
 
@@ -133,6 +182,9 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     p.add_argument("--proxy-hops", type=int,
                    help="proxies in front that set X-Forwarded-For and -Proto (default "
                    "$TALLOWIN_PROXY_HOPS, else 0)")
+    p.add_argument("--certfile", help="serve TLS with this certificate (PEM, the chain after it); "
+                   "with --keyfile")
+    p.add_argument("--keyfile", help="the certificate's private key (PEM)")
     p.add_argument("--max-seconds", type=float, default=None,
                    help="stop by itself after this many seconds (tests)")
     p.add_argument("--quiet", action="store_true", help="log warnings and errors only")
@@ -143,6 +195,20 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     p.add_argument("name")
     p.add_argument("--db", help="database URL")
     p.set_defaults(run=add_admin)
+
+    p = sub.add_parser("add-secret", help="add an enrollment secret (from stdin, or made and printed once)")
+    p.add_argument("name")
+    p.add_argument("--db", help="database URL")
+    p.set_defaults(run=add_secret)
+
+    p = sub.add_parser("list-secrets", help="list the enrollment secrets by name")
+    p.add_argument("--db", help="database URL")
+    p.set_defaults(run=list_secrets)
+
+    p = sub.add_parser("remove-secret", help="remove an enrollment secret")
+    p.add_argument("name")
+    p.add_argument("--db", help="database URL")
+    p.set_defaults(run=remove_secret)
 
     p = sub.add_parser("dump", help="print every stored record")
     p.add_argument("--db", help="database URL")
