@@ -162,7 +162,8 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
                        formatter_class=argparse.RawDescriptionHelpFormatter, epilog=config.help_text(),
                        description="Runs the service in gunicorn. It is meant to listen on loopback "
                        "behind a front server (nginx) that faces the network, holds slow clients "
-                       "and does TLS; it refuses any other address without --no-front.")
+                       "and does TLS (or does TLS itself with --certfile and --keyfile); it refuses "
+                       "any other address without --no-front.")
     p.add_argument("--db", help="database URL (sqlite:///PATH or postgresql://...)")
     p.add_argument("--listen", type=parse_listen, default=("127.0.0.1", 8080),
                    help="HOST:PORT to listen on (default 127.0.0.1:8080; port 0 picks one)")
@@ -191,28 +192,18 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     p.add_argument("--access-log", action="store_true", help="log every request on stderr")
     p.set_defaults(run=serve)
 
-    p = sub.add_parser("add-admin", help="create an administrator or set a new password")
-    p.add_argument("name")
-    p.add_argument("--db", help="database URL")
-    p.set_defaults(run=add_admin)
-
-    p = sub.add_parser("add-secret", help="add an enrollment secret (from stdin, or made and printed once)")
-    p.add_argument("name")
-    p.add_argument("--db", help="database URL")
-    p.set_defaults(run=add_secret)
-
-    p = sub.add_parser("list-secrets", help="list the enrollment secrets by name")
-    p.add_argument("--db", help="database URL")
-    p.set_defaults(run=list_secrets)
-
-    p = sub.add_parser("remove-secret", help="remove an enrollment secret")
-    p.add_argument("name")
-    p.add_argument("--db", help="database URL")
-    p.set_defaults(run=remove_secret)
-
-    p = sub.add_parser("dump", help="print every stored record")
-    p.add_argument("--db", help="database URL")
-    p.set_defaults(run=dump)
+    # The commands on the database alone: (name, what it runs, whether it takes a NAME, help).
+    for command, run, named, text in (
+            ("add-admin", add_admin, True, "create an administrator or set a new password"),
+            ("add-secret", add_secret, True, "add an enrollment secret (from stdin, or made and printed once)"),
+            ("list-secrets", list_secrets, False, "list the enrollment secrets by name"),
+            ("remove-secret", remove_secret, True, "remove an enrollment secret"),
+            ("dump", dump, False, "print every stored record")):
+        p = sub.add_parser(command, help=text)
+        if named:
+            p.add_argument("name")
+        p.add_argument("--db", help="database URL")
+        p.set_defaults(run=run)
 
     args = parser.parse_args(argv)
     logging.basicConfig(level=logging.WARNING if getattr(args, "quiet", False) else logging.INFO,
