@@ -131,7 +131,7 @@ start_test_services() {
   # over TLS, with the trusted certificate).
   local ready pair
   start_service build/services/faulty.log /usr/bin/python3 $peers/faulty_services.py --max-seconds 1500 \
-      --certfile $tls/trusted-server.pem --keyfile $tls/trusted-server.key >/dev/null &&
+      --tls $tls/trusted-server.pem $tls/trusted-server.key >/dev/null &&
     ready=$(grep -m1 '^READY ' build/services/faulty.log)
   for pair in ${ready#READY }; do
     export "TALLOWIN_TEST_$(echo "${pair%%=*}" | tr a-z A-Z)=127.0.0.1:${pair#*=}"

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Services that misbehave, for the upload's failure tests: one process, one
-port on 127.0.0.1 per behaviour in BEHAVIOURS (and, with --certfile and
---keyfile, in TLS_BEHAVIOURS over TLS), stopped by itself after
+port on 127.0.0.1 per behaviour in BEHAVIOURS (and in TLS_BEHAVIOURS over
+TLS, with --tls CERT KEY), stopped by itself after
 --max-seconds. Prints "READY mode=port mode=port ..." once all listen.
 Each behaviour counts the requests it was sent; GET /requests tells how many
 (that request and GET /received are not counted).
@@ -184,14 +184,12 @@ def silent(sock, deadline):
 def main():
     p = argparse.ArgumentParser()
     p.add_argument("--max-seconds", type=float, default=600)
-    p.add_argument("--certfile")
-    p.add_argument("--keyfile")
+    p.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
     args = p.parse_args()
     deadline = time.monotonic() + args.max_seconds
-    tls = None
-    if args.certfile and os.path.exists(args.certfile):
-        tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        tls.load_cert_chain(args.certfile, args.keyfile)
+    tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER) if args.tls and os.path.exists(args.tls[0]) else None
+    if tls:
+        tls.load_cert_chain(*args.tls)
     quiet = socket.create_server(("127.0.0.1", 0))
     threading.Thread(target=silent, args=(quiet, deadline), daemon=True).start()
     ports = ["silent=%d" % quiet.getsockname()[1]]
