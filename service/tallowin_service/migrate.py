@@ -165,6 +165,12 @@ def _upgrade_from_4(conn):
                      .scalar_subquery()))
 
 
+def _upgrade_from_5(conn):
+    """Version 5 kept no enrollment secret: records gain the name of the one
+    they came with (create_all adds the secrets' table)."""
+    conn.exec_driver_sql("ALTER TABLE records ADD COLUMN secret_name TEXT")
+
+
 def _replay_changes(conn, machine_id):
     """A merged PC's changes, made again between its records in the order
     they came (each was compared with its own PC's record before)."""
@@ -190,6 +196,7 @@ UPGRADES = {
     2: (_upgrade_from_2, 3),
     3: (_upgrade_from_3, 4),
     4: (_upgrade_from_4, 5),
+    5: (_upgrade_from_5, 8),
 }
 
 

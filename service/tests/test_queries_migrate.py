@@ -47,11 +47,13 @@ def test_iter_machines_is_every_page_of_list_machines(engine):
 
 
 def back_to(engine, version):
-    """Version 4 had no session generations and no "cut" list, and kept
+    """Version 5 had no enrollment secrets; version 4 had no session generations and no "cut" list, and kept
     addresses as sent; version 3 kept the programs' counters in the
     catalogue's rows; version 2 had no processor summary and no tables for
     the pages."""
     with db.writing(engine) as conn, conn.begin():
+        conn.exec_driver_sql("ALTER TABLE records DROP COLUMN secret_name")
+        conn.exec_driver_sql("DROP TABLE enrollment_secrets")
         conn.exec_driver_sql("ALTER TABLE administrators DROP COLUMN session_generation")
         conn.exec_driver_sql("ALTER TABLE records DROP COLUMN cut")
         conn.exec_driver_sql("UPDATE machines SET machine_key = '00:0c:29:3a:5b:7f'"

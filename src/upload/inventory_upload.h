@@ -36,6 +36,10 @@ struct UploadOutcome {
 struct UploadEnvironment {
   std::optional<ServerSetting> server;  // none: no setting, or a malformed one
   std::string settingProblem;           // why there is none, for the message
+  // The enrollment secret and the place it was set (none: not set). Sent as
+  // a bearer token with both requests, and only ever over https.
+  std::optional<std::string> secret;
+  std::string secretSource;
   HttpTransport* transport = nullptr;
   std::function<std::unique_ptr<soap::XmlReader>(const std::string&)> makeReader;
   // Runs the network exchange; the window's runs it on a worker thread while
@@ -52,7 +56,8 @@ UploadRecord CollectInventory(ProfileControl& control);
 
 // Sends the record: reads the service description from the server, writes
 // the one call's envelope from the five texts and posts it to the endpoint
-// the description names.
+// the description names (for an https setting, only an https endpoint on the
+// setting's host). With a secret and an http setting nothing is sent.
 UploadOutcome SendInventory(const UploadRecord& record, const UploadEnvironment& env);
 
 // The whole upload.

@@ -20,6 +20,15 @@ namespace tallowin::win32 {
 // HKLM\SOFTWARE\Tallowin\InventoryServer (64-bit view, then 32-bit view).
 ServerChoice ResolveServer(const std::optional<std::string>& explicitSetting);
 
+// The enrollment secret (secret_source.cpp): EnrollmentSecret under
+// HKLM\SOFTWARE\Policies\Tallowin, else under HKLM\SOFTWARE\Tallowin (each
+// in the 64-bit view, then the 32-bit one); blanks around it trimmed.
+struct SecretChoice {
+  std::optional<std::string> secret;  // none: not set
+  std::string source;
+};
+SecretChoice ResolveSecret();
+
 // Starts the exchange's worker thread (std::thread when empty); tests hand in
 // one that fails as a system out of threads or memory would.
 using StartWorker = std::function<std::thread(std::function<void()>)>;

@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """Services that misbehave, for the upload's failure tests: one process, one
-port on 127.0.0.1 per behaviour in BEHAVIOURS, stopped by itself after
+port on 127.0.0.1 per behaviour in BEHAVIOURS (and in TLS_BEHAVIOURS over
+TLS, with --tls CERT KEY), stopped by itself after
 --max-seconds. Prints "READY mode=port mode=port ..." once all listen.
 Each behaviour counts the requests it was sent; GET /requests tells how many
 (that request and GET /received are not counted).
@@ -10,6 +11,7 @@ import http.server
 import os
 import random
 import socket
+import ssl
 import threading
 import time
 
@@ -115,7 +117,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if verb == "POST":
             body = self.rfile.read(min(int(self.headers.get("Content-Length") or 0), 16 << 20))
             server.received = b"SOAPAction: " + self.headers.get("SOAPAction", "").encode("latin-1") + b"\n" + body
-        get, post = BEHAVIOURS[server.mode]
+        get, post = BEHAVIOURS.get(server.mode) or TLS_BEHAVIOURS[server.mode]
         act = get if verb == "GET" else post
         if act is None:  # the default: a good description, then the good answer
             if verb == "POST":
@@ -160,6 +162,13 @@ BEHAVIOURS = {
     "busy429": (lambda h: h.send(429, b"busy", "text/plain"), None),
 }
 
+# Served over TLS: descriptions that send the call out of https, or to
+# another name of the host.
+TLS_BEHAVIOURS = {
+    "tlshttpcall": (lambda h: h.send(200, h.wsdl("http://127.0.0.1:%d/%s")), None),
+    "tlselsewhere": (lambda h: h.send(200, h.wsdl("https://localhost:%d/%s")), None),
+}
+
 
 def silent(sock, deadline):
     """Accepts connections and never answers."""
@@ -175,12 +184,20 @@ def silent(sock, deadline):
 def main():
     p = argparse.ArgumentParser()
     p.add_argument("--max-seconds", type=float, default=600)
-    deadline = time.monotonic() + p.parse_args().max_seconds
+    p.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
+    args = p.parse_args()
+    deadline = time.monotonic() + args.max_seconds
+    tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER) if args.tls and os.path.exists(args.tls[0]) else None
+    if tls:
+        tls.load_cert_chain(*args.tls)
     quiet = socket.create_server(("127.0.0.1", 0))
     threading.Thread(target=silent, args=(quiet, deadline), daemon=True).start()
     ports = ["silent=%d" % quiet.getsockname()[1]]
-    for mode in BEHAVIOURS:
+    for mode in list(BEHAVIOURS) + (list(TLS_BEHAVIOURS) if tls else []):
         server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        if mode in TLS_BEHAVIOURS:
+            # The handshake in the request's thread, not in the accepting one.
+            server.socket = tls.wrap_socket(server.socket, server_side=True, do_handshake_on_connect=False)
         server.daemon_threads = True
         server.mode, server.requests, server.received = mode, 0, b""
         threading.Thread(target=server.serve_forever, daemon=True).start()

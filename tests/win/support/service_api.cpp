@@ -206,7 +206,7 @@ Json ApiGet(const std::string& peer, const std::string& path) {
   const std::string credentials = TestService("PEER_AUTH");
   win32::WinHttpTransport http;
   const HttpResponse r =
-      http.GetWithHeaders("http://" + peer + path, {{"Authorization", "Basic " + Base64(credentials)}}, 64 << 20);
+      http.GetWithHeaders((peer.find("://") == std::string::npos ? "http://" : "") + peer + path, {{"Authorization", "Basic " + Base64(credentials)}}, 64 << 20);
   if (!r.ok || r.status != 200) return Json{};
   return ParseJson(r.body);
 }

@@ -29,8 +29,8 @@ struct Json {
 // Parses JSON text; ok is false (and the value null) on any error.
 Json ParseJson(const std::string& text, bool* ok = nullptr);
 
-// GET http://peer + path with basic authentication; null when the request
-// fails or the status is not 200.
+// GET http://peer + path (peer + path when it names its scheme) with basic
+// authentication; null when the request fails or the status is not 200.
 Json ApiGet(const std::string& peer, const std::string& path);
 
 // A path segment or query value with everything but unreserved characters
