@@ -135,8 +135,6 @@ BEHAVIOURS = {
     "fault500": (None, lambda h: h.send(500, FAULT)),
     "garbage": (lambda h: h.send(200, b"\x00\x01 this is not XML <<<", "application/octet-stream"),
                 lambda h: h.send(200, b"garbage, not an envelope", "text/plain")),
-    "entity": (lambda h: h.send(200, b'<?xml version="1.0"?><!DOCTYPE d [<!ENTITY a "aaaaaaaaaa">'
-                                b'<!ENTITY b "&a;&a;&a;">]>' + DEFINITIONS + b"&b;</definitions>"), None),
     "rpc": (None, None),  # rpc/encoded; GET /received returns the last call
     "bomb": (lambda h: h.send(200, bomb()), None),
     "quadratic": (lambda h: h.send(200, dtd(b'<!ENTITY a "' + b"a" * 100000 + b'">',

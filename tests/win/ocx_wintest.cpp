@@ -81,10 +81,50 @@ TEST_F(OcxModule, StaysLoadedWhileAnyObjectOrLockExists) {
   EXPECT_EQ(canUnloadNow(), S_OK);
 }
 
+std::wstring NameOf(ITypeInfo* info) {
+  BSTR b = nullptr;
+  info->GetDocumentation(MEMBERID_NIL, &b, nullptr, nullptr, nullptr);
+  const std::wstring out = b ? std::wstring(b, ::SysStringLen(b)) : L"";
+  ::SysFreeString(b);
+  return out;
+}
+
+// _frmMain, dual and without members, in the library Tallowin 1.0; the class
+// frmMain with _frmMain as its default and no events.
 TEST_F(OcxModule, DescribesItselfFromItsOwnTypeLibrary) {
-  ComPtr<IUnknown> object;
-  ASSERT_EQ(factory()->CreateInstance(nullptr, IID_IUnknown, object.putVoid()), S_OK);
-  ExpectTypeInfo(object.get());
+  ComPtr<IDispatch> object;
+  ASSERT_EQ(factory()->CreateInstance(nullptr, IID_IDispatch, object.putVoid()), S_OK);
+  ComPtr<ITypeInfo> info;
+  ASSERT_EQ(object->GetTypeInfo(0, LOCALE_USER_DEFAULT, info.put()), S_OK);
+  EXPECT_EQ(NameOf(info.get()), L"_frmMain");
+  TYPEATTR* attr = nullptr;
+  ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
+  EXPECT_TRUE(attr->guid == win32::kIidFrmMain && attr->typekind == TKIND_DISPATCH && (attr->wTypeFlags & TYPEFLAG_FDUAL));
+  info->ReleaseTypeAttr(attr);
+  ComPtr<ITypeLib> lib;
+  UINT index = 0;
+  ASSERT_EQ(info->GetContainingTypeLib(lib.put(), &index), S_OK);
+  TLIBATTR* libAttr = nullptr;
+  ASSERT_EQ(lib->GetLibAttr(&libAttr), S_OK);
+  EXPECT_TRUE(libAttr->guid == win32::kLibidTallowin && libAttr->wMajorVerNum == 1 && libAttr->wMinorVerNum == 0);
+  lib->ReleaseTLibAttr(libAttr);
+  LPOLESTR names[] = {const_cast<LPOLESTR>(L"Refresh")};
+  DISPID id = 0;
+  EXPECT_EQ(object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id), DISP_E_UNKNOWNNAME);
+
+  ComPtr<IProvideClassInfo2> classInfo;
+  ASSERT_EQ(object->QueryInterface(IID_IProvideClassInfo2, classInfo.putVoid()), S_OK);
+  ComPtr<ITypeInfo> coclass;
+  ASSERT_EQ(classInfo->GetClassInfo(coclass.put()), S_OK);
+  EXPECT_EQ(NameOf(coclass.get()), L"frmMain");
+  ASSERT_EQ(coclass->GetTypeAttr(&attr), S_OK);
+  EXPECT_TRUE(attr->guid == kClsidFrmMain && (attr->wTypeFlags & TYPEFLAG_FCONTROL));
+  coclass->ReleaseTypeAttr(attr);
+  INT flags = 0;
+  ASSERT_EQ(coclass->GetImplTypeFlags(0, &flags), S_OK);
+  EXPECT_EQ(flags & (IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE), IMPLTYPEFLAG_FDEFAULT);
+  GUID source = kClsidFrmMain;
+  EXPECT_EQ(classInfo->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &source), E_FAIL) << "no events";
 }
 
 // ---- the object ----

@@ -156,7 +156,6 @@ const Hostile kHostile[] = {
     {"SILENT",       "timed out",                          -1},  // the command line waits the real 15 s
     {"FAULT500",     "fault",                               2},
     {"GARBAGE",      "not sent: service description",       1},
-    {"ENTITY",       "document type declaration",           1},
     {"BOMB",         "document type declaration",           1},
     {"QUADRATIC",    "document type declaration",           1},
     {"XXE",          "document type declaration",           1},
@@ -254,6 +253,14 @@ TEST(Upload, AnOutstandingRequestHoldsTheModuleUntilItsLastNotice) {
   EXPECT_TRUE(wintest::WaitForAbandonedRequests()) << "the last notice did not give the module back";
 }
 
+// Wine answers 0 from GetProcessHandleCount: the handle values in use, probed.
+long openHandles() {
+  long n = 0;
+  DWORD flags = 0;
+  for (uintptr_t h = 4; h < 4 * 16384; h += 4) n += ::GetHandleInformation(reinterpret_cast<HANDLE>(h), &flags) ? 1 : 0;
+  return n;
+}
+
 // No thread for the exchange (a system out of threads): nothing is sent, the
 // outcome says why, and the event made for the worker is closed again.
 TEST(Upload, NoWorkerThreadSendsNothingAndSaysWhy) {
@@ -263,7 +270,7 @@ TEST(Upload, NoWorkerThreadSendsNothingAndSaysWhy) {
   };
   const std::string server = "127.0.0.1:9";
   (void)win32::RunInventoryUpload(control, server, true, noThread);  // what the first run sets up stays
-  const wintest::ProcessResources before = wintest::MeasureResources();
+  const long before = openHandles();
   constexpr int kRuns = 25;
   for (int i = 0; i < kRuns; ++i) {
     const UploadOutcome out = win32::RunInventoryUpload(control, server, true, noThread);
@@ -271,8 +278,7 @@ TEST(Upload, NoWorkerThreadSendsNothingAndSaysWhy) {
     EXPECT_EQ(out.message.rfind("not sent: the exchange's worker thread could not be started: ", 0), 0u)
         << out.message;
   }
-  const wintest::ProcessResources after = wintest::MeasureResources();
-  EXPECT_LT(after.handles - before.handles, kRuns / 2) << "an event per failed start leaks; " << after.sources;
+  EXPECT_LT(openHandles() - before, kRuns / 2) << "an event per failed start leaks";
   // A starter that gives back no thread at all is refused the same way.
   const UploadOutcome empty =
       win32::RunInventoryUpload(control, server, true, [](std::function<void()>) { return std::thread(); });

@@ -3,29 +3,16 @@
 namespace tallowin::wintest {
 
 const char* NameOf(Callback c) {
-  switch (c) {
-    case Callback::None: return "none";
-    case Callback::CanInPlaceActivate: return "CanInPlaceActivate";
-    case Callback::OnInPlaceActivate: return "OnInPlaceActivate";
-    case Callback::GetWindow: return "GetWindow";
-    case Callback::GetWindowContext: return "GetWindowContext";
-    case Callback::OnUIActivate: return "OnUIActivate";
-    case Callback::SetActiveObject: return "SetActiveObject";
-    case Callback::SetBorderSpace: return "SetBorderSpace";
-    case Callback::OnUIDeactivate: return "OnUIDeactivate";
-    case Callback::OnInPlaceDeactivate: return "OnInPlaceDeactivate";
-  }
-  return "?";
+  static const char* const names[] = {"none",           "CanInPlaceActivate", "OnInPlaceActivate",
+                                      "GetWindow",      "GetWindowContext",   "OnUIActivate",
+                                      "SetActiveObject", "SetBorderSpace",    "OnUIDeactivate",
+                                      "OnInPlaceDeactivate"};
+  return names[static_cast<int>(c)];
 }
 
 const char* NameOf(Act a) {
-  switch (a) {
-    case Act::InPlaceDeactivate: return "InPlaceDeactivate";
-    case Act::Close: return "Close";
-    case Act::SetClientSiteNull: return "SetClientSite(nullptr)";
-    case Act::Release: return "Release";
-  }
-  return "?";
+  static const char* const names[] = {"InPlaceDeactivate", "Close", "SetClientSite(nullptr)", "Release"};
+  return names[static_cast<int>(a)];
 }
 
 void OwnContainer::releaseControl() {

@@ -70,7 +70,6 @@ class RegFixture {
   void setString(const std::wstring& sub, const std::wstring& name, const std::wstring& value, DWORD type = REG_SZ);
   void setBytes(const std::wstring& sub, const std::wstring& name, DWORD type, const void* data, DWORD size);
   void setDword(const std::wstring& sub, const std::wstring& name, DWORD value);
-  void createKey(const std::wstring& sub);
 
  private:
   HKEY root_;
