@@ -157,12 +157,10 @@ const Hostile kHostile[] = {
     {"FAULT500",     "fault",                               2},
     {"GARBAGE",      "not sent: service description",       1},
     {"BOMB",         "document type declaration",           1},
-    {"QUADRATIC",    "document type declaration",           1},
     {"XXE",          "document type declaration",           1},
     {"NESTED",       "not sent: service description",       1},
     {"HUGE",         "answer too large",                    1},
     {"FILEURL",      "is not an http or https URL",         1},
-    {"FTPURL",       "is not an http or https URL",         1},
     {"REDIRECT",     "HTTP status 302",                     1},
     {"REDIRECTCALL", "HTTP status 307",                     2},
     {"TRICKLE",      "no answer within",                    1},  // the command line waits the real 30 s
