@@ -1,10 +1,5 @@
-// The control object in a container of the tests' own, as Office forms,
-// IE-mode pages and VB and .NET forms drive it: when the initial upload runs,
-// where the window goes and how it is sized, the access keys, the control's
-// state outliving its window (deactivation and reactivation), the sites it
-// was given going back when it goes, containers that deactivate, close or
-// release it from inside any of its calls, and a container letting go while
-// a dispatch or an upload is under way.
+// The control object in a container of the tests' own, driven as Office
+// forms, IE-mode pages and VB and .NET forms drive it.
 #include <gtest/gtest.h>
 
 #include "win32/win.h"

@@ -1,9 +1,6 @@
-// The upload end to end under Wine, against the inventory service (service/)
-// and the misbehaving ones of tests/peers/faulty_services.py that scripts/test
-// starts on loopback (their addresses come in TALLOWIN_TEST_* variables;
-// without them the tests skip). Where a test only needs a time-out to end a
-// wait, the upload runs with wintest::kShortLimits; tallowin.exe always runs
-// with the product's limits.
+// The upload end to end against the services scripts/test starts on loopback
+// (TALLOWIN_TEST_*; without them the tests skip). tallowin.exe runs with the
+// product's time limits, the window's upload with wintest::kShortLimits.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,7 +9,6 @@
 #include <thread>
 
 #include "control/profile_control.h"
-#include "win/support/activex_support.h"
 #include "win/support/service_api.h"
 #include "win/support/win_support.h"
 #include "win32/frm_main.h"
