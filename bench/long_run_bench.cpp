@@ -55,9 +55,10 @@ long countGdiObjects() {
   const Entry* table = nullptr;  // the PEB's GdiSharedHandleTable
   ::memcpy(&table, static_cast<const char*>(info.peb) + (sizeof(void*) == 8 ? 0xF8 : 0x94), sizeof(table));
   long n = 0;
-  for (uint32_t i = 0; table && i < 0x10000; ++i)
-    if (table[i].type && ::GetObjectType(reinterpret_cast<HGDIOBJ>(static_cast<uintptr_t>(i | table[i].upper << 16))))
-      ++n;
+  for (uint32_t i = 0; table && i < 0x10000; ++i) {
+    const auto handle = static_cast<uintptr_t>(i | static_cast<uint32_t>(table[i].upper) << 16);
+    if (table[i].type && ::GetObjectType(reinterpret_cast<HGDIOBJ>(handle))) ++n;
+  }
   return n;
 }
 
