@@ -9,7 +9,7 @@ import sqlalchemy as sa
 
 from . import ingest, texts
 from .db import Engine, is_postgresql, writing
-from .schema import (SCHEMA_VERSION, changes, machine_programs, machines, metadata, name_hash,
+from .schema import (SCHEMA_VERSION, changes, machine_network_names, machine_programs, machines, metadata, name_hash,
                      program_count_queue, program_counts, programs, records, schema_version)
 
 
@@ -165,6 +165,16 @@ def _upgrade_from_4(conn):
                      .scalar_subquery()))
 
 
+def _upgrade_from_5(conn):
+    """Version 5 kept no searchable network names: take them from each
+    machine's latest record."""
+    machine_network_names.create(conn)
+    rows = conn.execute(sa.select(machines.c.id, records.c.network_text)
+                        .select_from(machines.join(records, records.c.id == machines.c.last_record_id)))
+    for row in rows.fetchall():
+        ingest.set_network_names(conn, row.id, texts.network_names(row.network_text))
+
+
 def _replay_changes(conn, machine_id):
     """A merged PC's changes, made again between its records in the order
     they came (each was compared with its own PC's record before)."""
@@ -190,6 +200,7 @@ UPGRADES = {
     2: (_upgrade_from_2, 3),
     3: (_upgrade_from_3, 4),
     4: (_upgrade_from_4, 5),
+    5: (_upgrade_from_5, SCHEMA_VERSION),
 }
 
 

@@ -7,14 +7,16 @@ all, so a program named like markup is only ever text.
 """
 
 import datetime
-from typing import Any, Callable, Iterable, Iterator, NoReturn, Union
+import re
+import urllib.parse
+from typing import Any, Callable, Dict, Iterable, Iterator, List, NoReturn, Optional, Union
 
 from flask import (Blueprint, Flask, Response, abort, current_app, g, redirect, render_template,
                    request, session, url_for)
 from markupsafe import Markup, escape
 from werkzeug.exceptions import HTTPException
 
-from . import accounts, auth, paging, queries, texts, web_auth
+from . import accounts, auth, page_queries, paging, queries, texts, web_auth
 from .csv_out import csv_response
 from .db import Connection, Engine
 
@@ -36,6 +38,13 @@ SHORT = 120
 LINE_CHARS = 500
 TEXT_PARTS = ("programs", "network", "processor")
 MACHINE_SORTS = ("name", "address", "user", "processor", "last_seen", "programs")
+PROGRAM_SORTS = ("machines", "name")
+PROGRAM_MACHINE_SORTS = ("name", "address", "user", "last_seen")
+ANY_VERSION_SORTS = ("name", "program", "user", "last_seen")
+# Sorted from the top down unless asked otherwise: the most first.
+DESCENDING_FIRST = ("programs", "machines")
+SEARCH_LIST = 50      # the search's PCs and programs
+CHANGE_PAGE = 30      # records on a page of the fleet's changes
 OPEN_ENDPOINTS = ("pages.sign_in", "pages.static")
 
 
@@ -79,6 +88,36 @@ def format_utc(value):
     return as_utc(value).strftime("%Y-%m-%d %H:%M") if value else ""
 
 
+@bp.app_template_filter("age_days")
+def days_since(value, now=None) -> int:
+    return max(0, ((now or datetime.datetime.now(datetime.timezone.utc)) - as_utc(value)).days)
+
+
+@bp.app_template_filter("ago")
+def format_ago(value, now=None):
+    """How long ago, in the largest whole unit: "41 days ago"."""
+    if not value:
+        return ""
+    seconds = ((now or datetime.datetime.now(datetime.timezone.utc)) - as_utc(value)).total_seconds()
+    for unit, size in (("day", 86400), ("hour", 3600), ("minute", 60)):
+        if seconds >= size:
+            n = int(seconds // size)
+            return "%s %s%s ago" % (format_number(n), unit, "" if n == 1 else "s")
+    return "just now"
+
+
+@bp.app_template_filter("days")
+def format_days(value):
+    return format_number(days_since(value)) if value else ""
+
+
+@bp.app_template_filter("natural")
+def natural_sort(names):
+    """Names in the order people expect: "NuGet 12" before "NuGet 119"."""
+    return sorted(names, key=lambda n: [(0, int(part), "") if part.isdigit() else (1, 0, part)
+                                        for part in re.split(r"(\d+)", n.casefold())] + [(2, 0, n)])
+
+
 @bp.app_template_filter("iso")
 def format_iso(value):
     return as_utc(value).isoformat(timespec="seconds").replace("+00:00", "Z") if value else ""
@@ -111,14 +150,38 @@ def page_globals():
 
 @bp.app_errorhandler(HTTPException)
 def http_error(error):
-    """Errors on the pages as pages; the API and the SOAP endpoint keep theirs."""
-    if request.blueprint != "pages":
+    """Errors as pages, for every path but the API's (which answers JSON)."""
+    if request.blueprint == "api" or request.path.startswith("/api/"):
         return error
-    titles = {400: "Bad request", 404: "Not found", 429: "Too many attempts"}
-    response = Response(render_template(
-        "pages/error.html", title=titles.get(error.code, error.name), message=error.description,
-        admin=g.get("admin"), service_host=request.host), status=error.code)
+    response = error_page(error.code or 500, error.description)
+    if error.code == 405 and getattr(error, "valid_methods", None):
+        response.headers["Allow"] = ", ".join(error.valid_methods)
     return response
+
+
+ERROR_TITLES = {400: "Bad request", 404: "Not found", 405: "Not a way to ask for this page",
+                413: "Too much sent", 429: "Too many attempts", 500: "The service failed"}
+ERROR_MESSAGES = {405: "This address is only for reading (or only for a form's button). Follow a link instead.",
+                  413: "The request was larger than the service takes.",
+                  500: "Something went wrong on the server; its log says why. Try again, or go on from here."}
+
+
+def error_page(code: int, message: Optional[str] = None) -> Response:
+    """A styled page for an error, with the header and ways on."""
+    if code >= 500 or code in (405, 413) or not message:
+        message = ERROR_MESSAGES.get(code, message or "")
+    return Response(render_template(
+        "pages/error.html", title=ERROR_TITLES.get(code, "Error %d" % code), message=message,
+        admin=g.get("admin"), service_host=request.host), status=code)
+
+
+def error_page_wsgi(app: Flask) -> Callable[[dict, int], bytes]:
+    """The body of an error page for a request that never reaches Flask (a
+    body above the limit is refused before it is read)."""
+    def body(environ, code):
+        with app.request_context(environ):
+            return error_page(code).get_data()
+    return body
 
 
 def page_number(name: str = "page") -> int:
@@ -184,17 +247,34 @@ def fleet():
 
 # ---- the PCs --------------------------------------------------------------
 
+def sort_args(sorts, default):
+    """(sort, descending) from the request, with defaults for what is unknown."""
+    sort = request.args.get("sort", default)
+    if sort not in sorts:
+        sort = default
+    return sort, request.args.get("dir", "desc" if sort in DESCENDING_FIRST else "asc") == "desc"
+
+
+def number_arg(name: str, label: str, maximum: int) -> int:
+    """A whole number from the request (0 when absent); anything else is
+    explained on a page of its own rather than ignored."""
+    text = request.args.get(name, "").strip()
+    if not text:
+        return 0
+    if not text.isdigit():
+        abort(400, description="“%s” is not a number of %s. Give a whole number, such as 30, or leave it empty."
+              % (texts.cap(text, 40), label))
+    return min(int(text[:12]), maximum)
+
+
 def machine_list_args():
     q = request.args.get("q", "").strip()
-    sort = request.args.get("sort", "name")
-    if sort not in MACHINE_SORTS:
-        sort = "name"
-    direction = request.args.get("dir", "desc" if sort in ("last_seen", "programs") else "asc")
-    try:
-        silent = min(max(0, int(request.args.get("silent", "0")[:12] or 0)), queries.MAX_DAYS)
-    except ValueError:
-        silent = 0
-    return q, silent, sort, direction == "desc"
+    silent = number_arg("silent", "days", queries.MAX_DAYS)
+    # The silent PCs come the longest silent first unless sorted otherwise.
+    sort, desc = sort_args(MACHINE_SORTS, "last_seen" if silent and "sort" not in request.args else "name")
+    if silent and "sort" not in request.args:
+        desc = False
+    return q, silent, sort, desc
 
 
 def link_args(q, silent, sort, desc):
@@ -225,7 +305,8 @@ def machines():
     return render_template("pages/machines.html", nav="machines", rows=rows, total=total, q=q,
                            silent=silent, sort=sort, desc=desc, page=page, pages=pages,
                            first=first, last=first + len(rows) - 1,
-                           args=link_args(q, silent, sort, desc))
+                           args=link_args(q, silent, sort, desc), back=request.query_string.decode("latin-1"),
+                           silent_days=current_app.config["SILENT_DAYS"])
 
 
 def csv_rows(query: Callable[[Connection], Iterable[Any]], row_of: Callable[[Any], list]) -> Iterator[list]:
@@ -255,13 +336,24 @@ def machines_csv():
 
 
 def not_found_machine(key: str) -> NoReturn:
-    abort(404, description="No PC is known as “%s”. The PCs page lists every PC." % texts.cap(key, SHORT))
+    """A name that is not a PC's key: the search for it, answered 404."""
+    q = key[5:] if key.startswith("name:") else key
+    abort(Response(render_search(q, missing=key), status=404))
+
+
+def back_to_list() -> str:
+    """The PCs list as it was when the PC was opened from it (its query
+    string rides along in "back"); only ever the list itself."""
+    pairs = urllib.parse.parse_qsl(request.args.get("back", ""))[:10]
+    return url_for("pages.machines", **{k: v[:200] for k, v in pairs if k not in ("back", "_anchor")})
 
 
 @bp.route("/machines/<key:key>")
 def machine(key):
     pq = request.args.get("pq", "").strip()
     ppage, hpage = page_number("ppage"), page_number("hpage")
+    if not key.strip() or key.startswith("name:") and not key[5:].strip():
+        abort(404, description="A PC's address needs its key.")
     with engine().connect() as conn:
         m = queries.get_machine(conn, key)
         if m is None:
@@ -270,12 +362,16 @@ def machine(key):
                                           limit=HISTORY_PAGE)
     if history is None:
         not_found_machine(key)
-    everything = m["current_programs"]
+    everything = natural_sort(m["current_programs"])
     if pq:
         folded = pq.casefold()
         matching = [p for p in everything if folded in p.casefold()]
     else:
         matching = everything
+    ppages, hpages = paging.page_count(len(matching), PROGRAM_PAGE), paging.page_count(history["total"], HISTORY_PAGE)
+    if ppage > ppages or hpage > hpages:
+        return redirect(url_for("pages.machine", **dict(request.args.to_dict(), key=key, ppage=min(ppage, ppages),
+                                                         hpage=min(hpage, hpages))))
     start = paging.page_offset(ppage, PROGRAM_PAGE)
     # A machine's first record is where it starts: nothing added or removed.
     records = [dict(r, first=history["offset"] + i == history["total"] - 1)
@@ -284,10 +380,32 @@ def machine(key):
         "pages/machine.html", nav="machines", m=m, pq=pq, line_limit=LINE_LIMIT, line_chars=LINE_CHARS,
         change_limit=CHANGE_LIMIT,
         programs=matching[start:start + PROGRAM_PAGE], program_shown=len(matching),
-        program_total=len(everything), ppage=ppage,
-        ppages=paging.page_count(len(matching), PROGRAM_PAGE),
-        records=records, record_total=history["total"], hpage=hpage,
-        hpages=paging.page_count(history["total"], HISTORY_PAGE))
+        program_total=len(everything), ppage=ppage, ppages=ppages,
+        records=records, record_total=history["total"], hpage=hpage, hpages=hpages,
+        back=back_to_list(), keep=page_args("pq", "back"), network=network_view(m["network"]),
+        processor_summary=texts.processor_summary(texts.SEPARATOR.join(m["processor"])),
+        silent=days_since(m["last_seen"]) >= current_app.config["SILENT_DAYS"])
+
+
+def page_args(*names: str) -> Dict[str, str]:
+    return {n: request.args[n] for n in names if request.args.get(n)}
+
+
+def network_view(lines: List[str]) -> Dict[str, Any]:
+    """A PC's network lines for its page: its IP addresses and DNS name, and
+    each interface's lines as a block of its own."""
+    found: Dict[str, Any] = {"addresses": [], "dns": "", "interfaces": []}
+    for line in lines[:LINE_LIMIT]:
+        label, _, value = line.strip().partition(": ")
+        if line.startswith("Interface: "):
+            found["interfaces"].append({"name": value, "lines": []})
+        elif line.startswith("  ") and found["interfaces"]:
+            found["interfaces"][-1]["lines"].append(line.strip())
+        if label == "IP Address" and value.strip() not in found["addresses"] and value.strip() != "127.0.0.1":
+            found["addresses"].append(value.strip())
+        elif label in ("Fully Qualified Domain Name", "DNS Host Name") and not found["dns"]:
+            found["dns"] = value.strip()
+    return found
 
 
 @bp.route("/machines/<key:key>/records/<int:record_id>/<part>.txt")
@@ -310,29 +428,126 @@ def record_text(key, record_id, part):
 
 # ---- the programs ---------------------------------------------------------
 
+def past_the_end(page: int, total: int, size: int, endpoint: str, **args) -> Optional[Response]:
+    """A redirect to the last page for a page number beyond it."""
+    pages = paging.page_count(total, size)
+    if page <= pages:
+        return None
+    return redirect(url_for(endpoint, **dict(request.args.to_dict(), **args, page=pages)))
+
+
 @bp.route("/programs")
 def programs():
     q = request.args.get("q", "").strip()
+    sort, desc = sort_args(PROGRAM_SORTS, "machines")
     page = page_number()
     with engine().connect() as conn:
-        result = queries.search_programs(conn, q, offset=paging.page_offset(page, PAGE), limit=PAGE)
-    return render_template("pages/programs.html", nav="programs", q=q, rows=result["programs"],
-                           total=result["total"], page=page, pages=paging.page_count(result["total"], PAGE))
+        result = queries.search_programs(conn, q, sort=sort, descending=desc,
+                                         offset=paging.page_offset(page, PAGE), limit=PAGE)
+    return past_the_end(page, result["total"], PAGE, "pages.programs") or render_template(
+        "pages/programs.html", nav="programs", q=q, rows=result["programs"], total=result["total"], page=page,
+        pages=paging.page_count(result["total"], PAGE), sort=sort, desc=desc,
+        args=dict(page_args("q"), sort=sort, dir="desc" if desc else "asc"))
 
 
 @bp.route("/program")
 def program():
     name = request.args.get("name", "")
+    sort, desc = sort_args(PROGRAM_MACHINE_SORTS, "name")
     page = page_number()
     with engine().connect() as conn:
-        result = queries.program_machines(conn, name, offset=paging.page_offset(page, PAGE), limit=PAGE)
-    return render_template("pages/program.html", nav="programs", name=name,
-                           rows=result["machines"], total=result["total"], page=page,
-                           pages=paging.page_count(result["total"], PAGE))
+        result = queries.program_machines(conn, name, sort=store_sort(sort, desc),
+                                          offset=paging.page_offset(page, PAGE), limit=PAGE)
+    return past_the_end(page, result["total"], PAGE, "pages.program") or render_template(
+        "pages/program.html", nav="programs", name=name, rows=result["machines"], total=result["total"],
+        page=page, pages=paging.page_count(result["total"], PAGE), sort=sort, desc=desc,
+        args=dict(name=name, sort=sort, dir="desc" if desc else "asc"),
+        silent_days=current_app.config["SILENT_DAYS"])
 
 
 @bp.route("/program.csv")
 def program_csv():
     name = request.args.get("name", "")
-    return csv_response("tallowin-program-pcs.csv", MACHINE_CSV,
-                        csv_rows(lambda conn: queries.iter_program_machines(conn, name), machine_csv_row))
+    sort, desc = sort_args(PROGRAM_MACHINE_SORTS, "name")
+    return csv_response("tallowin-program-pcs.csv", MACHINE_CSV, csv_rows(
+        lambda conn: queries.iter_program_machines(conn, name, sort=store_sort(sort, desc)), machine_csv_row))
+
+
+@bp.route("/programs/machines")
+def any_version():
+    """One list of the PCs with any program whose name contains q."""
+    q = request.args.get("q", "").strip()
+    if not q:
+        return redirect(url_for("pages.programs"))
+    sort, desc = sort_args(ANY_VERSION_SORTS, "name")
+    page = page_number()
+    with engine().connect() as conn:
+        result = page_queries.any_version_machines(conn, q, sort=store_sort(sort, desc),
+                                                   offset=paging.page_offset(page, PAGE), limit=PAGE)
+    return past_the_end(page, result["total"], PAGE, "pages.any_version") or render_template(
+        "pages/any_version.html", nav="programs", q=q, rows=result["rows"], total=result["total"],
+        page=page, pages=paging.page_count(result["total"], PAGE), sort=sort, desc=desc,
+        args=dict(q=q, sort=sort, dir="desc" if desc else "asc"), silent_days=current_app.config["SILENT_DAYS"])
+
+
+@bp.route("/programs/machines.csv")
+def any_version_csv():
+    q = request.args.get("q", "").strip()
+    sort, desc = sort_args(ANY_VERSION_SORTS, "name")
+    return csv_response("tallowin-program-pcs.csv", MACHINE_CSV + ["program"], csv_rows(
+        lambda conn: page_queries.iter_any_version_machines(conn, q, sort=store_sort(sort, desc)),
+        lambda m: machine_csv_row(m) + [m["program"]]))
+
+
+# ---- the search -----------------------------------------------------------
+
+def render_search(q: str, missing: Optional[str] = None) -> str:
+    with engine().connect() as conn:
+        found = page_queries.search_machines(conn, q, limit=SEARCH_LIST) if q else {"total": 0, "machines": []}
+        progs = queries.search_programs(conn, q, limit=SEARCH_LIST) if q else {"total": 0, "programs": []}
+    return render_template("pages/search.html", nav="", q=q, missing=missing, machines=found,
+                           programs=progs, address=page_queries.address_form(q),
+                           silent_days=current_app.config["SILENT_DAYS"])
+
+
+@bp.route("/search")
+def search():
+    """The header's search: straight to the PC when exactly one matches and
+    no program does; else the PCs and the programs that match."""
+    q = request.args.get("q", "").strip()[:SHORT * 2]
+    if q:
+        with engine().connect() as conn:
+            found = page_queries.search_machines(conn, q, limit=2)
+            if found["total"] == 1 and queries.search_programs(conn, q, limit=1)["total"] == 0:
+                return redirect(url_for("pages.machine", key=found["machines"][0]["key"]))
+    return render_search(q)
+
+
+# ---- the fleet's changes --------------------------------------------------
+
+def date_arg(name: str) -> Optional[datetime.datetime]:
+    text = request.args.get(name, "").strip()
+    if not text:
+        return None
+    try:
+        return datetime.datetime.strptime(text, "%Y-%m-%d")
+    except ValueError:
+        abort(400, description="“%s” is not a date. Give dates as year-month-day, such as 2026-12-01."
+              % texts.cap(text, 40))
+
+
+@bp.route("/changes")
+def fleet_changes():
+    since, until = date_arg("from"), date_arg("to")
+    kind = request.args.get("kind", "")
+    kind = kind if kind in ("added", "removed") else ""
+    pc, program = request.args.get("pc", "").strip(), request.args.get("program", "").strip()
+    before = number_arg("before", "a record", queries.MAX_ID) or None
+    with engine().connect() as conn:
+        result = page_queries.change_records(
+            conn, since=since, until=until + datetime.timedelta(days=1) if until else None, pc=pc,
+            program=program, kind=kind, before=before, limit=CHANGE_PAGE)
+    filters = page_args("from", "to", "pc", "program", "kind")
+    return render_template("pages/changes.html", nav="changes", records=result["records"],
+                           older=result["older"], before=before, filters=filters, kind=kind,
+                           change_limit=CHANGE_LIMIT)

@@ -91,6 +91,27 @@ def capped_programs(text: Optional[str]) -> Tuple[Set[str], bool]:
     return {cap(n, limit) for n in names}, True
 
 
+# The network lines whose values the search finds a PC by: its addresses and
+# its DNS names (the interface blocks' addresses are indented).
+NETWORK_NAME_LABELS = ("IP Address: ", "DNS Host Name: ", "Fully Qualified Domain Name: ")
+NETWORK_NAME_CHARS = 255
+_LOOPBACK = ("127.0.0.1", "::1", "localhost")
+
+
+def network_names(network_text: Optional[str]) -> List[str]:
+    """The IP addresses and DNS names of a network text, lower case, sorted,
+    without loopback: what the search matches against."""
+    found = set()
+    for line in lines(network_text):
+        line = line.strip()
+        for label in NETWORK_NAME_LABELS:
+            if line.startswith(label):
+                value = line[len(label):].strip().lower()
+                if value and value not in _LOOPBACK and len(value) <= NETWORK_NAME_CHARS:
+                    found.add(value)
+    return sorted(found)
+
+
 def processor_summary(processor_text: Optional[str]) -> str:
     """One short line for a list of PCs: the maker (else the architecture),
     the number of processors and the clock rate, from the processor lines."""
