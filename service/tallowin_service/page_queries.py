@@ -108,6 +108,12 @@ def iter_any_version_machines(conn: Connection, q: str, sort: str = "name") -> I
 
 # ---- the fleet's changes --------------------------------------------------
 
+def natural_key(name: str) -> list:
+    """The order people expect: "NuGet 12" before "NuGet 119"."""
+    return [(0, int(part), "") if part.isdigit() else (1, 0, part)
+            for part in re.split(r"(\d+)", name.casefold())] + [(2, 0, name)]
+
+
 def version_split(name: str) -> Tuple[str, str]:
     """A program name as (what it is, its version): the words before the
     first word with a digit, and the rest ("Java 8 Update 391" → "Java",
@@ -140,7 +146,7 @@ def pair_updates(added: List[str], removed: List[str]) -> List[Dict[str, str]]:
         else:
             items.append({"kind": "added", "name": name, "program": name})
     items.extend({"kind": "removed", "name": n, "program": n} for n in sorted(removed) if n not in paired)
-    return sorted(items, key=lambda i: (i["name"].casefold(), i["kind"]))
+    return sorted(items, key=lambda i: (natural_key(i["name"]), i["kind"]))
 
 
 def change_records(conn: Connection, since: Optional[datetime.datetime] = None,

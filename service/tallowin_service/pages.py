@@ -7,7 +7,6 @@ all, so a program named like markup is only ever text.
 """
 
 import datetime
-import re
 import urllib.parse
 from typing import Any, Callable, Dict, Iterable, Iterator, List, NoReturn, Optional, Union
 
@@ -114,8 +113,7 @@ def format_days(value):
 @bp.app_template_filter("natural")
 def natural_sort(names):
     """Names in the order people expect: "NuGet 12" before "NuGet 119"."""
-    return sorted(names, key=lambda n: [(0, int(part), "") if part.isdigit() else (1, 0, part)
-                                        for part in re.split(r"(\d+)", n.casefold())] + [(2, 0, n)])
+    return sorted(names, key=page_queries.natural_key)
 
 
 @bp.app_template_filter("iso")
@@ -345,7 +343,8 @@ def back_to_list() -> str:
     """The PCs list as it was when the PC was opened from it (its query
     string rides along in "back"); only ever the list itself."""
     pairs = urllib.parse.parse_qsl(request.args.get("back", ""))[:10]
-    return url_for("pages.machines", **{k: v[:200] for k, v in pairs if k not in ("back", "_anchor")})
+    args: Dict[str, Any] = {k: v[:200] for k, v in pairs if k != "back" and not k.startswith("_")}
+    return url_for("pages.machines", **args)
 
 
 @bp.route("/machines/<key:key>")
@@ -428,7 +427,7 @@ def record_text(key, record_id, part):
 
 # ---- the programs ---------------------------------------------------------
 
-def past_the_end(page: int, total: int, size: int, endpoint: str, **args) -> Optional[Response]:
+def past_the_end(page: int, total: int, size: int, endpoint: str, **args) -> Any:
     """A redirect to the last page for a page number beyond it."""
     pages = paging.page_count(total, size)
     if page <= pages:
@@ -502,9 +501,12 @@ def any_version_csv():
 # ---- the search -----------------------------------------------------------
 
 def render_search(q: str, missing: Optional[str] = None) -> str:
-    with engine().connect() as conn:
-        found = page_queries.search_machines(conn, q, limit=SEARCH_LIST) if q else {"total": 0, "machines": []}
-        progs = queries.search_programs(conn, q, limit=SEARCH_LIST) if q else {"total": 0, "programs": []}
+    found: Any = {"total": 0, "machines": []}
+    progs: Any = {"total": 0, "programs": []}
+    if q:
+        with engine().connect() as conn:
+            found = page_queries.search_machines(conn, q, limit=SEARCH_LIST)
+            progs = queries.search_programs(conn, q, limit=SEARCH_LIST)
     return render_template("pages/search.html", nav="", q=q, missing=missing, machines=found,
                            programs=progs, address=page_queries.address_form(q),
                            silent_days=current_app.config["SILENT_DAYS"])
