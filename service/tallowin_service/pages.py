@@ -36,12 +36,12 @@ FLEET_LIST = 15       # the fleet page's short lists
 SHORT = 120
 LINE_CHARS = 500
 TEXT_PARTS = ("programs", "network", "processor")
-MACHINE_SORTS = ("name", "address", "user", "processor", "last_seen", "programs")
+MACHINE_SORTS = ("name", "address", "user", "processor", "last_seen", "silent", "programs")
 PROGRAM_SORTS = ("machines", "name")
 PROGRAM_MACHINE_SORTS = ("name", "address", "user", "last_seen")
 ANY_VERSION_SORTS = ("name", "program", "user", "last_seen")
 # Sorted from the top down unless asked otherwise: the most first.
-DESCENDING_FIRST = ("programs", "machines")
+DESCENDING_FIRST = ("programs", "machines", "silent")
 SEARCH_LIST = 50      # the search's PCs and programs
 CHANGE_PAGE = 30      # records on a page of the fleet's changes
 OPEN_ENDPOINTS = ("pages.sign_in", "pages.static")
@@ -269,9 +269,7 @@ def machine_list_args():
     q = request.args.get("q", "").strip()
     silent = number_arg("silent", "days", queries.MAX_DAYS)
     # The silent PCs come the longest silent first unless sorted otherwise.
-    sort, desc = sort_args(MACHINE_SORTS, "last_seen" if silent and "sort" not in request.args else "name")
-    if silent and "sort" not in request.args:
-        desc = False
+    sort, desc = sort_args(MACHINE_SORTS, "silent" if silent else "name")
     return q, silent, sort, desc
 
 
@@ -285,6 +283,8 @@ def link_args(q, silent, sort, desc):
 
 
 def store_sort(sort, desc):
+    if sort == "silent":   # the days silent: the last seen the other way round
+        sort, desc = "last_seen", not desc
     return ("-" if desc else "") + sort
 
 

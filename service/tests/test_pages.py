@@ -342,14 +342,15 @@ def test_changes_pair_updates_group_by_record_and_filter(signed_in, engine):
 def test_silent_pcs_say_how_long_and_come_first(signed_in, engine):
     two_pcs(signed_in)
     with db.writing(engine) as conn, conn.begin():
-        conn.execute(schema.machines.update().where(schema.machines.c.computer_name == "PC-OLD")
+        conn.execute(schema.machines.update().where(schema.machines.c.computer_name == "WS-ADA")
                      .values(last_seen=db.utcnow() - datetime.timedelta(days=41, hours=1)))
-    page = signed_in.get("/machines?silent=0").get_data(as_text=True)
+    page = signed_in.get("/machines?sort=silent").get_data(as_text=True)
     assert re.findall(r'"Computer"><a[^>]+>([\w-]+)</a>( <span class="badge silent")?', page) == [
-        ("PC-OLD", ' <span class="badge silent"'), ("WS-ADA", "")]
+        ("WS-ADA", ' <span class="badge silent"'), ("PC-OLD", "")]
     assert ">41 days ago</time>" in page and '<td data-label="Days silent" class="n">41</td>' in page
-    assert page.index("PC-OLD") < page.index("WS-ADA")
-    assert 'class="badge silent">silent 41 days' in signed_in.get("/machines/00-0C-29-00-00-01").get_data(as_text=True)
+    assert 'aria-sort="descending">\n  <a href="/machines?sort=silent&amp;dir=asc&amp;silent=30' in \
+        signed_in.get("/machines?silent=30").get_data(as_text=True)
+    assert 'class="badge silent">silent 41 days' in signed_in.get("/machines/00-1A-2B-3C-4D-5E").get_data(as_text=True)
 
 
 @pytest.mark.parametrize("path, status, says", [
