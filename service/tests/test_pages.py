@@ -16,7 +16,7 @@ from tallowin_service.app import create_app
 MARKUP = ("<script>alert(1)</script>", "<img src=x onerror=alert(1)>")
 PAGES = ["/", "/machines", "/machines?q=x&sort=user", "/machines/00-0C-29-3A-5B-7F", "/machines.csv",
          "/programs", "/programs?q=a", "/program?name=A", "/program.csv?name=A",
-         "/machines/00-0C-29-3A-5B-7F/records/1/programs.txt"]
+         "/machines/00-0C-29-3A-5B-7F/records/1/programs.txt", "/search?q=a", "/changes", "/programs/machines?q=a"]
 
 
 def token(response):
@@ -262,7 +262,6 @@ def test_machine_page_programs_filter_and_history(signed_in):
     changes = re.findall(r'<span class="tag (add|del)">[a-z]+</span> <span class="name">([^<]+)</span>', page)
     assert changes == [("add", "Delta"), ("del", "Beta")]
     assert "First record: 3 programs." in page
-    assert signed_in.get("/machines/NOPE").status_code == 404
 
 
 def test_programs_search_and_a_programs_pcs(signed_in):
