@@ -390,15 +390,19 @@ def page_args(*names: str) -> Dict[str, str]:
     return {n: request.args[n] for n in names if request.args.get(n)}
 
 
+# What an interface's block shows; its counters stay with the raw lines.
+INTERFACE_LABELS = ("Type", "Speed", "Admin Status", "MAC Address", "IP Address")
+
+
 def network_view(lines: List[str]) -> Dict[str, Any]:
     """A PC's network lines for its page: its IP addresses and DNS name, and
-    each interface's lines as a block of its own."""
+    the main lines of each interface as a block of its own."""
     found: Dict[str, Any] = {"addresses": [], "dns": "", "interfaces": []}
     for line in lines[:LINE_LIMIT]:
         label, _, value = line.strip().partition(": ")
         if line.startswith("Interface: "):
             found["interfaces"].append({"name": value, "lines": []})
-        elif line.startswith("  ") and found["interfaces"]:
+        elif line.startswith("  ") and found["interfaces"] and label in INTERFACE_LABELS:
             found["interfaces"][-1]["lines"].append(line.strip())
         if label == "IP Address" and value.strip() not in found["addresses"] and value.strip() != "127.0.0.1":
             found["addresses"].append(value.strip())
