@@ -117,7 +117,7 @@ def store_record(conn: Connection, record: Record, received: datetime.datetime, 
     record_id, previous = statements.add_record(
         conn, _record_row(machine, record, received, sender, _cut_fields(record, names_cut)),
         _machine_values(machine, record, received, len(new_names)), machine.last_record_id)
-    set_network_names(conn, machine.id, texts.network_names(record.network_text))
+    set_network_names(conn, machine.id, texts.network_names(record.network_text, record.adapter_address))
     if previous == record.programs_text:
         # The same programs as last time (most records): nothing to compare.
         return record_id

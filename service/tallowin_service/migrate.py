@@ -169,10 +169,10 @@ def _upgrade_from_5(conn):
     """Version 5 kept no searchable network names: take them from each
     machine's latest record."""
     machine_network_names.create(conn)
-    rows = conn.execute(sa.select(machines.c.id, records.c.network_text)
+    rows = conn.execute(sa.select(machines.c.id, records.c.network_text, records.c.adapter_address)
                         .select_from(machines.join(records, records.c.id == machines.c.last_record_id)))
     for row in rows.fetchall():
-        ingest.set_network_names(conn, row.id, texts.network_names(row.network_text))
+        ingest.set_network_names(conn, row.id, texts.network_names(row.network_text, row.adapter_address))
 
 
 def _replay_changes(conn, machine_id):

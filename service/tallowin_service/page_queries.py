@@ -7,6 +7,7 @@ from typing import Any, Dict, Iterator, List, Optional, Tuple
 
 import sqlalchemy as sa
 
+from . import texts
 from .db import Connection, iso
 from .paging import window
 from .queries import MACHINE_SORTS, _like, _machine_dict
@@ -30,38 +31,60 @@ def address_form(q: str) -> Optional[str]:
 
 def _network_match(q: str):
     """The network names the search matches: a whole IPv4 address exactly,
-    anything else as the start of an address or DNS name."""
-    value = q.lower()
+    anything else as the start of an address or DNS name, and an adapter
+    address (or its start) in any notation."""
     column = machine_network_names.c.value
+    value = q.lower()
     if _IPV4.match(value):
         return column == value
-    return column.like(value.replace("\\", "\\\\").replace("%", "\\%").replace("_", "\\_") + "%",
-                       escape="\\")
-
-
-def _matching_ids(q: str):
-    """The ids of the machines the search finds, as one UNION (each part can
-    use its own index)."""
-    pattern = _like(q)
-    parts = [sa.select(machines.c.id).where(machines.c.computer_name.ilike(pattern, escape="\\")),
-             sa.select(machines.c.id).where(machines.c.last_user.ilike(pattern, escape="\\")),
-             sa.select(machine_network_names.c.machine_id).where(_network_match(q))]
+    starts = [column.like(_escaped(value) + "%", escape="\\")]
     address = address_form(q)
-    parts.append(sa.select(machines.c.id).where(
-        machines.c.adapter_address.ilike(_like(address or q), escape="\\")))
+    if address:
+        starts.append(column.like(texts.MAC_PREFIX + address.replace("-", "").lower() + "%"))
+    return sa.or_(*starts)
+
+
+def _escaped(text: str) -> str:
+    return text.replace("\\", "\\\\").replace("%", "\\%").replace("_", "\\_")
+
+
+# The search counts at most this many PCs ("more than"): a word in every
+# name must not make it read the whole fleet.
+SEARCH_CAP = 1000
+
+
+def _branches(q: str):
+    """One question per way the search finds a machine, each answering
+    (id, computer_name), so that each can use its own index."""
+    pattern = _like(q)
+    by_network = machines.join(machine_network_names, machine_network_names.c.machine_id == machines.c.id)
+    return [sa.select(machines.c.id, machines.c.computer_name)
+            .where(machines.c.computer_name.ilike(pattern, escape="\\")),
+            sa.select(machines.c.id, machines.c.computer_name)
+            .where(machines.c.last_user.ilike(pattern, escape="\\")),
+            sa.select(machines.c.id, machines.c.computer_name).select_from(by_network)
+            .where(_network_match(q))]
+
+
+def _union_of(selects):
+    """The distinct ids of the union of selects that each have their own
+    LIMIT (SQLite takes a LIMIT inside a UNION only within a subquery)."""
+    parts = [sa.select(s.subquery().c.id) for s in selects]
     return sa.union(*parts).subquery("found")
 
 
 def search_machines(conn: Connection, q: str, limit: int = 50) -> Dict[str, Any]:
-    """The machines whose computer name, last user or adapter address (in any
-    notation) contains q, or whose latest record gave an IP address or DNS
-    name starting with q: {"total", "machines": [machine dicts] (at most
-    limit, by computer name)}."""
-    found = _matching_ids(q)
-    total = conn.execute(sa.select(sa.func.count()).select_from(found)).scalar()
-    rows = conn.execute(sa.select(machines).where(machines.c.id.in_(sa.select(found.c.id)))
+    """The machines whose computer name or last user contains q, whose
+    latest record gave an IP address or DNS name starting with q, or whose
+    adapter address starts with q in any notation: {"total" (at most
+    SEARCH_CAP + 1), "machines": [machine dicts] (at most limit, by computer
+    name)}."""
+    counted = _union_of([b.limit(SEARCH_CAP + 1) for b in _branches(q)])
+    total = conn.execute(sa.select(sa.func.count()).select_from(counted)).scalar()
+    first = _union_of([b.order_by(machines.c.computer_name, machines.c.id).limit(limit) for b in _branches(q)])
+    rows = conn.execute(sa.select(machines).where(machines.c.id.in_(sa.select(first.c.id)))
                         .order_by(machines.c.computer_name, machines.c.id).limit(limit)).fetchall()
-    return {"total": total, "machines": [_machine_dict(r) for r in rows]}
+    return {"total": min(total, SEARCH_CAP + 1), "machines": [_machine_dict(r) for r in rows]}
 
 
 # ---- the PCs with any version of a program ---------------------------------

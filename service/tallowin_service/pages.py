@@ -512,7 +512,7 @@ def render_search(q: str, missing: Optional[str] = None) -> str:
             found = page_queries.search_machines(conn, q, limit=SEARCH_LIST)
             progs = queries.search_programs(conn, q, limit=SEARCH_LIST)
     return render_template("pages/search.html", nav="", q=q, missing=missing, machines=found,
-                           programs=progs, address=page_queries.address_form(q),
+                           programs=progs, address=page_queries.address_form(q), cap=page_queries.SEARCH_CAP,
                            silent_days=current_app.config["SILENT_DAYS"])
 
 
@@ -551,7 +551,7 @@ def fleet_changes():
     before = number_arg("before", "a record", queries.MAX_ID) or None
     with engine().connect() as conn:
         result = page_queries.change_records(
-            conn, since=since, until=until + datetime.timedelta(days=1) if until else None, pc=pc,
+            conn, since=since, until=until + datetime.timedelta(days=1) if until and until.year < 9999 else None, pc=pc,
             program=program, kind=kind, before=before, limit=CHANGE_PAGE)
     filters = page_args("from", "to", "pc", "program", "kind")
     return render_template("pages/changes.html", nav="changes", records=result["records"],
