@@ -10,7 +10,7 @@ import sqlalchemy as sa
 from . import texts
 from .db import Connection, iso
 from .paging import window
-from .queries import MACHINE_SORTS, _like, _machine_dict
+from .queries import MACHINE_SORTS, _counted, _like, _machine_dict
 from .schema import changes, machine_network_names, machine_programs, machines, programs, records
 
 _IPV4 = re.compile(r"^\d{1,3}(\.\d{1,3}){3}$")
@@ -92,15 +92,28 @@ def search_machines(conn: Connection, q: str, limit: int = 50) -> Dict[str, Any]
 PROGRAM_MACHINE_SORTS = dict(MACHINE_SORTS, program=programs.c.name)
 
 
-def _any_version_query(q: str, sort: str):
+# Up to this many matching programs are asked for by id (the database then
+# knows how many PCs each is on and can walk the PCs in order for a common
+# one); more are asked for by name.
+ID_LIST_LIMIT = 5000
+
+
+def _any_version_query(conn: Connection, q: str, sort: str):
+    """(joined, where, order, total) of the PCs with any program whose name
+    holds q; total from the programs' counts."""
+    counted, machine_count = _counted()
+    name_matches = programs.c.name.ilike(_like(q), escape="\\")
+    found = conn.execute(sa.select(programs.c.id, machine_count).select_from(counted).where(name_matches)).fetchall()
     joined = (machine_programs.join(programs, programs.c.id == machine_programs.c.program_id)
               .join(machines, machines.c.id == machine_programs.c.machine_id))
-    where = programs.c.name.ilike(_like(q), escape="\\")
+    where = (machine_programs.c.program_id.in_([r[0] for r in found]) if len(found) <= ID_LIST_LIMIT
+             else name_matches)
     column = PROGRAM_MACHINE_SORTS.get((sort or "name").lstrip("-"))
     if column is None:
         raise ValueError("unknown sort: %s" % sort)
     direction = column.desc() if sort.startswith("-") else column.asc()
-    return joined, where, [direction, machines.c.computer_name, machines.c.id, programs.c.name]
+    order = [direction, machines.c.computer_name, machines.c.id, programs.c.name]
+    return joined, where, order, sum(r[1] for r in found)
 
 
 def _with_program(row) -> Dict[str, Any]:
@@ -113,16 +126,15 @@ def any_version_machines(conn: Connection, q: str, sort: str = "name", offset: i
     insensitive), for the machines that have it now: {"total", "offset",
     "limit", "rows": [machine dicts with "program"]}."""
     offset, limit = window(offset, limit)
-    joined, where, order = _any_version_query(q, sort)
-    total = conn.execute(sa.select(sa.func.count()).select_from(joined).where(where)).scalar()
+    joined, where, order, total = _any_version_query(conn, q, sort)
     rows = conn.execute(sa.select(machines, programs.c.name.label("program")).select_from(joined)
-                        .where(where).order_by(*order).offset(offset).limit(limit)).fetchall()
+                        .where(where).order_by(*order).offset(offset).limit(limit)).fetchall() if total else []
     return {"total": total, "offset": offset, "limit": limit, "rows": [_with_program(r) for r in rows]}
 
 
 def iter_any_version_machines(conn: Connection, q: str, sort: str = "name") -> Iterator[Dict[str, Any]]:
     """Every row any_version_machines would list over all its pages."""
-    joined, where, order = _any_version_query(q, sort)
+    joined, where, order, _ = _any_version_query(conn, q, sort)
     result = conn.execution_options(stream_results=True, yield_per=1000).execute(
         sa.select(machines, programs.c.name.label("program")).select_from(joined).where(where).order_by(*order))
     for row in result:

@@ -373,7 +373,8 @@ def machine(key):
                                                          hpage=min(hpage, hpages))))
     start = paging.page_offset(ppage, PROGRAM_PAGE)
     # A machine's first record is where it starts: nothing added or removed.
-    records = [dict(r, first=history["offset"] + i == history["total"] - 1)
+    records = [dict(r, first=history["offset"] + i == history["total"] - 1,
+                    changes=page_queries.pair_updates(r["added"], r["removed"]))
                for i, r in enumerate(history["records"])]
     return render_template(
         "pages/machine.html", nav="machines", m=m, pq=pq, line_limit=LINE_LIMIT, line_chars=LINE_CHARS,

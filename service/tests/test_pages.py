@@ -260,7 +260,7 @@ def test_machine_page_programs_filter_and_history(signed_in):
     assert programs == ["Delta"]
     assert "1 of 3 match" in page
     changes = re.findall(r'<span class="tag (add|del)">[a-z]+</span> <span class="name">([^<]+)</span>', page)
-    assert changes == [("add", "Delta"), ("del", "Beta")]
+    assert changes == [("del", "Beta"), ("add", "Delta")]
     assert "First record: 3 programs." in page
 
 
