@@ -124,20 +124,26 @@ def format_iso(value):
 @bp.before_request
 def require_admin():
     web_auth.check_csrf()
-    g.admin = None
-    name = session.get("admin")
-    if name:
-        with engine().connect() as conn:
-            admin = accounts.admin_session(conn, name)
-        if admin and web_auth.password_fingerprint(admin.password_hash) == session.get("pw") \
-                and admin.session_generation == session.get("gen"):
-            g.admin = name
-        else:
-            for item in ("admin", "pw", "gen"):
-                session.pop(item, None)
+    g.admin = signed_in_admin()
     if g.admin is None and request.endpoint not in OPEN_ENDPOINTS:
         target = request.full_path if request.query_string else request.path
         return redirect(url_for("pages.sign_in", next=target))
+    return None
+
+
+def signed_in_admin() -> Optional[str]:
+    """The administrator whose session this is; a session that no longer
+    holds (new password, signed out elsewhere) is forgotten."""
+    name = session.get("admin")
+    if not name:
+        return None
+    with engine().connect() as conn:
+        admin = accounts.admin_session(conn, name)
+    if admin and web_auth.password_fingerprint(admin.password_hash) == session.get("pw") \
+            and admin.session_generation == session.get("gen"):
+        return name
+    for item in ("admin", "pw", "gen"):
+        session.pop(item, None)
     return None
 
 
@@ -151,7 +157,9 @@ def http_error(error):
     """Errors as pages, for every path but the API's (which answers JSON)."""
     if request.blueprint == "api" or request.path.startswith("/api/"):
         return error
-    response = error_page(error.code or 500, error.description)
+    # Werkzeug's own wording is for servers in general; ours says where to go.
+    default = error.description == type(error).description
+    response = error_page(error.code or 500, None if default else error.description)
     if error.code == 405 and getattr(error, "valid_methods", None):
         response.headers["Allow"] = ", ".join(error.valid_methods)
     return response
@@ -159,7 +167,8 @@ def http_error(error):
 
 ERROR_TITLES = {400: "Bad request", 404: "Not found", 405: "Not a way to ask for this page",
                 413: "Too much sent", 429: "Too many attempts", 500: "The service failed"}
-ERROR_MESSAGES = {405: "This address is only for reading (or only for a form's button). Follow a link instead.",
+ERROR_MESSAGES = {404: "There is no page at this address.",
+                  405: "This address is only for reading (or only for a form's button). Follow a link instead.",
                   413: "The request was larger than the service takes.",
                   500: "Something went wrong on the server; its log says why. Try again, or go on from here."}
 
@@ -168,9 +177,11 @@ def error_page(code: int, message: Optional[str] = None) -> Response:
     """A styled page for an error, with the header and ways on."""
     if code >= 500 or code in (405, 413) or not message:
         message = ERROR_MESSAGES.get(code, message or "")
+    # A path no page has never reached the check of the session.
+    admin = g.admin if "admin" in g else signed_in_admin()
     return Response(render_template(
         "pages/error.html", title=ERROR_TITLES.get(code, "Error %d" % code), message=message,
-        admin=g.get("admin"), service_host=request.host), status=code)
+        admin=admin, service_host=request.host), status=code)
 
 
 def error_page_wsgi(app: Flask) -> Callable[[dict, int], bytes]:
