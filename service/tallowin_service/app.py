@@ -18,7 +18,7 @@ from flask import Flask, jsonify
 from werkzeug.middleware.proxy_fix import ProxyFix
 from werkzeug.routing import PathConverter
 
-from . import accounts, db, migrate, pages, soap, web_auth
+from . import accounts, db, migrate, page_helpers, pages, soap, web_auth
 from .api import api
 from .config import read_settings
 
@@ -197,7 +197,7 @@ def create_app(config: Optional[Mapping[str, Any]] = None) -> Flask:
     soap_wsgi = soap.make_soap_app(engine, settings["MAX_BODY_BYTES"])
     front = Front(app.wsgi_app, soap_wsgi, soap.Wsdl(soap_wsgi), settings["MAX_BODY_BYTES"],
                   int(settings["MAX_RECORDS_IN_PROGRESS"]), int(settings["RETRY_AFTER"]),
-                  pages.error_page_wsgi(app))
+                  page_helpers.error_page_wsgi(app))
     hops = int(settings["PROXY_HOPS"])
     app.wsgi_app = SecurityHeaders(  # type: ignore[assignment]
         ProxyFix(front, x_for=hops, x_proto=hops, x_host=hops) if hops else front)

@@ -6,21 +6,17 @@ autoescape it, and the Content-Security-Policy (web_auth) allows no script at
 all, so a program named like markup is only ever text.
 """
 
-import datetime
 import urllib.parse
-from typing import Any, Callable, Dict, Iterable, Iterator, List, NoReturn, Optional, Union
+from typing import Any, Dict, List, NoReturn
 
-from flask import (Blueprint, Flask, Response, abort, current_app, g, redirect, render_template,
-                   request, session, url_for)
+from flask import Flask, Response, abort, current_app, g, redirect, render_template, request, session, url_for
 from markupsafe import Markup, escape
-from werkzeug.exceptions import HTTPException
 
 from . import accounts, auth, page_queries, paging, queries, texts, web_auth
 from .csv_out import csv_response
-from .db import Connection, Engine
-
-bp = Blueprint("pages", __name__, template_folder="templates", static_folder="static",
-               static_url_path="/static")
+from .finding import render_search
+from .page_helpers import (as_utc, bp, csv_rows, days_since, engine, natural_sort, number_arg, page_args,
+                           page_number, past_the_end, signed_in_admin, sort_args, store_sort)
 
 PAGE = 100            # PCs, programs, a program's PCs
 PROGRAM_PAGE = 500    # one PC's programs
@@ -39,16 +35,7 @@ TEXT_PARTS = ("programs", "network", "processor")
 MACHINE_SORTS = ("name", "address", "user", "processor", "last_seen", "silent", "programs")
 PROGRAM_SORTS = ("machines", "name")
 PROGRAM_MACHINE_SORTS = ("name", "address", "user", "last_seen")
-ANY_VERSION_SORTS = ("name", "program", "user", "last_seen")
-# Sorted from the top down unless asked otherwise: the most first.
-DESCENDING_FIRST = ("programs", "machines", "silent")
-SEARCH_LIST = 50      # the search's PCs and programs
-CHANGE_PAGE = 30      # records on a page of the fleet's changes
 OPEN_ENDPOINTS = ("pages.sign_in", "pages.static")
-
-
-def engine() -> Engine:
-    return current_app.extensions["tallowin"].engine
 
 
 # ---- set-up ---------------------------------------------------------------
@@ -65,14 +52,6 @@ def format_number(value):
     return "{:,}".format(value or 0)
 
 
-def as_utc(value: Union[str, datetime.datetime]) -> datetime.datetime:
-    if isinstance(value, str):
-        value = datetime.datetime.fromisoformat(value)
-    if value.tzinfo is None:
-        value = value.replace(tzinfo=datetime.timezone.utc)
-    return value.astimezone(datetime.timezone.utc)
-
-
 @bp.app_template_filter("short")
 def shorten(value, limit=SHORT):
     text = "" if value is None else str(value)
@@ -85,35 +64,6 @@ def shorten(value, limit=SHORT):
 @bp.app_template_filter("utc")
 def format_utc(value):
     return as_utc(value).strftime("%Y-%m-%d %H:%M") if value else ""
-
-
-@bp.app_template_filter("age_days")
-def days_since(value, now=None) -> int:
-    return max(0, ((now or datetime.datetime.now(datetime.timezone.utc)) - as_utc(value)).days)
-
-
-@bp.app_template_filter("ago")
-def format_ago(value, now=None):
-    """How long ago, in the largest whole unit: "41 days ago"."""
-    if not value:
-        return ""
-    seconds = ((now or datetime.datetime.now(datetime.timezone.utc)) - as_utc(value)).total_seconds()
-    for unit, size in (("day", 86400), ("hour", 3600), ("minute", 60)):
-        if seconds >= size:
-            n = int(seconds // size)
-            return "%s %s%s ago" % (format_number(n), unit, "" if n == 1 else "s")
-    return "just now"
-
-
-@bp.app_template_filter("days")
-def format_days(value):
-    return format_number(days_since(value)) if value else ""
-
-
-@bp.app_template_filter("natural")
-def natural_sort(names):
-    """Names in the order people expect: "NuGet 12" before "NuGet 119"."""
-    return sorted(names, key=page_queries.natural_key)
 
 
 @bp.app_template_filter("iso")
@@ -131,70 +81,9 @@ def require_admin():
     return None
 
 
-def signed_in_admin() -> Optional[str]:
-    """The administrator whose session this is; a session that no longer
-    holds (new password, signed out elsewhere) is forgotten."""
-    name = session.get("admin")
-    if not name:
-        return None
-    with engine().connect() as conn:
-        admin = accounts.admin_session(conn, name)
-    if admin and web_auth.password_fingerprint(admin.password_hash) == session.get("pw") \
-            and admin.session_generation == session.get("gen"):
-        return name
-    for item in ("admin", "pw", "gen"):
-        session.pop(item, None)
-    return None
-
-
 @bp.context_processor
 def page_globals():
     return {"admin": g.get("admin"), "service_host": request.host}
-
-
-@bp.app_errorhandler(HTTPException)
-def http_error(error):
-    """Errors as pages, for every path but the API's (which answers JSON)."""
-    if request.blueprint == "api" or request.path.startswith("/api/"):
-        return error
-    # Werkzeug's own wording is for servers in general; ours says where to go.
-    default = error.description == type(error).description
-    response = error_page(error.code or 500, None if default else error.description)
-    if error.code == 405 and getattr(error, "valid_methods", None):
-        response.headers["Allow"] = ", ".join(error.valid_methods)
-    return response
-
-
-ERROR_TITLES = {400: "Bad request", 404: "Not found", 405: "Not a way to ask for this page",
-                413: "Too much sent", 429: "Too many attempts", 500: "The service failed"}
-ERROR_MESSAGES = {404: "There is no page at this address.",
-                  405: "This address is only for reading (or only for a form's button). Follow a link instead.",
-                  413: "The request was larger than the service takes.",
-                  500: "Something went wrong on the server; its log says why. Try again, or go on from here."}
-
-
-def error_page(code: int, message: Optional[str] = None) -> Response:
-    """A styled page for an error, with the header and ways on."""
-    if code >= 500 or code in (405, 413) or not message:
-        message = ERROR_MESSAGES.get(code, message or "")
-    # A path no page has never reached the check of the session.
-    admin = g.admin if "admin" in g else signed_in_admin()
-    return Response(render_template(
-        "pages/error.html", title=ERROR_TITLES.get(code, "Error %d" % code), message=message,
-        admin=admin, service_host=request.host), status=code)
-
-
-def error_page_wsgi(app: Flask) -> Callable[[dict, int], bytes]:
-    """The body of an error page for a request that never reaches Flask (a
-    body above the limit is refused before it is read)."""
-    def body(environ, code):
-        with app.request_context(environ):
-            return error_page(code).get_data()
-    return body
-
-
-def page_number(name: str = "page") -> int:
-    return paging.page_number(request.args.get(name))
 
 
 # ---- sign-in --------------------------------------------------------------
@@ -256,26 +145,6 @@ def fleet():
 
 # ---- the PCs --------------------------------------------------------------
 
-def sort_args(sorts, default):
-    """(sort, descending) from the request, with defaults for what is unknown."""
-    sort = request.args.get("sort", default)
-    if sort not in sorts:
-        sort = default
-    return sort, request.args.get("dir", "desc" if sort in DESCENDING_FIRST else "asc") == "desc"
-
-
-def number_arg(name: str, label: str, maximum: int) -> int:
-    """A whole number from the request (0 when absent); anything else is
-    explained on a page of its own rather than ignored."""
-    text = request.args.get(name, "").strip()
-    if not text:
-        return 0
-    if not text.isdigit():
-        abort(400, description="“%s” is not a number of %s. Give a whole number, such as 30, or leave it empty."
-              % (texts.cap(text, 40), label))
-    return min(int(text[:12]), maximum)
-
-
 def machine_list_args():
     q = request.args.get("q", "").strip()
     silent = number_arg("silent", "days", queries.MAX_DAYS)
@@ -291,12 +160,6 @@ def link_args(q, silent, sort, desc):
     if silent:
         args["silent"] = silent
     return args
-
-
-def store_sort(sort, desc):
-    if sort == "silent":   # the days silent: the last seen the other way round
-        sort, desc = "last_seen", not desc
-    return ("-" if desc else "") + sort
 
 
 @bp.route("/machines")
@@ -316,15 +179,6 @@ def machines():
                            first=first, last=first + len(rows) - 1,
                            args=link_args(q, silent, sort, desc), back=request.query_string.decode("latin-1"),
                            silent_days=current_app.config["SILENT_DAYS"])
-
-
-def csv_rows(query: Callable[[Connection], Iterable[Any]], row_of: Callable[[Any], list]) -> Iterator[list]:
-    """The rows of query(conn) for csv_response; the connection lives as long
-    as the answer is being sent."""
-    eng = engine()
-    with eng.connect() as conn:
-        for item in query(conn):
-            yield row_of(item)
 
 
 MACHINE_CSV = ["computer_name", "adapter_address", "last_user", "processor", "first_seen_utc",
@@ -398,10 +252,6 @@ def machine(key):
         silent=days_since(m["last_seen"]) >= current_app.config["SILENT_DAYS"])
 
 
-def page_args(*names: str) -> Dict[str, str]:
-    return {n: request.args[n] for n in names if request.args.get(n)}
-
-
 # What an interface's block shows; its counters stay with the raw lines.
 INTERFACE_LABELS = ("Type", "Speed", "Admin Status", "MAC Address", "IP Address")
 
@@ -443,14 +293,6 @@ def record_text(key, record_id, part):
 
 # ---- the programs ---------------------------------------------------------
 
-def past_the_end(page: int, total: int, size: int, endpoint: str, **args) -> Any:
-    """A redirect to the last page for a page number beyond it."""
-    pages = paging.page_count(total, size)
-    if page <= pages:
-        return None
-    return redirect(url_for(endpoint, **dict(request.args.to_dict(), **args, page=pages)))
-
-
 @bp.route("/programs")
 def programs():
     q = request.args.get("q", "").strip()
@@ -486,86 +328,3 @@ def program_csv():
     sort, desc = sort_args(PROGRAM_MACHINE_SORTS, "name")
     return csv_response("tallowin-program-pcs.csv", MACHINE_CSV, csv_rows(
         lambda conn: queries.iter_program_machines(conn, name, sort=store_sort(sort, desc)), machine_csv_row))
-
-
-@bp.route("/programs/machines")
-def any_version():
-    """One list of the PCs with any program whose name contains q."""
-    q = request.args.get("q", "").strip()
-    if not q:
-        return redirect(url_for("pages.programs"))
-    sort, desc = sort_args(ANY_VERSION_SORTS, "name")
-    page = page_number()
-    with engine().connect() as conn:
-        result = page_queries.any_version_machines(conn, q, sort=store_sort(sort, desc),
-                                                   offset=paging.page_offset(page, PAGE), limit=PAGE)
-    return past_the_end(page, result["total"], PAGE, "pages.any_version") or render_template(
-        "pages/any_version.html", nav="programs", q=q, rows=result["rows"], total=result["total"],
-        page=page, pages=paging.page_count(result["total"], PAGE), sort=sort, desc=desc,
-        args=dict(q=q, sort=sort, dir="desc" if desc else "asc"), silent_days=current_app.config["SILENT_DAYS"])
-
-
-@bp.route("/programs/machines.csv")
-def any_version_csv():
-    q = request.args.get("q", "").strip()
-    sort, desc = sort_args(ANY_VERSION_SORTS, "name")
-    return csv_response("tallowin-program-pcs.csv", MACHINE_CSV + ["program"], csv_rows(
-        lambda conn: page_queries.iter_any_version_machines(conn, q, sort=store_sort(sort, desc)),
-        lambda m: machine_csv_row(m) + [m["program"]]))
-
-
-# ---- the search -----------------------------------------------------------
-
-def render_search(q: str, missing: Optional[str] = None) -> str:
-    found: Any = {"total": 0, "machines": []}
-    progs: Any = {"total": 0, "programs": []}
-    if q:
-        with engine().connect() as conn:
-            found = page_queries.search_machines(conn, q, limit=SEARCH_LIST)
-            progs = queries.search_programs(conn, q, limit=SEARCH_LIST)
-    return render_template("pages/search.html", nav="", q=q, missing=missing, machines=found,
-                           programs=progs, address=page_queries.address_form(q), cap=page_queries.SEARCH_CAP,
-                           silent_days=current_app.config["SILENT_DAYS"])
-
-
-@bp.route("/search")
-def search():
-    """The header's search: straight to the PC when exactly one matches and
-    no program does; else the PCs and the programs that match."""
-    q = request.args.get("q", "").strip()[:SHORT * 2]
-    if q:
-        with engine().connect() as conn:
-            found = page_queries.search_machines(conn, q, limit=2)
-            if found["total"] == 1 and queries.search_programs(conn, q, limit=1)["total"] == 0:
-                return redirect(url_for("pages.machine", key=found["machines"][0]["key"]))
-    return render_search(q)
-
-
-# ---- the fleet's changes --------------------------------------------------
-
-def date_arg(name: str) -> Optional[datetime.datetime]:
-    text = request.args.get(name, "").strip()
-    if not text:
-        return None
-    try:
-        return datetime.datetime.strptime(text, "%Y-%m-%d")
-    except ValueError:
-        abort(400, description="“%s” is not a date. Give dates as year-month-day, such as 2026-12-01."
-              % texts.cap(text, 40))
-
-
-@bp.route("/changes")
-def fleet_changes():
-    since, until = date_arg("from"), date_arg("to")
-    kind = request.args.get("kind", "")
-    kind = kind if kind in ("added", "removed") else ""
-    pc, program = request.args.get("pc", "").strip(), request.args.get("program", "").strip()
-    before = number_arg("before", "a record", queries.MAX_ID) or None
-    with engine().connect() as conn:
-        result = page_queries.change_records(
-            conn, since=since, until=until + datetime.timedelta(days=1) if until and until.year < 9999 else None, pc=pc,
-            program=program, kind=kind, before=before, limit=CHANGE_PAGE)
-    filters = page_args("from", "to", "pc", "program", "kind")
-    return render_template("pages/changes.html", nav="changes", records=result["records"],
-                           older=result["older"], before=before, filters=filters, kind=kind,
-                           change_limit=CHANGE_LIMIT)

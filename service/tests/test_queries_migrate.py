@@ -77,7 +77,8 @@ def test_upgrade_from_an_older_version(db_url, client, engine, version):
     for address, programs in (("00-0C-29-3A-5B-7F", ["A", "B"]), ("00-00-00-00-00-02", ["B"]),
                               ("00-00-00-00-00-03", ["C"])):
         network = "NetBIOS Name: PC1$#$Fully Qualified Domain Name: pc%s.corp$#$" % address[-1]
-        assert post(client, envelope(processor=CPU, programs=programs, address=address, network=network)).status_code == 200
+        body = envelope(processor=CPU, programs=programs, address=address, network=network)
+        assert post(client, body).status_code == 200
     back_to(engine, version)
     assert migrate.upgrade(engine) == version
     with engine.connect() as conn:
