@@ -9,7 +9,7 @@ import sqlalchemy as sa
 
 from . import ingest, texts
 from .db import Engine, is_postgresql, writing
-from .schema import (SCHEMA_VERSION, changes, machine_programs, machines, metadata, name_hash,
+from .schema import (SCHEMA_VERSION, changes, machine_network_names, machine_programs, machines, metadata, name_hash,
                      program_count_queue, program_counts, programs, records, schema_version)
 
 
@@ -171,6 +171,16 @@ def _upgrade_from_5(conn):
     conn.exec_driver_sql("ALTER TABLE records ADD COLUMN secret_name TEXT")
 
 
+def _upgrade_from_8(conn):
+    """Version 8 kept no searchable network names: take them from each
+    machine's latest record."""
+    machine_network_names.create(conn)
+    rows = conn.execute(sa.select(machines.c.id, records.c.network_text, records.c.adapter_address)
+                        .select_from(machines.join(records, records.c.id == machines.c.last_record_id)))
+    for row in rows.fetchall():
+        ingest.set_network_names(conn, row.id, texts.network_names(row.network_text, row.adapter_address))
+
+
 def _replay_changes(conn, machine_id):
     """A merged PC's changes, made again between its records in the order
     they came (each was compared with its own PC's record before)."""
@@ -197,6 +207,7 @@ UPGRADES = {
     3: (_upgrade_from_3, 4),
     4: (_upgrade_from_4, 5),
     5: (_upgrade_from_5, 8),
+    8: (_upgrade_from_8, SCHEMA_VERSION),
 }
 
 
