@@ -47,7 +47,7 @@ TEST(Time, UsEasternInSummer) {
 
 TEST(Time, ZoneStatesOffsetsAndNames) {
   const struct { uint32_t id; int32_t bias, standardBias, daylightBias; std::string name; Lines lines; } rows[] = {
-      {Platform::kTimeZoneIdDaylight, 0, 0, -60, "", {"Currently On: Daylight Time", "Current Bias (relative to UTC): +60 minutes",
+      {Platform::kTimeZoneIdDaylight, 0, 0, -60, "\x01Zone", {"Currently On: Daylight Time", "Current Bias (relative to UTC): +60 minutes",
        "Standard Time Name: None Specified", "Standard Time Bias: 0 minutes"}},
       {Platform::kTimeZoneIdStandard, 480, 0, -60, "  Two", {"Currently On: Standard Time",
        "Current Bias (relative to UTC): -480 minutes", "Standard Time Name:   Two", "Standard Time Bias: -480 minutes"}},
@@ -156,7 +156,7 @@ TEST(Locale, EachSettingAsItsReadingShowsIt) {
       {0x1, "1G0000000", {"ERROR: 2 - Locale setting 0x1 is not a hexadecimal number", "Language ID: 0 / 0x0"}},
       {0x1, "100000000", {"ERROR: 3 - Locale setting 0x1 is out of range", "Language ID: 0 / 0x0"}},
       {0x1, "0000000409", {"Language ID: 1033 / 0x409"}},
-      {0x1, "FFFFFFFF", {"Language ID: 4294967295 / 0xFFFFFFFF"}},
+      {0x1, "ffffFFFF", {"Language ID: 4294967295 / 0xFFFFFFFF"}},
       {0x14, "(fails)", {"Local Monetary Symbol: ", "Int'l Currency Symbol: USD"}},
       {0x1009, "12", {"Type Of Calendar: 12 ((Gregorian Transliterated French))"}},
       {0x1009, "13", {"Type Of Calendar: 13 (unknown)"}},
