@@ -8,8 +8,9 @@ from typing import Any, Dict
 import sqlalchemy as sa
 
 from . import ingest, texts
+from .profile import FACT_COLUMNS
 from .db import Engine, is_postgresql, writing
-from .schema import (SCHEMA_VERSION, changes, machine_programs, machines, metadata, name_hash,
+from .schema import (PROFILE_INDEXES, SCHEMA_VERSION, changes, machine_programs, machines, metadata, name_hash,
                      program_count_queue, program_counts, programs, records, schema_version)
 
 
@@ -165,6 +166,18 @@ def _upgrade_from_4(conn):
                      .scalar_subquery()))
 
 
+def _upgrade_from_5(conn):
+    """Version 5 kept no profiles: records gain profile_text, machines the
+    facts' columns (empty until the PC's next profile) and their indexes."""
+    conn.exec_driver_sql("ALTER TABLE records ADD COLUMN profile_text TEXT")
+    for column in machines.columns:
+        if column.name in FACT_COLUMNS:
+            conn.exec_driver_sql("ALTER TABLE machines ADD COLUMN %s %s"
+                                 % (column.name, column.type.compile(dialect=conn.dialect)))
+    for index in PROFILE_INDEXES:
+        index.create(conn)
+
+
 def _replay_changes(conn, machine_id):
     """A merged PC's changes, made again between its records in the order
     they came (each was compared with its own PC's record before)."""
@@ -190,6 +203,7 @@ UPGRADES = {
     2: (_upgrade_from_2, 3),
     3: (_upgrade_from_3, 4),
     4: (_upgrade_from_4, 5),
+    5: (_upgrade_from_5, SCHEMA_VERSION),
 }
 
 
