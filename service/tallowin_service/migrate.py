@@ -122,7 +122,9 @@ def _upgrade_from_4(conn):
         conn.execute(programs.update().where(programs.c.id == p.id).values(name=name, name_hash=name_hash(name)))
     survivors: Dict[str, Dict[str, Any]] = {}
     merged = set()
-    old = [dict(r._mapping) for r in conn.execute(sa.select(machines).order_by(machines.c.id))]
+    # The columns version 5 had: the profile's facts come after.
+    version_5 = [c for c in machines.columns if c.name not in FACT_COLUMNS]
+    old = [dict(r._mapping) for r in conn.execute(sa.select(*version_5).order_by(machines.c.id))]
     # Out of the way first: a PC's new key may be another's old one.
     conn.execute(machines.update().values(machine_key=sa.literal("v4:") + sa.cast(machines.c.id, sa.Text)))
     for m in old:

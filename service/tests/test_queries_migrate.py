@@ -8,7 +8,7 @@ import pytest
 import sqlalchemy as sa
 
 from conftest import envelope, post
-from tallowin_service import accounts, db, ingest, migrate, queries, schema, texts
+from tallowin_service import accounts, db, ingest, migrate, profile, queries, schema, texts
 
 CPU = ("Processor Architecture: Intel$#$CPU Manufacturer: GenuineIntel$#$Processor Level: Pentium$#$"
        "Approximate CPU Clock Rate: 2400 MHz$#$Number Of Processors: 4$#$")
@@ -47,11 +47,15 @@ def test_iter_machines_is_every_page_of_list_machines(engine):
 
 
 def back_to(engine, version):
-    """Version 4 had no session generations and no "cut" list, and kept
+    """Version 5 had no profiles; version 4 had no session generations and no "cut" list, and kept
     addresses as sent; version 3 kept the programs' counters in the
     catalogue's rows; version 2 had no processor summary and no tables for
     the pages."""
     with db.writing(engine) as conn, conn.begin():
+        for index in schema.PROFILE_INDEXES:
+            index.drop(conn)
+        for column in ("records.profile_text",) + tuple("machines." + c for c in profile.FACT_COLUMNS):
+            conn.exec_driver_sql("ALTER TABLE %s DROP COLUMN %s" % tuple(column.split(".")))
         conn.exec_driver_sql("ALTER TABLE administrators DROP COLUMN session_generation")
         conn.exec_driver_sql("ALTER TABLE records DROP COLUMN cut")
         conn.exec_driver_sql("UPDATE machines SET machine_key = '00:0c:29:3a:5b:7f'"
