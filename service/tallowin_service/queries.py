@@ -215,7 +215,7 @@ def _record_dict(r) -> StoredRecord:
     return {"id": r.id, "machine": r.machine_key, "received": iso(r.received), "sender": r.sender,
             "user_name": r.user_name, "adapter_address": r.adapter_address,
             "programs_text": r.programs_text, "network_text": r.network_text,
-            "processor_text": r.processor_text, "cut": _cut_list(r.cut)}
+            "processor_text": r.processor_text, "cut": _cut_list(r.cut), "profile_text": r.profile_text}
 
 
 def list_records(conn: Connection, offset: int = 0, limit: int = 100) -> RecordPage:

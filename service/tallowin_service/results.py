@@ -98,6 +98,7 @@ class StoredRecord(ListedRecord):
     network_text: str
     processor_text: str
     cut: List[str]  # the fields ingest took cut
+    profile_text: Optional[str]  # the complete profile sent after it (None: none came)
 
 
 class ProgramCount(TypedDict):
