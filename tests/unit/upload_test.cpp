@@ -393,12 +393,9 @@ struct ScriptedServer : HttpTransport {
   HttpResponse Get(const std::string&, size_t) override { return {true, 200, wsdl, ""}; }
   HttpResponse Post(const std::string&, const HttpHeaders&, const std::string& body, size_t) override {
     posted.push_back(body);
-    return {true, posted.size() <= answers.size() && answers[posted.size() - 1] == "ok" ? 200 : 500,
-            posted.size() <= answers.size() && answers[posted.size() - 1] == "ok"
-                ? "<s:Envelope xmlns:s='http://schemas.xmlsoap.org/soap/envelope/'><s:Body/></s:Envelope>"
-                : "<s:Envelope xmlns:s='http://schemas.xmlsoap.org/soap/envelope/'><s:Body><s:Fault>"
-                  "<faultcode>s:Client</faultcode><faultstring>no</faultstring></s:Fault></s:Body></s:Envelope>",
-            ""};
+    const bool ok = posted.size() <= answers.size() && answers[posted.size() - 1] == "ok";
+    const std::string inBody = ok ? "" : "<s:Fault><faultcode>s:Client</faultcode><faultstring>no</faultstring></s:Fault>";
+    return {true, ok ? 200 : 500, "<s:Envelope xmlns:s='" + std::string(kEnv11) + "'><s:Body>" + inBody + "</s:Body></s:Envelope>", ""};
   }
 };
 
