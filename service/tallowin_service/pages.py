@@ -296,7 +296,7 @@ def machine_facts(m):
             continue
         if name == "memory_bytes":
             value = "{:,.2f} GB".format(value / 1024 ** 3)  # as the profile's own line shows it
-        elif isinstance(value, int):
+        elif isinstance(value, int) and name != "os_build":  # a build is a name, not a quantity
             value = format_number(value)
         out.append((label, value))
     return out
