@@ -121,8 +121,9 @@ UploadOutcome SendRecordCall(const UploadRecord& record, const UploadEnvironment
   out.accepted = call.accepted;
   out.status = call.status;
   out.message = call.message;
-  if (!out.accepted) out.profileMessage = "profile not sent: the record was not accepted";
-  else if (!plans.profilePlan && plans.profileError.empty())
+  // A record not accepted: its line says all (the profile follows only an accepted one).
+  if (!out.accepted) return out;
+  if (!plans.profilePlan && plans.profileError.empty())
     out.profileMessage = std::string("profile not sent: the service does not take it (its description has no ") +
                          soap::kProfileOperationName + ")";
   else if (!plans.profilePlan) out.profileMessage = "profile not sent: " + plans.profileError;

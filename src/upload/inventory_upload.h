@@ -35,7 +35,7 @@ struct UploadOutcome {
   // description offers it. Its failure leaves the record accepted.
   bool profileSent = false;
   bool profileAccepted = false;
-  std::string profileMessage;  // one line, once the record was sent: what became of the profile
+  std::string profileMessage;  // one line, once the record was accepted: what became of the profile
 };
 
 // The complete profile's text, asked for only when it will be sent.

@@ -412,7 +412,7 @@ TEST(SendInventory, TheProfileFollowsAnAcceptedRecordWhenTheServiceTakesIt) {
   } cases[] = {
       {"both taken", WithProfile(), {"ok", "ok"}, 2, true, true, "profile sent to http://127.0.0.1:8080/"},
       {"an older service", DocumentLiteral(), {"ok"}, 1, true, false, "profile not sent: the service does not take it"},
-      {"the record refused", WithProfile(), {"fault"}, 1, false, false, "profile not sent: the record was not accepted"},
+      {"the record refused", WithProfile(), {"fault"}, 1, false, false, ""},
       {"the profile refused", WithProfile(), {"ok", "fault"}, 2, true, false, "profile sent to "},
   };
   const UploadRecord record{"ann", "00-0C-29-3A-5B-7F", "A$#$", "NetBIOS Name: PC$#$", "CPU$#$"};
@@ -433,7 +433,8 @@ TEST(SendInventory, TheProfileFollowsAnAcceptedRecordWhenTheServiceTakesIt) {
     EXPECT_EQ(collected, c.posts == 2 ? 1 : 0) << c.what;
     EXPECT_EQ(out.accepted, c.accepted) << c.what;
     EXPECT_EQ(out.profileAccepted, c.profileAccepted) << c.what;
-    EXPECT_EQ(out.profileMessage.rfind(c.profileMessage, 0), 0U) << c.what << ": " << out.profileMessage;
+    EXPECT_TRUE(*c.profileMessage ? out.profileMessage.rfind(c.profileMessage, 0) == 0 : out.profileMessage.empty())
+        << c.what << ": " << out.profileMessage;
     if (c.posts == 2)
       EXPECT_NE(server.posted[1].find("<m:ProfileText>OS: x$#$$#$P &lt;1&gt;$#$</m:ProfileText>"), std::string::npos)
           << server.posted[1];
