@@ -93,7 +93,10 @@ def ingest_profile(engine: Engine, user_name: Optional[str], adapter_address: Op
     record's id. Raises NoRecordForProfile when there is no such record."""
     user_name, profile_text = user_name or "", profile_text or ""
     now = received or utcnow()
-    key = texts.machine_key(adapter_address, profile_text)
+    # The computer name from the network section only: a program's name may
+    # read like any label.
+    network = dict(profile.sections(profile_text)).get("Network", [])
+    key = texts.machine_key(adapter_address, "".join(line + texts.SEPARATOR for line in network))
     facts = profile.facts(profile_text)
 
     def work(conn):
