@@ -63,6 +63,8 @@ target_link_libraries(tallowin PRIVATE tallowin_win32)
 target_link_options(tallowin PRIVATE -municode)
 set_target_properties(tallowin PROPERTIES OUTPUT_NAME tallowin RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 tallowin_embed_typelib(tallowin)
+# The exe's resources: its manifest, and the control's icon from src/ocx.
+target_include_directories(tallowin PRIVATE src/host src/ocx)
 
 # tallowin.ocx: the in-process COM server. The .def keeps the 32-bit exports
 # undecorated (the stdcall fix-up maps them onto the decorated symbols).

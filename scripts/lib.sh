@@ -9,7 +9,7 @@ TALLOWIN_PACKAGES=(
   libxml2-dev python3-spyne imagemagick curl x11-utils
   clang libclang-rt-14-dev cppcheck clang-tidy-14
   python3-flask python3-sqlalchemy python3-psycopg2 python3-lxml gunicorn python3-pytest postgresql mypy pyflakes3
-  wixl msitools osslsigncode openssl libxml2-utils
+  wixl msitools osslsigncode openssl libxml2-utils softhsm2 libengine-pkcs11-openssl
 )
 
 # Installs whatever is missing, quietly and without prompts; does nothing
@@ -63,6 +63,40 @@ start_service() {  # logfile command...
   return 1
 }
 
+# A test CA and a server certificate for 127.0.0.1 from it, and the same
+# from a second CA that nobody trusts, under build/services/tls:
+# {trusted,other}-ca.pem, {trusted,other}-server.{pem,key}.
+make_test_certificates() {
+  local d=build/services/tls ca
+  rm -rf "$d" && mkdir -p "$d" || return 1
+  for ca in trusted other; do
+    openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj "/CN=Tallowin test CA ($ca)" \
+      -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign \
+      -keyout "$d/$ca-ca.key" -out "$d/$ca-ca.pem" 2>/dev/null &&
+    openssl req -newkey rsa:2048 -nodes -subj "/CN=127.0.0.1" \
+      -keyout "$d/$ca-server.key" -out "$d/$ca-server.csr" 2>/dev/null &&
+    # Wine matches names against dNSName entries only: the address is both.
+    openssl x509 -req -days 30 -in "$d/$ca-server.csr" -CA "$d/$ca-ca.pem" -CAkey "$d/$ca-ca.key" \
+      -CAcreateserial -out "$d/$ca-server.pem" -extfile <(printf '%s\n' \
+        'subjectAltName=IP:127.0.0.1,DNS:127.0.0.1' extendedKeyUsage=serverAuth basicConstraints=CA:FALSE) \
+      2>/dev/null || { echo "could not make the test certificates" >&2; return 1; }
+  done
+}
+
+# Trusts a CA certificate in the Wine prefix's machine root store, in the
+# registry layout Wine 8 reads: the key is the SHA-1 thumbprint in upper
+# case; Blob holds property 0x20 (the certificate), 1, the DER's length
+# (little-endian DWORDs), then the DER.
+trust_in_wine() {  # pem
+  local thumb der n
+  thumb=$(openssl x509 -in "$1" -noout -fingerprint -sha1 | cut -d= -f2 | tr -d : | tr a-f A-F)
+  der=$(openssl x509 -in "$1" -outform DER | od -An -v -tx1 | tr -d ' \n')
+  n=$((${#der} / 2))
+  wine reg add "HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\$thumb" /reg:64 /v Blob \
+    /t REG_BINARY /f /d "2000000001000000$(printf '%02x%02x%02x%02x' $((n & 255)) $((n >> 8 & 255)) \
+    $((n >> 16 & 255)) $((n >> 24 & 255)))$der" >/dev/null 2>&1
+}
+
 # The inventory service (service/, on SQLite under build/services) and the
 # misbehaving ones the Windows tests use, exported as TALLOWIN_TEST_* host:port
 # values; TALLOWIN_TEST_PEER_AUTH holds the administrator for its API.
@@ -77,9 +111,27 @@ start_test_services() {
            --db "sqlite:///$PWD/build/services/inventory.sqlite" --listen 127.0.0.1:0 --workers 2 \
            --max-seconds 1500 --quiet) &&
     export TALLOWIN_TEST_PEER="127.0.0.1:$port" TALLOWIN_TEST_PEER_AUTH="tallowin-test:$password"
-  # One process serves every misbehaviour, each on a port of its own.
+  # The service again over TLS, on a database of its own with one enrollment
+  # secret (TALLOWIN_TEST_TLS_SECRET), with a certificate the Wine prefix
+  # trusts (TALLOWIN_TEST_TLS) and with one from another CA (..._OTHERCA).
+  local tls=build/services/tls db="sqlite:///$PWD/build/services/tls.sqlite" ca secret
+  rm -f build/services/tls.sqlite*
+  if make_test_certificates && trust_in_wine $tls/trusted-ca.pem &&
+     echo "$password" | service/tallowin-service add-admin tallowin-test --db "$db" >/dev/null &&
+     secret=$(service/tallowin-service add-secret wintest --db "$db" </dev/null | tail -1); then
+    export TALLOWIN_TEST_TLS_SECRET="$secret"
+    for ca in trusted other; do
+      port=$(start_service build/services/tls-$ca.log service/tallowin-service serve --db "$db" \
+               --listen 127.0.0.1:0 --workers 1 --certfile $tls/$ca-server.pem --keyfile $tls/$ca-server.key \
+               --max-seconds 1500 --quiet) &&
+        export "TALLOWIN_TEST_TLS$([ $ca = other ] && echo _OTHERCA)=https://127.0.0.1:$port"
+    done
+  fi
+  # One process serves every misbehaviour, each on a port of its own (a few
+  # over TLS, with the trusted certificate).
   local ready pair
-  start_service build/services/faulty.log /usr/bin/python3 $peers/faulty_services.py --max-seconds 1500 >/dev/null &&
+  start_service build/services/faulty.log /usr/bin/python3 $peers/faulty_services.py --max-seconds 1500 \
+      --tls $tls/trusted-server.pem $tls/trusted-server.key >/dev/null &&
     ready=$(grep -m1 '^READY ' build/services/faulty.log)
   for pair in ${ready#READY }; do
     export "TALLOWIN_TEST_$(echo "${pair%%=*}" | tr a-z A-Z)=127.0.0.1:${pair#*=}"

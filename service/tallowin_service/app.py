@@ -18,7 +18,7 @@ from flask import Flask, jsonify
 from werkzeug.middleware.proxy_fix import ProxyFix
 from werkzeug.routing import PathConverter
 
-from . import accounts, db, migrate, pages, soap, web_auth
+from . import accounts, db, enrollment, migrate, pages, soap, web_auth
 from .api import api
 from .config import read_settings
 
@@ -48,7 +48,8 @@ class Front:
     progress, another is answered 503 at once instead of waiting in line
     for a thread (the control tries again later)."""
 
-    def __init__(self, flask_wsgi, soap_wsgi, wsdl, max_body, max_records=0, retry_after=60):
+    def __init__(self, flask_wsgi, soap_wsgi, wsdl, max_body, max_records=0, retry_after=60, engine=None):
+        self.engine = engine  # for the enrollment secrets (None: records from anyone)
         self.flask_wsgi = flask_wsgi
         self.soap_wsgi = soap_wsgi
         self.wsdl = wsdl
@@ -88,7 +89,8 @@ class Front:
                                "503 Service Unavailable",
                                [("Retry-After", str(self.retry_after)), ("Connection", "close")], logging.INFO)
         try:
-            return self._record(environ, start_response, declared)
+            refused = self._enrollment(environ, start_response)
+            return refused if refused is not None else self._record(environ, start_response, declared)
         finally:
             with self.lock:
                 self.in_progress -= 1
@@ -114,6 +116,27 @@ class Front:
                                "the envelope could not be read: %s" % (error or type(error).__name__))
         start_response(answer["status"], answer["headers"])
         return [chunks]
+
+    def _enrollment(self, environ, start_response):
+        """None when the record may come in (its secret's name, if any, in
+        environ["tallowin.secret"]), else the fault that refuses it. The
+        body stays unread: the connection is not to be reused."""
+        if self.engine is None:
+            return None
+        verdict = enrollment.check(self.engine, environ.get("HTTP_AUTHORIZATION"), environ.get("REMOTE_ADDR"))
+        if verdict.status == 0:
+            environ["tallowin.secret"] = verdict.name
+            return None
+        close = [("Connection", "close")]
+        if verdict.status == 401:
+            return self._fault(environ, start_response, "Client", "the service wants an enrollment secret",
+                               "401 Unauthorized", [("WWW-Authenticate", 'Bearer realm="Tallowin inventory"')] + close)
+        if verdict.status == 403:
+            return self._fault(environ, start_response, "Client", "the enrollment secret is not accepted",
+                               "403 Forbidden", close)
+        return self._fault(environ, start_response, "Client",
+                           "too many wrong enrollment secrets from this address; try again in %d seconds"
+                           % verdict.wait, "429 Too Many Requests", [("Retry-After", str(verdict.wait))] + close)
 
     def _fault(self, environ, start_response, code, reason, status="500 Internal Server Error", extra=(),
                level=logging.WARNING):
@@ -188,7 +211,7 @@ def create_app(config: Optional[Mapping[str, Any]] = None) -> Flask:
 
     soap_wsgi = soap.make_soap_app(engine, settings["MAX_BODY_BYTES"])
     front = Front(app.wsgi_app, soap_wsgi, soap.Wsdl(soap_wsgi), settings["MAX_BODY_BYTES"],
-                  int(settings["MAX_RECORDS_IN_PROGRESS"]), int(settings["RETRY_AFTER"]))
+                  int(settings["MAX_RECORDS_IN_PROGRESS"]), int(settings["RETRY_AFTER"]), engine)
     hops = int(settings["PROXY_HOPS"])
     app.wsgi_app = SecurityHeaders(  # type: ignore[assignment]
         ProxyFix(front, x_for=hops, x_proto=hops, x_host=hops) if hops else front)

@@ -1,9 +1,12 @@
-"""The command: serve, add-admin, dump.
+"""The command: serve, add-admin, the enrollment secrets, dump.
 
     tallowin-service serve [--db URL] [--listen HOST:PORT] [--no-front] [--workers N] [--threads N]
                            [--max-records N] [--retry-after S] [--max-body BYTES]
-                           [--proxy-hops N] [--max-seconds S] [--quiet]
+                           [--proxy-hops N] [--certfile PEM --keyfile PEM] [--max-seconds S] [--quiet]
     tallowin-service add-admin NAME [--db URL]     (the password is read from stdin)
+    tallowin-service add-secret NAME [--db URL]    (from stdin; none given: one is made and printed)
+    tallowin-service list-secrets [--db URL]
+    tallowin-service remove-secret NAME [--db URL]
     tallowin-service dump [--db URL]
 
 The database is --db, else $TALLOWIN_DB, else sqlite:///tallowin-inventory.sqlite
@@ -18,7 +21,7 @@ import os
 import sys
 from typing import Any, Dict, Optional, Sequence, Tuple
 
-from . import auth, config, db, ingest, migrate, profile, queries, texts
+from . import auth, config, db, enrollment, ingest, migrate, profile, queries, texts
 
 def database_url(args: argparse.Namespace) -> str:
     return db.database_url(args.db or os.environ.get("TALLOWIN_DB"))
@@ -54,6 +57,13 @@ at all can take every thread. Listen on loopback behind the front, or give --no-
 
 
 def serve(args: argparse.Namespace) -> int:
+    if bool(args.certfile) != bool(args.keyfile):
+        print("tallowin-service: --certfile and --keyfile go together", file=sys.stderr)
+        return 2
+    for path in (args.certfile, args.keyfile):
+        if path and not os.access(path, os.R_OK):
+            print("tallowin-service: cannot read %s" % path, file=sys.stderr)
+            return 2
     if not is_loopback(args.listen[0]) and not args.no_front:
         print(FRONT_NEEDED % args.listen[0], file=sys.stderr)
         return 2
@@ -82,6 +92,45 @@ def add_admin(args: argparse.Namespace) -> int:
         print(error, file=sys.stderr)
         return 1
     print("administrator %s %s" % (args.name, "created" if created else "given a new password"))
+    return 0
+
+
+def _secrets_engine(args: argparse.Namespace):
+    engine = db.create_engine(database_url(args))
+    migrate.upgrade(engine)
+    return engine
+
+
+def add_secret(args: argparse.Namespace) -> int:
+    given = "" if sys.stdin.isatty() else sys.stdin.readline().strip()
+    try:
+        secret = enrollment.add_secret(_secrets_engine(args), args.name, given or None)
+    except enrollment.SecretError as error:
+        print(error, file=sys.stderr)
+        return 1
+    if given:
+        print("enrollment secret %s added" % args.name)
+    else:
+        # Shown this once: only its hash is kept.
+        print("enrollment secret %s added; give the PCs this secret (it is not shown again):\n%s"
+              % (args.name, secret))
+    return 0
+
+
+def list_secrets(args: argparse.Namespace) -> int:
+    rows = enrollment.list_secrets(_secrets_engine(args))
+    if not rows:
+        print("no enrollment secrets: the SOAP endpoint takes records from anyone")
+    for name, created in rows:
+        print("%s\tadded %s" % (name, created))
+    return 0
+
+
+def remove_secret(args: argparse.Namespace) -> int:
+    if not enrollment.remove_secret(_secrets_engine(args), args.name):
+        print("no enrollment secret named %s" % args.name, file=sys.stderr)
+        return 1
+    print("enrollment secret %s removed" % args.name)
     return 0
 
 
@@ -115,7 +164,8 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
                        formatter_class=argparse.RawDescriptionHelpFormatter, epilog=config.help_text(),
                        description="Runs the service in gunicorn. It is meant to listen on loopback "
                        "behind a front server (nginx) that faces the network, holds slow clients "
-                       "and does TLS; it refuses any other address without --no-front.")
+                       "and does TLS (or does TLS itself with --certfile and --keyfile); it refuses "
+                       "any other address without --no-front.")
     p.add_argument("--db", help="database URL (sqlite:///PATH or postgresql://...)")
     p.add_argument("--listen", type=parse_listen, default=("127.0.0.1", 8080),
                    help="HOST:PORT to listen on (default 127.0.0.1:8080; port 0 picks one)")
@@ -135,20 +185,27 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     p.add_argument("--proxy-hops", type=int,
                    help="proxies in front that set X-Forwarded-For and -Proto (default "
                    "$TALLOWIN_PROXY_HOPS, else 0)")
+    p.add_argument("--certfile", help="serve TLS with this certificate (PEM, the chain after it); "
+                   "with --keyfile")
+    p.add_argument("--keyfile", help="the certificate's private key (PEM)")
     p.add_argument("--max-seconds", type=float, default=None,
                    help="stop by itself after this many seconds (tests)")
     p.add_argument("--quiet", action="store_true", help="log warnings and errors only")
     p.add_argument("--access-log", action="store_true", help="log every request on stderr")
     p.set_defaults(run=serve)
 
-    p = sub.add_parser("add-admin", help="create an administrator or set a new password")
-    p.add_argument("name")
-    p.add_argument("--db", help="database URL")
-    p.set_defaults(run=add_admin)
-
-    p = sub.add_parser("dump", help="print every stored record")
-    p.add_argument("--db", help="database URL")
-    p.set_defaults(run=dump)
+    # The commands on the database alone: (name, what it runs, whether it takes a NAME, help).
+    for command, run, named, text in (
+            ("add-admin", add_admin, True, "create an administrator or set a new password"),
+            ("add-secret", add_secret, True, "add an enrollment secret (from stdin, or made and printed once)"),
+            ("list-secrets", list_secrets, False, "list the enrollment secrets by name"),
+            ("remove-secret", remove_secret, True, "remove an enrollment secret"),
+            ("dump", dump, False, "print every stored record")):
+        p = sub.add_parser(command, help=text)
+        if named:
+            p.add_argument("name")
+        p.add_argument("--db", help="database URL")
+        p.set_defaults(run=run)
 
     args = parser.parse_args(argv)
     logging.basicConfig(level=logging.WARNING if getattr(args, "quiet", False) else logging.INFO,

@@ -52,12 +52,13 @@ def _retryable(error):
 
 
 def ingest(engine: Engine, record: Sequence[Optional[str]], sender: str,
-           received: Optional[datetime.datetime] = None) -> int:
+           received: Optional[datetime.datetime] = None, secret_name: Optional[str] = None) -> int:
     """Stores one record in its own transaction and returns the new record's
-    id. Retries a transaction the database rolled back for a deadlock."""
+    id. Retries a transaction the database rolled back for a deadlock.
+    SECRET_NAME: the enrollment secret it came with."""
     record = Record(*[(t if t is not None else "") for t in record])
     received = received or utcnow()
-    return _transaction(engine, sender, lambda conn: store_record(conn, record, received, sender))
+    return _transaction(engine, sender, lambda conn: store_record(conn, record, received, sender, secret_name))
 
 
 def _transaction(engine, sender, work):
@@ -151,7 +152,8 @@ def _machine(conn, key, record, received):
     return conn.execute(_LOCK_MACHINE, {"key": key}).one()
 
 
-def store_record(conn: Connection, record: Record, received: datetime.datetime, sender: str) -> int:
+def store_record(conn: Connection, record: Record, received: datetime.datetime, sender: str,
+                 secret_name: Optional[str] = None) -> int:
     """The work of ingest inside the caller's transaction; returns the
     record's id."""
     # A record with neither address nor computer name tells no PC: it gets
@@ -161,7 +163,7 @@ def store_record(conn: Connection, record: Record, received: datetime.datetime, 
     new_names, names_cut = texts.capped_programs(record.programs_text)
     statements = statements_for(conn)
     record_id, previous = statements.add_record(
-        conn, _record_row(machine, record, received, sender, _cut_fields(record, names_cut)),
+        conn, _record_row(machine, record, received, sender, _cut_fields(record, names_cut), secret_name),
         _machine_values(machine, record, received, len(new_names)), machine.last_record_id)
     if previous == record.programs_text:
         # The same programs as last time (most records): nothing to compare.
@@ -205,8 +207,8 @@ def _cut_fields(record, names_cut):
     return ",".join(cut)
 
 
-def _record_row(machine, record, received, sender, cut):
-    return {"machine_id": machine.id, "received": received, "sender": sender or "",
+def _record_row(machine, record, received, sender, cut, secret_name):
+    return {"machine_id": machine.id, "received": received, "sender": sender or "", "secret_name": secret_name,
             "user_name": record.user_name, "adapter_address": record.adapter_address,
             "programs_text": record.programs_text, "network_text": record.network_text,
             "processor_text": record.processor_text, "cut": cut}

@@ -169,7 +169,13 @@ def _upgrade_from_4(conn):
 
 
 def _upgrade_from_5(conn):
-    """Version 5 kept no profiles: records gain profile_text, machines the
+    """Version 5 kept no enrollment secret: records gain the name of the one
+    they came with (create_all adds the secrets' table)."""
+    conn.exec_driver_sql("ALTER TABLE records ADD COLUMN secret_name TEXT")
+
+
+def _upgrade_from_8(conn):
+    """Version 8 kept no profiles: records gain profile_text, machines the
     facts' columns (empty until the PC's next profile) and their indexes."""
     conn.exec_driver_sql("ALTER TABLE records ADD COLUMN profile_text TEXT")
     for column in machines.columns:
@@ -205,7 +211,8 @@ UPGRADES = {
     2: (_upgrade_from_2, 3),
     3: (_upgrade_from_3, 4),
     4: (_upgrade_from_4, 5),
-    5: (_upgrade_from_5, SCHEMA_VERSION),
+    5: (_upgrade_from_5, 8),
+    8: (_upgrade_from_8, SCHEMA_VERSION),
 }
 
 

@@ -175,7 +175,7 @@ def machine_records(conn: Connection, key: str, offset: int = 0, limit: int = 10
         return None
     rows = conn.execute(
         sa.select(records.c.id, records.c.received, records.c.sender, records.c.user_name,
-                  records.c.adapter_address, records.c.programs_text, records.c.cut)
+                  records.c.adapter_address, records.c.programs_text, records.c.cut, records.c.secret_name)
         .where(records.c.machine_id == m.id).order_by(records.c.id.desc())
         .offset(offset).limit(limit)).fetchall()
     ids = [r.id for r in rows]
@@ -189,7 +189,7 @@ def machine_records(conn: Connection, key: str, offset: int = 0, limit: int = 10
             (added if c.added else removed)[c.record_id].append(c.name)
     out: List[HistoryRecord] = []
     for r in rows:
-        out.append({"id": r.id, "received": iso(r.received), "sender": r.sender,
+        out.append({"id": r.id, "received": iso(r.received), "sender": r.sender, "secret": r.secret_name,
                     "user_name": r.user_name, "adapter_address": r.adapter_address,
                     "programs": len(texts.programs(r.programs_text)), "cut": _cut_list(r.cut),
                     "added": sorted(added[r.id]), "removed": sorted(removed[r.id])})
@@ -213,7 +213,7 @@ def get_record(conn: Connection, record_id: int) -> Optional[StoredRecord]:
 
 def _record_dict(r) -> StoredRecord:
     return {"id": r.id, "machine": r.machine_key, "received": iso(r.received), "sender": r.sender,
-            "user_name": r.user_name, "adapter_address": r.adapter_address,
+            "secret": r.secret_name, "user_name": r.user_name, "adapter_address": r.adapter_address,
             "programs_text": r.programs_text, "network_text": r.network_text,
             "processor_text": r.processor_text, "cut": _cut_list(r.cut), "profile_text": r.profile_text}
 
@@ -226,12 +226,12 @@ def list_records(conn: Connection, offset: int = 0, limit: int = 100) -> RecordP
     total = conn.execute(sa.select(sa.func.count()).select_from(records)).scalar()
     rows = conn.execute(
         sa.select(records.c.id, machines.c.machine_key, records.c.received, records.c.sender,
-                  records.c.user_name, records.c.adapter_address)
+                  records.c.secret_name, records.c.user_name, records.c.adapter_address)
         .select_from(records.join(machines, machines.c.id == records.c.machine_id))
         .order_by(records.c.id.desc()).offset(offset).limit(limit)).fetchall()
     return {"total": total, "offset": offset, "limit": limit,
             "records": [{"id": r.id, "machine": r.machine_key, "received": iso(r.received),
-                         "sender": r.sender, "user_name": r.user_name,
+                         "sender": r.sender, "secret": r.secret_name, "user_name": r.user_name,
                          "adapter_address": r.adapter_address} for r in rows]}
 
 

@@ -67,6 +67,7 @@ class HistoryRecord(TypedDict):
     id: int
     received: str
     sender: str
+    secret: Optional[str]  # the enrollment secret's name (None: none)
     user_name: str
     adapter_address: str
     programs: int
@@ -84,6 +85,7 @@ class ListedRecord(TypedDict):
     machine: str
     received: str
     sender: str
+    secret: Optional[str]
     user_name: str
     adapter_address: str
 

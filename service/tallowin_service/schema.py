@@ -6,7 +6,7 @@ import hashlib
 
 import sqlalchemy as sa
 
-SCHEMA_VERSION = 7
+SCHEMA_VERSION = 9
 
 metadata = sa.MetaData()
 
@@ -62,6 +62,8 @@ records = sa.Table(
     sa.Column("processor_text", sa.Text, nullable=False),
     # The fields ingest took cut at texts.CAPS, comma-separated ("" for none).
     sa.Column("cut", sa.Text, nullable=False, default="", server_default=""),
+    # The name of the enrollment secret the record came with (NULL: none).
+    sa.Column("secret_name", sa.Text, nullable=True),
     # The complete profile the PC sent after this record, as received; NULL
     # when none came.
     sa.Column("profile_text", sa.Text, nullable=True),
@@ -138,6 +140,15 @@ settings = sa.Table(
     "settings", metadata,
     sa.Column("name", sa.Text, primary_key=True),
     sa.Column("value", sa.Text, nullable=False),
+)
+
+# Enrollment secrets a PC sends with its record: hashes only, several at
+# once while one replaces another.
+enrollment_secrets = sa.Table(
+    "enrollment_secrets", metadata,
+    sa.Column("name", sa.Text, primary_key=True),
+    sa.Column("secret_hash", sa.Text, nullable=False),
+    sa.Column("created", sa.DateTime, nullable=False),
 )
 
 # Failed authentication attempts (pages and API) per subject (auth.attempt_subjects),

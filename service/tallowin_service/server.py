@@ -95,6 +95,8 @@ def run(database_url: str, args: argparse.Namespace) -> int:
         "post_fork": _post_fork(application),
         "proc_name": "tallowin-service",
     }
+    if args.certfile:
+        options.update(certfile=args.certfile, keyfile=args.keyfile)
     sys.argv = sys.argv[:1]  # gunicorn must not read our options as its own
     Server(application, options).run()
     return 0

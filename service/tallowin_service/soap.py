@@ -40,7 +40,8 @@ class InventoryService(ServiceBase):
                                    ProcessorText):
         record = ingest.Record(UserName, AdapterAddress, ProgramsText, NetworkText, ProcessorText)
         env = ctx.transport.req_env
-        ingest.ingest(ctx.app.tallowin_engine, record, env.get("REMOTE_ADDR", ""))
+        ingest.ingest(ctx.app.tallowin_engine, record, env.get("REMOTE_ADDR", ""),
+                      secret_name=env.get("tallowin.secret"))
         return "OK"
 
     @rpc(Text, Text, Text, _returns=Unicode)

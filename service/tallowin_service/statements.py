@@ -157,9 +157,9 @@ class PostgreSQLStatements(Statements):
     # machine's lock was granted, so it is the one committed last.
     ADD_RECORD = (
         "WITH added AS (INSERT INTO records (machine_id, received, sender, user_name, adapter_address,"
-        " programs_text, network_text, processor_text, cut) VALUES (%(machine_id)s, %(received)s,"
+        " programs_text, network_text, processor_text, cut, secret_name) VALUES (%(machine_id)s, %(received)s,"
         " %(sender)s, %(user_name)s, %(adapter_address)s, %(programs_text)s, %(network_text)s,"
-        " %(processor_text)s, %(cut)s)"
+        " %(processor_text)s, %(cut)s, %(secret_name)s)"
         " RETURNING id),"
         " machine AS (UPDATE machines SET adapter_address = %(u_address)s, computer_name = %(u_name)s,"
         " last_user = %(u_user)s, last_seen = %(u_seen)s, last_record_id = (SELECT id FROM added),"

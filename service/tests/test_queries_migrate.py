@@ -47,7 +47,8 @@ def test_iter_machines_is_every_page_of_list_machines(engine):
 
 
 def back_to(engine, version):
-    """Version 5 had no profiles; version 4 had no session generations and no "cut" list, and kept
+    """Version 8 had no profiles; version 5 no enrollment secrets; version 4
+    had no session generations and no "cut" list, and kept
     addresses as sent; version 3 kept the programs' counters in the
     catalogue's rows; version 2 had no processor summary and no tables for
     the pages."""
@@ -56,6 +57,8 @@ def back_to(engine, version):
             index.drop(conn)
         for column in ("records.profile_text",) + tuple("machines." + c for c in profile.FACT_COLUMNS):
             conn.exec_driver_sql("ALTER TABLE %s DROP COLUMN %s" % tuple(column.split(".")))
+        conn.exec_driver_sql("ALTER TABLE records DROP COLUMN secret_name")
+        conn.exec_driver_sql("DROP TABLE enrollment_secrets")
         conn.exec_driver_sql("ALTER TABLE administrators DROP COLUMN session_generation")
         conn.exec_driver_sql("ALTER TABLE records DROP COLUMN cut")
         conn.exec_driver_sql("UPDATE machines SET machine_key = '00:0c:29:3a:5b:7f'"

@@ -23,6 +23,7 @@ class HttpTransport {
   virtual ~HttpTransport() = default;
   // An answer body above maxBytes is refused (ok false).
   virtual HttpResponse Get(const std::string& url, size_t maxBytes) = 0;
+  virtual HttpResponse GetWithHeaders(const std::string& url, const HttpHeaders& headers, size_t maxBytes) = 0;
   virtual HttpResponse Post(const std::string& url, const HttpHeaders& headers, const std::string& body,
                             size_t maxBytes) = 0;
 };

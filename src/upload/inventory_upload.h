@@ -44,6 +44,10 @@ using ProfileSource = std::function<std::string()>;
 struct UploadEnvironment {
   std::optional<ServerSetting> server;  // none: no setting, or a malformed one
   std::string settingProblem;           // why there is none, for the message
+  // The enrollment secret and the place it was set (none: not set). Sent as
+  // a bearer token with both requests, and only ever over https.
+  std::optional<std::string> secret;
+  std::string secretSource;
   HttpTransport* transport = nullptr;
   std::function<std::unique_ptr<soap::XmlReader>(const std::string&)> makeReader;
   // Runs the network exchange; the window's runs it on a worker thread while
@@ -66,7 +70,8 @@ std::string CollectProfile(ProfileControl& control);
 
 // Sends the record: reads the service description from the server, writes
 // the call's envelope from the five texts and posts it to the endpoint the
-// description names. Then, when the record was accepted and the description
+// description names (for an https setting, only an https endpoint on the
+// setting's host). With a secret and an http setting nothing is sent. Then, when the record was accepted and the description
 // offers the profile's operation, the profile from `profile` in a second call.
 UploadOutcome SendInventory(const UploadRecord& record, const UploadEnvironment& env,
                             const ProfileSource& profile = {});

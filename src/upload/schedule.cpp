@@ -135,6 +135,7 @@ std::vector<std::string> ScheduleStatusLines(const StatusFacts& facts) {
       "inventory server: " + (facts.server.server ? HostPort(*facts.server.server) + " (from " + facts.server.source + ")"
                                                   : "none: " + facts.server.problem),
       "scheduled task: " + facts.taskName + (facts.taskRegistered ? ": registered" : ": not registered"),
+      "enrollment secret: " + (facts.secretSource.empty() ? std::string("none") : "set (from " + facts.secretSource + ")"),
       "scheduled inventory: " + std::string(settings.enabled ? "enabled" : "disabled") + " (from " +
           settings.enabledSource + ")",
       "interval: " + std::to_string(settings.intervalHours) + " hours (from " + settings.intervalSource + ")",

@@ -81,6 +81,7 @@ ScheduleState AfterRun(ScheduleState state, const SendDecision& decision, const 
 // text already (the local clock's business).
 struct StatusFacts {
   ServerChoice server;
+  std::string secretSource;  // where the enrollment secret is set; empty: none
   std::string taskName;
   bool taskRegistered = false;
   ScheduleSettings settings;

@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "platform/text.h"
+
 namespace tallowin {
 
 namespace {
@@ -96,6 +98,17 @@ std::optional<uint16_t> ParsePort(std::string_view s) {
 
 std::optional<ServerSetting> ParseServerSetting(std::string_view text) {
   ServerSetting setting;
+  auto scheme = [&text](std::string_view name) {
+    if (text.size() < name.size() || ToUpperAscii(text.substr(0, name.size())) != ToUpperAscii(name)) return false;
+    text.remove_prefix(name.size());
+    return true;
+  };
+  if (scheme("https://")) {
+    setting.secure = true;
+    setting.port = 443;
+  } else {
+    scheme("http://");
+  }
   std::string_view host = text, port;
   bool hasPort = false;
   if (!text.empty() && text.front() == '[') {
@@ -128,13 +141,21 @@ std::optional<ServerSetting> ParseServerSetting(std::string_view text) {
   return setting;
 }
 
-std::string HostPort(const ServerSetting& setting) {
+namespace {
+
+std::string bareHostPort(const ServerSetting& setting) {
   const std::string host = setting.ipv6 ? "[" + setting.host + "]" : setting.host;
   return host + ":" + std::to_string(setting.port);
 }
 
+}  // namespace
+
+std::string HostPort(const ServerSetting& setting) {
+  return (setting.secure ? "https://" : "") + bareHostPort(setting);
+}
+
 std::string WsdlUrl(const ServerSetting& setting) {
-  return "http://" + HostPort(setting) + "/Zelt/pcInventoryD.nsf/savesoftware?WSDL";
+  return (setting.secure ? "https://" : "http://") + bareHostPort(setting) + "/Zelt/pcInventoryD.nsf/savesoftware?WSDL";
 }
 
 ServerChoice ChooseServer(const std::vector<SettingSource>& sources) {

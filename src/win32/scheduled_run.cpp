@@ -128,6 +128,7 @@ std::string RunScheduledUpload() {
 std::vector<std::string> StatusLines() {
   StatusFacts facts;
   facts.server = ResolveServer(std::nullopt);
+  facts.secretSource = ResolveSecret().source;
   facts.taskName = ScheduledTaskName();
   facts.taskRegistered = ScheduledTaskRegistered();
   facts.settings = ReadScheduleSettings();

@@ -1,5 +1,7 @@
-// Where the control finds its inventory server: the environment (a test or
-// one user's override), then Group Policy, then what the package installed.
+// Where the control finds its inventory server: Group Policy, then the
+// environment (a test or one user's override where no policy is set), then
+// what the package installed. Policy comes first because any user can set an
+// environment variable, and it must not silence or redirect a managed PC.
 #include "win32/win.h"
 
 #include "platform/registry.h"
@@ -41,11 +43,11 @@ ServerChoice ResolveServer(const std::optional<std::string>& explicitSetting) {
   // Group Policy the native one: either build reads both (on 32-bit Windows
   // the two reads are of the one view).
   return ChooseServer({
-      {"TALLOWIN_INVENTORY_SERVER", environmentValue()},
       {"HKLM\\SOFTWARE\\Policies\\Tallowin\\InventoryServer",
        registryValue("SOFTWARE\\Policies\\Tallowin", RegView::Bits64)},
       {"HKLM\\SOFTWARE\\Policies\\Tallowin\\InventoryServer (32-bit view)",
        registryValue("SOFTWARE\\Policies\\Tallowin", RegView::Bits32)},
+      {"TALLOWIN_INVENTORY_SERVER", environmentValue()},
       {"HKLM\\SOFTWARE\\Tallowin\\InventoryServer", registryValue("SOFTWARE\\Tallowin", RegView::Bits64)},
       {"HKLM\\SOFTWARE\\Tallowin\\InventoryServer (32-bit view)",
        registryValue("SOFTWARE\\Tallowin", RegView::Bits32)},

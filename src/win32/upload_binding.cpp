@@ -75,6 +75,9 @@ UploadEnvironment environment(const ServerChoice& choice, WinHttpTransport& tran
   UploadEnvironment env;
   env.server = choice.server;
   env.settingProblem = choice.problem;
+  SecretChoice secret = ResolveSecret();
+  env.secret = std::move(secret.secret);
+  env.secretSource = std::move(secret.source);
   env.transport = &transport;
   env.makeReader = [](const std::string& doc) { return MakeXmlLiteReader(doc); };
   return env;

@@ -15,10 +15,19 @@
 namespace tallowin::win32 {
 
 // The setting (server_source.cpp): an explicit one (the command line's
-// --server), else TALLOWIN_INVENTORY_SERVER, else the policy value
-// HKLM\SOFTWARE\Policies\Tallowin\InventoryServer, else the installed value
+// --server), else the policy value HKLM\SOFTWARE\Policies\Tallowin\InventoryServer,
+// else TALLOWIN_INVENTORY_SERVER, else the installed value
 // HKLM\SOFTWARE\Tallowin\InventoryServer (64-bit view, then 32-bit view).
 ServerChoice ResolveServer(const std::optional<std::string>& explicitSetting);
+
+// The enrollment secret (secret_source.cpp): EnrollmentSecret under
+// HKLM\SOFTWARE\Policies\Tallowin, else under HKLM\SOFTWARE\Tallowin (each
+// in the 64-bit view, then the 32-bit one); blanks around it trimmed.
+struct SecretChoice {
+  std::optional<std::string> secret;  // none: not set
+  std::string source;
+};
+SecretChoice ResolveSecret();
 
 // Starts the exchange's worker thread (std::thread when empty); tests hand in
 // one that fails as a system out of threads or memory would.

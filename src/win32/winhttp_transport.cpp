@@ -17,12 +17,43 @@ std::string errorText(const char* what, DWORD e) {
     case ERROR_WINHTTP_CANNOT_CONNECT: return std::string(what) + ": cannot connect";
     case ERROR_WINHTTP_CONNECTION_ERROR: return std::string(what) + ": connection reset";
     case ERROR_WINHTTP_NAME_NOT_RESOLVED: return std::string(what) + ": host name not resolved";
-    case ERROR_WINHTTP_SECURE_FAILURE: return std::string(what) + ": certificate not valid";
+    case ERROR_WINHTTP_SECURE_INVALID_CA: return std::string(what) + ": certificate not trusted";
+    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID: return std::string(what) + ": name mismatch";
+    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID: return std::string(what) + ": certificate expired";
+    case ERROR_WINHTTP_SECURE_CERT_REVOKED: return std::string(what) + ": certificate revoked";
+    case ERROR_WINHTTP_SECURE_CERT_REV_FAILED: return std::string(what) + ": certificate revocation not checked";
+    case ERROR_WINHTTP_SECURE_FAILURE:
+    case ERROR_WINHTTP_SECURE_INVALID_CERT: return std::string(what) + ": certificate not valid";
+    // Wine reports every failed certificate check so, without the reason.
+    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
+      return std::string(what) +
+             ": the secure connection failed: certificate not trusted, name mismatch, expired, or no TLS there";
     case ERROR_WINHTTP_INVALID_SERVER_RESPONSE: return std::string(what) + ": invalid server response";
     case ERROR_WINHTTP_OPERATION_CANCELLED: return std::string(what) + ": cancelled";
     case ERROR_WINHTTP_UNRECOGNIZED_SCHEME: return std::string(what) + ": not an http or https address";
     default: return std::string(what) + ": error " + std::to_string(e);
   }
+}
+
+// The reasons Windows gives for a refused certificate (a SECURE_FAILURE
+// notice before ERROR_WINHTTP_SECURE_FAILURE), the most telling first.
+std::string secureFailureText(const char* what, DWORD flags) {
+  static const struct {
+    DWORD flag;
+    const char* text;
+  } kReasons[] = {
+      {WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CA, "certificate not trusted"},
+      {WINHTTP_CALLBACK_STATUS_FLAG_CERT_CN_INVALID, "name mismatch"},
+      {WINHTTP_CALLBACK_STATUS_FLAG_CERT_DATE_INVALID, "certificate expired"},
+      {WINHTTP_CALLBACK_STATUS_FLAG_CERT_REVOKED, "certificate revoked"},
+      {WINHTTP_CALLBACK_STATUS_FLAG_CERT_REV_FAILED, "certificate revocation not checked"},
+      {WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CERT, "certificate not valid"},
+      {WINHTTP_CALLBACK_STATUS_FLAG_SECURITY_CHANNEL_ERROR, "TLS error"},
+  };
+  std::string text;
+  for (const auto& r : kReasons)
+    if (flags & r.flag) text += (text.empty() ? "" : ", ") + std::string(r.text);
+  return std::string(what) + ": " + (text.empty() ? "certificate not valid" : text);
 }
 
 // ---- the address ----
@@ -99,6 +130,7 @@ struct NoticeState {
   std::atomic<int> owners{1};  // WinHTTP's share is added once the callback is set
   DWORD completed = 0;         // the last completion notice
   DWORD error = 0;             // from REQUEST_ERROR
+  DWORD secureFlags = 0;       // from SECURE_FAILURE
   DWORD bytes = 0;             // DATA_AVAILABLE / READ_COMPLETE
   std::string body;            // what is sent: WinHTTP may read it after we gave up
   char buffer[16384];
@@ -114,6 +146,10 @@ void CALLBACK onStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, 
   switch (status) {
     case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING:
       s->release();
+      return;
+    case WINHTTP_CALLBACK_STATUS_SECURE_FAILURE:
+      // Not the end of the step: REQUEST_ERROR follows.
+      s->secureFlags = info && length >= sizeof(DWORD) ? *static_cast<const DWORD*>(info) : 0;
       return;
     case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
       s->error = info ? static_cast<const WINHTTP_ASYNC_RESULT*>(info)->dwError : ERROR_WINHTTP_INTERNAL_ERROR;
@@ -189,7 +225,8 @@ bool AsyncRequest::open(HINTERNET session, const CrackedUrl& url, const wchar_t*
   context_ = reinterpret_cast<DWORD_PTR>(state_);
   ::WinHttpSetOption(request_.get(), WINHTTP_OPTION_CONTEXT_VALUE, &context_, sizeof(context_));
   if (::WinHttpSetStatusCallback(request_.get(), onStatus,
-                                 WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES,
+                                 WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES |
+                                     WINHTTP_CALLBACK_FLAG_SECURE_FAILURE,
                                  0) == WINHTTP_INVALID_STATUS_CALLBACK)
     return fail(errorText("request", ::GetLastError()));
   state_->owners.fetch_add(1);  // WinHTTP's share, given back on HANDLE_CLOSING
@@ -212,7 +249,10 @@ bool AsyncRequest::step(const char* what, DWORD expected, const Start& start) {
   const DWORD w = ::WaitForMultipleObjects(2, waits, FALSE, left);
   if (w == WAIT_OBJECT_0 + 1 || cancelled_) return fail("cancelled");
   if (w != WAIT_OBJECT_0) return fail("no answer within " + std::to_string(whole / 1000) + " s");
-  if (state_->completed != expected) return fail(errorText(what, state_->error));
+  if (state_->completed != expected)
+    return fail(state_->error == ERROR_WINHTTP_SECURE_FAILURE && state_->secureFlags
+                    ? secureFailureText(what, state_->secureFlags)
+                    : errorText(what, state_->error));
   return true;
 }
 

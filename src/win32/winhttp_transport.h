@@ -29,8 +29,7 @@ class WinHttpTransport : public HttpTransport {
   explicit WinHttpTransport(const HttpTimeLimits& limits = {});
   ~WinHttpTransport() override;
   HttpResponse Get(const std::string& url, size_t maxBytes) override;
-  // A GET with request headers (the tests' calls to the service's API).
-  HttpResponse GetWithHeaders(const std::string& url, const HttpHeaders& headers, size_t maxBytes);
+  HttpResponse GetWithHeaders(const std::string& url, const HttpHeaders& headers, size_t maxBytes) override;
   HttpResponse Post(const std::string& url, const HttpHeaders& headers, const std::string& body,
                     size_t maxBytes) override;
   // From another thread: ends a request in progress at once; later ones are

@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """Services that misbehave, for the upload's failure tests: one process, one
-port on 127.0.0.1 per behaviour in BEHAVIOURS, stopped by itself after
+port on 127.0.0.1 per behaviour in BEHAVIOURS (and in TLS_BEHAVIOURS over
+TLS, with --tls CERT KEY), stopped by itself after
 --max-seconds. Prints "READY mode=port mode=port ..." once all listen.
 Each behaviour counts the requests it was sent; GET /requests tells how many
 (that request and GET /received are not counted).
@@ -10,6 +11,7 @@ import http.server
 import os
 import random
 import socket
+import ssl
 import threading
 import time
 
@@ -59,9 +61,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         start = text.find('location="') + len('location="')
         end = text.find('"', start)
         path = text[start:end].split("/", 3)[3]
-        endpoint = endpoint or "http://127.0.0.1:%d/%s"
-        if "%" in endpoint:
-            endpoint = endpoint % (self.server.server_address[1], path)
+        endpoint = endpoint or "http://127.0.0.1:%d/%s" % (self.server.server_address[1], path)
         return (text[:start] + endpoint + text[end:]).encode("utf-8")
 
     def redirect(self, status):
@@ -115,7 +115,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if verb == "POST":
             body = self.rfile.read(min(int(self.headers.get("Content-Length") or 0), 16 << 20))
             server.received = b"SOAPAction: " + self.headers.get("SOAPAction", "").encode("latin-1") + b"\n" + body
-        get, post = BEHAVIOURS[server.mode]
+        get, post = BEHAVIOURS.get(server.mode) or TLS_BEHAVIOURS[server.mode]
         act = get if verb == "GET" else post
         if act is None:  # the default: a good description, then the good answer
             if verb == "POST":
@@ -135,12 +135,8 @@ BEHAVIOURS = {
     "fault500": (None, lambda h: h.send(500, FAULT)),
     "garbage": (lambda h: h.send(200, b"\x00\x01 this is not XML <<<", "application/octet-stream"),
                 lambda h: h.send(200, b"garbage, not an envelope", "text/plain")),
-    "entity": (lambda h: h.send(200, b'<?xml version="1.0"?><!DOCTYPE d [<!ENTITY a "aaaaaaaaaa">'
-                                b'<!ENTITY b "&a;&a;&a;">]>' + DEFINITIONS + b"&b;</definitions>"), None),
     "rpc": (None, None),  # rpc/encoded; GET /received returns the last call
     "bomb": (lambda h: h.send(200, bomb()), None),
-    "quadratic": (lambda h: h.send(200, dtd(b'<!ENTITY a "' + b"a" * 100000 + b'">',
-                                            b"<documentation>" + b"&a;" * 10000 + b"</documentation>")), None),
     "xxe": (lambda h: h.send(200, dtd(b'<!ENTITY f SYSTEM "file:///C:/windows/win.ini"><!ENTITY h SYSTEM '
                                       b'"http://127.0.0.1:%d/xxe">' % h.server.server_address[1],
                                       b"<documentation>&f;&h;</documentation>")), None),
@@ -149,7 +145,6 @@ BEHAVIOURS = {
     "huge": (lambda h: h.stream(50 << 20, b"<documentation>" + b"x" * 65520 + b"</documentation>", length=False),
              None),
     "fileurl": (lambda h: h.send(200, h.wsdl("file:///C:/windows/win.ini")), None),
-    "ftpurl": (lambda h: h.send(200, h.wsdl("ftp://127.0.0.1:%d/%s")), None),
     "redirect": (lambda h: h.redirect(302), lambda h: h.redirect(307)),
     "redirectcall": (None, lambda h: h.redirect(307)),
     "trickle": (Handler.trickle, None),
@@ -158,6 +153,13 @@ BEHAVIOURS = {
     # Too busy: the call refused with a time to come back, or already the description without one.
     "busy503": (None, lambda h: h.send(503, b"busy", "text/plain", headers=[("Retry-After", "120")])),
     "busy429": (lambda h: h.send(429, b"busy", "text/plain"), None),
+}
+
+# Served over TLS: descriptions that send the call out of https, or to
+# another name of the host.
+TLS_BEHAVIOURS = {
+    "tlshttpcall": (lambda h: h.send(200, h.wsdl("http://127.0.0.1:%d/%s")), None),
+    "tlselsewhere": (lambda h: h.send(200, h.wsdl("https://localhost:%d/%s")), None),
 }
 
 
@@ -175,12 +177,20 @@ def silent(sock, deadline):
 def main():
     p = argparse.ArgumentParser()
     p.add_argument("--max-seconds", type=float, default=600)
-    deadline = time.monotonic() + p.parse_args().max_seconds
+    p.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
+    args = p.parse_args()
+    deadline = time.monotonic() + args.max_seconds
+    tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER) if args.tls and os.path.exists(args.tls[0]) else None
+    if tls:
+        tls.load_cert_chain(*args.tls)
     quiet = socket.create_server(("127.0.0.1", 0))
     threading.Thread(target=silent, args=(quiet, deadline), daemon=True).start()
     ports = ["silent=%d" % quiet.getsockname()[1]]
-    for mode in BEHAVIOURS:
+    for mode in list(BEHAVIOURS) + (list(TLS_BEHAVIOURS) if tls else []):
         server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        if mode in TLS_BEHAVIOURS:
+            # The handshake in the request's thread, not in the accepting one.
+            server.socket = tls.wrap_socket(server.socket, server_side=True, do_handshake_on_connect=False)
         server.daemon_threads = True
         server.mode, server.requests, server.received = mode, 0, b""
         threading.Thread(target=server.serve_forever, daemon=True).start()

@@ -51,6 +51,9 @@ TEST(ServerSetting, AcceptedAndRefused) {
       {"[2001:db8::7]:8080", "http://[2001:db8::7]:8080/Zelt/pcInventoryD.nsf/savesoftware?WSDL"},
       {"[1::3:4:5:6:7:8]", "http://[1::3:4:5:6:7:8]:80/Zelt/pcInventoryD.nsf/savesoftware?WSDL"},
       {"[::ffff:192.0.2.1]", "http://[::ffff:192.0.2.1]:80/Zelt/pcInventoryD.nsf/savesoftware?WSDL"},
+      {"http://inventory", "http://inventory:80/Zelt/pcInventoryD.nsf/savesoftware?WSDL"},
+      {"HTTPS://inventory", "https://inventory:443/Zelt/pcInventoryD.nsf/savesoftware?WSDL"},
+      {"https://[::1]:8443", "https://[::1]:8443/Zelt/pcInventoryD.nsf/savesoftware?WSDL"},
   };
   for (const auto& c : accepted) {
     const auto s = ParseServerSetting(c.text);
@@ -58,7 +61,7 @@ TEST(ServerSetting, AcceptedAndRefused) {
     EXPECT_EQ(WsdlUrl(*s), c.url) << c.text;
   }
   for (const char* text : {
-           "", " inventory", "inventory\t", "http://inventory", "inventory/Zelt", "user@inventory", "inventory:",
+           "", " inventory", "inventory\t", "ftp://inventory", "https://", "https://inventory/", "inventory/Zelt", "user@inventory", "inventory:",
            "inventory:0", "inventory:65536", "inventory:+80", "inventory:80:81", "inventory.", "inv..x", "-inventory",
            "in%ventory", "inv\xC3\xA9ntory", "256.1.1.1", "1.2.3", "01.1.1.1", "host.123", "::1", "[::1", "[::1]80",
            "[1:2:3:4:5:6:7:8:9]", "[1::3:4:5:6:7:8:9]", "[1::2::3]", "[12345::]", "[fe80::1%eth0]", "[::ffff:1.2.3]",
@@ -391,6 +394,7 @@ struct ScriptedServer : HttpTransport {
   std::vector<std::string> answers;  // envelopes, in the order of the POSTs
   std::vector<std::string> posted;
   HttpResponse Get(const std::string&, size_t) override { return {true, 200, wsdl, ""}; }
+  HttpResponse GetWithHeaders(const std::string& url, const HttpHeaders&, size_t max) override { return Get(url, max); }
   HttpResponse Post(const std::string&, const HttpHeaders&, const std::string& body, size_t) override {
     posted.push_back(body);
     const bool ok = posted.size() <= answers.size() && answers[posted.size() - 1] == "ok";

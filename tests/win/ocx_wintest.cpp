@@ -1,7 +1,6 @@
-// tallowin.ocx as COM loads it, and the object it makes: its exports, when
-// it may be unloaded, the type information of its own type library, its
-// interfaces, safety options and picture, the version resources of both
-// programs, and registering it through regsvr32, machine-wide and per user.
+// tallowin.ocx as COM loads it, the object it makes, the version resources
+// of both programs, registering it through regsvr32, and the registered ocx
+// in atl.dll's container.
 #include <gtest/gtest.h>
 
 #include "win32/win.h"
@@ -12,7 +11,9 @@
 #include <optional>
 
 #include "win/support/activex_support.h"
+#include "win/support/service_api.h"
 #include "win32/activex_control.h"
+#include "win32/frm_main.h"
 #include "win32/handles.h"
 #include "win32/registration_table.h"
 #include "win32/tallowin_ids.h"
@@ -81,10 +82,50 @@ TEST_F(OcxModule, StaysLoadedWhileAnyObjectOrLockExists) {
   EXPECT_EQ(canUnloadNow(), S_OK);
 }
 
+std::wstring NameOf(ITypeInfo* info) {
+  BSTR b = nullptr;
+  info->GetDocumentation(MEMBERID_NIL, &b, nullptr, nullptr, nullptr);
+  const std::wstring out = b ? std::wstring(b, ::SysStringLen(b)) : L"";
+  ::SysFreeString(b);
+  return out;
+}
+
+// _frmMain, dual and without members, in the library Tallowin 1.0; the class
+// frmMain with _frmMain as its default and no events.
 TEST_F(OcxModule, DescribesItselfFromItsOwnTypeLibrary) {
-  ComPtr<IUnknown> object;
-  ASSERT_EQ(factory()->CreateInstance(nullptr, IID_IUnknown, object.putVoid()), S_OK);
-  ExpectTypeInfo(object.get());
+  ComPtr<IDispatch> object;
+  ASSERT_EQ(factory()->CreateInstance(nullptr, IID_IDispatch, object.putVoid()), S_OK);
+  ComPtr<ITypeInfo> info;
+  ASSERT_EQ(object->GetTypeInfo(0, LOCALE_USER_DEFAULT, info.put()), S_OK);
+  EXPECT_EQ(NameOf(info.get()), L"_frmMain");
+  TYPEATTR* attr = nullptr;
+  ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
+  EXPECT_TRUE(attr->guid == win32::kIidFrmMain && attr->typekind == TKIND_DISPATCH && (attr->wTypeFlags & TYPEFLAG_FDUAL));
+  info->ReleaseTypeAttr(attr);
+  ComPtr<ITypeLib> lib;
+  UINT index = 0;
+  ASSERT_EQ(info->GetContainingTypeLib(lib.put(), &index), S_OK);
+  TLIBATTR* libAttr = nullptr;
+  ASSERT_EQ(lib->GetLibAttr(&libAttr), S_OK);
+  EXPECT_TRUE(libAttr->guid == win32::kLibidTallowin && libAttr->wMajorVerNum == 1 && libAttr->wMinorVerNum == 0);
+  lib->ReleaseTLibAttr(libAttr);
+  LPOLESTR names[] = {const_cast<LPOLESTR>(L"Refresh")};
+  DISPID id = 0;
+  EXPECT_EQ(object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id), DISP_E_UNKNOWNNAME);
+
+  ComPtr<IProvideClassInfo2> classInfo;
+  ASSERT_EQ(object->QueryInterface(IID_IProvideClassInfo2, classInfo.putVoid()), S_OK);
+  ComPtr<ITypeInfo> coclass;
+  ASSERT_EQ(classInfo->GetClassInfo(coclass.put()), S_OK);
+  EXPECT_EQ(NameOf(coclass.get()), L"frmMain");
+  ASSERT_EQ(coclass->GetTypeAttr(&attr), S_OK);
+  EXPECT_TRUE(attr->guid == kClsidFrmMain && (attr->wTypeFlags & TYPEFLAG_FCONTROL));
+  coclass->ReleaseTypeAttr(attr);
+  INT flags = 0;
+  ASSERT_EQ(coclass->GetImplTypeFlags(0, &flags), S_OK);
+  EXPECT_EQ(flags & (IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE), IMPLTYPEFLAG_FDEFAULT);
+  GUID source = kClsidFrmMain;
+  EXPECT_EQ(classInfo->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &source), E_FAIL) << "no events";
 }
 
 // ---- the object ----
@@ -141,7 +182,7 @@ TEST(ControlObject, AnswersItsInterfacesIsSafeAndDrawsItself) {
   ::DeleteDC(dc);
 }
 
-TEST(VersionResources, BothProgramsNameTheProductAndVersion) {
+TEST(VersionResources, BothProgramsNameTheProductCompanyAndVersionAndCarryTheIcon) {
   for (const wchar_t* file : {L"tallowin.ocx", L"tallowin.exe"}) {
     const std::wstring path = ProgramFolder() + file;
     DWORD ignored = 0;
@@ -155,6 +196,9 @@ TEST(VersionResources, BothProgramsNameTheProductAndVersion) {
       return std::wstring(text, len && text[len - 1] == L'\0' ? len - 1 : len);
     };
     EXPECT_EQ(value(L"ProductName"), std::optional<std::wstring>(L"Tallowin")) << Utf8(file);
+    EXPECT_EQ(value(L"CompanyName"), std::optional<std::wstring>(L"Tallowin")) << Utf8(file);
+    EXPECT_TRUE(value(L"LegalCopyright").has_value()) << Utf8(file);
+    EXPECT_EQ(::ExtractIconExW(path.c_str(), -1, nullptr, nullptr, 0), 1u) << "the control's icon in " << Utf8(file);
     EXPECT_EQ(value(L"OriginalFilename"), std::optional<std::wstring>(file));
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT len = 0;
@@ -236,6 +280,94 @@ TEST(Registration, WritesExactlyTheTableWhereAskedAndRemovesItAll) {
   EXPECT_NE(Regsvr32(L"/s /n /i:everyone").exitCode, 0);
   EXPECT_TRUE(diff(0).added.empty());
   EXPECT_TRUE(diff(1).added.empty());
+}
+
+// ---- registered, in atl.dll's AtlAxWin container ----
+// The unload test must run before any upload: after one, the ocx is pinned.
+
+class InAtlAxWin : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { registered = Regsvr32(L"/s").exitCode == 0; }
+  static void TearDownTestSuite() { Regsvr32(L"/u /s"); }
+  void SetUp() override { ASSERT_TRUE(registered); }
+  static inline bool registered = false;
+  win32::OleScope ole;
+};
+
+TEST_F(InAtlAxWin, CreatedByProgIdOrClsidItShowsAndItsTabsWork) {
+  EXPECT_NE(AxWinHost(win32::kClsidText).form(), nullptr);
+  AxWinHost host(win32::kProgId, 700, 520);
+  ASSERT_NE(host.form(), nullptr) << "no TallowinFrmMain window in the AtlAxWin container";
+  EXPECT_EQ(reinterpret_cast<HMODULE>(::GetClassLongPtrW(host.form(), GCLP_HMODULE)),
+            ::GetModuleHandleW(OcxPath().c_str()))
+      << "the window is the ocx's";
+  RECT form, box;
+  ::GetWindowRect(host.form(), &form);
+  ::GetClientRect(host.container(), &box);
+  EXPECT_EQ(form.right - form.left, box.right) << "sized by the container's rectangle";
+  EXPECT_EQ(form.bottom - form.top, box.bottom);
+
+  PumpMessages();
+  ClickTab(host.form(), 0);
+  const auto os = ListLines(host.list());
+  ASSERT_GT(os.size(), 3u);
+  EXPECT_EQ(os[0].rfind("Operating System Name: ", 0), 0u) << os[0];
+
+  ClickTab(host.form(), 2);
+  const auto cpu = ListLines(host.list());
+  EXPECT_TRUE(cpu.empty() || cpu[0] != os[0]) << "the CPU tab refills the list";
+  EXPECT_EQ(::SendMessageW(::GetDlgItem(host.form(), win32::kIdTabProfile), TCM_GETCURSEL, 0, 0), 2);
+  EXPECT_TRUE(::IsWindowEnabled(host.list()));
+  EXPECT_TRUE(::IsWindowEnabled(::GetDlgItem(host.form(), win32::kIdTabProfile)));
+}
+
+TEST_F(InAtlAxWin, UnloadedByComItTakesItsWindowClassAlong) {
+  {
+    AxWinHost host(win32::kProgId);
+    ASSERT_NE(host.form(), nullptr);
+  }
+  HMODULE ocx = ::GetModuleHandleW(OcxPath().c_str());
+  ASSERT_NE(ocx, nullptr);
+  ::CoFreeUnusedLibrariesEx(0, 0);
+  ASSERT_EQ(::GetModuleHandleW(OcxPath().c_str()), nullptr) << "COM did not unload the ocx";
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof(wc);
+  EXPECT_FALSE(::GetClassInfoExW(ocx, win32::FrmMain::ClassName(), &wc)) << "a class whose window procedure is gone";
+  AxWinHost again(win32::kProgId);
+  EXPECT_NE(again.form(), nullptr);
+}
+
+// The control's initialisation sends one record, then shows its processor
+// lines and its tabs work. WinHTTP runs the ocx's code on a thread of its own
+// up to and past its last notice for a request, which no thread of the ocx
+// can see end: once an upload has handed WinHTTP that code, the ocx stays
+// mapped though its count falls to zero and COM lets it go.
+TEST_F(InAtlAxWin, AfterItsInitialUploadTheOcxOutlivesComsUnload) {
+  const std::string peer = TestService("PEER");
+  if (peer.empty()) GTEST_SKIP() << "TALLOWIN_TEST_PEER not set";
+  const int before = LastStoredRecord(peer).count;
+  ::SetEnvironmentVariableW(L"TALLOWIN_INVENTORY_SERVER", Wide(peer).c_str());
+  {
+    AxWinHost host(win32::kProgId);
+    ASSERT_NE(host.form(), nullptr);
+    EXPECT_TRUE(PumpUntil([&] { return LastStoredRecord(peer).count == before + 1; }, 30000));
+    PumpMessages();
+    EXPECT_EQ(ListLines(host.list()).at(0).rfind("Processor Architecture: ", 0), 0u);
+    ClickTab(host.form(), 0);
+    EXPECT_EQ(ListLines(host.list()).at(0).rfind("Operating System Name: ", 0), 0u);
+  }
+  ::SetEnvironmentVariableW(L"TALLOWIN_INVENTORY_SERVER", nullptr);
+  EXPECT_EQ(LastStoredRecord(peer).count, before + 1) << "one record, not more";
+  HMODULE ocx = ::GetModuleHandleW(OcxPath().c_str());
+  ASSERT_NE(ocx, nullptr);
+  using CanUnloadFn = HRESULT(STDAPICALLTYPE*)();
+  auto canUnloadNow = reinterpret_cast<CanUnloadFn>(reinterpret_cast<void*>(::GetProcAddress(ocx, "DllCanUnloadNow")));
+  ASSERT_NE(canUnloadNow, nullptr);
+  EXPECT_TRUE(PumpUntil([&] { return canUnloadNow() == S_OK; }, 60000)) << "the requests' notices never ended";
+  ::CoFreeUnusedLibrariesEx(0, 0);
+  EXPECT_EQ(::GetModuleHandleW(OcxPath().c_str()), ocx) << "a late notice would run code that is gone";
+  AxWinHost again(win32::kProgId);
+  EXPECT_NE(again.form(), nullptr) << "and it still works";
 }
 
 }  // namespace

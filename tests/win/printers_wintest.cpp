@@ -29,48 +29,39 @@ const char kPpd[] =
     "*OpenUI *Duplex: PickOne\n*DefaultDuplex: None\n*Duplex None/Off: \"<</Duplex false>>setpagedevice\"\n"
     "*Duplex DuplexNoTumble/Long Edge: \"<</Duplex true/Tumble false>>setpagedevice\"\n*CloseUI: *Duplex\n";
 
-// Adds the driver and the printer; takes both away again, with the files
-// the spooler copied.
+// Adds the driver and the printer (removing what an aborted earlier run
+// left); takes both away again, with the files the spooler copied.
 class TestPrinter {
  public:
   TestPrinter() {
-    removeLeftovers();
+    if (::OpenPrinterW(const_cast<wchar_t*>(kPrinter), &printer_, nullptr)) ::DeletePrinter(printer_);
+    if (printer_) ::ClosePrinter(printer_);
+    printer_ = nullptr;
+    ::DeletePrinterDriverW(nullptr, nullptr, const_cast<wchar_t*>(kDriver));
     wchar_t dir[MAX_PATH] = {};
     DWORD needed = 0;
-    if (!::GetPrinterDriverDirectoryW(nullptr, nullptr, 1, reinterpret_cast<BYTE*>(dir), sizeof(dir), &needed)) {
-      failure = "GetPrinterDriverDirectory failed: " + std::to_string(::GetLastError());
-      return;
-    }
+    ::GetPrinterDriverDirectoryW(nullptr, nullptr, 1, reinterpret_cast<BYTE*>(dir), sizeof(dir), &needed);
     // AddPrinterDriver takes the files from the driver directory.
     ppdSource_ = std::wstring(dir) + L"\\" + kPpdName;
     HANDLE f = ::CreateFileW(ppdSource_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     DWORD written = 0;
     const bool wrote = f != INVALID_HANDLE_VALUE && ::WriteFile(f, kPpd, sizeof(kPpd) - 1, &written, nullptr);
     if (f != INVALID_HANDLE_VALUE) ::CloseHandle(f);
-    if (!wrote) {
-      failure = "cannot write the PPD into the driver directory";
-      return;
-    }
     DRIVER_INFO_3W di{};
     di.cVersion = 3;
     di.pName = const_cast<wchar_t*>(kDriver);
-    di.pDriverPath = const_cast<wchar_t*>(L"wineps.drv");
+    di.pDriverPath = di.pConfigFile = const_cast<wchar_t*>(L"wineps.drv");
     di.pDataFile = const_cast<wchar_t*>(kPpdName);
-    di.pConfigFile = const_cast<wchar_t*>(L"wineps.drv");
-    if (!::AddPrinterDriverW(nullptr, 3, reinterpret_cast<BYTE*>(&di))) {
-      failure = "Wine refused AddPrinterDriver: " + std::to_string(::GetLastError());
-      return;
-    }
-    driverAdded_ = true;
+    driverAdded_ = wrote && ::AddPrinterDriverW(nullptr, 3, reinterpret_cast<BYTE*>(&di));
     PRINTER_INFO_2W pi{};
     pi.pPrinterName = const_cast<wchar_t*>(kPrinter);
     pi.pPortName = const_cast<wchar_t*>(L"FILE:");
     pi.pDriverName = const_cast<wchar_t*>(kDriver);
     pi.pPrintProcessor = const_cast<wchar_t*>(L"WinPrint");
     pi.pDatatype = const_cast<wchar_t*>(L"RAW");
-    printer_ = ::AddPrinterW(nullptr, 2, reinterpret_cast<BYTE*>(&pi));
+    if (driverAdded_) printer_ = ::AddPrinterW(nullptr, 2, reinterpret_cast<BYTE*>(&pi));
     if (!printer_) {
-      failure = "Wine refused AddPrinter: " + std::to_string(::GetLastError());
+      failure = "Wine refused the PPD, the driver or the printer: " + std::to_string(::GetLastError());
       return;
     }
     // The copy the spooler made, to be removed with the driver.
@@ -87,7 +78,7 @@ class TestPrinter {
     }
     if (driverAdded_) ::DeletePrinterDriverW(nullptr, nullptr, const_cast<wchar_t*>(kDriver));
     if (!ppdCopy_.empty()) ::DeleteFileW(ppdCopy_.c_str());
-    if (!ppdSource_.empty()) ::DeleteFileW(ppdSource_.c_str());
+    ::DeleteFileW(ppdSource_.c_str());
   }
   TestPrinter(const TestPrinter&) = delete;
   TestPrinter& operator=(const TestPrinter&) = delete;
@@ -96,16 +87,6 @@ class TestPrinter {
   std::string failure;  // empty when the printer is in place
 
  private:
-  // What an aborted earlier run may have left.
-  static void removeLeftovers() {
-    HANDLE h = nullptr;
-    if (::OpenPrinterW(const_cast<wchar_t*>(kPrinter), &h, nullptr)) {
-      ::DeletePrinter(h);
-      ::ClosePrinter(h);
-    }
-    ::DeletePrinterDriverW(nullptr, nullptr, const_cast<wchar_t*>(kDriver));
-  }
-
   HANDLE printer_ = nullptr;
   bool driverAdded_ = false;
   std::wstring ppdSource_;

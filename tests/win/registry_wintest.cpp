@@ -1,8 +1,6 @@
-// Registry trees written into Wine's real registry, in both views, and what
-// the binding reads from them: one table of keys and values, hostile ones
-// among them (odd byte counts, no NUL, 1 MB, names at the limit, binary
-// where text belongs, a multi-string without its end), then the lines the
-// Programs and bus sections show for them, and the helpers' own readings.
+// One table of keys and values, hostile ones among them, written into Wine's
+// registry in both views, and what the Programs and bus sections and the
+// registry helpers read from them.
 #include <gtest/gtest.h>
 
 #include "win32/win.h"

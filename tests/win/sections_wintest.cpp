@@ -1,8 +1,6 @@
-// Each section through the real binding: `tallowin.exe show TAG --values`
-// against what the test asks Windows (Wine) itself. The sections' wording and
-// formats are the native tests' (over the fake platform); these rows check
-// that the binding hands the sections what Windows says. Then the interface
-// tables, the adapter address, and the regional formats of a German user.
+// Each section through the real binding (`tallowin.exe show TAG --values`)
+// against what the test asks Windows itself: the binding hands the sections
+// what Windows says (their wording is the native tests').
 #include <gtest/gtest.h>
 
 #include "win32/win.h"

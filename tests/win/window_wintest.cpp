@@ -1,13 +1,16 @@
 // The frmMain window on a virtual display: real mouse clicks on the tab
-// strip, a click on a line, and a window destroyed during a yield.
+// strip, a click on a line, a window destroyed during a yield, and the
+// keyboard and a close while an upload waits.
 #include <gtest/gtest.h>
 
 #include "win32/win.h"
 
 #include <commctrl.h>
 
+#include <functional>
+
 #include "control/profile_control.h"
-#include "win/support/form_test.h"
+#include "win32/upload_binding.h"
 #include "win/support/win_support.h"
 #include "win32/frm_main.h"
 
@@ -15,7 +18,21 @@ namespace tallowin {
 namespace {
 
 using namespace wintest;
-using Window = FormTest;
+
+// frmMain's window on a hidden host, made for each test and destroyed after it.
+class Window : public ::testing::Test {
+ protected:
+  HWND top = nullptr;
+  win32::FrmMain* form = nullptr;
+  void SetUp() override {
+    top = CreateHiddenHost();
+    form = win32::FrmMain::Create(top, 0, 0);
+    ASSERT_NE(form, nullptr);
+  }
+  void TearDown() override {
+    if (top) ::DestroyWindow(top);
+  }
+};
 
 // Counts the list box's LB_RESETCONTENT: a dispatch clears the list once.
 LRESULT CALLBACK CountResets(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR data) {
@@ -88,6 +105,57 @@ TEST_F(Window, DestroyedDuringYieldIsSafe) {
   ClickTab(f, 0);
   EXPECT_FALSE(::IsWindow(f));
   top = nullptr;
+}
+
+std::function<void()> onTick;
+void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
+  if (onTick) onTick();
+}
+
+// Command1's upload to a service that never answers: once the record is
+// collected and the exchange waits, Alt+C arrives at the list (where the
+// focus would be) and the CPU tab's dispatch fills the list inside the
+// upload's wait; then the host window closes. The exchange is cancelled (not
+// left to its time-out), the click returns, nothing of the form is touched
+// after it is gone, a new form works, and WinHTTP lets the request go.
+TEST(WhileAnUploadWaits, AccessKeysWorkAndACloseCancelsIt) {
+  const std::string silent = TestService("SILENT");
+  if (silent.empty()) GTEST_SKIP() << "TALLOWIN_TEST_SILENT not set";
+  HWND top = CreateHiddenHost();
+  std::string said;
+  auto control = win32::MakeControl(
+      [&](ProfileControl& c) { said = win32::RunInventoryUpload(c, silent, true, {}, kShortLimits).message; });
+  win32::FrmMain* form = win32::FrmMain::Create(top, 0, 0, control);
+  ASSERT_NE(form, nullptr);
+  HWND f = form->hwnd(), tabs = ::GetDlgItem(f, win32::kIdTabProfile), command = ::GetDlgItem(f, win32::kIdCommand1);
+  bool posted = false, closed = false, uploadingAfterDispatch = false;
+  std::string firstLine;
+  onTick = [&] {
+    if (!posted && ::IsWindowEnabled(tabs) && !::IsWindowEnabled(command)) {
+      posted = ::PostMessageW(::GetDlgItem(f, win32::kIdLstInfo), WM_SYSCHAR, L'c', 1 << 29) != FALSE;
+    } else if (posted && !closed && control->list().count() > 0 && ::SendMessageW(tabs, TCM_GETCURSEL, 0, 0) == 2) {
+      firstLine = control->list().text(0);
+      uploadingAfterDispatch = control->busy();
+      closed = ::PostMessageW(top, WM_CLOSE, 0, 0) != FALSE;
+    }
+  };
+  const UINT_PTR timer = ::SetTimer(nullptr, 0, 100, Tick);
+  ::SendMessageW(f, WM_COMMAND, MAKEWPARAM(win32::kIdCommand1, BN_CLICKED), reinterpret_cast<LPARAM>(command));
+  ::KillTimer(nullptr, timer);
+  onTick = nullptr;
+  EXPECT_TRUE(uploadingAfterDispatch) << "the dispatch ran inside the upload's wait";
+  EXPECT_EQ(firstLine.rfind("Processor Architecture: ", 0), 0u) << firstLine;
+  EXPECT_TRUE(closed) << "the click returned before the close";
+  EXPECT_FALSE(::IsWindow(top));
+  EXPECT_NE(said.find("cancelled"), std::string::npos) << "the window went, the request stayed: " << said;
+  HWND again = CreateHiddenHost();
+  win32::FrmMain* next = win32::FrmMain::Create(again, 0, 0);
+  ASSERT_NE(next, nullptr);
+  ClickTab(next->hwnd(), 0);
+  EXPECT_FALSE(ListLines(::GetDlgItem(next->hwnd(), win32::kIdLstInfo)).empty());
+  ::DestroyWindow(again);
+  control.reset();
+  EXPECT_TRUE(WaitForAbandonedRequests()) << "WinHTTP never let the request go";
 }
 
 }  // namespace

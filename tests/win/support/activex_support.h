@@ -1,5 +1,5 @@
 // What the control's tests under Wine share: regsvr32, atl.dll's container,
-// registry snapshots and the process's resource counts.
+// and registry snapshots.
 #pragma once
 
 #include "win32/win.h"
@@ -17,14 +17,6 @@ std::wstring OcxPath();
 // wine's regsvr32 with the given switches on tallowin.ocx ("/s", "/u /s",
 // "/s /n /i:user", ...).
 RunResult Regsvr32(const std::wstring& switches);
-
-// Checks the type information an object gives through IDispatch and
-// IProvideClassInfo: _frmMain, dual and empty, in the library Tallowin;
-// the class frmMain with _frmMain as its default and no source interface.
-void ExpectTypeInfo(IUnknown* object);
-
-// atl.dll's AtlAxWin class, registered once per process.
-bool InitAtlAxWin();
 
 // The control created by ProgID (or CLSID text) in an AtlAxWin window, as
 // any ActiveX container would: a hidden host, the AtlAxWin child filling it,
@@ -61,21 +53,5 @@ struct RegDiff {
 RegDiff Diff(const RegSnapshot& before, const RegSnapshot& after);
 // One "  PATH = type:data" line per entry, for a failure's message.
 std::string Describe(const RegSnapshot& s);
-
-// The process's GDI and USER objects, handles and private bytes. Wine 8
-// answers 0 from GetGuiResources, GetProcessHandleCount and PrivateUsage;
-// then the counts come from the GDI handle table, the process's windows,
-// probing handle values and the committed private pages.
-struct ProcessResources {
-  long gdi = 0;
-  long user = 0;
-  long handles = 0;
-  long long privateBytes = 0;
-  std::string sources;  // where each count came from
-};
-ProcessResources MeasureResources();
-// Growth from before to after within the long runs' bounds: 10 GDI objects,
-// 10 USER objects, 20 handles, maxPrivateBytes of private bytes.
-void ExpectBoundedGrowth(const ProcessResources& before, const ProcessResources& after, long long maxPrivateBytes);
 
 }  // namespace tallowin::wintest

@@ -9,7 +9,6 @@
 
 #include <ocidl.h>
 
-#include <string>
 #include <vector>
 
 namespace tallowin::wintest {
@@ -27,7 +26,12 @@ enum class Callback {
   OnUIDeactivate,
   OnInPlaceDeactivate,
 };
-const char* NameOf(Callback c);
+inline const char* NameOf(Callback c) {
+  static const char* const names[] = {"none",           "CanInPlaceActivate", "OnInPlaceActivate", "GetWindow",
+                                      "GetWindowContext", "OnUIActivate",     "SetActiveObject",   "SetBorderSpace",
+                                      "OnUIDeactivate", "OnInPlaceDeactivate"};
+  return names[static_cast<int>(c)];
+}
 
 // What a hostile container does from inside the callback.
 enum class Act {
@@ -36,7 +40,10 @@ enum class Act {
   SetClientSiteNull,
   Release,  // Close, SetClientSite(nullptr) and its last reference
 };
-const char* NameOf(Act a);
+inline const char* NameOf(Act a) {
+  static const char* const names[] = {"InPlaceDeactivate", "Close", "SetClientSite(nullptr)", "Release"};
+  return names[static_cast<int>(a)];
+}
 
 class OwnContainer : public IOleClientSite,
                      public IOleInPlaceSite,
@@ -45,6 +52,7 @@ class OwnContainer : public IOleClientSite,
                      public IDispatch {
  public:
   explicit OwnContainer(HWND parent) : window(parent) {}
+  virtual ~OwnContainer() = default;
 
   HWND window;
   RECT pos{0, 0, 640, 480};
@@ -64,33 +72,73 @@ class OwnContainer : public IOleClientSite,
 
   LONG references() const { return refs_; }
   // Close, SetClientSite(nullptr) and the container's reference, if it has one.
-  void releaseControl();
+  void releaseControl() {
+    if (IOleObject* c = control) {
+      control = nullptr;
+      c->Close(OLECLOSE_NOSAVE);
+      c->SetClientSite(nullptr);
+      c->Release();
+    }
+  }
 
-  STDMETHODIMP QueryInterface(REFIID riid, void** out) override;
+  STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (riid == IID_IUnknown || riid == IID_IOleClientSite)
+      *out = static_cast<IOleClientSite*>(this);
+    else if (riid == IID_IOleWindow || riid == IID_IOleInPlaceSite)
+      *out = static_cast<IOleInPlaceSite*>(this);
+    else if (riid == IID_IOleInPlaceUIWindow || riid == IID_IOleInPlaceFrame)
+      *out = static_cast<IOleInPlaceFrame*>(this);
+    else if (riid == IID_IOleControlSite)
+      *out = static_cast<IOleControlSite*>(this);
+    else if (riid == IID_IDispatch && ambient)
+      *out = static_cast<IDispatch*>(this);
+    else
+      return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+  }
   STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(::InterlockedIncrement(&refs_)); }
-  STDMETHODIMP_(ULONG) Release() override;
+  STDMETHODIMP_(ULONG) Release() override {
+    const LONG n = ::InterlockedDecrement(&refs_);
+    if (n == 0) delete this;
+    return static_cast<ULONG>(n);
+  }
 
   // IOleClientSite
   STDMETHODIMP SaveObject() override { return E_NOTIMPL; }
-  STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker** m) override;
-  STDMETHODIMP GetContainer(IOleContainer** c) override;
+  STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker** m) override { return m ? (*m = nullptr, E_NOTIMPL) : E_POINTER; }
+  STDMETHODIMP GetContainer(IOleContainer** c) override { return c ? (*c = nullptr, E_NOINTERFACE) : E_POINTER; }
   STDMETHODIMP ShowObject() override { return S_OK; }
   STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
   STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
 
   // IOleWindow (site and frame)
-  STDMETHODIMP GetWindow(HWND* hwnd) override;
+  STDMETHODIMP GetWindow(HWND* hwnd) override {
+    if (!hwnd) return E_POINTER;
+    *hwnd = window;
+    return called(Callback::GetWindow);
+  }
   STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
 
   // IOleInPlaceSite
-  STDMETHODIMP CanInPlaceActivate() override;
-  STDMETHODIMP OnInPlaceActivate() override;
-  STDMETHODIMP OnUIActivate() override;
+  STDMETHODIMP CanInPlaceActivate() override { return called(Callback::CanInPlaceActivate); }
+  STDMETHODIMP OnInPlaceActivate() override { return called(Callback::OnInPlaceActivate); }
+  STDMETHODIMP OnUIActivate() override { return called(Callback::OnUIActivate); }
   STDMETHODIMP GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** doc, LPRECT p, LPRECT c,
-                                LPOLEINPLACEFRAMEINFO info) override;
+                                LPOLEINPLACEFRAMEINFO info) override {
+    if (!frame || !doc || !p || !c) return E_POINTER;
+    *frame = static_cast<IOleInPlaceFrame*>(this);
+    AddRef();
+    *doc = nullptr;
+    *p = *c = pos;
+    if (info) *info = {info->cb, FALSE, window, nullptr, 0};
+    return called(Callback::GetWindowContext);
+  }
   STDMETHODIMP Scroll(SIZE) override { return E_NOTIMPL; }
-  STDMETHODIMP OnUIDeactivate(BOOL) override;
-  STDMETHODIMP OnInPlaceDeactivate() override;
+  STDMETHODIMP OnUIDeactivate(BOOL) override { return called(Callback::OnUIDeactivate); }
+  STDMETHODIMP OnInPlaceDeactivate() override { return called(Callback::OnInPlaceDeactivate); }
   STDMETHODIMP DiscardUndoState() override { return S_OK; }
   STDMETHODIMP DeactivateAndUndo() override { return S_OK; }
   STDMETHODIMP OnPosRectChange(LPCRECT) override { return S_OK; }
@@ -98,8 +146,11 @@ class OwnContainer : public IOleClientSite,
   // IOleInPlaceUIWindow, IOleInPlaceFrame
   STDMETHODIMP GetBorder(LPRECT) override { return INPLACE_E_NOTOOLSPACE; }
   STDMETHODIMP RequestBorderSpace(LPCBORDERWIDTHS) override { return INPLACE_E_NOTOOLSPACE; }
-  STDMETHODIMP SetBorderSpace(LPCBORDERWIDTHS) override;
-  STDMETHODIMP SetActiveObject(IOleInPlaceActiveObject* active, LPCOLESTR) override;
+  STDMETHODIMP SetBorderSpace(LPCBORDERWIDTHS) override { return called(Callback::SetBorderSpace); }
+  // The active object is not held: the test counts only what the control holds.
+  STDMETHODIMP SetActiveObject(IOleInPlaceActiveObject*, LPCOLESTR) override {
+    return called(Callback::SetActiveObject);
+  }
   STDMETHODIMP InsertMenus(HMENU, LPOLEMENUGROUPWIDTHS) override { return E_NOTIMPL; }
   STDMETHODIMP SetMenu(HMENU, HOLEMENU, HWND) override { return S_OK; }
   STDMETHODIMP RemoveMenus(HMENU) override { return E_NOTIMPL; }
@@ -110,25 +161,50 @@ class OwnContainer : public IOleClientSite,
   // IOleControlSite
   STDMETHODIMP OnControlInfoChanged() override { return S_OK; }
   STDMETHODIMP LockInPlaceActive(BOOL) override { return S_OK; }
-  STDMETHODIMP GetExtendedControl(IDispatch** d) override;
+  STDMETHODIMP GetExtendedControl(IDispatch** d) override { return d ? (*d = nullptr, E_NOTIMPL) : E_POINTER; }
   STDMETHODIMP TransformCoords(POINTL*, POINTF*, DWORD) override { return E_NOTIMPL; }
-  STDMETHODIMP TranslateAccelerator(MSG* msg, DWORD) override;
+  STDMETHODIMP TranslateAccelerator(MSG* msg, DWORD) override {
+    if (msg) controlSiteKeys.push_back(*msg);
+    return S_FALSE;
+  }
   STDMETHODIMP OnFocus(BOOL) override { return S_OK; }
   STDMETHODIMP ShowPropertyFrame() override { return E_NOTIMPL; }
 
   // IDispatch: the ambient properties
-  STDMETHODIMP GetTypeInfoCount(UINT* n) override {
-    *n = 0;
-    return S_OK;
-  }
+  STDMETHODIMP GetTypeInfoCount(UINT* n) override { return n ? (*n = 0, S_OK) : E_POINTER; }
   STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
   STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*, UINT*) override;
-
-  virtual ~OwnContainer() = default;
+  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*, UINT*) override {
+    if (id != DISPID_AMBIENT_USERMODE || !result) return DISP_E_MEMBERNOTFOUND;
+    ::VariantInit(result);
+    result->vt = VT_BOOL;
+    result->boolVal = userMode ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+  }
 
  private:
-  void called(Callback c);
+  // The hostile act, once, from inside the chosen callback; S_OK for the callback to answer.
+  HRESULT called(Callback c) {
+    if (hostileDone && !inAct_ && !actSettled && hostileAct != Act::SetClientSiteNull) callsAfterAct.push_back(c);
+    if (c != hostileIn || hostileDone || !control) return S_OK;
+    hostileDone = true;
+    inAct_ = true;
+    if (hostileAct == Act::InPlaceDeactivate) {
+      IOleInPlaceObject* inPlace = nullptr;
+      if (SUCCEEDED(control->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&inPlace)))) {
+        inPlace->InPlaceDeactivate();
+        inPlace->Release();
+      }
+    } else if (hostileAct == Act::Close) {
+      control->Close(OLECLOSE_NOSAVE);
+    } else if (hostileAct == Act::SetClientSiteNull) {
+      control->SetClientSite(nullptr);
+    } else {
+      releaseControl();
+    }
+    inAct_ = false;
+    return S_OK;
+  }
   LONG refs_ = 1;
   bool inAct_ = false;
 };

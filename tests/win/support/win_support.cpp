@@ -203,13 +203,6 @@ RegFixture::~RegFixture() {
   deleteTreeInView(root_, path_, view_);
 }
 
-void RegFixture::createKey(const std::wstring& sub) {
-  HKEY k = nullptr;
-  if (::RegCreateKeyExW(key_, sub.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view_, nullptr, &k, nullptr) != ERROR_SUCCESS)
-    throw std::runtime_error("RegCreateKeyEx " + Utf8(sub));
-  ::RegCloseKey(k);
-}
-
 void RegFixture::setBytes(const std::wstring& sub, const std::wstring& name, DWORD type, const void* data, DWORD size) {
   HKEY k = nullptr;
   if (::RegCreateKeyExW(key_, sub.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view_, nullptr, &k, nullptr) != ERROR_SUCCESS)

@@ -65,12 +65,10 @@ class RegFixture {
   ~RegFixture();
   RegFixture(const RegFixture&) = delete;
   RegFixture& operator=(const RegFixture&) = delete;
-  HKEY key() const { return key_; }
   // Values under a subkey (created as needed) of the fixture's key; "" is the key itself.
   void setString(const std::wstring& sub, const std::wstring& name, const std::wstring& value, DWORD type = REG_SZ);
   void setBytes(const std::wstring& sub, const std::wstring& name, DWORD type, const void* data, DWORD size);
   void setDword(const std::wstring& sub, const std::wstring& name, DWORD value);
-  void createKey(const std::wstring& sub);
 
  private:
   HKEY root_;
