@@ -27,12 +27,9 @@ const char kUsage[] =
     "       tallowin.exe window [TAB]          the window, with the tab tagged TAB clicked\n"
     "       tallowin.exe show [TAG] [--values] print a section (no TAG: the complete profile)\n"
     "       tallowin.exe mac                   print the adapter address sent with the inventory\n"
-    "       tallowin.exe upload [--server [https://]HOST[:PORT]]
-"
-    "                                          send the inventory record, then the complete profile when the
-"
-    "                                          service takes it; exit 0 when the service accepted the record
-"
+    "       tallowin.exe upload [--server [https://]HOST[:PORT]]\n"
+    "                                          send the inventory record, then the complete profile when the\n"
+    "                                          service takes it; exit 0 when the service accepted the record\n"
     "       tallowin.exe upload --scheduled    what the scheduled task runs: a random delay, then the record\n"
     "                                          only when it changed or is an interval old (see status)\n"
     "       tallowin.exe status                the server and schedule settings, the last run and acceptance\n"
