@@ -18,7 +18,7 @@ from flask import Flask, jsonify
 from werkzeug.middleware.proxy_fix import ProxyFix
 from werkzeug.routing import PathConverter
 
-from . import accounts, db, enrollment, migrate, pages, soap, web_auth
+from . import accounts, db, enrollment, migrate, page_helpers, pages, soap, web_auth
 from .api import api
 from .config import read_settings
 
@@ -48,9 +48,11 @@ class Front:
     progress, another is answered 503 at once instead of waiting in line
     for a thread (the control tries again later)."""
 
-    def __init__(self, flask_wsgi, soap_wsgi, wsdl, max_body, max_records=0, retry_after=60, engine=None):
+    def __init__(self, flask_wsgi, soap_wsgi, wsdl, max_body, max_records=0, retry_after=60, engine=None,
+                 page_error=None):
         self.engine = engine  # for the enrollment secrets (None: records from anyone)
         self.flask_wsgi = flask_wsgi
+        self.page_error = page_error
         self.soap_wsgi = soap_wsgi
         self.wsdl = wsdl
         self.max_body = max_body
@@ -150,6 +152,13 @@ class Front:
         log.warning("%s %s from %s refused: body above %d bytes", environ.get("REQUEST_METHOD"),
                     environ.get("PATH_INFO"), environ.get("REMOTE_ADDR", "?"), self.max_body)
         # The rest of the body stays unread: the connection must not be reused.
+        path = environ.get("PATH_INFO", "")
+        if self.page_error and path != soap.SERVICE_PATH and not path.startswith("/api/"):
+            body = self.page_error(environ, 413)
+            start_response("413 Request Entity Too Large", [
+                ("Content-Type", "text/html; charset=utf-8"), ("Content-Length", str(len(body))),
+                ("Connection", "close")])
+            return [body]
         return _plain(start_response, "413 Request Entity Too Large",
                       "request body above %d bytes" % self.max_body, [("Connection", "close")])
 
@@ -211,7 +220,8 @@ def create_app(config: Optional[Mapping[str, Any]] = None) -> Flask:
 
     soap_wsgi = soap.make_soap_app(engine, settings["MAX_BODY_BYTES"])
     front = Front(app.wsgi_app, soap_wsgi, soap.Wsdl(soap_wsgi), settings["MAX_BODY_BYTES"],
-                  int(settings["MAX_RECORDS_IN_PROGRESS"]), int(settings["RETRY_AFTER"]), engine)
+                  int(settings["MAX_RECORDS_IN_PROGRESS"]), int(settings["RETRY_AFTER"]), engine,
+                  page_helpers.error_page_wsgi(app))
     hops = int(settings["PROXY_HOPS"])
     app.wsgi_app = SecurityHeaders(  # type: ignore[assignment]
         ProxyFix(front, x_for=hops, x_proto=hops, x_host=hops) if hops else front)

@@ -21,7 +21,7 @@ from sqlalchemy.exc import DBAPIError, OperationalError
 
 from . import profile, texts
 from .db import Connection, Engine, insert_ignoring, utcnow, writing
-from .schema import machines, name_hash, records
+from .schema import machine_network_names, machines, name_hash, records
 from .statements import statements_for
 
 log = logging.getLogger(__name__)
@@ -165,6 +165,7 @@ def store_record(conn: Connection, record: Record, received: datetime.datetime, 
     record_id, previous = statements.add_record(
         conn, _record_row(machine, record, received, sender, _cut_fields(record, names_cut), secret_name),
         _machine_values(machine, record, received, len(new_names)), machine.last_record_id)
+    set_network_names(conn, machine.id, texts.network_names(record.network_text, record.adapter_address))
     if previous == record.programs_text:
         # The same programs as last time (most records): nothing to compare.
         return record_id
@@ -183,6 +184,19 @@ def store_record(conn: Connection, record: Record, received: datetime.datetime, 
         # the program.
         statements.count(conn, [p for p, _ in deltas], added)
     return record_id
+
+
+def set_network_names(conn: Connection, machine_id: int, names: Sequence[str]) -> None:
+    """The machine's searchable addresses and DNS names become names (most
+    records bring the same ones: then nothing is written)."""
+    table = machine_network_names
+    kept = conn.execute(sa.select(table.c.value).where(table.c.machine_id == machine_id)
+                        .order_by(table.c.value)).scalars().all()
+    if list(kept) == list(names):
+        return
+    conn.execute(table.delete().where(table.c.machine_id == machine_id))
+    if names:
+        conn.execute(table.insert(), [{"machine_id": machine_id, "value": v} for v in names])
 
 
 def _computer_name(record):

@@ -10,7 +10,8 @@ import sqlalchemy as sa
 from . import ingest, texts
 from .profile import FACT_COLUMNS
 from .db import Engine, is_postgresql, writing
-from .schema import (PROFILE_INDEXES, SCHEMA_VERSION, changes, machine_programs, machines, metadata, name_hash,
+from .schema import (PROFILE_INDEXES, SCHEMA_VERSION, changes, machine_network_names, machine_programs, machines,
+                     metadata, name_hash,
                      program_count_queue, program_counts, programs, records, schema_version)
 
 
@@ -175,7 +176,17 @@ def _upgrade_from_5(conn):
 
 
 def _upgrade_from_8(conn):
-    """Version 8 kept no profiles: records gain profile_text, machines the
+    """Version 8 kept no searchable network names: take them from each
+    machine's latest record."""
+    machine_network_names.create(conn)
+    rows = conn.execute(sa.select(machines.c.id, records.c.network_text, records.c.adapter_address)
+                        .select_from(machines.join(records, records.c.id == machines.c.last_record_id)))
+    for row in rows.fetchall():
+        ingest.set_network_names(conn, row.id, texts.network_names(row.network_text, row.adapter_address))
+
+
+def _upgrade_from_9(conn):
+    """Version 9 kept no profiles: records gain profile_text, machines the
     facts' columns (empty until the PC's next profile) and their indexes."""
     conn.exec_driver_sql("ALTER TABLE records ADD COLUMN profile_text TEXT")
     for column in machines.columns:
@@ -212,7 +223,8 @@ UPGRADES = {
     3: (_upgrade_from_3, 4),
     4: (_upgrade_from_4, 5),
     5: (_upgrade_from_5, 8),
-    8: (_upgrade_from_8, SCHEMA_VERSION),
+    8: (_upgrade_from_8, 9),
+    9: (_upgrade_from_9, SCHEMA_VERSION),
 }
 
 

@@ -6,20 +6,17 @@ autoescape it, and the Content-Security-Policy (web_auth) allows no script at
 all, so a program named like markup is only ever text.
 """
 
-import datetime
-from typing import Any, Callable, Dict, Iterable, Iterator, NoReturn, Union
+import urllib.parse
+from typing import Any, Dict, List, NoReturn
 
-from flask import (Blueprint, Flask, Response, abort, current_app, g, redirect, render_template,
-                   request, session, url_for)
+from flask import Flask, Response, abort, current_app, g, redirect, render_template, request, session, url_for
 from markupsafe import Markup, escape
-from werkzeug.exceptions import HTTPException
 
-from . import accounts, auth, paging, queries, texts, web_auth
+from . import accounts, auth, page_queries, paging, queries, texts, web_auth
 from .csv_out import csv_response
-from .db import Connection, Engine
-
-bp = Blueprint("pages", __name__, template_folder="templates", static_folder="static",
-               static_url_path="/static")
+from .finding import render_search
+from .page_helpers import (as_utc, bp, csv_rows, days_since, engine, natural_sort, number_arg, page_args,
+                           page_number, past_the_end, signed_in_admin, sort_args, store_sort)
 
 PAGE = 100            # PCs, programs, a program's PCs
 PROGRAM_PAGE = 500    # one PC's programs
@@ -35,12 +32,10 @@ FLEET_LIST = 15       # the fleet page's short lists
 SHORT = 120
 LINE_CHARS = 500
 TEXT_PARTS = ("programs", "network", "processor")
-MACHINE_SORTS = ("name", "address", "user", "os", "processor", "last_seen", "programs")
+MACHINE_SORTS = ("name", "address", "user", "processor", "last_seen", "silent", "programs", "os")
+PROGRAM_SORTS = ("machines", "name")
+PROGRAM_MACHINE_SORTS = ("name", "address", "user", "last_seen")
 OPEN_ENDPOINTS = ("pages.sign_in", "pages.static")
-
-
-def engine() -> Engine:
-    return current_app.extensions["tallowin"].engine
 
 
 # ---- set-up ---------------------------------------------------------------
@@ -55,14 +50,6 @@ def init_app(app: Flask) -> None:
 @bp.app_template_filter("num")
 def format_number(value):
     return "{:,}".format(value or 0)
-
-
-def as_utc(value: Union[str, datetime.datetime]) -> datetime.datetime:
-    if isinstance(value, str):
-        value = datetime.datetime.fromisoformat(value)
-    if value.tzinfo is None:
-        value = value.replace(tzinfo=datetime.timezone.utc)
-    return value.astimezone(datetime.timezone.utc)
 
 
 @bp.app_template_filter("short")
@@ -87,17 +74,7 @@ def format_iso(value):
 @bp.before_request
 def require_admin():
     web_auth.check_csrf()
-    g.admin = None
-    name = session.get("admin")
-    if name:
-        with engine().connect() as conn:
-            admin = accounts.admin_session(conn, name)
-        if admin and web_auth.password_fingerprint(admin.password_hash) == session.get("pw") \
-                and admin.session_generation == session.get("gen"):
-            g.admin = name
-        else:
-            for item in ("admin", "pw", "gen"):
-                session.pop(item, None)
+    g.admin = signed_in_admin()
     if g.admin is None and request.endpoint not in OPEN_ENDPOINTS:
         target = request.full_path if request.query_string else request.path
         return redirect(url_for("pages.sign_in", next=target))
@@ -107,22 +84,6 @@ def require_admin():
 @bp.context_processor
 def page_globals():
     return {"admin": g.get("admin"), "service_host": request.host}
-
-
-@bp.app_errorhandler(HTTPException)
-def http_error(error):
-    """Errors on the pages as pages; the API and the SOAP endpoint keep theirs."""
-    if request.blueprint != "pages":
-        return error
-    titles = {400: "Bad request", 404: "Not found", 429: "Too many attempts"}
-    response = Response(render_template(
-        "pages/error.html", title=titles.get(error.code, error.name), message=error.description,
-        admin=g.get("admin"), service_host=request.host), status=error.code)
-    return response
-
-
-def page_number(name: str = "page") -> int:
-    return paging.page_number(request.args.get(name))
 
 
 # ---- sign-in --------------------------------------------------------------
@@ -189,15 +150,10 @@ def fleet():
 
 def machine_list_args():
     q = request.args.get("q", "").strip()
-    sort = request.args.get("sort", "name")
-    if sort not in MACHINE_SORTS:
-        sort = "name"
-    direction = request.args.get("dir", "desc" if sort in ("last_seen", "programs") else "asc")
-    try:
-        silent = min(max(0, int(request.args.get("silent", "0")[:12] or 0)), queries.MAX_DAYS)
-    except ValueError:
-        silent = 0
-    return q, silent, sort, direction == "desc"
+    silent = number_arg("silent", "days", queries.MAX_DAYS)
+    # The silent PCs come the longest silent first unless sorted otherwise.
+    sort, desc = sort_args(MACHINE_SORTS, "silent" if silent else "name")
+    return q, silent, sort, desc
 
 
 def fact_filters():
@@ -222,10 +178,6 @@ def link_args(q, silent, sort, desc):
     return args
 
 
-def store_sort(sort, desc):
-    return ("-" if desc else "") + sort
-
-
 @bp.route("/machines")
 def machines():
     q, silent, sort, desc = machine_list_args()
@@ -241,16 +193,8 @@ def machines():
     return render_template("pages/machines.html", nav="machines", rows=rows, total=total, q=q,
                            silent=silent, sort=sort, desc=desc, page=page, pages=pages,
                            first=first, last=first + len(rows) - 1, facts=fact_filters(),
-                           args=link_args(q, silent, sort, desc))
-
-
-def csv_rows(query: Callable[[Connection], Iterable[Any]], row_of: Callable[[Any], list]) -> Iterator[list]:
-    """The rows of query(conn) for csv_response; the connection lives as long
-    as the answer is being sent."""
-    eng = engine()
-    with eng.connect() as conn:
-        for item in query(conn):
-            yield row_of(item)
+                           args=link_args(q, silent, sort, desc), back=request.query_string.decode("latin-1"),
+                           silent_days=current_app.config["SILENT_DAYS"])
 
 
 MACHINE_CSV = ["computer_name", "adapter_address", "last_user", "processor", "first_seen_utc",
@@ -273,13 +217,23 @@ def machines_csv():
 
 
 def not_found_machine(key: str) -> NoReturn:
-    abort(404, description="No PC is known as “%s”. The PCs page lists every PC." % texts.cap(key, SHORT))
+    """A name that is not a PC's key: the search for it, answered 404."""
+    q = key[5:] if key.startswith("name:") else key
+    abort(Response(render_search(q, missing=key), status=404))
+
+
+def back_to_list() -> str:
+    """The PCs list as it was when the PC was opened from it (its query
+    string rides along in "back"); only ever the list itself."""
+    pairs = urllib.parse.parse_qsl(request.args.get("back", ""))[:10]
+    args: Dict[str, Any] = {k: v[:200] for k, v in pairs if k != "back" and not k.startswith("_")}
+    return url_for("pages.machines", **args)
 
 
 # The facts a PC's Identity shows from its profile, with their labels.
 FACT_LABELS = (("os_name", "Windows"), ("os_version", "Version"), ("os_build", "Build"),
                ("os_release", "Service pack / release"), ("architecture", "Architecture"),
-               ("cpu_name", "Processor"), ("cpu_count", "Processors"), ("cpu_mhz", "Clock (MHz)"),
+               ("cpu_name", "Processor maker"), ("cpu_count", "Processors"), ("cpu_mhz", "Clock (MHz)"),
                ("memory_bytes", "Memory"), ("time_zone", "Time zone"), ("locale", "Locale"),
                ("language", "Language"), ("printers", "Printers"), ("pci_devices", "PCI devices"),
                ("scsi_devices", "SCSI devices"), ("usb_devices", "USB devices"),
@@ -306,6 +260,8 @@ def machine_facts(m):
 def machine(key):
     pq = request.args.get("pq", "").strip()
     ppage, hpage = page_number("ppage"), page_number("hpage")
+    if not key.strip() or key.startswith("name:") and not key[5:].strip():
+        abort(404, description="A PC's address needs its key.")
     with engine().connect() as conn:
         m = queries.get_machine(conn, key)
         if m is None:
@@ -314,25 +270,52 @@ def machine(key):
                                           limit=HISTORY_PAGE)
     if history is None:
         not_found_machine(key)
-    everything = m["current_programs"]
+    everything = natural_sort(m["current_programs"])
     if pq:
         folded = pq.casefold()
         matching = [p for p in everything if folded in p.casefold()]
     else:
         matching = everything
+    ppages, hpages = paging.page_count(len(matching), PROGRAM_PAGE), paging.page_count(history["total"], HISTORY_PAGE)
+    if ppage > ppages or hpage > hpages:
+        return redirect(url_for("pages.machine", **dict(request.args.to_dict(), key=key, ppage=min(ppage, ppages),
+                                                         hpage=min(hpage, hpages))))
     start = paging.page_offset(ppage, PROGRAM_PAGE)
     # A machine's first record is where it starts: nothing added or removed.
-    records = [dict(r, first=history["offset"] + i == history["total"] - 1)
+    records = [dict(r, first=history["offset"] + i == history["total"] - 1,
+                    changes=page_queries.pair_updates(r["added"], r["removed"]))
                for i, r in enumerate(history["records"])]
     return render_template(
         "pages/machine.html", nav="machines", m=m, pq=pq, line_limit=LINE_LIMIT, line_chars=LINE_CHARS,
         facts=machine_facts(m), profile_limit=PROFILE_LINE_LIMIT,
         change_limit=CHANGE_LIMIT,
         programs=matching[start:start + PROGRAM_PAGE], program_shown=len(matching),
-        program_total=len(everything), ppage=ppage,
-        ppages=paging.page_count(len(matching), PROGRAM_PAGE),
-        records=records, record_total=history["total"], hpage=hpage,
-        hpages=paging.page_count(history["total"], HISTORY_PAGE))
+        program_total=len(everything), ppage=ppage, ppages=ppages,
+        records=records, record_total=history["total"], hpage=hpage, hpages=hpages,
+        back=back_to_list(), keep=page_args("pq", "back"), network=network_view(m["network"]),
+        processor_summary=texts.processor_summary(texts.SEPARATOR.join(m["processor"])),
+        silent=days_since(m["last_seen"]) >= current_app.config["SILENT_DAYS"])
+
+
+# What an interface's block shows; its counters stay with the raw lines.
+INTERFACE_LABELS = ("Type", "Speed", "Admin Status", "MAC Address", "IP Address")
+
+
+def network_view(lines: List[str]) -> Dict[str, Any]:
+    """A PC's network lines for its page: its IP addresses and DNS name, and
+    the main lines of each interface as a block of its own."""
+    found: Dict[str, Any] = {"addresses": [], "dns": "", "interfaces": []}
+    for line in lines[:LINE_LIMIT]:
+        label, _, value = line.strip().partition(": ")
+        if line.startswith("Interface: "):
+            found["interfaces"].append({"name": value, "lines": []})
+        elif line.startswith("  ") and found["interfaces"] and label in INTERFACE_LABELS:
+            found["interfaces"][-1]["lines"].append(line.strip())
+        if label == "IP Address" and value.strip() not in found["addresses"] and value.strip() != "127.0.0.1":
+            found["addresses"].append(value.strip())
+        elif label in ("Fully Qualified Domain Name", "DNS Host Name") and not found["dns"]:
+            found["dns"] = value.strip()
+    return found
 
 
 @bp.route("/machines/<key:key>/records/<int:record_id>/<part>.txt")
@@ -358,26 +341,35 @@ def record_text(key, record_id, part):
 @bp.route("/programs")
 def programs():
     q = request.args.get("q", "").strip()
+    sort, desc = sort_args(PROGRAM_SORTS, "machines")
     page = page_number()
     with engine().connect() as conn:
-        result = queries.search_programs(conn, q, offset=paging.page_offset(page, PAGE), limit=PAGE)
-    return render_template("pages/programs.html", nav="programs", q=q, rows=result["programs"],
-                           total=result["total"], page=page, pages=paging.page_count(result["total"], PAGE))
+        result = queries.search_programs(conn, q, sort=sort, descending=desc,
+                                         offset=paging.page_offset(page, PAGE), limit=PAGE)
+    return past_the_end(page, result["total"], PAGE, "pages.programs") or render_template(
+        "pages/programs.html", nav="programs", q=q, rows=result["programs"], total=result["total"], page=page,
+        pages=paging.page_count(result["total"], PAGE), sort=sort, desc=desc,
+        args=dict(page_args("q"), sort=sort, dir="desc" if desc else "asc"))
 
 
 @bp.route("/program")
 def program():
     name = request.args.get("name", "")
+    sort, desc = sort_args(PROGRAM_MACHINE_SORTS, "name")
     page = page_number()
     with engine().connect() as conn:
-        result = queries.program_machines(conn, name, offset=paging.page_offset(page, PAGE), limit=PAGE)
-    return render_template("pages/program.html", nav="programs", name=name,
-                           rows=result["machines"], total=result["total"], page=page,
-                           pages=paging.page_count(result["total"], PAGE))
+        result = queries.program_machines(conn, name, sort=store_sort(sort, desc),
+                                          offset=paging.page_offset(page, PAGE), limit=PAGE)
+    return past_the_end(page, result["total"], PAGE, "pages.program") or render_template(
+        "pages/program.html", nav="programs", name=name, rows=result["machines"], total=result["total"],
+        page=page, pages=paging.page_count(result["total"], PAGE), sort=sort, desc=desc,
+        args=dict(name=name, sort=sort, dir="desc" if desc else "asc"),
+        silent_days=current_app.config["SILENT_DAYS"])
 
 
 @bp.route("/program.csv")
 def program_csv():
     name = request.args.get("name", "")
-    return csv_response("tallowin-program-pcs.csv", MACHINE_CSV,
-                        csv_rows(lambda conn: queries.iter_program_machines(conn, name), machine_csv_row))
+    sort, desc = sort_args(PROGRAM_MACHINE_SORTS, "name")
+    return csv_response("tallowin-program-pcs.csv", MACHINE_CSV, csv_rows(
+        lambda conn: queries.iter_program_machines(conn, name, sort=store_sort(sort, desc)), machine_csv_row))

@@ -236,20 +236,20 @@ def list_records(conn: Connection, offset: int = 0, limit: int = 100) -> RecordP
 
 
 def search_programs(conn: Connection, q: Optional[str] = None, sort: Optional[str] = "machines",
-                    offset: int = 0, limit: int = 100) -> ProgramPage:
+                    offset: int = 0, limit: int = 100, descending: Optional[bool] = None) -> ProgramPage:
     """Programs whose name contains q (case-insensitive; all without q), each
     with the number of machines that have it now; sort "machines" (most
-    first) or "name". Returns {"total", "offset", "limit", "programs":
-    [{name, machines}]}."""
+    first) or "name" (A first), descending to say otherwise. Returns
+    {"total", "offset", "limit", "programs": [{name, machines}]}."""
     offset, limit = window(offset, limit)
     counted, machine_count = _counted()
     where = [machine_count > 0]
     if q:
         where.append(programs.c.name.ilike(_like(q), escape="\\"))
     if sort == "name":
-        order = [programs.c.name, programs.c.id]
+        order = [programs.c.name.desc() if descending else programs.c.name, programs.c.id]
     elif sort in (None, "machines"):
-        order = [machine_count.desc(), programs.c.name, programs.c.id]
+        order = [machine_count if descending is False else machine_count.desc(), programs.c.name, programs.c.id]
     else:
         raise ValueError("unknown sort: %s (machines or name)" % sort)
     total = conn.execute(sa.select(sa.func.count()).select_from(counted).where(*where)).scalar()
@@ -259,9 +259,10 @@ def search_programs(conn: Connection, q: Optional[str] = None, sort: Optional[st
             "programs": [{"name": r[0], "machines": r[1]} for r in rows]}
 
 
-def program_machines(conn: Connection, name: str, offset: int = 0, limit: int = 100) -> ProgramMachines:
-    """The machines that have the program of exactly this name now, by
-    computer name. Returns {"name", "total", "offset", "limit", "machines":
+def program_machines(conn: Connection, name: str, offset: int = 0, limit: int = 100,
+                     sort: str = "name") -> ProgramMachines:
+    """The machines that have the program of exactly this name now, sorted as
+    list_machines sorts. Returns {"name", "total", "offset", "limit", "machines":
     [machine dicts as list_machines gives]}; total 0 for an unknown name."""
     offset, limit = window(offset, limit)
     p = conn.execute(sa.select(programs.c.id).where(programs.c.name_hash == name_hash(name))).first()
@@ -271,7 +272,7 @@ def program_machines(conn: Connection, name: str, offset: int = 0, limit: int = 
     where = machine_programs.c.program_id == p.id
     total = conn.execute(sa.select(sa.func.count()).select_from(joined).where(where)).scalar()
     rows = conn.execute(sa.select(machines).select_from(joined).where(where)
-                        .order_by(machines.c.computer_name, machines.c.id)
+                        .order_by(*_machine_query(None, None, sort, None)[1])
                         .offset(offset).limit(limit)).fetchall()
     return {"name": name, "total": total, "offset": offset, "limit": limit,
             "machines": [_machine_dict(r) for r in rows]}
@@ -322,7 +323,7 @@ def all_records(conn: Connection) -> Iterator[StoredRecord]:
         yield _record_dict(r)
 
 
-def iter_program_machines(conn: Connection, name: str) -> Iterator[Machine]:
+def iter_program_machines(conn: Connection, name: str, sort: str = "name") -> Iterator[Machine]:
     """Every machine program_machines would list over all its pages, in the
     same order, as a generator."""
     p = conn.execute(sa.select(programs.c.id).where(programs.c.name_hash == name_hash(name))).first()
@@ -332,7 +333,7 @@ def iter_program_machines(conn: Connection, name: str) -> Iterator[Machine]:
         sa.select(machines)
         .select_from(machines.join(machine_programs, machine_programs.c.machine_id == machines.c.id))
         .where(machine_programs.c.program_id == p.id)
-        .order_by(machines.c.computer_name, machines.c.id))
+        .order_by(*_machine_query(None, None, sort, None)[1]))
     for row in result:
         yield _machine_dict(row)
 

@@ -6,7 +6,7 @@ import hashlib
 
 import sqlalchemy as sa
 
-SCHEMA_VERSION = 9
+SCHEMA_VERSION = 10
 
 metadata = sa.MetaData()
 
@@ -123,6 +123,17 @@ changes = sa.Table(
 )
 sa.Index("changes_record", changes.c.record_id)
 sa.Index("changes_machine", changes.c.machine_id, changes.c.id)
+
+# The IP addresses and DNS names of each machine's latest record
+# (texts.network_names), for the search; kept by ingest.
+machine_network_names = sa.Table(
+    "machine_network_names", metadata,
+    sa.Column("machine_id", sa.Integer, sa.ForeignKey("machines.id"), primary_key=True),
+    sa.Column("value", sa.Text, primary_key=True),
+)
+# Prefix searches (LIKE 'x%') use it on PostgreSQL whatever the collation.
+sa.Index("machine_network_names_value", machine_network_names.c.value,
+         postgresql_ops={"value": "text_pattern_ops"})
 
 administrators = sa.Table(
     "administrators", metadata,

@@ -91,6 +91,40 @@ def capped_programs(text: Optional[str]) -> Tuple[Set[str], bool]:
     return {cap(n, limit) for n in names}, True
 
 
+# The network lines whose values the search finds a PC by: its addresses and
+# its DNS names (the interface blocks' lines are indented).
+NETWORK_NAME_LABELS = ("IP Address: ", "DNS Host Name: ", "Fully Qualified Domain Name: ")
+NETWORK_NAME_CHARS = 255
+_LOOPBACK = ("127.0.0.1", "::1", "localhost")
+# Adapter addresses are kept as this and their hex digits in lower case,
+# whatever notation they came in, so that a search can match their start.
+MAC_PREFIX = "mac:"
+_NOT_HEX = re.compile(r"[^0-9a-f]")
+
+
+def network_names(network_text: Optional[str], adapter_address: Optional[str] = "") -> List[str]:
+    """What the search matches a PC by, from its latest record: the IP
+    addresses and DNS names of its network text (lower case, without
+    loopback), and its adapter addresses (the record's and the interfaces')
+    as MAC_PREFIX and hex digits; sorted."""
+    found = set()
+    macs = [adapter_address or ""]
+    for line in lines(network_text):
+        line = line.strip()
+        if line.startswith("MAC Address: "):
+            macs.append(line[len("MAC Address: "):])
+        for label in NETWORK_NAME_LABELS:
+            if line.startswith(label):
+                value = line[len(label):].strip().lower()
+                if value and value not in _LOOPBACK and len(value) <= NETWORK_NAME_CHARS:
+                    found.add(value)
+    for mac in macs:
+        digits = _NOT_HEX.sub("", mac.lower())
+        if 4 <= len(digits) <= 40 and digits.strip("0"):
+            found.add(MAC_PREFIX + digits)
+    return sorted(found)
+
+
 def processor_summary(processor_text: Optional[str]) -> str:
     """One short line for a list of PCs: the maker (else the architecture),
     the number of processors and the clock rate, from the processor lines."""

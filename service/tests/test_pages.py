@@ -16,7 +16,7 @@ from tallowin_service.app import create_app
 MARKUP = ("<script>alert(1)</script>", "<img src=x onerror=alert(1)>")
 PAGES = ["/", "/machines", "/machines?q=x&sort=user", "/machines/00-0C-29-3A-5B-7F", "/machines.csv",
          "/programs", "/programs?q=a", "/program?name=A", "/program.csv?name=A",
-         "/machines/00-0C-29-3A-5B-7F/records/1/programs.txt"]
+         "/machines/00-0C-29-3A-5B-7F/records/1/programs.txt", "/search?q=a", "/changes", "/programs/machines?q=a"]
 
 
 def token(response):
@@ -163,7 +163,9 @@ def test_every_answer_carries_the_security_headers(signed_in, monkeypatch, metho
         monkeypatch.setattr(queries, "search_programs", lambda *a, **k: 1 / 0)
         body = None
     h = signed_in.open(path, method=method, data=body).headers
-    assert signed_in.open(path, method=method, data=body).status_code == status
+    r = signed_in.open(path, method=method, data=body)
+    assert r.status_code == status
+    assert status != 500 or path == SOAP or "The service failed" in r.get_data(as_text=True)
     csp = h["Content-Security-Policy"]
     assert "script-src" not in csp and "default-src 'none'" in csp and "frame-ancestors 'none'" in csp
     assert (h["X-Content-Type-Options"], h["X-Frame-Options"]) == ("nosniff", "DENY")
@@ -259,9 +261,8 @@ def test_machine_page_programs_filter_and_history(signed_in):
     assert programs == ["Delta"]
     assert "1 of 3 match" in page
     changes = re.findall(r'<span class="tag (add|del)">[a-z]+</span> <span class="name">([^<]+)</span>', page)
-    assert changes == [("add", "Delta"), ("del", "Beta")]
+    assert changes == [("del", "Beta"), ("add", "Delta")]
     assert "First record: 3 programs." in page
-    assert signed_in.get("/machines/NOPE").status_code == 404
 
 
 def test_programs_search_and_a_programs_pcs(signed_in):
@@ -274,3 +275,126 @@ def test_programs_search_and_a_programs_pcs(signed_in):
     rows = list(csv.reader(io.StringIO(signed_in.get("/program.csv?name=Viewer").get_data(as_text=True))))
     assert len(rows) == 2 and rows[1][0] == "ONE"
     assert "No program matches" in signed_in.get("/programs?q=zzz").get_data(as_text=True)
+
+
+NET = ("NetBIOS Name: WS-ADA$#$DNS Host Name: ws-ada$#$Fully Qualified Domain Name: ws-ada.corp.example$#$"
+       "IP Address: 10.1.2.3$#$Interface: Ethernet$#$  IP Address: 10.1.2.3$#$")
+
+
+def two_pcs(client):
+    post(client, envelope(address="00-1A-2B-3C-4D-5E", user="ada", network=NET, programs=("Java 8 Update 391", "Zip")))
+    post(client, envelope(address="00-1A-2B-3C-4D-5E", user="ada", network=NET,
+                          programs=("Java 8 Update 401", "Extra", "NuGet 119", "NuGet 12")))
+    post(client, envelope(address="00-0C-29-00-00-01", name="PC-OLD", user="bob", programs=("Java 8 Update 391",)))
+
+
+@pytest.mark.parametrize("q, found", [
+    ("10.1.2.3", "/machines/00-1A-2B-3C-4D-5E"), ("00:1a:2b", "/machines/00-1A-2B-3C-4D-5E"),
+    ("001A2B3C4D5E", "/machines/00-1A-2B-3C-4D-5E"), ("ws-ada.corp", "/machines/00-1A-2B-3C-4D-5E"),
+    ("BOB", "/machines/00-0C-29-00-00-01"), ("java", "groups"),
+    ("10.1.2", "/machines/00-1A-2B-3C-4D-5E"), ("zzz", "00:1A:2B"), ("00-99-99", "no hint")])
+def test_search_opens_the_one_pc_or_shows_groups(signed_in, q, found):
+    two_pcs(signed_in)
+    r = signed_in.get("/search", query_string={"q": q})
+    page = r.get_data(as_text=True)
+    if found.startswith("/"):
+        assert r.headers["Location"] == found
+    elif found == "no hint":
+        assert "PCs <span class=\"muted\">0" in page and "00:1A:2B" not in page
+    elif found == "groups":
+        assert "Java 8 Update 401</a> <span class=\"muted\">1 PC<" in page and "/programs/machines?q=java" in page
+    else:
+        assert found in page
+
+
+def test_a_name_that_is_no_key_offers_the_search(signed_in):
+    two_pcs(signed_in)
+    r = signed_in.get("/machines/ws-ad")
+    assert r.status_code == 404 and 'href="/machines/00-1A-2B-3C-4D-5E"' in r.get_data(as_text=True)
+
+
+def test_pcs_with_any_version_of_a_program(signed_in):
+    two_pcs(signed_in)
+    page = signed_in.get("/programs?q=java").get_data(as_text=True)
+    assert 'href="/programs/machines?q=java"' in page
+    page = signed_in.get("/programs/machines?q=java&sort=program&dir=desc").get_data(as_text=True)
+    assert re.findall(r'name=Java[^"]+">([^<]+)', page) == ["Java 8 Update 401", "Java 8 Update 391"]
+    rows = list(csv.DictReader(io.StringIO(signed_in.get("/programs/machines.csv?q=java").get_data(as_text=True))))
+    assert [(r["computer_name"], r["program"]) for r in rows] == [("PC-OLD", "Java 8 Update 391"),
+                                                                  ("WS-ADA", "Java 8 Update 401")]
+
+
+def test_changes_pair_updates_group_by_record_and_filter(signed_in, engine):
+    two_pcs(signed_in)
+    post(signed_in, envelope(address="00-0C-29-00-00-01", name="PC-OLD", user="bob", programs=("Zip",)))
+    items = lambda query: re.findall(  # noqa: E731
+        r'<span class="tag (\w+)">\w+</span> <a class="name"[^>]*>([^<]+)</a>( <span class="version">([^<]+))?',
+        signed_in.get("/changes" + query).get_data(as_text=True))
+    assert items("") == [("del", "Java 8 Update 391", "", ""), ("add", "Zip", "", ""), ("add", "Extra", "", ""),
+                         ("upd", "Java", ' <span class="version">8 Update 391', "8 Update 391"),
+                         ("add", "NuGet 12", "", ""), ("add", "NuGet 119", "", ""), ("del", "Zip", "", "")]
+    assert [i[1] for i in items("?pc=ada&kind=removed")] == ["Java", "Zip"]
+    assert [i[1] for i in items("?program=nuget&kind=added")] == ["NuGet 12", "NuGet 119"]
+    assert items("?to=2000-01-01") == [] and len(items("?from=2000-01-01")) == 7
+    page = signed_in.get("/").get_data(as_text=True)
+    assert 'href="/changes"' in page
+
+
+def test_silent_pcs_say_how_long_and_come_first(signed_in, engine):
+    two_pcs(signed_in)
+    with db.writing(engine) as conn, conn.begin():
+        conn.execute(schema.machines.update().where(schema.machines.c.computer_name == "WS-ADA")
+                     .values(last_seen=db.utcnow() - datetime.timedelta(days=41, hours=1)))
+    page = signed_in.get("/machines?sort=silent").get_data(as_text=True)
+    assert re.findall(r'"Computer"><a[^>]+>([\w-]+)</a>( <span class="badge silent")?', page) == [
+        ("WS-ADA", ' <span class="badge silent"'), ("PC-OLD", "")]
+    assert ">41 days ago</time>" in page and '<td data-label="Days silent" class="n">41</td>' in page
+    assert 'aria-sort="descending">\n  <a href="/machines?sort=silent&amp;dir=asc&amp;silent=30' in \
+        signed_in.get("/machines?silent=30").get_data(as_text=True)
+    assert 'class="badge silent">silent 41 days' in signed_in.get("/machines/00-1A-2B-3C-4D-5E").get_data(as_text=True)
+
+
+@pytest.mark.parametrize("path, status, says", [
+    ("/machines?silent=abc", 400, "is not a number of days"), ("/changes?from=12/01", 400, "is not a date"),
+    ("/nothing", 404, "Not found"), ("/machines.csv", 405, "Follow a link instead"),
+    ("/programs?page=9", 302, "/programs?page=1"), ("/program?name=Nope", 200, "No PC has this program now"),
+    ("/sign-out", 413, "Too much sent"),
+])
+def test_mistakes_are_explained_on_pages(signed_in, path, status, says):
+    two_pcs(signed_in)
+    r = signed_in.open(path, method="POST" if status in (405, 413) else "GET",
+                       data=b"x" * (1024 * 1024 + 1) if status == 413 else {"csrf_token": token(signed_in.get("/"))})
+    text = r.headers.get("Location") or r.get_data(as_text=True)
+    assert r.status_code == status and says in text
+    if status >= 400:
+        assert 'class="top"' in text and 'href="/machines"' in text
+    assert "Download CSV" not in text
+
+
+def test_the_pc_page_leads_back_and_sorts_naturally(signed_in):
+    two_pcs(signed_in)
+    listing = signed_in.get("/machines?q=a&sort=user&dir=desc").get_data(as_text=True)
+    link = re.search(r'href="(/machines/00-1A-2B-3C-4D-5E\?back=[^"]+)"', listing).group(1)
+    page = signed_in.get(link.replace("&amp;", "&")).get_data(as_text=True)
+    assert '<a href="/machines?q=a&amp;sort=user&amp;dir=desc">PCs</a>' in page
+    programs = page[page.index('id="programs"'):]
+    assert programs.index(">NuGet 12<") < programs.index(">NuGet 119<")
+    assert "10.1.2.3" in page and "ws-ada.corp.example" in page
+
+
+def test_every_table_is_labelled_and_every_pager_distinct(signed_in, engine):
+    for i in range(101):
+        ingest.ingest(engine, ingest.Record("u", "00-0C-29-00-01-%02X" % i, "A$#$", "NetBIOS Name: P%d$#$" % i, ""),
+                      "x")
+    for path in ("/", "/machines", "/programs", "/program?name=A", "/programs/machines?q=A"):
+        page = signed_in.get(path).get_data(as_text=True)
+        assert page.count("<table") == page.count("<caption") and "<th>" not in page, path
+        labels = re.findall(r'<nav class="pager" aria-label="([^"]+)"', page)
+        assert len(labels) == len(set(labels)), path
+        assert '<a class="skip" href="#content">' in page
+
+
+def test_a_failed_sign_in_puts_the_focus_on_the_password(client, engine):
+    auth.set_admin(engine, "admin", "s3cret")
+    page = sign_in(client, password="wrong").get_data(as_text=True)
+    assert re.search(r'id="password"[^>]* autofocus', page) and not re.search(r'id="name"[^>]* autofocus', page)

@@ -8,7 +8,7 @@ import pytest
 import sqlalchemy as sa
 
 from conftest import envelope, post
-from tallowin_service import accounts, db, ingest, migrate, profile, queries, schema, texts
+from tallowin_service import accounts, db, ingest, migrate, page_queries, profile, queries, schema, texts
 
 CPU = ("Processor Architecture: Intel$#$CPU Manufacturer: GenuineIntel$#$Processor Level: Pentium$#$"
        "Approximate CPU Clock Rate: 2400 MHz$#$Number Of Processors: 4$#$")
@@ -47,7 +47,7 @@ def test_iter_machines_is_every_page_of_list_machines(engine):
 
 
 def back_to(engine, version):
-    """Version 8 had no profiles; version 5 no enrollment secrets; version 4
+    """Version 9 had no profiles; version 5 no enrollment secrets; version 4
     had no session generations and no "cut" list, and kept
     addresses as sent; version 3 kept the programs' counters in the
     catalogue's rows; version 2 had no processor summary and no tables for
@@ -57,6 +57,7 @@ def back_to(engine, version):
             index.drop(conn)
         for column in ("records.profile_text",) + tuple("machines." + c for c in profile.FACT_COLUMNS):
             conn.exec_driver_sql("ALTER TABLE %s DROP COLUMN %s" % tuple(column.split(".")))
+        conn.exec_driver_sql("DROP TABLE machine_network_names")   # version 5 had none
         conn.exec_driver_sql("ALTER TABLE records DROP COLUMN secret_name")
         conn.exec_driver_sql("DROP TABLE enrollment_secrets")
         conn.exec_driver_sql("ALTER TABLE administrators DROP COLUMN session_generation")
@@ -82,10 +83,13 @@ def test_upgrade_from_an_older_version(db_url, client, engine, version):
     another form joins the PC of that address, its records and counts along."""
     for address, programs in (("00-0C-29-3A-5B-7F", ["A", "B"]), ("00-00-00-00-00-02", ["B"]),
                               ("00-00-00-00-00-03", ["C"])):
-        assert post(client, envelope(processor=CPU, programs=programs, address=address)).status_code == 200
+        network = "NetBIOS Name: PC1$#$Fully Qualified Domain Name: pc%s.corp$#$" % address[-1]
+        body = envelope(processor=CPU, programs=programs, address=address, network=network)
+        assert post(client, body).status_code == 200
     back_to(engine, version)
     assert migrate.upgrade(engine) == version
     with engine.connect() as conn:
+        assert page_queries.search_machines(conn, "pc3.corp")["machines"][0]["key"] == "00-0C-29-3A-5B-7F"
         assert queries.list_machines(conn)["machines"][0]["processor"] == "GenuineIntel, 4 processors, 2400 MHz"
         assert conn.execute(sa.select(schema.schema_version.c.version)).scalar() == schema.SCHEMA_VERSION
         merged = queries.get_machine(conn, "00-0C-29-3A-5B-7F")

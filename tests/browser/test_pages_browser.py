@@ -5,6 +5,7 @@ Run by scripts/test-pages (which builds tallowin.exe and sets up Wine); the
 tests run in file order and build on each other's uploads."""
 
 import csv
+import datetime
 import os
 import tempfile
 import time
@@ -14,6 +15,7 @@ import pytest
 from selenium.common.exceptions import (NoAlertPresentException, StaleElementReferenceException,
                                         WebDriverException)
 from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import WebDriverWait
 
 import harness
@@ -170,6 +172,8 @@ def test_uploaded_pc_appears_with_its_processor_lines_and_programs(world):
     network = world.wine.lines("show", "NETWORK")
     netbios = [line for line in network if line.startswith("NetBIOS Name: ")]
     world.computer_name = netbios[0][len("NetBIOS Name: "):].strip()
+    world.ips = [line.split(": ", 1)[1].strip() for line in network
+                 if line.strip().startswith("IP Address: ") and not line.endswith("127.0.0.1")]
     world.mac = world.wine.lines("mac")[0].strip()
     upload(world)
 
@@ -181,7 +185,7 @@ def test_uploaded_pc_appears_with_its_processor_lines_and_programs(world):
     cells = [c.text for c in rows[0].find_elements(By.TAG_NAME, "td")]
     assert cells[0] == world.computer_name
     assert cells[1].upper() == world.mac.upper()
-    assert int(cells[5].replace(",", "")) >= len(FIXTURE)
+    assert int(cells[6].replace(",", "")) >= len(FIXTURE)
 
     open_the_wine_pc(world)
     shown = texts(world, "#processor ul.lines li")
@@ -229,11 +233,15 @@ def downloaded(w, ending, seconds=30):
 
 
 def take_screenshot(w, path):
+    """The PC's page at a desktop's width and, beside it (-phone.png), at a
+    phone's."""
     open_the_wine_pc(w)
-    height = w.browser.execute_script("return document.documentElement.scrollHeight")
-    # The window's frame takes some of its height: room for the whole page.
-    w.browser.set_window_size(1280, min(max(height, 800) + 160, 2400))
-    w.browser.save_screenshot(path)
+    for width, shot in ((1280, path), (390, path[:-len(".png")] + "-phone.png")):
+        w.browser.set_window_size(width, 1000)
+        height = w.browser.execute_script("return document.documentElement.scrollHeight")
+        # The window's frame takes some of its height: room for the whole page.
+        w.browser.set_window_size(width, min(max(height, 800) + 160, 2400 if width > 400 else 3200))
+        w.browser.save_screenshot(shot)
     w.browser.set_window_size(1280, 1000)
 
 
@@ -287,6 +295,81 @@ def test_pc_list_csv_has_one_row_per_pc(world):
     assert sorted(r["computer_name"] for r in rows) == sorted(names)
     wine_row = [r for r in rows if r["computer_name"] == world.computer_name][0]
     assert wine_row["records"] == "2" and wine_row["adapter_address"].upper() == world.mac.upper()
+
+
+def find(w, q):
+    box = w.browser.find_element(By.ID, "find")
+    box.clear()
+    box.send_keys(q)
+    follow(w, box, submit=True)
+
+
+def test_the_header_search_opens_the_one_pc(world):
+    go(world, "/")
+    assert world.ips, "the Wine PC reported no IP address"
+    colons = world.mac.replace("-", ":").lower()
+    for q in (world.ips[0], colons, world.computer_name.lower()):
+        find(world, q)
+        assert world.browser.find_element(By.TAG_NAME, "h1").text.startswith(world.computer_name), q
+
+
+def test_a_program_search_lists_the_pcs_with_any_version(world):
+    for i, version in ((1, "7.1"), (2, "7.2")):
+        harness.post_record(world.service.base, "user%d" % i, "00-0C-29-00-00-0%d" % i,
+                            "Only Program$#$Pages Zeta %s$#$" % version, "NetBIOS Name: OTHER-PC%d$#$" % i, "")
+    find(world, "pages zeta")
+    follow(world, world.browser.find_element(By.PARTIAL_LINK_TEXT, "in one list"))
+    rows = [texts(world, "table.list tbody tr:nth-child(%d) td" % n)[:2] for n in (1, 2)]
+    assert rows == [["OTHER-PC1", "Pages Zeta 7.1"], ["OTHER-PC2", "Pages Zeta 7.2"]]
+
+
+def test_the_changes_page_pairs_an_update_and_filters_by_date(world):
+    harness.post_record(world.service.base, "user1", "00-0C-29-00-00-01", "Only Program$#$Pages Zeta 7.3$#$",
+                        "NetBIOS Name: OTHER-PC1$#$", "")
+    go(world, "/")
+    follow(world, world.browser.find_element(By.LINK_TEXT, "Latest changes"))
+    first = world.browser.find_element(By.CSS_SELECTOR, "ol.change-list > li")
+    assert "OTHER-PC1" in first.text and "updated Pages Zeta 7.1 → 7.3" in first.text
+    today = datetime.datetime.now(datetime.timezone.utc).date()
+    for day, found in ((today, True), (today - datetime.timedelta(days=1), False)):
+        go(world, "/changes")
+        world.browser.find_element(By.ID, "to").send_keys(day.strftime("%m%d%Y"))
+        follow(world, world.browser.find_element(By.CSS_SELECTOR, "form.filter button"))
+        assert path_of(world)[1]["to"] == [day.isoformat()]
+        assert bool(world.browser.find_elements(By.CSS_SELECTOR, "ol.change-list > li")) == found
+
+
+def test_keyboard_alone_reaches_the_first_pc(world):
+    go(world, "/machines")
+    body = world.browser.find_element(By.TAG_NAME, "body")
+    body.send_keys(Keys.TAB)
+    skip = world.browser.switch_to.active_element
+    assert skip.text == "Skip to the content" and skip.is_displayed()
+    skip.send_keys(Keys.ENTER)
+    first_pc = world.browser.find_element(By.CSS_SELECTOR, "table.list tbody td a")
+    for _ in range(30):
+        world.browser.switch_to.active_element.send_keys(Keys.TAB)
+        if world.browser.switch_to.active_element == first_pc:
+            break
+    assert world.browser.switch_to.active_element == first_pc
+    assert first_pc.value_of_css_property("outline-style") != "none"
+
+
+def test_no_page_is_wider_than_a_phone(world):
+    pages = ["/", "/machines", "/machines?silent=0", "/programs", "/programs?q=tallowin",
+             "/program?name=" + urllib.parse.quote(FIXTURE["TallowinPages-Alpha"]), "/programs/machines?q=pages",
+             "/changes", "/search?q=pc", "/search?q=nothing-like-it", "/nothing", "/machines?silent=x"]
+    open_the_wine_pc(world)
+    pages.append(urllib.parse.urlsplit(world.browser.current_url).path)
+    world.browser.set_window_size(390, 844)
+    try:
+        for page in pages:
+            go(world, page)
+            widths = world.browser.execute_script(
+                "return [document.documentElement.scrollWidth, window.innerWidth]")
+            assert widths[0] <= widths[1] == 390, (page, widths)
+    finally:
+        world.browser.set_window_size(1280, 1000)
 
 
 def test_sign_out_ends_the_session(world):
