@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "platform/text.h"
+#include "support/call_plan.h"
 #include "support/libxml2_reader.h"
 #include "upload/soap/envelope.h"
 #include "upload/soap/xml_tree.h"
@@ -34,21 +35,6 @@ std::u32string carried(const std::string& utf8) {
   return out;
 }
 
-soap::CallPlan plan(bool rpc, bool soap12) {
-  soap::CallPlan p;
-  p.endpoint = "http://127.0.0.1/x";
-  p.operationName = p.bodyElement = "setSaveSoftwareInformation";
-  p.bodyNamespace = "urn:fuzz";
-  p.version = soap12 ? soap::SoapVersion::Soap12 : soap::SoapVersion::Soap11;
-  if (rpc) {
-    p.style = soap::SoapStyle::Rpc;
-    p.use = soap::SoapUse::Encoded;
-    p.encodingStyle = "http://schemas.xmlsoap.org/soap/encoding/";
-  }
-  for (const char* n : {"A", "B", "C", "D", "E"}) p.parameters.push_back({n, rpc ? "" : "urn:fuzz"});
-  return p;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -58,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::array<std::string, 5> texts;
   for (auto& t : texts) t = in.ConsumeRandomLengthString(400);
   const std::array<std::string_view, 5> views = {texts[0], texts[1], texts[2], texts[3], texts[4]};
-  const soap::SoapRequest req = soap::WriteEnvelope(plan(rpc, soap12), views);
+  const soap::SoapRequest req = soap::WriteEnvelope(test::Plan(rpc, soap12), views);
 
   // The five parameter elements are the children of the element inside Body.
   test::Libxml2Reader back(req.body);

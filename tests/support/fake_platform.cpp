@@ -145,38 +145,25 @@ int32_t FakePlatform::GetLocaleInfo(uint32_t lcType, std::string* data) {
   return static_cast<int32_t>(Utf8ToUtf16(*data).size() + 1);
 }
 
-std::string FormatEnUs(const std::string& number, const Platform::NumberStyle& style) {
+// en-US: groups of three, exactly style.decimals digits after ".", rounded
+// half up (the portable core asks for nothing else).
+std::string FakePlatform::GetNumberFormat(const std::string& number, const NumberStyle& style) {
   const bool negative = !number.empty() && number[0] == '-';
   const std::string s = number.substr(negative ? 1 : 0);
   const size_t dot = std::min(s.find('.'), s.size());
-  const std::string whole = dot == 0 ? "0" : s.substr(0, dot);
-  const auto decimals = static_cast<size_t>(style.localeDefaults ? 2 : style.decimals);
-  // Round half up at `decimals` places.
-  std::string digits = whole + (dot < s.size() ? s.substr(dot + 1) : "");
-  const size_t keep = whole.size() + decimals;
+  const auto decimals = static_cast<size_t>(style.decimals);
+  std::string digits = (dot == 0 ? "0" : s.substr(0, dot)) + (dot < s.size() ? s.substr(dot + 1) : "");
+  const size_t keep = std::max<size_t>(dot, 1) + decimals;
   digits.resize(std::max(digits.size(), keep + 1), '0');
-  const bool up = digits[keep] >= '5';
+  bool up = digits[keep] >= '5';
   digits.resize(keep);
-  for (size_t i = digits.size(); up; --i) {
-    if (i == 0) {
-      digits.insert(digits.begin(), '1');
-      break;
-    }
-    if (digits[i - 1] != '9' && ++digits[i - 1]) break;
-    digits[i - 1] = '0';
-  }
+  for (size_t i = keep; up && i > 0; --i) up = (digits[i - 1] = digits[i - 1] == '9' ? '0' : digits[i - 1] + 1) == '0';
+  if (up) digits.insert(digits.begin(), '1');
   std::string w = digits.substr(0, digits.size() - decimals);
   w.erase(0, std::min(w.find_first_not_of('0'), w.size() - 1));
-  if (style.grouping || style.localeDefaults)
-    for (size_t i = w.size() > 3 ? w.size() - 3 : 0; i > 0; i = i > 3 ? i - 3 : 0) w.insert(i, ",");
-  if (!style.leadingZero && w == "0" && decimals > 0) w.clear();
-  std::string out = w + (decimals > 0 ? "." + digits.substr(digits.size() - decimals) : "");
-  const bool zero = digits.find_first_not_of('0') == std::string::npos;
-  return negative && !zero ? "-" + out : out;
-}
-
-std::string FakePlatform::GetNumberFormat(const std::string& number, const NumberStyle& style) {
-  return FormatEnUs(number, style);
+  for (size_t i = w.size() > 3 ? w.size() - 3 : 0; i > 0; i = i > 3 ? i - 3 : 0) w.insert(i, ",");
+  const std::string out = w + (decimals > 0 ? "." + digits.substr(digits.size() - decimals) : "");
+  return negative && digits.find_first_not_of('0') != std::string::npos ? "-" + out : out;
 }
 
 int32_t FakePlatform::CompareStringEx(uint32_t flags, const std::string& a, const std::string& b) {

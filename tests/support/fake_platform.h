@@ -214,7 +214,4 @@ Platform::OsVersionInfo OsVersion(uint32_t platformId, uint32_t major, uint32_t 
 // 1500 bytes MTU, 100 Mbit/s, named "if<index>".
 Platform::IfRow Interface(uint32_t index, std::vector<uint8_t> mac = {}, uint32_t type = 6);
 
-// en-US rendering of exact decimal text, rounded half up.
-std::string FormatEnUs(const std::string& number, const Platform::NumberStyle& style);
-
 }  // namespace tallowin::test

@@ -215,19 +215,5 @@ TEST_F(DoubleClick, StartAttemptsInOrder) {
   EXPECT_EQ(doubleClick(line), (Lines{plain, inSystem}));
 }
 
-TEST(ProgressLine, OnlyOnAnEmptyList) {
-  FakePlatform p;
-  ProfileControl c{p};
-  c.sectionContext().showProgressLine();
-  EXPECT_EQ(test::Texts(c.list()), Lines{"Working ..."});
-  EXPECT_EQ(p.yields, 1);
-  c.sectionContext().removeProgressLine();
-  EXPECT_EQ(c.list().count(), 0);
-  c.list().append("existing");
-  c.sectionContext().showProgressLine();
-  c.sectionContext().removeProgressLine();
-  EXPECT_EQ(test::Texts(c.list()), Lines{"existing"});
-}
-
 }  // namespace
 }  // namespace tallowin

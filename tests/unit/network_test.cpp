@@ -122,11 +122,7 @@ TEST(Network, FailurePaths) {
   EXPECT_EQ(f.wsaCleanups, 1);
 }
 
-TEST(Interfaces, Texts) {
-  EXPECT_EQ(IpToString(0x01020304u), "4.3.2.1");
-  EXPECT_EQ(InterfaceTypeText(28) + "|" + InterfaceTypeText(71), "SLIP (Dialup/Serial)|Unknown");
-  EXPECT_EQ(AdminStatusText(3) + "|" + AdminStatusText(4294967295u), "Testing|Unknown (4294967295)");
-  EXPECT_EQ(HexPairs({0xAB}) + "|" + HexPairs({1, 2, 3}), "AB|01-02-03");
+TEST(Interfaces, ErrorRatesAndDescriptionLengths) {
   FakePlatform p;
   const struct { uint64_t errors; Wide128 packets; const char* text; } rates[] = {
       {0, {0, 0}, "0.000000%"}, {5, {0, 0}, "100.000000%"},  // errors, yet no packets
@@ -231,10 +227,7 @@ TEST(AdapterMac, TheFallbackTakesOnlyAnOperationalHardwareAdapter) {
       // GetIfTable: dwOperStatus 5 is operational; 1 there is NON_OPERATIONAL.
       {"old table, operational", false, row(5), firstText},
       {"old table, connected but not operational", false, row(4), other},
-      {"old table, unreachable", false, row(3), other},
-      {"old table, disconnected", false, row(2), other},
       {"old table, 1 is non-operational there", false, row(1), other},
-      {"old table, no state", false, row(0), other},
       {"old table, loopback", false, row(5, std::nullopt, 24), other},
       {"old table, tunnel", false, row(5, std::nullopt, 131), other},
       {"old table, eight bytes", false, row(5, std::nullopt, 6, {2, 1, 1, 1, 1, 1, 1, 1}), other},
@@ -243,8 +236,6 @@ TEST(AdapterMac, TheFallbackTakesOnlyAnOperationalHardwareAdapter) {
       {"64-bit table, up, hardware", true, row(1, true), firstText},
       {"64-bit table, down (cable out)", true, row(2, true), other},
       {"64-bit table, dormant", true, row(5, true), other},
-      {"64-bit table, not present", true, row(6, true), other},
-      {"64-bit table, lower layer down", true, row(7, true), other},
       {"64-bit table, up but virtual", true, row(1, false), other},
       {"64-bit table, up, no hardware flag given", true, row(1), firstText},
   };
@@ -323,9 +314,6 @@ TEST(Printers, BlocksOneEmptyLineApartAfterTheProgressLine) {
 }
 
 TEST(Printers, DecodingTables) {
-  int known = 0;
-  for (int code = -5; code <= 400; ++code) known += IsKnownPaperSize(static_cast<int16_t>(code)) ? 1 : 0;
-  EXPECT_EQ(known, 117);
   // Where the decoding does more than look up: gaps, ends, negative and unknown codes.
   const struct { std::string (*decode)(int16_t); int16_t code; const char* text; } rows[] = {
       {PaperSizeText, 48, "48 (Unknown)"}, {PaperSizeText, 50, "Letter Extra 9 \\275 x 12 in."},

@@ -10,6 +10,7 @@
 
 #include "control/profile_control.h"
 #include "sections/inventory/programs.h"
+#include "support/call_plan.h"
 #include "support/fake_platform.h"
 #include "support/libxml2_reader.h"  // empty without libxml2
 #include "upload/inventory_upload.h"
@@ -103,17 +104,6 @@ constexpr const char* kEnv11 = "http://schemas.xmlsoap.org/soap/envelope/";
 constexpr const char* kEnv12 = "http://www.w3.org/2003/05/soap-envelope";
 const std::string kFffd = "\xEF\xBF\xBD";
 
-CallPlan DocumentPlan() {
-  CallPlan p;
-  p.endpoint = "http://127.0.0.1:8080/Zelt/pcInventoryD.nsf/savesoftware";
-  p.soapAction = "setSaveSoftwareInformation";
-  p.operationName = p.bodyElement = "setSaveSoftwareInformation";
-  p.bodyNamespace = "urn:tallowin:inventory";
-  for (const char* n : {"UserName", "AdapterAddress", "ProgramsText", "NetworkText", "ProcessorText"})
-    p.parameters.push_back({n, p.bodyNamespace});
-  return p;
-}
-
 // Texts that must arrive exactly, and what arrives for those XML cannot carry.
 const std::array<std::string_view, kParameterCount> kTexts = {
     "J\xC3\xBCrgen & <Admin> \"x\" 'y'", "00-0C-29-3A-5B-7F",
@@ -133,22 +123,14 @@ const std::string* AttributeNs(const XmlElement& e, std::string_view ns, std::st
 
 // Each shape of plan, as a SOAP server reads the request back.
 TEST(WriteEnvelope, EveryShapeArrivesIntact) {
-  CallPlan rpc = DocumentPlan();
-  rpc.style = SoapStyle::Rpc;
-  rpc.use = SoapUse::Encoded;
-  rpc.encodingStyle = "http://schemas.xmlsoap.org/soap/encoding/";
-  rpc.bodyNamespace = "urn:DefaultNamespace";
-  for (auto& p : rpc.parameters) p.namespaceUri.clear();  // rpc accessors are unqualified
-  CallPlan soap12 = DocumentPlan();
-  soap12.version = SoapVersion::Soap12;
-  CallPlan mixed = DocumentPlan();
+  CallPlan mixed = test::Plan();
   for (auto& p : mixed.parameters) p.namespaceUri.clear();
   mixed.parameters[2].namespaceUri = "urn:other";
   mixed.soapAction.clear();
   const struct { const char* name; CallPlan plan; std::vector<std::pair<std::string, std::string>> headers; } cases[] = {
-      {"document/literal", DocumentPlan(), {{"Content-Type", "text/xml; charset=utf-8"}, {"SOAPAction", "\"setSaveSoftwareInformation\""}}},
-      {"rpc/encoded", rpc, {{"Content-Type", "text/xml; charset=utf-8"}, {"SOAPAction", "\"setSaveSoftwareInformation\""}}},
-      {"SOAP 1.2", soap12, {{"Content-Type", "application/soap+xml; charset=utf-8; action=\"setSaveSoftwareInformation\""}}},
+      {"document/literal", test::Plan(), {{"Content-Type", "text/xml; charset=utf-8"}, {"SOAPAction", "\"setSaveSoftwareInformation\""}}},
+      {"rpc/encoded", test::Plan(true), {{"Content-Type", "text/xml; charset=utf-8"}, {"SOAPAction", "\"setSaveSoftwareInformation\""}}},
+      {"SOAP 1.2", test::Plan(false, true), {{"Content-Type", "application/soap+xml; charset=utf-8; action=\"setSaveSoftwareInformation\""}}},
       {"mixed namespaces", mixed, {{"Content-Type", "text/xml; charset=utf-8"}, {"SOAPAction", "\"\""}}},
   };
   for (const auto& c : cases) {
@@ -290,32 +272,15 @@ TEST(ReadWsdl, TheShapesServersPublishAndTheirVariants) {
        "PROCESSORTEXT\"/>\n   </wsdl:input>"), "1.1 rpc/encoded " + rpc + rpcParams},
   };
   for (const auto& c : cases) EXPECT_EQ(Summary(Read(c.xml)), c.summary) << c.name;
-}
-
-TEST(ReadWsdl, PrefersSoap11PortsAndSkipsIncompleteOnes) {
-  // Ports in order: SOAP 1.2, SOAP 1.1 without location, SOAP 1.1 complete.
-  const std::string xml = R"(<definitions xmlns="http://schemas.xmlsoap.org/wsdl/" xmlns:t="urn:t"
-      xmlns:s="http://schemas.xmlsoap.org/wsdl/soap/" xmlns:s12="http://schemas.xmlsoap.org/wsdl/soap12/"
-      xmlns:xsd="http://www.w3.org/2001/XMLSchema" targetNamespace="urn:t">
-    <message name="in"><part name="a" type="xsd:string"/><part name="b" type="xsd:string"/>
-      <part name="c" type="xsd:string"/><part name="d" type="xsd:string"/><part name="e" type="xsd:string"/></message>
-    <portType name="pt"><operation name="setSaveSoftwareInformation"><input message="t:in"/></operation></portType>
-    <binding name="b12" type="t:pt"><s12:binding style="rpc"/><operation name="setSaveSoftwareInformation">
-      <s12:operation soapAction="urn:act12"/><input><s12:body use="literal" namespace="urn:b12"/></input></operation></binding>
-    <binding name="b11" type="t:pt"><s:binding style="rpc"/><operation name="setSaveSoftwareInformation">
-      <s:operation soapAction="urn:act11"/><input><s:body use="literal" namespace="urn:b11"/></input></operation></binding>
-    <service name="svc">
-      <port name="p12" binding="t:b12"><s12:address location="http://h/12"/></port>
-      <port name="p11a" binding="t:b11"><s:address/></port>
-      <port name="p11b" binding="t:b11"><s:address location="http://h/11"/></port>
-    </service></definitions>)";
-  const WsdlResult r = Read(xml);
-  ASSERT_TRUE(r.ok()) << r.error;
-  EXPECT_EQ(r.plan->version, SoapVersion::Soap11);
-  EXPECT_EQ(r.plan->endpoint, "http://h/11");
-  EXPECT_EQ(r.plan->soapAction, "urn:act11");
-  EXPECT_EQ(r.plan->bodyNamespace, "urn:b11");
-
+  // A SOAP 1.2 port listed first and a SOAP 1.1 port without an address:
+  // the complete SOAP 1.1 port is the one called.
+  std::string both = DocumentLiteral();
+  const size_t from = both.find("<wsdl:binding"), to = both.find("</wsdl:binding>") + 15;
+  both.insert(from, Edit(Edit(both.substr(from, to - from), "wsdlsoap11:", "wsdlsoap12:"), "name=\"SaveSoftware\"", "name=\"B12\""));
+  both = Edit(both, "<wsdl:port name=\"SaveSoftware\"", "<wsdl:port name=\"P12\" binding=\"tns:B12\"><wsdlsoap12:address "
+              "location=\"http://h/12\"/></wsdl:port><wsdl:port name=\"P\" binding=\"tns:SaveSoftware\"><wsdlsoap11:address/>"
+              "</wsdl:port><wsdl:port name=\"SaveSoftware\"");
+  EXPECT_EQ(Summary(Read(both)), "1.1 document/literal " + doc + " UserName{q} AdapterAddress{q} ProgramsText{q} NetworkText{q} ProcessorText{q}");
 }
 
 TEST(ReadWsdl, RefusesWhatCannotBeCalled) {

@@ -293,7 +293,6 @@ void printerBlock(SectionContext& ctx, const Platform::PrinterInfo2& printer) {
 }  // namespace
 
 std::string PaperSizeText(int16_t code) { return decode(kPaperSizes, code); }
-bool IsKnownPaperSize(int16_t code) { return TextOfCode(kPaperSizes, code) != nullptr; }
 std::string PaperBinText(int16_t code) { return decode(kPaperBins, code); }
 
 std::string PrintQualityText(int16_t code) {

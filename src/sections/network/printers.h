@@ -13,7 +13,4 @@ std::string ColorModeText(int16_t code);
 std::string OrientationText(int16_t code);
 std::string DuplexText(int16_t code);
 
-// Whether the paper size table has a text of its own for the code.
-bool IsKnownPaperSize(int16_t code);
-
 }  // namespace tallowin
