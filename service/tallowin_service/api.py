@@ -4,14 +4,14 @@ with ?format=csv."""
 
 from flask import Blueprint, abort, current_app, jsonify, request
 
-from . import paging, queries
+from . import paging, profile, queries
 from .auth import require_basic_auth
 from .csv_out import csv_response
 
 api = Blueprint("api", __name__, url_prefix="/api")
 
 MACHINE_COLUMNS = ("key", "computer_name", "adapter_address", "last_user", "first_seen",
-                   "last_seen", "records", "programs")
+                   "last_seen", "records", "programs") + profile.FACT_COLUMNS
 
 
 def _conn():
@@ -60,10 +60,34 @@ def machines():
     with _conn() as conn:
         page = queries.list_machines(conn, q=request.args.get("q") or None,
                                    silent_days=_int_arg("silent_days", maximum=queries.MAX_DAYS),
-                                   sort=request.args.get("sort", "name"), offset=offset, limit=limit)
+                                   sort=request.args.get("sort", "name"), offset=offset, limit=limit,
+                                   filters=_fact_filters())
     if request.args.get("format") == "csv":
         return _csv(page["machines"], "machines.csv")
     return jsonify(page)
+
+
+def _fact_filters():
+    """The profile's filters as asked: os, build, memory_from, memory_below,
+    processor."""
+    return {"os": request.args.get("os") or None, "processor": request.args.get("processor") or None,
+            "build": _int_arg("build", maximum=queries.MAX_ID),
+            "memory_from": _int_arg("memory_from", maximum=1 << 20),
+            "memory_below": _int_arg("memory_below", maximum=1 << 20)}
+
+
+@api.get("/breakdown")
+@require_basic_auth
+def breakdown():
+    by = request.args.get("by")
+    if by not in queries.BREAKDOWNS:
+        return _bad("by must be one of %s" % ", ".join(queries.BREAKDOWNS))
+    with _conn() as conn:
+        groups = queries.breakdown(conn, by)
+    if request.args.get("format") == "csv":
+        return csv_response("breakdown-%s.csv" % by, ("value", "machines"),
+                            ([g["value"], g["machines"]] for g in groups))
+    return jsonify({"by": by, "groups": groups})
 
 
 @api.get("/machines/<key:key>/records")

@@ -21,7 +21,7 @@ import os
 import sys
 from typing import Any, Dict, Optional, Sequence, Tuple
 
-from . import auth, config, db, enrollment, ingest, migrate, queries, texts
+from . import auth, config, db, enrollment, ingest, migrate, profile, queries, texts
 
 def database_url(args: argparse.Namespace) -> str:
     return db.database_url(args.db or os.environ.get("TALLOWIN_DB"))
@@ -150,6 +150,8 @@ def dump(args: argparse.Namespace) -> int:
                 out.write("  %s:\n" % label)
                 for line in texts.lines(fields[key]):
                     out.write("    " + line + "\n")
+            if r["profile_text"] is not None:
+                out.write("  ProfileText: %d lines\n" % len(profile.lines(r["profile_text"])))
             out.write("\n")
     return 0
 

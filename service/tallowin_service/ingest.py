@@ -19,9 +19,9 @@ from typing import NamedTuple, Optional, Sequence
 import sqlalchemy as sa
 from sqlalchemy.exc import DBAPIError, OperationalError
 
-from . import texts
+from . import profile, texts
 from .db import Connection, Engine, insert_ignoring, utcnow, writing
-from .schema import machine_network_names, machines, name_hash
+from .schema import machine_network_names, machines, name_hash, records
 from .statements import statements_for
 
 log = logging.getLogger(__name__)
@@ -58,16 +58,62 @@ def ingest(engine: Engine, record: Sequence[Optional[str]], sender: str,
     SECRET_NAME: the enrollment secret it came with."""
     record = Record(*[(t if t is not None else "") for t in record])
     received = received or utcnow()
+    return _transaction(engine, sender, lambda conn: store_record(conn, record, received, sender, secret_name))
+
+
+def _transaction(engine, sender, work):
+    """WORK(conn) in a transaction of its own, run again when the database
+    rolled it back for a deadlock."""
     for attempt in range(ATTEMPTS):
         try:
             with writing(engine) as conn, conn.begin():
-                return store_record(conn, record, received, sender, secret_name)
+                return work(conn)
         except DBAPIError as error:
             if attempt + 1 == ATTEMPTS or not _retryable(error):
                 raise
             log.warning("record from %s: retrying after %s", sender, error.orig)
             time.sleep(0.05 * (attempt + 1))
     raise AssertionError("unreachable")
+
+
+# How long after its record a profile still belongs to it: the PC collects
+# the profile between the two calls (a slow PC with many programs takes a
+# while).
+PROFILE_WINDOW = datetime.timedelta(minutes=15)
+
+
+class NoRecordForProfile(Exception):
+    """The profile names no PC whose latest record came from the same user
+    within PROFILE_WINDOW."""
+
+
+def ingest_profile(engine: Engine, user_name: Optional[str], adapter_address: Optional[str],
+                   profile_text: Optional[str], sender: str, received: Optional[datetime.datetime] = None) -> int:
+    """Keeps a complete profile with the latest record of its PC (the one of
+    the same exchange) and brings the PC's facts up to date; returns that
+    record's id. Raises NoRecordForProfile when there is no such record."""
+    user_name, profile_text = user_name or "", profile_text or ""
+    now = received or utcnow()
+    # The computer name from the network section only: a program's name may
+    # read like any label.
+    network = dict(profile.sections(profile_text)).get("Network", [])
+    key = texts.machine_key(adapter_address, "".join(line + texts.SEPARATOR for line in network))
+    facts = profile.facts(profile_text)
+
+    def work(conn):
+        row = conn.execute(
+            sa.select(machines.c.id, machines.c.last_record_id, records.c.user_name, records.c.received)
+            .select_from(machines.join(records, records.c.id == machines.c.last_record_id))
+            .where(machines.c.machine_key == key).with_for_update(of=machines)).first() if key else None
+        if row is None or row.user_name != user_name or not now - PROFILE_WINDOW <= row.received <= now:
+            raise NoRecordForProfile("no record of this PC from %s in the last %d minutes: send "
+                                     "setSaveSoftwareInformation first" % (user_name or "this user",
+                                                                           PROFILE_WINDOW.seconds // 60))
+        conn.execute(records.update().where(records.c.id == row.last_record_id).values(profile_text=profile_text))
+        conn.execute(machines.update().where(machines.c.id == row.id).values(**facts))
+        return row.last_record_id
+
+    return _transaction(engine, sender, work)
 
 
 # The machine, its row locked for this transaction (SQLite has no row locks

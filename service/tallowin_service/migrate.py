@@ -8,8 +8,10 @@ from typing import Any, Dict
 import sqlalchemy as sa
 
 from . import ingest, texts
+from .profile import FACT_COLUMNS
 from .db import Engine, is_postgresql, writing
-from .schema import (SCHEMA_VERSION, changes, machine_network_names, machine_programs, machines, metadata, name_hash,
+from .schema import (PROFILE_INDEXES, SCHEMA_VERSION, changes, machine_network_names, machine_programs, machines,
+                     metadata, name_hash,
                      program_count_queue, program_counts, programs, records, schema_version)
 
 
@@ -121,7 +123,9 @@ def _upgrade_from_4(conn):
         conn.execute(programs.update().where(programs.c.id == p.id).values(name=name, name_hash=name_hash(name)))
     survivors: Dict[str, Dict[str, Any]] = {}
     merged = set()
-    old = [dict(r._mapping) for r in conn.execute(sa.select(machines).order_by(machines.c.id))]
+    # The columns version 5 had: the profile's facts come after.
+    version_5 = [c for c in machines.columns if c.name not in FACT_COLUMNS]
+    old = [dict(r._mapping) for r in conn.execute(sa.select(*version_5).order_by(machines.c.id))]
     # Out of the way first: a PC's new key may be another's old one.
     conn.execute(machines.update().values(machine_key=sa.literal("v4:") + sa.cast(machines.c.id, sa.Text)))
     for m in old:
@@ -181,6 +185,18 @@ def _upgrade_from_8(conn):
         ingest.set_network_names(conn, row.id, texts.network_names(row.network_text, row.adapter_address))
 
 
+def _upgrade_from_9(conn):
+    """Version 9 kept no profiles: records gain profile_text, machines the
+    facts' columns (empty until the PC's next profile) and their indexes."""
+    conn.exec_driver_sql("ALTER TABLE records ADD COLUMN profile_text TEXT")
+    for column in machines.columns:
+        if column.name in FACT_COLUMNS:
+            conn.exec_driver_sql("ALTER TABLE machines ADD COLUMN %s %s"
+                                 % (column.name, column.type.compile(dialect=conn.dialect)))
+    for index in PROFILE_INDEXES:
+        index.create(conn)
+
+
 def _replay_changes(conn, machine_id):
     """A merged PC's changes, made again between its records in the order
     they came (each was compared with its own PC's record before)."""
@@ -207,7 +223,8 @@ UPGRADES = {
     3: (_upgrade_from_3, 4),
     4: (_upgrade_from_4, 5),
     5: (_upgrade_from_5, 8),
-    8: (_upgrade_from_8, SCHEMA_VERSION),
+    8: (_upgrade_from_8, 9),
+    9: (_upgrade_from_9, SCHEMA_VERSION),
 }
 
 

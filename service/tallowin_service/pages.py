@@ -32,7 +32,7 @@ FLEET_LIST = 15       # the fleet page's short lists
 SHORT = 120
 LINE_CHARS = 500
 TEXT_PARTS = ("programs", "network", "processor")
-MACHINE_SORTS = ("name", "address", "user", "processor", "last_seen", "silent", "programs")
+MACHINE_SORTS = ("name", "address", "user", "processor", "last_seen", "silent", "programs", "os")
 PROGRAM_SORTS = ("machines", "name")
 PROGRAM_MACHINE_SORTS = ("name", "address", "user", "last_seen")
 OPEN_ENDPOINTS = ("pages.sign_in", "pages.static")
@@ -139,8 +139,11 @@ def fleet():
     with engine().connect() as conn:
         summary = queries.fleet_summary(conn, silent_days=days, top=FLEET_LIST, latest=FLEET_LIST * 2)
         activity = queries.fleet_activity(conn, silent_days=days, silent_limit=FLEET_LIST)
+        breakdowns = [(title, [g for g in queries.breakdown(conn, by) if g["value"] is not None][:FLEET_LIST])
+                      for title, by in (("PCs by Windows", "os"), ("PCs by build", "build"),
+                                        ("PCs by memory", "memory"))]
     return render_template("pages/fleet.html", nav="fleet", summary=summary, activity=activity,
-                           silent_days=days)
+                           silent_days=days, breakdowns=breakdowns)
 
 
 # ---- the PCs --------------------------------------------------------------
@@ -153,8 +156,21 @@ def machine_list_args():
     return q, silent, sort, desc
 
 
+def fact_filters():
+    """The profile's filters a PCs link carries (the fleet's breakdowns'):
+    those given, well-formed ones only."""
+    facts: Dict[str, Any] = {}
+    if request.args.get("os", "").strip():
+        facts["os"] = request.args["os"].strip()
+    for name in ("build", "memory_from", "memory_below"):
+        value = request.args.get(name, "")[:9]
+        if value.isdigit():
+            facts[name] = int(value)
+    return facts
+
+
 def link_args(q, silent, sort, desc):
-    args = {"sort": sort, "dir": "desc" if desc else "asc"}
+    args = {"sort": sort, "dir": "desc" if desc else "asc", **fact_filters()}
     if q:
         args["q"] = q
     if silent:
@@ -168,7 +184,7 @@ def machines():
     page = page_number()
     with engine().connect() as conn:
         result = queries.list_machines(conn, q=q, silent_days=silent or None, sort=store_sort(sort, desc),
-                                       offset=paging.page_offset(page, PAGE), limit=PAGE)
+                                       offset=paging.page_offset(page, PAGE), limit=PAGE, filters=fact_filters())
     total, rows = result["total"], result["machines"]
     pages = paging.page_count(total, PAGE)
     if page > pages:
@@ -176,25 +192,27 @@ def machines():
     first = paging.page_offset(page, PAGE) + 1
     return render_template("pages/machines.html", nav="machines", rows=rows, total=total, q=q,
                            silent=silent, sort=sort, desc=desc, page=page, pages=pages,
-                           first=first, last=first + len(rows) - 1,
+                           first=first, last=first + len(rows) - 1, facts=fact_filters(),
                            args=link_args(q, silent, sort, desc), back=request.query_string.decode("latin-1"),
                            silent_days=current_app.config["SILENT_DAYS"])
 
 
 MACHINE_CSV = ["computer_name", "adapter_address", "last_user", "processor", "first_seen_utc",
-               "last_seen_utc", "records", "programs"]
+               "last_seen_utc", "records", "programs", "windows", "build", "memory_bytes"]
 
 
 def machine_csv_row(m):
     return [m["computer_name"], m["adapter_address"], m["last_user"], m["processor"],
-            m["first_seen"], m["last_seen"], m["records"], m["programs"]]
+            m["first_seen"], m["last_seen"], m["records"], m["programs"], m["os_name"], m["os_build"],
+            m["memory_bytes"]]
 
 
 @bp.route("/machines.csv")
 def machines_csv():
     q, silent, sort, desc = machine_list_args()
     return csv_response("tallowin-pcs.csv", MACHINE_CSV, csv_rows(
-        lambda conn: queries.iter_machines(conn, q=q, silent_days=silent or None, sort=store_sort(sort, desc)),
+        lambda conn: queries.iter_machines(conn, q=q, silent_days=silent or None, sort=store_sort(sort, desc),
+                                           filters=fact_filters()),
         machine_csv_row))
 
 
@@ -210,6 +228,32 @@ def back_to_list() -> str:
     pairs = urllib.parse.parse_qsl(request.args.get("back", ""))[:10]
     args: Dict[str, Any] = {k: v[:200] for k, v in pairs if k != "back" and not k.startswith("_")}
     return url_for("pages.machines", **args)
+
+
+# The facts a PC's Identity shows from its profile, with their labels.
+FACT_LABELS = (("os_name", "Windows"), ("os_version", "Version"), ("os_build", "Build"),
+               ("os_release", "Service pack / release"), ("architecture", "Architecture"),
+               ("cpu_name", "Processor maker"), ("cpu_count", "Processors"), ("cpu_mhz", "Clock (MHz)"),
+               ("memory_bytes", "Memory"), ("time_zone", "Time zone"), ("locale", "Locale"),
+               ("language", "Language"), ("printers", "Printers"), ("pci_devices", "PCI devices"),
+               ("scsi_devices", "SCSI devices"), ("usb_devices", "USB devices"),
+               ("firewire_devices", "FireWire devices"), ("pcmcia_devices", "PCMCIA cards"))
+PROFILE_LINE_LIMIT = 2000  # a section's lines shown (a thousand printers are many more)
+
+
+def machine_facts(m):
+    """[(label, text)] of the facts the PC's profile gave."""
+    out = []
+    for name, label in FACT_LABELS:
+        value = m.get(name)
+        if value is None or value == "":
+            continue
+        if name == "memory_bytes":
+            value = "{:,.2f} GB".format(value / 1024 ** 3)  # as the profile's own line shows it
+        elif isinstance(value, int) and name != "os_build":  # a build is a name, not a quantity
+            value = format_number(value)
+        out.append((label, value))
+    return out
 
 
 @bp.route("/machines/<key:key>")
@@ -243,6 +287,7 @@ def machine(key):
                for i, r in enumerate(history["records"])]
     return render_template(
         "pages/machine.html", nav="machines", m=m, pq=pq, line_limit=LINE_LIMIT, line_chars=LINE_CHARS,
+        facts=machine_facts(m), profile_limit=PROFILE_LINE_LIMIT,
         change_limit=CHANGE_LIMIT,
         programs=matching[start:start + PROGRAM_PAGE], program_shown=len(matching),
         program_total=len(everything), ppage=ppage, ppages=ppages,

@@ -2,11 +2,11 @@
 returns plain dicts and lists (described in results); times as ISO texts."""
 
 import datetime
-from typing import Dict, Iterator, List, Optional, cast
+from typing import Any, Dict, Iterator, List, Optional, cast
 
 import sqlalchemy as sa
 
-from . import texts
+from . import profile, texts
 from .db import Connection, iso, utcnow
 from .paging import window
 from .results import (FleetActivity, FleetSummary, HistoryPage, HistoryRecord, Machine, MachineDetail, MachinePage,
@@ -43,7 +43,7 @@ def _like(text):
 
 
 def _machine_dict(row) -> Machine:
-    return {
+    return cast(Machine, {
         "key": row.machine_key,
         "adapter_address": row.adapter_address,
         "computer_name": row.computer_name,
@@ -53,7 +53,8 @@ def _machine_dict(row) -> Machine:
         "records": row.record_count,
         "programs": row.program_count,
         "processor": row.processor,
-    }
+        **{name: getattr(row, name) for name in profile.FACT_COLUMNS},
+    })
 
 
 MACHINE_SORTS = {
@@ -65,12 +66,36 @@ MACHINE_SORTS = {
     "records": machines.c.record_count,
     "programs": machines.c.program_count,
     "processor": machines.c.processor,
+    "os": machines.c.os_name,
 }
 
 
-def _machine_query(q, silent_days, sort, now):
+# The profile's filters of a machine list, each optional: os (part of the
+# Windows name), build (its number), memory_from and memory_below (GB),
+# processor (part of the processor's summary).
+MachineFilter = Dict[str, Any]
+
+
+def _fact_filters(filters):
+    where: List[Any] = []
+    if not filters:
+        return where
+    if filters.get("os"):
+        where.append(machines.c.os_name.ilike(_like(filters["os"]), escape="\\"))
+    if filters.get("build") is not None:
+        where.append(machines.c.os_build == int(filters["build"]))
+    if filters.get("memory_from") is not None:
+        where.append(machines.c.memory_bytes >= int(filters["memory_from"]) * profile.GB)
+    if filters.get("memory_below") is not None:
+        where.append(machines.c.memory_bytes < int(filters["memory_below"]) * profile.GB)
+    if filters.get("processor"):
+        where.append(machines.c.processor.ilike(_like(filters["processor"]), escape="\\"))
+    return where
+
+
+def _machine_query(q, silent_days, sort, now, filters=None):
     """The WHERE clauses and ORDER BY of list_machines and iter_machines."""
-    where = []
+    where = _fact_filters(filters)
     if q:
         pattern = _like(q)
         where.append(sa.or_(machines.c.computer_name.ilike(pattern, escape="\\"),
@@ -88,7 +113,7 @@ def _machine_query(q, silent_days, sort, now):
 
 def list_machines(conn: Connection, q: Optional[str] = None, silent_days: Optional[float] = None,
                   sort: str = "name", offset: int = 0, limit: int = 100,
-                  now: Optional[datetime.datetime] = None) -> MachinePage:
+                  now: Optional[datetime.datetime] = None, filters: Optional[MachineFilter] = None) -> MachinePage:
     """Machines whose computer name, adapter address or last user contains q
     (case-insensitive), optionally only those silent for at least silent_days
     days, sorted by sort (a MACHINE_SORTS key, "-" in front for descending),
@@ -96,7 +121,7 @@ def list_machines(conn: Connection, q: Optional[str] = None, silent_days: Option
     "machines": [{key, adapter_address, computer_name, last_user,
     first_seen, last_seen, records, programs, processor}]}."""
     offset, limit = window(offset, limit)
-    where, order = _machine_query(q, silent_days, sort, now)
+    where, order = _machine_query(q, silent_days, sort, now, filters)
     total = conn.execute(sa.select(sa.func.count()).select_from(machines).where(*where)).scalar()
     rows = conn.execute(sa.select(machines).where(*where).order_by(*order)
                         .offset(offset).limit(limit)).fetchall()
@@ -105,10 +130,11 @@ def list_machines(conn: Connection, q: Optional[str] = None, silent_days: Option
 
 
 def iter_machines(conn: Connection, q: Optional[str] = None, silent_days: Optional[float] = None,
-                  sort: str = "name", now: Optional[datetime.datetime] = None) -> Iterator[Machine]:
+                  sort: str = "name", now: Optional[datetime.datetime] = None,
+                  filters: Optional[MachineFilter] = None) -> Iterator[Machine]:
     """Every machine list_machines would list over all its pages, in the same
     order, as a generator (for CSV downloads of any size)."""
-    where, order = _machine_query(q, silent_days, sort, now)
+    where, order = _machine_query(q, silent_days, sort, now, filters)
     result = conn.execution_options(stream_results=True, yield_per=1000).execute(
         sa.select(machines).where(*where).order_by(*order))
     for row in result:
@@ -122,7 +148,7 @@ def get_machine(conn: Connection, key: str) -> Optional[MachineDetail]:
     row = conn.execute(sa.select(machines).where(machines.c.machine_key == key)).first()
     if row is None:
         return None
-    last = conn.execute(sa.select(records.c.processor_text, records.c.network_text)
+    last = conn.execute(sa.select(records.c.processor_text, records.c.network_text, records.c.profile_text)
                         .where(records.c.id == row.last_record_id)).first()
     names = conn.execute(
         sa.select(programs.c.name)
@@ -132,6 +158,8 @@ def get_machine(conn: Connection, key: str) -> Optional[MachineDetail]:
     return cast(MachineDetail, dict(
         _machine_dict(row), processor=texts.lines(last.processor_text) if last else [],
         network=texts.lines(last.network_text) if last else [], last_record_id=row.last_record_id,
+        profile=[{"section": title, "lines": body} for title, body in
+                 profile.sections(last.profile_text if last else None)],
         current_programs=sorted(names, key=lambda n: (n.casefold(), n))))
 
 
@@ -187,7 +215,7 @@ def _record_dict(r) -> StoredRecord:
     return {"id": r.id, "machine": r.machine_key, "received": iso(r.received), "sender": r.sender,
             "secret": r.secret_name, "user_name": r.user_name, "adapter_address": r.adapter_address,
             "programs_text": r.programs_text, "network_text": r.network_text,
-            "processor_text": r.processor_text, "cut": _cut_list(r.cut)}
+            "processor_text": r.processor_text, "cut": _cut_list(r.cut), "profile_text": r.profile_text}
 
 
 def list_records(conn: Connection, offset: int = 0, limit: int = 100) -> RecordPage:
@@ -328,3 +356,55 @@ def fleet_activity(conn: Connection, silent_days: float = 30, silent_limit: int 
             "silent": [_machine_dict(r) for r in silent]}
 
 
+
+
+def _memory_band():
+    """The memory band of a machine as a CASE expression (NULL: unknown)."""
+    return sa.case(*[((machines.c.memory_bytes < high * profile.GB) if high else (machines.c.memory_bytes >= low * profile.GB),
+                      sa.literal(label)) for label, low, high in profile.MEMORY_BANDS], else_=sa.null())
+
+
+BREAKDOWNS = {
+    "os": lambda: [machines.c.os_name],
+    "build": lambda: [machines.c.os_name, machines.c.os_build],
+    "memory": lambda: [_memory_band()],
+    "processor": lambda: [machines.c.cpu_name],
+    "locale": lambda: [machines.c.locale],
+    "timezone": lambda: [machines.c.time_zone],
+}
+
+
+def breakdown(conn: Connection, by: str) -> List[Dict[str, Any]]:
+    """The machines in groups by one fact (a BREAKDOWNS key), the largest
+    first: [{"value" (None: not known), "machines", "filter" (the list
+    filters that give the group's machines, None for the unknown)}]. Memory
+    goes in bands (profile.MEMORY_BANDS, in their order); build groups are
+    of a Windows name and build."""
+    if by not in BREAKDOWNS:
+        raise ValueError("unknown breakdown: %s (one of %s)" % (by, ", ".join(BREAKDOWNS)))
+    keys = [k.label("k%d" % i) for i, k in enumerate(BREAKDOWNS[by]())]
+    n = sa.func.count().label("n")
+    rows = conn.execute(sa.select(*keys, n).group_by(*keys)).fetchall()
+    bands = [b[0] for b in profile.MEMORY_BANDS]
+    if by == "memory":
+        rows = sorted(rows, key=lambda r: bands.index(r[0]) if r[0] in bands else len(bands))
+    else:
+        rows = sorted(rows, key=lambda r: (-r[-1], [str(v) for v in r[:-1]]))
+    out = []
+    for r in rows:
+        values = list(r[:-1])
+        known = all(v is not None for v in values)
+        if by == "build":
+            value = " ".join(str(v) for v in values if v is not None) or None
+            where = {"os": values[0], "build": values[1]} if known else None
+        elif by == "memory":
+            value = values[0]
+            low, high = next(((lo, hi) for label, lo, hi in profile.MEMORY_BANDS if label == value), (0, 0))
+            where = dict({"memory_from": low} if low else {}, **({"memory_below": high} if high else {})) \
+                if known else None
+        else:
+            value = values[0]
+            where = {"os": value} if by == "os" and known else {"processor": value} if by == "processor" and known \
+                else None
+        out.append({"value": value, "machines": r[-1], "filter": where})
+    return out

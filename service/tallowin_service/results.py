@@ -13,10 +13,34 @@ class _Identity(TypedDict):
     last_seen: str
     records: int
     programs: int
+    # From the latest complete profile (profile.FACT_COLUMNS); None: unknown.
+    os_name: Optional[str]
+    os_version: Optional[str]
+    os_build: Optional[int]
+    os_release: Optional[str]
+    architecture: Optional[str]
+    cpu_name: Optional[str]
+    cpu_count: Optional[int]
+    cpu_mhz: Optional[int]
+    memory_bytes: Optional[int]
+    time_zone: Optional[str]
+    locale: Optional[str]
+    language: Optional[str]
+    printers: Optional[int]
+    pci_devices: Optional[int]
+    scsi_devices: Optional[int]
+    usb_devices: Optional[int]
+    firewire_devices: Optional[int]
+    pcmcia_devices: Optional[int]
 
 
 class Machine(_Identity):
     processor: str  # the summary of its processor lines
+
+
+class ProfileSection(TypedDict):
+    section: str
+    lines: List[str]
 
 
 class MachineDetail(_Identity):
@@ -25,6 +49,7 @@ class MachineDetail(_Identity):
     network: List[str]
     last_record_id: Optional[int]
     current_programs: List[str]
+    profile: List[ProfileSection]
 
 
 class _Page(TypedDict):
@@ -75,6 +100,7 @@ class StoredRecord(ListedRecord):
     network_text: str
     processor_text: str
     cut: List[str]  # the fields ingest took cut
+    profile_text: Optional[str]  # the complete profile sent after it (None: none came)
 
 
 class ProgramCount(TypedDict):

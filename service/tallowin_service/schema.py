@@ -6,7 +6,7 @@ import hashlib
 
 import sqlalchemy as sa
 
-SCHEMA_VERSION = 9
+SCHEMA_VERSION = 10
 
 metadata = sa.MetaData()
 
@@ -32,9 +32,21 @@ machines = sa.Table(
     # A short summary of its processor lines (texts.processor_summary), for
     # the PCs list to show and sort by.
     sa.Column("processor", sa.Text, nullable=False, default="", server_default=""),
+    # Facts from its latest complete profile (profile.facts); NULL where the
+    # profile had none or the PC sent no profile.
+    *[sa.Column(name, kind, nullable=True) for name, kind in (
+        ("os_name", sa.Text), ("os_version", sa.Text), ("os_build", sa.Integer), ("os_release", sa.Text),
+        ("architecture", sa.Text), ("cpu_name", sa.Text), ("cpu_count", sa.Integer), ("cpu_mhz", sa.Integer),
+        ("memory_bytes", sa.BigInteger), ("time_zone", sa.Text), ("locale", sa.Text), ("language", sa.Text),
+        ("printers", sa.Integer), ("pci_devices", sa.Integer), ("scsi_devices", sa.Integer),
+        ("usb_devices", sa.Integer), ("firewire_devices", sa.Integer), ("pcmcia_devices", sa.Integer))],
 )
 sa.Index("machines_computer_name", machines.c.computer_name)
 sa.Index("machines_last_seen", machines.c.last_seen)
+# The fleet's breakdowns and filters by Windows, build and memory.
+PROFILE_INDEXES = (sa.Index("machines_os_name", machines.c.os_name, machines.c.os_build),
+                   sa.Index("machines_os_build", machines.c.os_build),
+                   sa.Index("machines_memory_bytes", machines.c.memory_bytes))
 
 # Every record whole, as received.
 records = sa.Table(
@@ -52,6 +64,9 @@ records = sa.Table(
     sa.Column("cut", sa.Text, nullable=False, default="", server_default=""),
     # The name of the enrollment secret the record came with (NULL: none).
     sa.Column("secret_name", sa.Text, nullable=True),
+    # The complete profile the PC sent after this record, as received; NULL
+    # when none came.
+    sa.Column("profile_text", sa.Text, nullable=True),
 )
 sa.Index("records_machine", records.c.machine_id, records.c.id)
 

@@ -1,6 +1,6 @@
-"""The SOAP endpoint: one operation, setSaveSoftwareInformation, SOAP 1.1
-document/literal. It turns an envelope into a Record and hands it to ingest,
-nothing more.
+"""The SOAP endpoint: setSaveSoftwareInformation and, after it in the same
+exchange, setSaveProfileInformation, SOAP 1.1 document/literal. It turns an
+envelope into a Record (or a profile) and hands it to ingest, nothing more.
 
 The request is checked against the description's schema (lxml): a missing,
 extra or misplaced parameter, an unknown operation or a malformed envelope is
@@ -15,7 +15,7 @@ from xml.sax.saxutils import escape
 from lxml import etree
 
 import spyne.const
-from spyne import Application, ServiceBase, Unicode, rpc
+from spyne import Application, Fault, ServiceBase, Unicode, rpc
 from spyne.protocol.soap import Soap11
 from spyne.server.wsgi import WsgiApplication
 
@@ -42,6 +42,16 @@ class InventoryService(ServiceBase):
         env = ctx.transport.req_env
         ingest.ingest(ctx.app.tallowin_engine, record, env.get("REMOTE_ADDR", ""),
                       secret_name=env.get("tallowin.secret"))
+        return "OK"
+
+    @rpc(Text, Text, Text, _returns=Unicode)
+    def setSaveProfileInformation(ctx, UserName, AdapterAddress, ProfileText):
+        env = ctx.transport.req_env
+        try:
+            ingest.ingest_profile(ctx.app.tallowin_engine, UserName, AdapterAddress, ProfileText,
+                                  env.get("REMOTE_ADDR", ""))
+        except ingest.NoRecordForProfile as error:
+            raise Fault("Client", str(error))
         return "OK"
 
 

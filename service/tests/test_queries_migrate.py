@@ -8,7 +8,7 @@ import pytest
 import sqlalchemy as sa
 
 from conftest import envelope, post
-from tallowin_service import accounts, db, ingest, migrate, page_queries, queries, schema, texts
+from tallowin_service import accounts, db, ingest, migrate, page_queries, profile, queries, schema, texts
 
 CPU = ("Processor Architecture: Intel$#$CPU Manufacturer: GenuineIntel$#$Processor Level: Pentium$#$"
        "Approximate CPU Clock Rate: 2400 MHz$#$Number Of Processors: 4$#$")
@@ -47,11 +47,16 @@ def test_iter_machines_is_every_page_of_list_machines(engine):
 
 
 def back_to(engine, version):
-    """Version 5 had no enrollment secrets; version 4 had no session generations and no "cut" list, and kept
+    """Version 9 had no profiles; version 5 no enrollment secrets; version 4
+    had no session generations and no "cut" list, and kept
     addresses as sent; version 3 kept the programs' counters in the
     catalogue's rows; version 2 had no processor summary and no tables for
     the pages."""
     with db.writing(engine) as conn, conn.begin():
+        for index in schema.PROFILE_INDEXES:
+            index.drop(conn)
+        for column in ("records.profile_text",) + tuple("machines." + c for c in profile.FACT_COLUMNS):
+            conn.exec_driver_sql("ALTER TABLE %s DROP COLUMN %s" % tuple(column.split(".")))
         conn.exec_driver_sql("DROP TABLE machine_network_names")   # version 5 had none
         conn.exec_driver_sql("ALTER TABLE records DROP COLUMN secret_name")
         conn.exec_driver_sql("DROP TABLE enrollment_secrets")

@@ -61,9 +61,10 @@ std::string ProfileControl::selectedTabTag() const {
                                                                                 : std::string();
 }
 
-void ProfileControl::runGuarded(SectionCollector collector) {
+void ProfileControl::runGuarded(SectionCollector collector) { runGuarded(collector, sectionContext()); }
+
+void ProfileControl::runGuarded(SectionCollector collector, SectionContext ctx) {
   try {
-    SectionContext ctx = sectionContext();
     collector(ctx);
   } catch (const DispatchAborted&) {
     throw;
@@ -80,13 +81,16 @@ void ProfileControl::runSection(const std::string& sectionKey) {
     runCompleteProfile();
 }
 
-void ProfileControl::runCompleteProfile() {
+void ProfileControl::runCompleteProfile() { runCompleteProfile(list_, {flags_, interfaceAddresses, showingProgress}); }
+
+void ProfileControl::runCompleteProfile(ReportList& list, SectionState state) {
+  const SectionContext ctx(platform_, list, state, [this] { yield(); });
   const auto& table = DispatchTable();
   for (size_t i = 0; i < table.size(); ++i) {
-    runGuarded(table[i].collector);
+    runGuarded(table[i].collector, ctx);
     const std::string key = table[i].key;
     if (key == "PRINTERS") break;  // the last section: nothing after it
-    list_.append("");
+    list.append("");
     if (key != "UI") yield();
   }
 }

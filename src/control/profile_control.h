@@ -61,6 +61,10 @@ class ProfileControl {
   // that collector's run.
   void runSection(const std::string& sectionKey);
   void runCompleteProfile();
+  // The complete profile into a list of the caller's, with state of its own
+  // (the upload's profile): the list the window shows and the control's
+  // flags stay as they are.
+  void runCompleteProfile(ReportList& list, SectionState state);
 
   // A click on lstInfo, or the selection of line 0 after a dispatch.
   void onListClick();
@@ -97,6 +101,7 @@ class ProfileControl {
 
  private:
   void runGuarded(SectionCollector collector);
+  static void runGuarded(SectionCollector collector, SectionContext ctx);
   void dispatchSection(const std::optional<std::string>& tag);
   // The enabled states a window shows, kept for a window attached later.
   void enableTabs(bool enabled);

@@ -28,7 +28,8 @@ const char kUsage[] =
     "       tallowin.exe show [TAG] [--values] print a section (no TAG: the complete profile)\n"
     "       tallowin.exe mac                   print the adapter address sent with the inventory\n"
     "       tallowin.exe upload [--server [https://]HOST[:PORT]]\n"
-    "                                          send the inventory record; exit 0 when the service accepted it\n"
+    "                                          send the inventory record, then the complete profile when the\n"
+    "                                          service takes it; exit 0 when the service accepted the record\n"
     "       tallowin.exe upload --scheduled    what the scheduled task runs: a random delay, then the record\n"
     "                                          only when it changed or is an interval old (see status)\n"
     "       tallowin.exe status                the server and schedule settings, the last run and acceptance\n"
@@ -107,6 +108,8 @@ int upload(const std::vector<std::string>& args) {
   // first question when a machine reports somewhere unexpected.
   const std::string source = win32::ResolveServer(server).source;
   write(stdout, outcome.message + (source.empty() ? std::string() : " (server setting from " + source + ")") + "\n");
+  // The record's acceptance stands whatever became of the profile.
+  if (!outcome.profileMessage.empty()) write(stdout, outcome.profileMessage + "\n");
   fflush(stdout);
   return outcome.accepted ? 0 : 1;
 }

@@ -2,6 +2,8 @@
 
 #include <array>
 #include <exception>
+#include <span>
+#include <string_view>
 
 #include "control/profile_control.h"
 #include "platform/global.h"
@@ -87,7 +89,50 @@ UploadRecord CollectInventory(ProfileControl& control) {
   return r;
 }
 
-UploadOutcome SendInventory(const UploadRecord& record, const UploadEnvironment& env) {
+namespace {
+
+// What one call came to.
+struct CallResult {
+  bool accepted = false;
+  int status = 0;
+  std::string message;  // "sent to ...: ..."
+};
+
+CallResult Call(const soap::CallPlan& plan, std::span<const std::string_view> texts, const HttpHeaders& secretHeaders,
+                const UploadEnvironment& env) {
+  soap::SoapRequest request = soap::WriteEnvelope(plan, texts);
+  request.headers.insert(request.headers.end(), secretHeaders.begin(), secretHeaders.end());
+  const HttpResponse answer = env.transport->Post(plan.endpoint, request.headers, request.body, soap::kMaxResponseBytes);
+  CallResult out;
+  out.status = answer.status;
+  const std::string where = plan.endpoint + " (" + versionText(plan.version) + ")";
+  if (!answer.ok) {
+    out.message = "sent to " + where + ", no answer: " + answer.error;
+    return out;
+  }
+  if (const std::string refused = secretRefusal(answer.status); !refused.empty()) {
+    out.message = "sent to " + where + ": " + refused;
+    return out;
+  }
+  std::unique_ptr<soap::XmlReader> answerReader = env.makeReader(answer.body);
+  const soap::SoapResponse response =
+      answerReader ? soap::ReadResponse(*answerReader) : soap::SoapResponse{soap::ResponseKind::Invalid, "no XML reader"};
+  if (response.accepted() && answer.status >= 200 && answer.status < 300) {
+    out.accepted = true;
+    out.message = "sent to " + where + ": accepted";
+  } else if (response.kind == soap::ResponseKind::Fault) {
+    out.message = "sent to " + where + ": refused with a fault: " + response.detail;
+  } else {
+    out.message = "sent to " + where + ": HTTP status " + std::to_string(answer.status) +
+                  (response.detail.empty() ? std::string() : ", " + response.detail);
+  }
+  return out;
+}
+
+// The first call, from the description to the answer; `plans` keeps what
+// the description offers for the second.
+UploadOutcome SendRecordCall(const UploadRecord& record, const UploadEnvironment& env, soap::WsdlResult& plans,
+                             HttpHeaders& secretHeaders) {
   UploadOutcome out;
   if (!env.server) {
     out.message = "not sent: " + (env.settingProblem.empty() ? std::string("no inventory server set") : env.settingProblem);
@@ -97,7 +142,6 @@ UploadOutcome SendInventory(const UploadRecord& record, const UploadEnvironment&
     out.message = "not sent: no HTTP or XML support on this system";
     return out;
   }
-  HttpHeaders secretHeaders;
   if (env.secret) {
     if (!env.server->secure) {
       out.message = "not sent: an enrollment secret is set (" + env.secretSource +
@@ -130,13 +174,13 @@ UploadOutcome SendInventory(const UploadRecord& record, const UploadEnvironment&
     out.message = "not sent: no XML reader";
     return out;
   }
-  const soap::WsdlResult plan = soap::ReadWsdl(*reader);
-  if (!plan.ok()) {
-    out.message = "not sent: service description " + wsdlUrl + ": " + plan.error;
+  plans = soap::ReadWsdl(*reader);
+  if (!plans.ok()) {
+    out.message = "not sent: service description " + wsdlUrl + ": " + plans.error;
     return out;
   }
   if (env.server->secure) {
-    const std::string problem = endpointProblem(*env.server, plan.plan->endpoint);
+    const std::string problem = endpointProblem(*env.server, plans.plan->endpoint);
     if (!problem.empty()) {
       out.message = "not sent: " + problem;
       return out;
@@ -144,58 +188,107 @@ UploadOutcome SendInventory(const UploadRecord& record, const UploadEnvironment&
   }
   const std::array<std::string_view, soap::kParameterCount> texts = {
       record.userName, record.adapterAddress, record.programs, record.network, record.processor};
-  soap::SoapRequest request = soap::WriteEnvelope(*plan.plan, texts);
-  request.headers.insert(request.headers.end(), secretHeaders.begin(), secretHeaders.end());
-  const HttpResponse answer = env.transport->Post(plan.plan->endpoint, request.headers, request.body,
-                                                  soap::kMaxResponseBytes);
+  const CallResult call = Call(*plans.plan, texts, secretHeaders, env);
   out.sent = true;
-  out.status = answer.status;
-  const std::string where = plan.plan->endpoint + " (" + versionText(plan.plan->version) + ")";
-  if (!answer.ok) {
-    out.message = "sent to " + where + ", no answer: " + answer.error;
+  out.accepted = call.accepted;
+  out.status = call.status;
+  out.message = call.message;
+  // A record not accepted: its line says all (the profile follows only an accepted one).
+  if (!out.accepted) return out;
+  if (!plans.profilePlan && plans.profileError.empty())
+    out.profileMessage = std::string("profile not sent: the service does not take it (its description has no ") +
+                         soap::kProfileOperationName + ")";
+  else if (!plans.profilePlan) out.profileMessage = "profile not sent: " + plans.profileError;
+  return out;
+}
+
+bool ProfileWanted(const UploadOutcome& out, const soap::WsdlResult& plans) {
+  return out.accepted && plans.profilePlan.has_value();
+}
+
+void SendProfileCall(const UploadRecord& record, const std::string& profile, const soap::CallPlan& plan,
+                     const HttpHeaders& secretHeaders, const UploadEnvironment& env, UploadOutcome& out) {
+  const std::array<std::string_view, soap::kProfileParameterCount> texts = {record.userName, record.adapterAddress,
+                                                                           profile};
+  const CallResult call = Call(plan, texts, secretHeaders, env);
+  out.profileSent = true;
+  out.profileAccepted = call.accepted;
+  out.profileMessage = "profile " + call.message;
+}
+
+}  // namespace
+
+std::string CollectProfile(ProfileControl& control) {
+  ReportList list;
+  VersionFlags flags;
+  std::vector<InterfaceAddress> addresses;
+  bool progress = false;
+  control.runCompleteProfile(list, {flags, addresses, progress});
+  return ProfileText(list);
+}
+
+UploadOutcome SendInventory(const UploadRecord& record, const UploadEnvironment& env, const ProfileSource& profile) {
+  soap::WsdlResult plans;
+  HttpHeaders secretHeaders;
+  UploadOutcome out = SendRecordCall(record, env, plans, secretHeaders);
+  if (!ProfileWanted(out, plans)) return out;
+  if (!profile) {
+    out.profileMessage = "profile not sent: it was not collected";
     return out;
   }
-  if (const std::string refused = secretRefusal(answer.status); !refused.empty()) {
-    out.message = "sent to " + where + ": " + refused;
-    return out;
-  }
-  std::unique_ptr<soap::XmlReader> answerReader = env.makeReader(answer.body);
-  const soap::SoapResponse response =
-      answerReader ? soap::ReadResponse(*answerReader) : soap::SoapResponse{soap::ResponseKind::Invalid, "no XML reader"};
-  if (response.accepted() && answer.status >= 200 && answer.status < 300) {
-    out.accepted = true;
-    out.message = "sent to " + where + ": accepted";
-  } else if (response.kind == soap::ResponseKind::Fault) {
-    out.message = "sent to " + where + ": refused with a fault: " + response.detail;
-  } else {
-    out.message = "sent to " + where + ": HTTP status " + std::to_string(answer.status) +
-                  (response.detail.empty() ? std::string() : ", " + response.detail);
-  }
+  SendProfileCall(record, profile(), *plans.profilePlan, secretHeaders, env, out);
   return out;
 }
 
 UploadOutcome InventoryUpload(ProfileControl& control, const UploadEnvironment& env) {
   const UploadRecord record = CollectInventory(control);
   control.uploadCollected();
-  UploadOutcome out;
-  auto exchange = [&] {
+  // Each network step on the exchange's thread (or inline); an exception
+  // from runExchange means the step never started, and says why.
+  const auto run = [&env](const std::function<void()>& step) -> std::string {
+    if (!env.runExchange) {
+      step();
+      return {};
+    }
     try {
-      out = SendInventory(record, env);
+      env.runExchange(step);
+    } catch (const std::exception& e) {
+      return e.what();
+    }
+    return {};
+  };
+  UploadOutcome out;
+  soap::WsdlResult plans;
+  HttpHeaders secretHeaders;
+  const std::string notStarted = run([&] {
+    try {
+      out = SendRecordCall(record, env, plans, secretHeaders);
     } catch (...) {
       out.message = "not sent: the exchange failed";
     }
-  };
-  if (!env.runExchange) {
-    exchange();
+  });
+  if (!notStarted.empty()) {
+    // No thread for it: nothing was sent.
+    out = UploadOutcome{};
+    out.message = "not sent: " + notStarted;
     return out;
   }
+  if (!ProfileWanted(out, plans)) return out;
+  std::string profile;
   try {
-    env.runExchange(exchange);
-  } catch (const std::exception& e) {
-    // The exchange could not be started (no thread for it): nothing was sent.
-    out = UploadOutcome{};
-    out.message = std::string("not sent: ") + e.what();
+    profile = CollectProfile(control);
+  } catch (const DispatchAborted&) {
+    out.profileMessage = "profile not sent: the control was closed";
+    return out;
   }
+  const std::string profileNotStarted = run([&] {
+    try {
+      SendProfileCall(record, profile, *plans.profilePlan, secretHeaders, env, out);
+    } catch (...) {
+      out.profileMessage = "profile not sent: the exchange failed";
+    }
+  });
+  if (!profileNotStarted.empty()) out.profileMessage = "profile not sent: " + profileNotStarted;
   return out;
 }
 

@@ -31,7 +31,15 @@ struct UploadOutcome {
   bool accepted = false;  // and the service answered without a fault
   std::string message;    // one line: where it went, or why not
   int status = 0;         // the HTTP status of the answer that ended it (0: none)
+  // The complete profile's call, made after the record was accepted when the
+  // description offers it. Its failure leaves the record accepted.
+  bool profileSent = false;
+  bool profileAccepted = false;
+  std::string profileMessage;  // one line, once the record was accepted: what became of the profile
 };
+
+// The complete profile's text, asked for only when it will be sent.
+using ProfileSource = std::function<std::string()>;
 
 struct UploadEnvironment {
   std::optional<ServerSetting> server;  // none: no setting, or a malformed one
@@ -54,13 +62,22 @@ struct UploadEnvironment {
 // address. The list keeps the processor lines and their empty line.
 UploadRecord CollectInventory(ProfileControl& control);
 
-// Sends the record: reads the service description from the server, writes
-// the one call's envelope from the five texts and posts it to the endpoint
-// the description names (for an https setting, only an https endpoint on the
-// setting's host). With a secret and an http setting nothing is sent.
-UploadOutcome SendInventory(const UploadRecord& record, const UploadEnvironment& env);
+// The complete profile as `tallowin.exe show` prints it, each line (empty
+// ones too) followed by "$#$"; collected into a list of its own, so the list
+// the window shows and the control's flags stay as they are. Yields as the
+// complete profile does; throws DispatchAborted when the control is closed.
+std::string CollectProfile(ProfileControl& control);
 
-// The whole upload.
+// Sends the record: reads the service description from the server, writes
+// the call's envelope from the five texts and posts it to the endpoint the
+// description names (for an https setting, only an https endpoint on the
+// setting's host). With a secret and an http setting nothing is sent. Then, when the record was accepted and the description
+// offers the profile's operation, the profile from `profile` in a second call.
+UploadOutcome SendInventory(const UploadRecord& record, const UploadEnvironment& env,
+                            const ProfileSource& profile = {});
+
+// The whole upload; the profile is collected on the caller's thread between
+// the two calls.
 UploadOutcome InventoryUpload(ProfileControl& control, const UploadEnvironment& env);
 
 }  // namespace tallowin

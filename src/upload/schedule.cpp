@@ -45,6 +45,11 @@ bool volatileLine(std::string_view line) {
       "Packets Sent: ",     "Error Packets Sent: ",     "Send Error Rate: ",
       "Packets Received: ", "Error Packets Received: ", "Receive Error Rate: ",
       "Approximate CPU Clock Rate: ",
+      // The complete profile's: memory in use, the battery.
+      "Memory Load: ", "Available Physical Memory: ", "In-Use Physical Memory: ",
+      "Available Page File Size: ", "In-Use Page File Size: ", "Available Virtual Memory: ",
+      "In-Use Virtual Memory: ", "Charge Remaining: ", "Lifetime on Current Charge: ",
+      "AC Line Status: ", "Battery Condition: ",
   };
   line.remove_prefix(std::min(line.find_first_not_of(' '), line.size()));
   for (const std::string_view label : kLabels)
@@ -78,11 +83,13 @@ ScheduleSettings ChooseSchedule(const std::vector<ScheduleSource>& sources) {
   return s;
 }
 
-std::string RecordDigest(const UploadRecord& record, const std::string& server) {
+std::string RecordDigest(const UploadRecord& record, const std::string& server, const std::string& profile) {
   uint64_t h = 14695981039346656037ULL;
   for (const std::string& text : {server, record.userName, record.adapterAddress, record.programs,
                                   steadyLines(record.network), steadyLines(record.processor)})
     mix(h, text);
+  // Without a profile the digest is the record's alone, as it always was.
+  if (!profile.empty()) mix(h, steadyLines(profile));
   return HexText(h, 16);
 }
 
@@ -108,7 +115,8 @@ ScheduleState AfterRun(ScheduleState state, const SendDecision& decision, const 
   } else if (outcome.accepted) {
     state.acceptedAt = now;
     state.acceptedDigest = digest;
-    state.attemptOutcome = outcome.message;
+    state.attemptOutcome =
+        outcome.profileMessage.empty() ? outcome.message : outcome.message + "; " + outcome.profileMessage;
   } else if (busy(outcome.status)) {
     state.attemptOutcome = "not sent, try later: the service is busy (HTTP status " + std::to_string(outcome.status) +
                            "); the next scheduled run tries again";

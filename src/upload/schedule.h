@@ -51,10 +51,11 @@ struct ScheduleState {
   std::string attemptOutcome;  // one line
 };
 
-// A digest of the record and where it goes: a new server gets the record
-// at once. Traffic counters and the measured clock rate are left out: they
-// change by themselves. Change detection only, not security.
-std::string RecordDigest(const UploadRecord& record, const std::string& server);
+// A digest of the record, the complete profile and where they go: a new
+// server gets the record at once. Traffic counters, the measured clock rate,
+// memory in use and the battery's charge are left out: they change by
+// themselves. Change detection only, not security.
+std::string RecordDigest(const UploadRecord& record, const std::string& server, const std::string& profile = {});
 
 // The wait before collecting, in seconds: random spread evenly over
 // 0..maxDelayMinutes * 60.

@@ -12,4 +12,13 @@ std::string SectionText(const ReportList& list) {
   return text;
 }
 
+std::string ProfileText(const ReportList& list) {
+  std::string text;
+  for (const auto& line : list.lines()) {
+    text += line.text;
+    text += kSectionSeparator;
+  }
+  return text;
+}
+
 }  // namespace tallowin

@@ -14,4 +14,8 @@ inline constexpr const char* kSectionSeparator = "$#$";
 // as it is.
 std::string SectionText(const ReportList& list);
 
+// Every line in list order, empty ones too, each followed by "$#$": the
+// complete profile keeps its sections apart by its empty lines.
+std::string ProfileText(const ReportList& list);
+
 }  // namespace tallowin

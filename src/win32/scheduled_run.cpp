@@ -107,15 +107,19 @@ std::string RunScheduledUpload() {
   if (settings.enabled) ::Sleep(ScheduledDelaySeconds(settings, randomNumber()) * 1000U);
   UploadRecord record;
   ServerChoice choice;
+  std::string profile;
   std::string digest;
   if (settings.enabled) {
     ProfileControl control(SystemPlatform());
     record = CollectInventory(control);
+    // Collected before it is known whether the service takes it: "unchanged"
+    // must cover the profile too.
+    profile = CollectProfile(control);
     choice = ResolveServer(std::nullopt);
-    digest = RecordDigest(record, choice.server ? WsdlUrl(*choice.server) : std::string());
+    digest = RecordDigest(record, choice.server ? WsdlUrl(*choice.server) : std::string(), profile);
   }
   const SendDecision decision = DecideSend(settings, state, digest, now());
-  const UploadOutcome outcome = decision.send ? SendRecord(record, choice) : UploadOutcome{};
+  const UploadOutcome outcome = decision.send ? SendRecord(record, choice, profile) : UploadOutcome{};
   state = AfterRun(state, decision, outcome, digest, now());
   writeState(state);
   return state.attemptOutcome;

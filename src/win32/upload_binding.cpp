@@ -97,10 +97,10 @@ UploadOutcome RunInventoryUpload(ProfileControl& control, const std::optional<st
   return InventoryUpload(control, env);
 }
 
-UploadOutcome SendRecord(const UploadRecord& record, const ServerChoice& choice) {
+UploadOutcome SendRecord(const UploadRecord& record, const ServerChoice& choice, const std::string& profile) {
   WinHttpTransport transport;
   try {
-    return SendInventory(record, environment(choice, transport));
+    return SendInventory(record, environment(choice, transport), [&profile] { return profile; });
   } catch (...) {
     UploadOutcome out;
     out.message = "not sent: the exchange failed";

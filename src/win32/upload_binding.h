@@ -41,9 +41,10 @@ UploadOutcome RunInventoryUpload(ProfileControl& control, const std::optional<st
                                  bool pumpMessages, const StartWorker& startWorker = {},
                                  const HttpTimeLimits& limits = {});
 
-// Sends a record already collected to the chosen server, blocking (the
-// scheduled run has no window to keep answering).
-UploadOutcome SendRecord(const UploadRecord& record, const ServerChoice& choice);
+// Sends a record (and, when the service takes it, the profile) already
+// collected to the chosen server, blocking (the scheduled run has no window
+// to keep answering).
+UploadOutcome SendRecord(const UploadRecord& record, const ServerChoice& choice, const std::string& profile);
 
 // The upload a control in a window runs on Command1 and at its start: the
 // setting from the environment or the registry, messages pumped meanwhile.

@@ -52,7 +52,7 @@ TEST_P(Pacing, DelayDecisionAndState) {
   const ScheduleState before{c.acceptedAt, c.acceptedAt ? "old" : "", 0, ""};
   const SendDecision decision = DecideSend(settings, before, c.digest, kNow);
   EXPECT_EQ(decision.send, c.send);
-  UploadOutcome outcome{true, c.answer == 200, c.answer == 200 ? "sent" : "failed", c.answer};
+  UploadOutcome outcome{true, c.answer == 200, c.answer == 200 ? "sent" : "failed", c.answer, false, false, ""};
   const ScheduleState after = AfterRun(before, decision, outcome, c.digest, kNow);
   EXPECT_EQ(after.attemptOutcome.rfind(c.outcome, 0), 0U) << after.attemptOutcome;
   EXPECT_EQ(after.attemptAt, kNow);
@@ -72,6 +72,11 @@ TEST(RecordDigest, TrafficCountersAloneAreNoChange) {
   installed.programs = "A$#$B$#$C$#$";
   EXPECT_NE(RecordDigest(installed, "http://inv:80/"), digest);
   EXPECT_NE(RecordDigest(r, "http://other:80/"), digest);
+  // The profile counts, but not the memory in use at the moment.
+  const std::string profiled = RecordDigest(r, "http://inv:80/", "Operating System Name: Windows 10$#$Memory Load: 40%$#$");
+  EXPECT_NE(profiled, digest);
+  EXPECT_EQ(RecordDigest(r, "http://inv:80/", "Operating System Name: Windows 10$#$Memory Load: 71%$#$"), profiled);
+  EXPECT_NE(RecordDigest(r, "http://inv:80/", "Operating System Name: Windows 11$#$Memory Load: 40%$#$"), profiled);
 }
 
 TEST(ScheduleStatus, ServerAndTaskLinesFromWhatTheBindingRead) {

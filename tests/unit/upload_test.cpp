@@ -350,6 +350,69 @@ TEST(ReadWsdl, RefusesWhatCannotBeCalled) {
   }
 }
 
+// The service's description as served now: the record's operation and the profile's.
+std::string WithProfile() { return Fixture("document_literal_profile.wsdl"); }
+
+// A server that serves one description and answers each POST in turn.
+struct ScriptedServer : HttpTransport {
+  std::string wsdl;
+  std::vector<std::string> answers;  // envelopes, in the order of the POSTs
+  std::vector<std::string> posted;
+  HttpResponse Get(const std::string&, size_t) override { return {true, 200, wsdl, ""}; }
+  HttpResponse GetWithHeaders(const std::string& url, const HttpHeaders&, size_t max) override { return Get(url, max); }
+  HttpResponse Post(const std::string&, const HttpHeaders&, const std::string& body, size_t) override {
+    posted.push_back(body);
+    const bool ok = posted.size() <= answers.size() && answers[posted.size() - 1] == "ok";
+    const std::string inBody = ok ? "" : "<s:Fault><faultcode>s:Client</faultcode><faultstring>no</faultstring></s:Fault>";
+    return {true, ok ? 200 : 500, "<s:Envelope xmlns:s='" + std::string(kEnv11) + "'><s:Body>" + inBody + "</s:Body></s:Envelope>", ""};
+  }
+};
+
+// The profile goes second, after an accepted record, only to a service that
+// offers its operation; it is collected only then, and its fate leaves the record's.
+TEST(SendInventory, TheProfileFollowsAnAcceptedRecordWhenTheServiceTakesIt) {
+  const struct {
+    const char* what;
+    std::string wsdl;
+    std::vector<std::string> answers;
+    size_t posts;
+    bool accepted, profileAccepted;
+    const char* profileMessage;  // its beginning
+  } cases[] = {
+      {"both taken", WithProfile(), {"ok", "ok"}, 2, true, true, "profile sent to http://127.0.0.1:8080/"},
+      {"an older service", DocumentLiteral(), {"ok"}, 1, true, false, "profile not sent: the service does not take it"},
+      {"the record refused", WithProfile(), {"fault"}, 1, false, false, ""},
+      {"the profile refused", WithProfile(), {"ok", "fault"}, 2, true, false, "profile sent to "},
+  };
+  const UploadRecord record{"ann", "00-0C-29-3A-5B-7F", "A$#$", "NetBIOS Name: PC$#$", "CPU$#$"};
+  for (const auto& c : cases) {
+    ScriptedServer server;
+    server.wsdl = c.wsdl;
+    server.answers = c.answers;
+    UploadEnvironment env;
+    env.server = ParseServerSetting("127.0.0.1:8080");
+    env.transport = &server;
+    env.makeReader = [](const std::string& doc) { return std::make_unique<test::Libxml2Reader>(doc); };
+    int collected = 0;
+    const UploadOutcome out = SendInventory(record, env, [&] {
+      ++collected;
+      return std::string("OS: x$#$$#$P <1>$#$");
+    });
+    EXPECT_EQ(server.posted.size(), c.posts) << c.what;
+    EXPECT_EQ(collected, c.posts == 2 ? 1 : 0) << c.what;
+    EXPECT_EQ(out.accepted, c.accepted) << c.what;
+    EXPECT_EQ(out.profileAccepted, c.profileAccepted) << c.what;
+    EXPECT_TRUE(*c.profileMessage ? out.profileMessage.rfind(c.profileMessage, 0) == 0 : out.profileMessage.empty())
+        << c.what << ": " << out.profileMessage;
+    if (c.posts == 2)
+      EXPECT_NE(server.posted[1].find("<m:ProfileText>OS: x$#$$#$P &lt;1&gt;$#$</m:ProfileText>"), std::string::npos)
+          << server.posted[1];
+    else  // the one call, as before the profile existed
+      EXPECT_EQ(server.posted[0], WriteEnvelope(*Read(DocumentLiteral()).plan,
+                                                {"ann", "00-0C-29-3A-5B-7F", "A$#$", "NetBIOS Name: PC$#$", "CPU$#$"}).body);
+  }
+}
+
 #endif  // TALLOWIN_HAVE_LIBXML2
 
 }  // namespace

@@ -51,7 +51,7 @@ std::string XmlEscape(std::string_view text, bool forAttribute) {
   return out;
 }
 
-SoapRequest WriteEnvelope(const CallPlan& plan, const std::array<std::string_view, kParameterCount>& texts) {
+SoapRequest WriteEnvelope(const CallPlan& plan, std::span<const std::string_view> texts) {
   const bool soap12 = plan.version == SoapVersion::Soap12;
   const bool encoded = plan.use == SoapUse::Encoded;
   const std::string_view envNs = soap12 ? kSoap12EnvelopeNs : kSoap11EnvelopeNs;

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstddef>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -25,9 +26,13 @@ struct SoapRequest {
 };
 
 // The texts map to plan.parameters by position (user name, adapter address,
-// programs, network, processor). A plan with another parameter count (which
+// programs, network, processor; for the profile's operation user name,
+// adapter address, profile). A plan with another parameter count (which
 // ReadWsdl never gives) writes as many as both have.
-SoapRequest WriteEnvelope(const CallPlan& plan, const std::array<std::string_view, kParameterCount>& texts);
+SoapRequest WriteEnvelope(const CallPlan& plan, std::span<const std::string_view> texts);
+inline SoapRequest WriteEnvelope(const CallPlan& plan, const std::array<std::string_view, kParameterCount>& texts) {
+  return WriteEnvelope(plan, std::span<const std::string_view>(texts));
+}
 
 // `text` escaped for element content or an attribute value: & < > " ' as
 // references, carriage return (and in attributes tab and line feed) as a

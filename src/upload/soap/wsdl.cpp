@@ -142,7 +142,8 @@ class Description {
     }
   }
 
-  CallPlan plan() const {
+  // The plan of the first operation and, in the same binding, the profile's.
+  void plan(WsdlResult& result) {
     struct Candidate {
       const XmlElement* port;
       const XmlElement* binding;
@@ -175,19 +176,29 @@ class Description {
         anyOperation = true;
         if (b->child(kSoap11BindingNs, "binding") || b->child(kSoap12BindingNs, "binding")) anySoap = true;
       }
-      if (!anyOperation) Fail(std::string("the service description has no operation ") + kOperationName);
-      if (!anySoap) Fail(std::string("the service description has no SOAP binding for ") + kOperationName);
-      Fail(std::string("the service description has no port for ") + kOperationName);
+      if (!anyOperation) Fail(std::string("the service description has no operation ") + operation_);
+      if (!anySoap) Fail(std::string("the service description has no SOAP binding for ") + operation_);
+      Fail(std::string("the service description has no port for ") + operation_);
     }
     // The most preferred port that makes a complete plan; else why the most
     // preferred one does not.
     std::string firstError;
     for (const Candidate& c : candidates) {
       try {
-        return PlanFor(*c.port, *c.binding, *c.operation, c.version);
+        result.plan = PlanFor(*c.port, *c.binding, *c.operation, c.version);
       } catch (const WsdlError& e) {
         if (firstError.empty()) firstError = e.text;
+        continue;
       }
+      Use(kProfileOperationName, kProfileParameterCount);
+      if (const XmlElement* profile = BindingOperation(*c.binding)) {
+        try {
+          result.profilePlan = PlanFor(*c.port, *c.binding, *profile, c.version);
+        } catch (const WsdlError& e) {
+          result.profileError = e.text;
+        }
+      }
+      return;
     }
     Fail(firstError);
   }
@@ -196,13 +207,19 @@ class Description {
   // The binding's operation of that name. Automation clients called it by a
   // case-blind name, so a description that spells it in other letter case
   // still serves when no exact spelling exists.
-  static const XmlElement* BindingOperation(const XmlElement& binding) {
+  const XmlElement* BindingOperation(const XmlElement& binding) const {
     const Elements ops = Children(binding, kWsdlNs, "operation");
     for (const XmlElement* op : ops)
-      if (Attr(*op, "name") == kOperationName) return op;
+      if (Attr(*op, "name") == operation_) return op;
     for (const XmlElement* op : ops)
-      if (EqualsIgnoringAsciiCase(Attr(*op, "name"), kOperationName)) return op;
+      if (EqualsIgnoringAsciiCase(Attr(*op, "name"), operation_)) return op;
     return nullptr;
+  }
+
+  // The operation the next plan is for, and how many parameters it takes.
+  void Use(const char* operation, size_t parameters) {
+    operation_ = operation;
+    parameterCount_ = parameters;
   }
 
   CallPlan PlanFor(const XmlElement& port, const XmlElement& binding, const XmlElement& operation,
@@ -249,10 +266,10 @@ class Description {
   }
 
   // The input's SOAP body: its use and, when encoded, its encoding style.
-  static const XmlElement& ReadBody(const XmlElement& operation, std::string_view soapNs, CallPlan& plan) {
+  const XmlElement& ReadBody(const XmlElement& operation, std::string_view soapNs, CallPlan& plan) const {
     const XmlElement* input = operation.child(kWsdlNs, "input");
     const XmlElement* body = input ? input->child(soapNs, "body") : nullptr;
-    if (!body) Fail(std::string("the service description gives no SOAP body for the input of ") + kOperationName);
+    if (!body) Fail(std::string("the service description gives no SOAP body for the input of ") + operation_);
     const std::string use = Attr(*body, "use");
     if (use.empty() || use == "literal") plan.use = SoapUse::Literal;
     else if (use == "encoded") plan.use = SoapUse::Encoded;
@@ -280,7 +297,7 @@ class Description {
     } else {
       if (plan.use == SoapUse::Encoded) Fail("the service description asks for document/encoded, which is not supported");
       if (parts.size() != 1 || !parts.front()->attribute("element"))
-        Fail(std::string("the document-style input of ") + kOperationName + " is not one wrapper element");
+        Fail(std::string("the document-style input of ") + operation_ + " is not one wrapper element");
       const QName wrapper = Resolve(*parts.front(), "element");
       plan.bodyElement = wrapper.localName;
       plan.bodyNamespace = wrapper.namespaceUri;
@@ -289,10 +306,10 @@ class Description {
   }
 
   // What goes into the request as names must be names, and namespaces URIs.
-  static void CheckNames(const CallPlan& plan) {
-    if (plan.parameters.size() != kParameterCount)
-      Fail(std::string(kOperationName) + " takes " + std::to_string(plan.parameters.size()) +
-           " parameters in the service description, not five");
+  void CheckNames(const CallPlan& plan) const {
+    if (plan.parameters.size() != parameterCount_)
+      Fail(std::string(operation_) + " takes " + std::to_string(plan.parameters.size()) +
+           " parameters in the service description, not " + std::to_string(parameterCount_));
     if (!IsNcName(plan.bodyElement)) Fail("the service description names an invalid element " + Quoted(plan.bodyElement));
     for (const CallParameter& p : plan.parameters)
       if (!IsNcName(p.name)) Fail("the service description names an invalid parameter " + Quoted(p.name));
@@ -325,9 +342,9 @@ class Description {
     for (const XmlElement* op : Children(*portType, kWsdlNs, "operation"))
       if (Attr(*op, "name") == Attr(operation, "name")) abstract = op;
     const XmlElement* input = abstract ? abstract->child(kWsdlNs, "input") : nullptr;
-    if (!input) Fail(std::string("the service description's port type has no input for ") + kOperationName);
+    if (!input) Fail(std::string("the service description's port type has no input for ") + operation_);
     const XmlElement* message = FindNamed(messages_, targetNs_, Resolve(*input, "message"));
-    if (!message) Fail(std::string("the service description lacks the input message of ") + kOperationName);
+    if (!message) Fail(std::string("the service description lacks the input message of ") + operation_);
 
     Elements parts = Children(*message, kWsdlNs, "part");
     if (const std::string* list = body.attribute("parts")) {
@@ -393,6 +410,8 @@ class Description {
     return out;
   }
 
+  const char* operation_ = kOperationName;
+  size_t parameterCount_ = kParameterCount;
   std::string targetNs_;
   Elements messages_, portTypes_, bindings_, services_, schemas_;
 };
@@ -410,7 +429,7 @@ WsdlResult ReadWsdl(XmlReader& reader) {
     return result;
   }
   try {
-    result.plan = Description(*tree.root).plan();
+    Description(*tree.root).plan(result);
   } catch (const WsdlError& e) {
     result.error = OneLine(e.text);
   }

@@ -13,6 +13,10 @@ namespace tallowin::soap {
 
 inline constexpr const char* kOperationName = "setSaveSoftwareInformation";
 inline constexpr size_t kParameterCount = 5;
+// The second operation a newer service offers in the same binding: the user
+// name, the adapter address and the complete profile.
+inline constexpr const char* kProfileOperationName = "setSaveProfileInformation";
+inline constexpr size_t kProfileParameterCount = 3;
 // A description larger than this is refused before it is parsed.
 inline constexpr size_t kMaxWsdlBytes = size_t{4} * 1024 * 1024;
 
@@ -46,6 +50,10 @@ struct CallPlan {
 struct WsdlResult {
   std::optional<CallPlan> plan;
   std::string error;  // when there is no plan: why, one line
+  // The profile's operation in the plan's binding, when the description
+  // offers it; profileError says why an offered one cannot be called.
+  std::optional<CallPlan> profilePlan;
+  std::string profileError;
   bool ok() const { return plan.has_value(); }
 };
 
