@@ -54,10 +54,13 @@ start_service() {  # logfile command...
   local log=$1; shift
   "$@" >"$log" 2>&1 &
   echo $! >>build/services/pids
-  local i
+  local i line
   for i in $(seq 1 300); do
-    if grep -q '^READY ' "$log" 2>/dev/null; then grep -m1 '^READY ' "$log" | cut -d' ' -f2; return 0; fi
+    # The line is taken once it ends in a digit and reads the same a moment
+    # later: a read while it is being written could see half of it.
+    line=$(grep -m1 '^READY .*[0-9]$' "$log" 2>/dev/null)
     sleep 0.1
+    if [ -n "$line" ] && [ "$line" = "$(grep -m1 '^READY ' "$log")" ]; then echo "$line" | cut -d' ' -f2; return 0; fi
   done
   echo "service did not start: $*" >&2; cat "$log" >&2
   return 1
