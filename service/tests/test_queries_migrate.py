@@ -7,7 +7,7 @@ import datetime
 import pytest
 import sqlalchemy as sa
 
-from conftest import envelope, post
+from conftest import envelope, layout_of_version_5, post
 from tallowin_service import accounts, db, ingest, migrate, queries, schema, texts
 
 CPU = ("Processor Architecture: Intel$#$CPU Manufacturer: GenuineIntel$#$Processor Level: Pentium$#$"
@@ -51,6 +51,7 @@ def back_to(engine, version):
     addresses as sent; version 3 kept the programs' counters in the
     catalogue's rows; version 2 had no processor summary and no tables for
     the pages."""
+    layout_of_version_5(engine)
     with db.writing(engine) as conn, conn.begin():
         conn.exec_driver_sql("ALTER TABLE administrators DROP COLUMN session_generation")
         conn.exec_driver_sql("ALTER TABLE records DROP COLUMN cut")
