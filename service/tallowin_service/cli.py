@@ -106,6 +106,13 @@ def dump(args: argparse.Namespace) -> int:
     return 0
 
 
+def days(text: str) -> float:
+    value = float(text)
+    if not 0 <= value <= 36500:  # nan too
+        raise argparse.ArgumentTypeError("expected a number of days from 0 to 36500, got %r" % text)
+    return value
+
+
 def prune(args: argparse.Namespace) -> int:
     from . import prune as pruning
     engine = db.create_engine(database_url(args))
@@ -167,7 +174,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     p.set_defaults(run=dump)
 
     p = sub.add_parser("prune", help="remove old records (each PC's first and latest and every change stay)")
-    p.add_argument("--older-than", type=float, required=True, metavar="DAYS",
+    p.add_argument("--older-than", type=days, required=True, metavar="DAYS",
                    help="remove records received more than DAYS days ago")
     p.add_argument("--db", help="database URL")
     p.set_defaults(run=prune)
