@@ -50,8 +50,10 @@ def _upgrade_to_5(engine):
             # The texts move to shared_texts afterwards, in transactions of
             # their own (_share_texts); the columns that will refer to them
             # come now, empty.
+            there = {c["name"] for c in inspector.get_columns("records")}
             for kind, _ in TEXT_KINDS:
-                conn.exec_driver_sql("ALTER TABLE records ADD COLUMN %s_id INTEGER" % kind)
+                if kind + "_id" not in there:  # else added by an upgrade stopped half-way
+                    conn.exec_driver_sql("ALTER TABLE records ADD COLUMN %s_id INTEGER" % kind)
             _set_version(conn, 5)
         metadata.create_all(conn)
         if is_postgresql(engine):
