@@ -111,20 +111,16 @@ def store_record(conn: Connection, record: Record, received: datetime.datetime, 
     # A record with neither address nor computer name tells no PC: it gets
     # a machine of its own rather than joining every other such record.
     key = texts.machine_key(record.adapter_address, record.network_text) or "unknown:" + secrets.token_hex(8)
-    stored_texts.hold(conn)
     text_ids = stored_texts.text_ids(conn, {kind: getattr(record, kind + "_text") for kind, _ in TEXT_KINDS})
     machine = _machine(conn, key, record, received)
     new_names, names_cut = texts.capped_programs(record.programs_text)
     statements = statements_for(conn)
     row = dict(_record_row(machine, record, received, sender, _cut_fields(record, names_cut)),
                **{kind + "_id": i for kind, i in text_ids.items()})
-    record_id, previous_id = statements.add_record(
+    record_id, previous = statements.add_record(
         conn, row, _machine_values(machine, record, received, len(new_names)), machine.last_record_id)
-    if previous_id == text_ids["programs"]:
+    if previous is True or previous == record.programs_text:
         # The same programs as last time (most records): nothing to compare.
-        return record_id
-    previous = None if previous_id is None else stored_texts.body(conn, previous_id)
-    if previous == record.programs_text:
         return record_id
 
     # The machine's current programs are those of its previous record, so

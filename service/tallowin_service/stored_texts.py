@@ -19,52 +19,46 @@ from .schema import TEXT_KINDS, records, shared_texts
 
 TEXTS_LOCK = 7731502  # 7731500: upgrade, 7731501: the programs' counters
 
-_FIND_PG = (
-    "SELECT x.k, min(t.id) FROM unnest(%(k)s::text[], %(d)s::text[], %(b)s::text[]) AS x(k, d, b)"
-    " JOIN shared_texts t ON t.digest = x.d AND t.body = x.b GROUP BY x.k")
+# The texts lock, then in one statement the texts found and those added,
+# one round trip (each statement of the two reads what was committed when it
+# began, so the second one after the lock was granted).
+_TEXTS_PG = (
+    "SELECT pg_advisory_xact_lock_shared(%d);"
+    " WITH x AS (SELECT * FROM unnest(%%(k)s::text[], %%(d)s::text[], %%(b)s::text[]) AS x(k, d, b)),"
+    " found AS (SELECT x.k, min(t.id) AS id FROM x JOIN shared_texts t ON t.digest = x.d AND t.body = x.b"
+    "  GROUP BY x.k),"
+    " added AS (INSERT INTO shared_texts (digest, body) SELECT DISTINCT x.d, x.b FROM x"
+    "  WHERE x.k NOT IN (SELECT k FROM found) RETURNING id, digest, body)"
+    " SELECT x.k, coalesce(found.id, added.id) FROM x LEFT JOIN found ON found.k = x.k"
+    " LEFT JOIN added ON added.digest = x.d AND added.body = x.b") % TEXTS_LOCK
 _FIND = sa.select(shared_texts.c.id).where(shared_texts.c.digest == sa.bindparam("d"),
                                            shared_texts.c.body == sa.bindparam("b")).order_by(shared_texts.c.id)
 _ADD = shared_texts.insert()
-_BODY = sa.select(shared_texts.c.body).where(shared_texts.c.id == sa.bindparam("id"))
-
-
-def hold(conn: Connection) -> None:
-    """Keeps prune from removing texts until this transaction ends; the
-    first thing a record's transaction does (before any row lock, so that
-    it never waits for prune while holding one)."""
-    if conn.dialect.name == "postgresql":
-        conn.exec_driver_sql("SELECT pg_advisory_xact_lock_shared(%d)" % TEXTS_LOCK)
 
 
 def text_ids(conn: Connection, bodies: Mapping[str, Optional[str]]) -> Dict[str, Optional[int]]:
     """{kind: id in shared_texts} of a record's texts ({kind: text}; None
-    stays None), adding the texts not stored yet."""
+    stays None), adding the texts not stored yet. The first thing a record's
+    transaction does: on PostgreSQL it takes the texts lock, before any row
+    lock, so that it never waits for prune while holding one."""
     given = {k: b for k, b in bodies.items() if b is not None}
     digests = {k: schema.text_digest(b) for k, b in given.items()}
+    ids: Dict[str, Optional[int]] = {k: None for k in bodies}
     if conn.dialect.name == "postgresql":
         kinds = list(given)
-        found = dict(conn.exec_driver_sql(_FIND_PG, {"k": kinds, "d": [digests[k] for k in kinds],
-                                                     "b": [given[k] for k in kinds]}).fetchall())
-    else:
-        found = {}
-        for k, b in given.items():
-            i = conn.execute(_FIND, {"d": digests[k], "b": b}).scalar()
-            if i is not None:
-                found[k] = i
-    ids: Dict[str, Optional[int]] = {k: None for k in bodies}
+        ids.update(conn.exec_driver_sql(_TEXTS_PG, {"k": kinds, "d": [digests[k] for k in kinds],
+                                                    "b": [given[k] for k in kinds]}).fetchall())
+        return ids
     added: Dict[str, int] = {}
     for k, b in given.items():
-        if k in found:
-            ids[k] = found[k]
+        found = conn.execute(_FIND, {"d": digests[k], "b": b}).scalar()
+        if found is not None:
+            ids[k] = found
         elif b in added:  # two kinds with one text (both empty, say)
             ids[k] = added[b]
         else:
             ids[k] = added[b] = conn.execute(_ADD, {"digest": digests[k], "body": b}).inserted_primary_key[0]
     return ids
-
-
-def body(conn: Connection, text_id: int) -> str:
-    return conn.execute(_BODY, {"id": text_id}).scalar()
 
 
 def joined(base) -> Tuple[List, object]:
