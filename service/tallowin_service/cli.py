@@ -1,4 +1,4 @@
-"""The command: serve, add-admin, the enrollment secrets, dump.
+"""The command: serve, add-admin, the enrollment secrets, dump, prune.
 
     tallowin-service serve [--db URL] [--listen HOST:PORT] [--no-front] [--workers N] [--threads N]
                            [--max-records N] [--retry-after S] [--max-body BYTES]
@@ -8,6 +8,7 @@
     tallowin-service list-secrets [--db URL]
     tallowin-service remove-secret NAME [--db URL]
     tallowin-service dump [--db URL]
+    tallowin-service prune --older-than DAYS [--db URL]
 
 The database is --db, else $TALLOWIN_DB, else sqlite:///tallowin-inventory.sqlite
 (a file in the current directory); PostgreSQL with postgresql://USER@HOST/NAME.
@@ -156,6 +157,30 @@ def dump(args: argparse.Namespace) -> int:
     return 0
 
 
+def days(text: str) -> float:
+    value = float(text)
+    if not 0 <= value <= 36500:  # nan too
+        raise argparse.ArgumentTypeError("expected a number of days from 0 to 36500, got %r" % text)
+    return value
+
+
+def prune(args: argparse.Namespace) -> int:
+    from . import prune as pruning
+    engine = db.create_engine(database_url(args))
+    migrate.upgrade(engine)
+    counts: Dict[str, int] = {}
+    try:
+        pruning.prune(engine, args.older_than, progress=counts.update)
+        stopped = ""
+    except KeyboardInterrupt:
+        stopped = "stopped; run it again to go on. So far: "
+    print("%sremoved %d records of %d PCs received more than %g days ago, and %d texts no record refers to;"
+          " kept %d records that old (each PC's first and latest, and those that showed a change)"
+          % (stopped, counts.get("records", 0), counts.get("machines", 0), args.older_than,
+             counts.get("texts", 0), counts.get("kept", 0)))
+    return 130 if stopped else 0
+
+
 def main(argv: Optional[Sequence[str]] = None) -> int:
     parser = argparse.ArgumentParser(prog="tallowin-service", description=__doc__.split("\n\n")[0])
     sub = parser.add_subparsers(dest="command", required=True)
@@ -206,6 +231,12 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
             p.add_argument("name")
         p.add_argument("--db", help="database URL")
         p.set_defaults(run=run)
+
+    p = sub.add_parser("prune", help="remove old records (each PC's first and latest and every change stay)")
+    p.add_argument("--older-than", type=days, required=True, metavar="DAYS",
+                   help="remove records received more than DAYS days ago")
+    p.add_argument("--db", help="database URL")
+    p.set_defaults(run=prune)
 
     args = parser.parse_args(argv)
     logging.basicConfig(level=logging.WARNING if getattr(args, "quiet", False) else logging.INFO,

@@ -19,9 +19,9 @@ from typing import NamedTuple, Optional, Sequence
 import sqlalchemy as sa
 from sqlalchemy.exc import DBAPIError, OperationalError
 
-from . import profile, texts
+from . import profile, stored_texts, texts
 from .db import Connection, Engine, insert_ignoring, utcnow, writing
-from .schema import machine_network_names, machines, name_hash, records
+from .schema import TEXT_KINDS, machine_network_names, machines, name_hash, records
 from .statements import statements_for
 
 log = logging.getLogger(__name__)
@@ -159,14 +159,16 @@ def store_record(conn: Connection, record: Record, received: datetime.datetime, 
     # A record with neither address nor computer name tells no PC: it gets
     # a machine of its own rather than joining every other such record.
     key = texts.machine_key(record.adapter_address, record.network_text) or "unknown:" + secrets.token_hex(8)
+    text_ids = stored_texts.text_ids(conn, {kind: getattr(record, kind + "_text") for kind, _ in TEXT_KINDS})
     machine = _machine(conn, key, record, received)
     new_names, names_cut = texts.capped_programs(record.programs_text)
     statements = statements_for(conn)
+    row = dict(_record_row(machine, record, received, sender, _cut_fields(record, names_cut), secret_name),
+               **{kind + "_id": i for kind, i in text_ids.items()})
     record_id, previous = statements.add_record(
-        conn, _record_row(machine, record, received, sender, _cut_fields(record, names_cut), secret_name),
-        _machine_values(machine, record, received, len(new_names)), machine.last_record_id)
+        conn, row, _machine_values(machine, record, received, len(new_names)), machine.last_record_id)
     set_network_names(conn, machine.id, texts.network_names(record.network_text, record.adapter_address))
-    if previous == record.programs_text:
+    if previous is True or previous == record.programs_text:
         # The same programs as last time (most records): nothing to compare.
         return record_id
 
@@ -223,9 +225,7 @@ def _cut_fields(record, names_cut):
 
 def _record_row(machine, record, received, sender, cut, secret_name):
     return {"machine_id": machine.id, "received": received, "sender": sender or "", "secret_name": secret_name,
-            "user_name": record.user_name, "adapter_address": record.adapter_address,
-            "programs_text": record.programs_text, "network_text": record.network_text,
-            "processor_text": record.processor_text, "cut": cut}
+            "user_name": record.user_name, "adapter_address": record.adapter_address, "cut": cut}
 
 
 def _machine_values(machine, record, received, program_count):

@@ -3,25 +3,43 @@ upgrade, applied in order from the version found."""
 
 import datetime
 import logging
-from typing import Any, Dict
+from typing import Any, Dict, Set
 
 import sqlalchemy as sa
 
-from . import ingest, texts
-from .profile import FACT_COLUMNS
+from . import ingest, schema, texts
 from .db import Engine, is_postgresql, writing
-from .schema import (PROFILE_INDEXES, SCHEMA_VERSION, changes, machine_network_names, machine_programs, machines,
-                     metadata, name_hash,
-                     program_count_queue, program_counts, programs, records, schema_version)
+from .profile import FACT_COLUMNS
+from .schema import (PROFILE_INDEXES, SCHEMA_VERSION, TEXT_KINDS, changes, machine_network_names,
+                     machine_programs, machines, metadata, name_hash, program_count_queue, program_counts,
+                     programs, records, schema_version, shared_texts)
 
 
 def upgrade(engine: Engine) -> int:
     """Creates the tables of a new database or brings an older one up to
     SCHEMA_VERSION; returns the version found (0: new)."""
+    found = _upgrade_to_5(engine)
+    if found and found < SCHEMA_VERSION:
+        _share_texts(engine)
+        _upgrade_after_texts(engine)
+    return found
+
+
+# The version whose records refer to shared_texts: the move there runs in
+# batches (_share_texts); the steps after it are quick, in one transaction.
+TEXTS_SHARED = 6
+
+
+def _locked(conn):
+    if conn.dialect.name == "postgresql":
+        # Two processes starting at once must not both create the tables.
+        conn.exec_driver_sql("SELECT pg_advisory_xact_lock(7731500)")
+
+
+def _upgrade_to_5(engine):
+    """The steps up to version 5, in one transaction; returns the version found."""
     with writing(engine) as conn, conn.begin():
-        if is_postgresql(engine):
-            # Two processes starting at once must not both create the tables.
-            conn.exec_driver_sql("SELECT pg_advisory_xact_lock(7731500)")
+        _locked(conn)
         inspector = sa.inspect(conn)
         found = 0
         if inspector.has_table("schema_version"):
@@ -32,18 +50,100 @@ def upgrade(engine: Engine) -> int:
             raise RuntimeError("the database has schema version %d; this service knows up to %d"
                                % (found, SCHEMA_VERSION))
         version = found
-        while 0 < version < SCHEMA_VERSION:
+        while 0 < version < 5:
             step, version = UPGRADES[version]
             step(conn)
+        if version == 5:
+            # The texts move to shared_texts afterwards, in transactions of
+            # their own (_share_texts); the columns that will refer to them
+            # come now, empty.
+            there = {c["name"] for c in inspector.get_columns("records")}
+            for kind, _ in TEXT_KINDS:
+                if kind + "_id" not in there:  # else added by an upgrade stopped half-way
+                    conn.exec_driver_sql("ALTER TABLE records ADD COLUMN %s_id INTEGER" % kind)
+            _set_version(conn, 5)
         metadata.create_all(conn)
         if is_postgresql(engine):
             _trigram_indexes(conn)
-        if found == 0:
-            conn.execute(schema_version.insert().values(version=SCHEMA_VERSION))
-        elif found < SCHEMA_VERSION:
-            conn.execute(schema_version.delete())
-            conn.execute(schema_version.insert().values(version=SCHEMA_VERSION))
+        if found == 0 or version == SCHEMA_VERSION > found:
+            _set_version(conn, SCHEMA_VERSION)
         return found
+
+
+def _set_version(conn, version):
+    conn.execute(schema_version.delete())
+    conn.execute(schema_version.insert().values(version=version))
+
+
+# A version 5 record's texts, in its own columns.
+_OLD_TEXT = {kind: sa.literal_column("records.%s_text" % kind).label(kind + "_text") for kind, _ in TEXT_KINDS}
+SHARE_BATCH = 2000
+
+
+def _share_texts(engine):
+    """Version 5 kept each record's texts in its row: they move to
+    shared_texts, SHARE_BATCH records a transaction (each short; stopped
+    half-way, the next start goes on from there), the moved texts emptied
+    so that their space can be used again; then the old columns go."""
+    kinds = [kind for kind, _ in TEXT_KINDS]
+    while True:
+        with writing(engine) as conn, conn.begin():
+            _locked(conn)
+            if conn.execute(sa.select(schema_version.c.version)).scalar() >= TEXTS_SHARED:
+                return  # done before, or by another process
+            rows = conn.execute(sa.select(records.c.id, *[_OLD_TEXT[k] for k in kinds])
+                                .where(records.c.programs_id.is_(None)).order_by(records.c.id)
+                                .limit(SHARE_BATCH)).fetchall()
+            if not rows:
+                for kind in kinds:
+                    conn.exec_driver_sql("ALTER TABLE records DROP COLUMN %s_text" % kind)
+                    if is_postgresql(engine):
+                        conn.exec_driver_sql("ALTER TABLE records ALTER COLUMN %s_id SET NOT NULL" % kind)
+                for index in records.indexes:
+                    if index.name.startswith("records_") and index.name[8:] in kinds:
+                        index.create(conn)
+                _set_version(conn, TEXTS_SHARED)
+                return
+            ids = _ids_of_texts(conn, {body for row in rows for body in row[1:]})
+            values = [{"i": row[0], **{k: ids[body] for k, body in zip(kinds, row[1:])}} for row in rows]
+            if is_postgresql(engine):
+                conn.exec_driver_sql(
+                    "UPDATE records SET " + ", ".join("%s_id = x.%s, %s_text = ''" % (k, k, k) for k in kinds)
+                    + " FROM unnest(%(i)s::integer[], " + ", ".join("%%(%s)s::integer[]" % k for k in kinds)
+                    + ") AS x(i, " + ", ".join(kinds) + ") WHERE records.id = x.i",
+                    {"i": [v["i"] for v in values], **{k: [v[k] for v in values] for k in kinds}})
+            else:
+                conn.execute(sa.text("UPDATE records SET " + ", ".join("%s_id = :%s, %s_text = ''" % (k, k, k)
+                                                                      for k in kinds) + " WHERE id = :i"), values)
+
+
+def _upgrade_after_texts(engine):
+    with writing(engine) as conn, conn.begin():
+        _locked(conn)
+        version = conn.execute(sa.select(sa.func.max(schema_version.c.version))).scalar()
+        while TEXTS_SHARED <= version < SCHEMA_VERSION:
+            step, version = UPGRADES[version]
+            step(conn)
+        _set_version(conn, version)
+
+
+def _ids_of_texts(conn, bodies):
+    """{body: id in shared_texts} for a set of texts, adding the missing."""
+    by_digest: Dict[str, Set[str]] = {}
+    for b in bodies:
+        by_digest.setdefault(schema.text_digest(b), set()).add(b)
+    found: Dict[str, int] = {}
+    digests = list(by_digest)
+    for chunk in range(0, len(digests), 500):
+        for i, digest, body in conn.execute(sa.select(shared_texts.c.id, shared_texts.c.digest, shared_texts.c.body)
+                                            .where(shared_texts.c.digest.in_(digests[chunk:chunk + 500]))):
+            if body in by_digest[digest]:
+                found.setdefault(body, i)
+    for body in bodies:
+        if body not in found:
+            found[body] = conn.execute(shared_texts.insert(), {"digest": schema.text_digest(body), "body": body}
+                                       ).inserted_primary_key[0]
+    return found
 
 
 TRIGRAM_INDEXES = {
@@ -88,7 +188,7 @@ def _upgrade_from_2(conn):
     """Version 2 had no processor summary: add it, from each machine's latest
     record."""
     conn.exec_driver_sql("ALTER TABLE machines ADD COLUMN processor TEXT NOT NULL DEFAULT ''")
-    rows = conn.execute(sa.select(machines.c.id, records.c.processor_text)
+    rows = conn.execute(sa.select(machines.c.id, _OLD_TEXT["processor"])
                         .select_from(machines.join(records, records.c.id == machines.c.last_record_id))
                         ).fetchall()
     for row in rows:
@@ -147,7 +247,7 @@ def _upgrade_from_4(conn):
         for table in (records, changes):
             conn.execute(table.update().where(table.c.machine_id == m["id"]).values(machine_id=into["id"]))
         conn.execute(machine_programs.delete().where(machine_programs.c.machine_id.in_([m["id"], into["id"]])))
-        text = conn.execute(sa.select(records.c.programs_text).where(records.c.id == latest)).scalar()
+        text = conn.execute(sa.select(_OLD_TEXT["programs"]).where(records.c.id == latest)).scalar()
         hashes = sorted({name_hash(n) for n in texts.capped_programs(text or "")[0]})
         conn.execute(machine_programs.insert().from_select(
             ["machine_id", "program_id"],
@@ -169,8 +269,8 @@ def _upgrade_from_4(conn):
                      .scalar_subquery()))
 
 
-def _upgrade_from_5(conn):
-    """Version 5 kept no enrollment secret: records gain the name of the one
+def _upgrade_from_6(conn):
+    """Version 6 kept no enrollment secret: records gain the name of the one
     they came with (create_all adds the secrets' table)."""
     conn.exec_driver_sql("ALTER TABLE records ADD COLUMN secret_name TEXT")
 
@@ -178,9 +278,11 @@ def _upgrade_from_5(conn):
 def _upgrade_from_8(conn):
     """Version 8 kept no searchable network names: take them from each
     machine's latest record."""
-    machine_network_names.create(conn)
-    rows = conn.execute(sa.select(machines.c.id, records.c.network_text, records.c.adapter_address)
-                        .select_from(machines.join(records, records.c.id == machines.c.last_record_id)))
+    machine_network_names.create(conn, checkfirst=True)  # create_all may have made it, empty
+    network = shared_texts.alias("network")
+    rows = conn.execute(sa.select(machines.c.id, network.c.body.label("network_text"), records.c.adapter_address)
+                        .select_from(machines.join(records, records.c.id == machines.c.last_record_id)
+                                     .join(network, network.c.id == records.c.network_id)))
     for row in rows.fetchall():
         ingest.set_network_names(conn, row.id, texts.network_names(row.network_text, row.adapter_address))
 
@@ -202,7 +304,7 @@ def _replay_changes(conn, machine_id):
     they came (each was compared with its own PC's record before)."""
     conn.execute(changes.delete().where(changes.c.machine_id == machine_id))
     previous = None
-    for r in conn.execute(sa.select(records.c.id, records.c.programs_text)
+    for r in conn.execute(sa.select(records.c.id, _OLD_TEXT["programs"])
                           .where(records.c.machine_id == machine_id).order_by(records.c.id)).fetchall():
         names = texts.capped_programs(r.programs_text)[0]
         if previous is not None and names != previous:
@@ -222,7 +324,7 @@ UPGRADES = {
     2: (_upgrade_from_2, 3),
     3: (_upgrade_from_3, 4),
     4: (_upgrade_from_4, 5),
-    5: (_upgrade_from_5, 8),
+    6: (_upgrade_from_6, 8),
     8: (_upgrade_from_8, 9),
     9: (_upgrade_from_9, SCHEMA_VERSION),
 }

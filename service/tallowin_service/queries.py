@@ -6,13 +6,13 @@ from typing import Any, Dict, Iterator, List, Optional, cast
 
 import sqlalchemy as sa
 
-from . import profile, texts
+from . import profile, stored_texts, texts
 from .db import Connection, iso, utcnow
 from .paging import window
 from .results import (FleetActivity, FleetSummary, HistoryPage, HistoryRecord, Machine, MachineDetail, MachinePage,
                       ProgramMachines, ProgramPage, RecordPage, StoredRecord)
 from .schema import (changes, machine_programs, machines, name_hash, program_count_queue, program_counts,
-                     programs, records)
+                     programs, records, shared_texts)
 
 # The largest numbers a question takes besides the pager's: an id in an
 # INTEGER column, days a date can go back.
@@ -148,7 +148,8 @@ def get_machine(conn: Connection, key: str) -> Optional[MachineDetail]:
     row = conn.execute(sa.select(machines).where(machines.c.machine_key == key)).first()
     if row is None:
         return None
-    last = conn.execute(sa.select(records.c.processor_text, records.c.network_text, records.c.profile_text)
+    text_columns, joined = stored_texts.joined(records)
+    last = conn.execute(sa.select(*text_columns, records.c.profile_text).select_from(joined)
                         .where(records.c.id == row.last_record_id)).first()
     names = conn.execute(
         sa.select(programs.c.name)
@@ -173,11 +174,14 @@ def machine_records(conn: Connection, key: str, offset: int = 0, limit: int = 10
                      .where(machines.c.machine_key == key)).first()
     if m is None:
         return None
-    rows = conn.execute(
-        sa.select(records.c.id, records.c.received, records.c.sender, records.c.user_name,
-                  records.c.adapter_address, records.c.programs_text, records.c.cut, records.c.secret_name)
-        .where(records.c.machine_id == m.id).order_by(records.c.id.desc())
-        .offset(offset).limit(limit)).fetchall()
+    page = (sa.select(records.c.id, records.c.received, records.c.sender, records.c.user_name,
+                      records.c.adapter_address, records.c.programs_id, records.c.cut,
+                      records.c.secret_name)
+            .where(records.c.machine_id == m.id).order_by(records.c.id.desc())
+            .offset(offset).limit(limit)).subquery("page")
+    rows = conn.execute(sa.select(page, shared_texts.c.body.label("programs_text"))
+                        .select_from(page.join(shared_texts, shared_texts.c.id == page.c.programs_id))
+                        .order_by(page.c.id.desc())).fetchall()
     ids = [r.id for r in rows]
     added: Dict[int, List[str]] = {i: [] for i in ids}
     removed: Dict[int, List[str]] = {i: [] for i in ids}
@@ -196,6 +200,12 @@ def machine_records(conn: Connection, key: str, offset: int = 0, limit: int = 10
     return {"total": m.record_count, "offset": offset, "limit": limit, "records": out}
 
 
+def _record_total(conn: Connection) -> int:
+    # The machines' counts, kept by ingest and prune: counting millions of
+    # records takes a PostgreSQL server most of a second.
+    return int(conn.execute(sa.select(sa.func.coalesce(sa.func.sum(machines.c.record_count), 0))).scalar())
+
+
 def _cut_list(cut: str) -> List[str]:
     return cut.split(",") if cut else []
 
@@ -204,10 +214,9 @@ def get_record(conn: Connection, record_id: int) -> Optional[StoredRecord]:
     """One record whole: {id, machine (key), received, sender, user_name,
     adapter_address, programs_text, network_text, processor_text}; None if
     there is no such record."""
-    r = conn.execute(
-        sa.select(records, machines.c.machine_key)
-        .select_from(records.join(machines, machines.c.id == records.c.machine_id))
-        .where(records.c.id == record_id)).first()
+    text_columns, joined = stored_texts.joined(records.join(machines, machines.c.id == records.c.machine_id))
+    r = conn.execute(sa.select(records, machines.c.machine_key, *text_columns).select_from(joined)
+                     .where(records.c.id == record_id)).first()
     return None if r is None else _record_dict(r)
 
 
@@ -223,7 +232,7 @@ def list_records(conn: Connection, offset: int = 0, limit: int = 100) -> RecordP
     "offset", "limit", "records": [{id, machine, received, sender,
     user_name, adapter_address}]}."""
     offset, limit = window(offset, limit)
-    total = conn.execute(sa.select(sa.func.count()).select_from(records)).scalar()
+    total = _record_total(conn)
     rows = conn.execute(
         sa.select(records.c.id, machines.c.machine_key, records.c.received, records.c.sender,
                   records.c.secret_name, records.c.user_name, records.c.adapter_address)
@@ -301,7 +310,7 @@ def fleet_summary(conn: Connection, silent_days: float = 7, top: int = 10, lates
         .order_by(changes.c.id.desc()).limit(latest)).fetchall()
     return {
         "machines": count(machines),
-        "records": count(records),
+        "records": _record_total(conn),
         "programs": count(counted, machine_count > 0),
         "silent_days": silent_days,
         "silent": count(machines, machines.c.last_seen <= cutoff),
@@ -315,10 +324,9 @@ def fleet_summary(conn: Connection, silent_days: float = 7, top: int = 10, lates
 def all_records(conn: Connection) -> Iterator[StoredRecord]:
     """Every record whole, oldest first, as get_record gives them (a
     generator: the dump reads them one by one)."""
+    text_columns, joined = stored_texts.joined(records.join(machines, machines.c.id == records.c.machine_id))
     result = conn.execution_options(stream_results=True).execute(
-        sa.select(records, machines.c.machine_key)
-        .select_from(records.join(machines, machines.c.id == records.c.machine_id))
-        .order_by(records.c.id))
+        sa.select(records, machines.c.machine_key, *text_columns).select_from(joined).order_by(records.c.id))
     for r in result:
         yield _record_dict(r)
 

@@ -48,7 +48,23 @@ PROFILE_INDEXES = (sa.Index("machines_os_name", machines.c.os_name, machines.c.o
                    sa.Index("machines_os_build", machines.c.os_build),
                    sa.Index("machines_memory_bytes", machines.c.memory_bytes))
 
-# Every record whole, as received.
+# The kinds of text a record carries, and whether a record may lack it. Each
+# text is kept once in shared_texts, and a record refers to it by its column
+# KIND_id (indexed: prune finds the texts no record refers to any more).
+TEXT_KINDS = (("programs", False), ("network", False), ("processor", False))
+
+# Every text of every record, each distinct text once: most records repeat
+# their machine's previous one. A text is found by its digest, then compared
+# whole (two texts may share a digest: the index is not unique).
+shared_texts = sa.Table(
+    "shared_texts", metadata,
+    sa.Column("id", sa.Integer, primary_key=True),
+    sa.Column("digest", sa.String(64), nullable=False),
+    sa.Column("body", sa.Text, nullable=False),
+)
+sa.Index("shared_texts_digest", shared_texts.c.digest)
+
+# Every record as received, its texts in shared_texts.
 records = sa.Table(
     "records", metadata,
     sa.Column("id", sa.Integer, primary_key=True),
@@ -57,9 +73,10 @@ records = sa.Table(
     sa.Column("sender", sa.Text, nullable=False),
     sa.Column("user_name", sa.Text, nullable=False),
     sa.Column("adapter_address", sa.Text, nullable=False),
-    sa.Column("programs_text", sa.Text, nullable=False),
-    sa.Column("network_text", sa.Text, nullable=False),
-    sa.Column("processor_text", sa.Text, nullable=False),
+    # No foreign keys: on PostgreSQL each would lock the text's row in every
+    # record, and the texts most records share would queue them. Ingest and
+    # prune keep the references whole instead (stored_texts).
+    *[sa.Column(kind + "_id", sa.Integer, nullable=optional) for kind, optional in TEXT_KINDS],
     # The fields ingest took cut at texts.CAPS, comma-separated ("" for none).
     sa.Column("cut", sa.Text, nullable=False, default="", server_default=""),
     # The name of the enrollment secret the record came with (NULL: none).
@@ -68,6 +85,8 @@ records = sa.Table(
     # when none came.
     sa.Column("profile_text", sa.Text, nullable=True),
 )
+for _kind, _ in TEXT_KINDS:
+    sa.Index("records_" + _kind, records.c[_kind + "_id"])
 sa.Index("records_machine", records.c.machine_id, records.c.id)
 
 # The program catalogue: one row per distinct name. Names can be longer than
@@ -184,3 +203,9 @@ def _name_hash(name: str) -> str:
 
 
 _short_name_hash = functools.lru_cache(maxsize=50000)(_name_hash)
+
+
+def text_digest(body: str) -> str:
+    """The key shared_texts finds a text by (not its identity: see
+    stored_texts)."""
+    return hashlib.sha256(body.encode("utf-8", "surrogatepass")).hexdigest()

@@ -12,13 +12,14 @@ PostgreSQL check them against the tables.
 """
 
 import abc
-from typing import Any, Dict, Iterable, Iterator, Mapping, Optional, Sequence, Tuple, Union
+from typing import Any, Dict, Iterable, Iterator, Literal, Mapping, Optional, Sequence, Tuple, Union
 
 import sqlalchemy as sa
 from sqlalchemy.dialects.sqlite import insert as sqlite_insert
 
 from .db import Connection
-from .schema import changes, machine_programs, machines, program_counts, programs, records
+from .schema import (TEXT_KINDS, changes, machine_programs, machines, program_counts, programs, records,
+                     shared_texts)
 
 CHUNK = 500
 COUNTERS_LOCK = 7731501  # PostgreSQL's advisory lock of the programs' counters (7731500: upgrade)
@@ -42,10 +43,11 @@ class Statements(abc.ABC):
 
     @abc.abstractmethod
     def add_record(self, conn: Connection, record: Dict[str, Any], machine: Dict[str, Any],
-                   previous: Optional[int]) -> Tuple[int, Optional[str]]:
+                   previous: Optional[int]) -> Tuple[int, Union[None, Literal[True], str]]:
         """Stores the record and brings its machine's row up to date; returns
-        the record's id and the programs text of the record PREVIOUS (None
-        when there is none)."""
+        the record's id and the programs text of the record PREVIOUS: True
+        when it is the new record's (the same text id), None when there is
+        no such record."""
 
     @abc.abstractmethod
     def lookup(self, conn: Connection, hashes: Sequence[str]) -> Dict[str, int]:
@@ -80,7 +82,9 @@ _INSERT_RECORD = records.insert()
 # statement that waited for the lock sees the row as the other transaction
 # left it, but a join in the same statement would still show the records as
 # they were before (PostgreSQL re-reads only the locked row).
-_PREVIOUS = sa.select(records.c.programs_text).where(records.c.id == sa.bindparam("record"))
+_PREVIOUS = (sa.select(records.c.programs_id, shared_texts.c.body)
+             .join(shared_texts, shared_texts.c.id == records.c.programs_id)
+             .where(records.c.id == sa.bindparam("record")))
 
 _UPDATE_MACHINE = machines.update().where(machines.c.id == sa.bindparam("machine")).values(
     adapter_address=sa.bindparam("u_address"), computer_name=sa.bindparam("u_name"),
@@ -115,7 +119,9 @@ class SQLiteStatements(Statements):
         record_id = conn.execute(_INSERT_RECORD, record).inserted_primary_key[0]
         text = None
         if previous is not None:
-            text = conn.execute(_PREVIOUS, {"record": previous}).scalar()
+            # SQLite reads the text where it is: no cost in fetching it.
+            text_id, text = conn.execute(_PREVIOUS, {"record": previous}).one()
+            text = True if text_id == record["programs_id"] else text
         conn.execute(_UPDATE_MACHINE, dict(machine, u_record=record_id))
         return record_id, text
 
@@ -156,16 +162,17 @@ class PostgreSQLStatements(Statements):
     # The previous record is read in a statement that begins after the
     # machine's lock was granted, so it is the one committed last.
     ADD_RECORD = (
-        "WITH added AS (INSERT INTO records (machine_id, received, sender, user_name, adapter_address,"
-        " programs_text, network_text, processor_text, cut, secret_name) VALUES (%(machine_id)s, %(received)s,"
-        " %(sender)s, %(user_name)s, %(adapter_address)s, %(programs_text)s, %(network_text)s,"
-        " %(processor_text)s, %(cut)s, %(secret_name)s)"
-        " RETURNING id),"
+        "WITH added AS (INSERT INTO records (machine_id, received, sender, user_name, adapter_address, cut, secret_name, "
+        + ", ".join(kind + "_id" for kind, _ in TEXT_KINDS) + ") VALUES (%(machine_id)s, %(received)s,"
+        " %(sender)s, %(user_name)s, %(adapter_address)s, %(cut)s, %(secret_name)s, "
+        + ", ".join("%%(%s_id)s" % kind for kind, _ in TEXT_KINDS) + ") RETURNING id),"
         " machine AS (UPDATE machines SET adapter_address = %(u_address)s, computer_name = %(u_name)s,"
         " last_user = %(u_user)s, last_seen = %(u_seen)s, last_record_id = (SELECT id FROM added),"
         " processor = %(u_processor)s, record_count = record_count + 1, program_count = %(u_programs)s"
         " WHERE id = %(machine)s)"
-        " SELECT id, (SELECT programs_text FROM records WHERE id = %(previous)s) FROM added")
+        " SELECT added.id, p.programs_id = %(programs_id)s, CASE WHEN p.programs_id <> %(programs_id)s THEN"
+        " (SELECT body FROM shared_texts WHERE id = p.programs_id) END FROM added"
+        " LEFT JOIN records p ON p.id = %(previous)s")
     LOOKUP = ("SELECT string_agg(name_hash || ' ' || id, ',') FROM programs"
               " WHERE name_hash = ANY(%(h)s::text[])")
     # Rows are inserted in the order of the hashes (ORDER BY), as ingest's
@@ -209,7 +216,7 @@ class PostgreSQLStatements(Statements):
 
     def add_record(self, conn, record, machine, previous):
         row = conn.exec_driver_sql(self.ADD_RECORD, dict(record, **machine, previous=previous)).one()
-        return row[0], row[1]
+        return row[0], True if row[1] else row[2]
 
     def lookup(self, conn, hashes):
         found = conn.exec_driver_sql(self.LOOKUP, {"h": _array(hashes)}).scalar()

@@ -95,6 +95,25 @@ def envelope(user="alice", address="00-0C-29-3A-5B-7F", programs=("A", "B"), net
 SOAP_HEADERS = {"Content-Type": "text/xml; charset=utf-8", "SOAPAction": '"setSaveSoftwareInformation"'}
 
 
+def layout_of_version_5(engine):
+    """Takes a database back to version 5, which kept each record's texts in
+    its row."""
+    from tallowin_service import db
+    with db.writing(engine) as conn, conn.begin():
+        for kind, _ in schema.TEXT_KINDS:
+            conn.exec_driver_sql("ALTER TABLE records ADD COLUMN %s_text TEXT NOT NULL DEFAULT ''" % kind)
+            conn.exec_driver_sql("UPDATE records SET %s_text = (SELECT body FROM shared_texts"
+                                 " WHERE id = records.%s_id)" % (kind, kind))
+            conn.exec_driver_sql("DROP INDEX records_%s" % kind)
+            conn.exec_driver_sql("ALTER TABLE records DROP COLUMN %s_id" % kind)
+        conn.exec_driver_sql("DROP TABLE shared_texts")
+        # Nor had it enrollment secrets or searchable network names.
+        conn.exec_driver_sql("ALTER TABLE records DROP COLUMN secret_name")
+        conn.exec_driver_sql("DROP TABLE enrollment_secrets")
+        conn.exec_driver_sql("DROP TABLE machine_network_names")
+        conn.execute(schema.schema_version.update().values(version=5))
+
+
 def post(client, body):
     return client.post(SERVICE_PATH, data=body, headers=SOAP_HEADERS)
 

@@ -7,7 +7,7 @@ import datetime
 import pytest
 import sqlalchemy as sa
 
-from conftest import envelope, post
+from conftest import envelope, layout_of_version_5, post
 from tallowin_service import accounts, db, ingest, migrate, page_queries, profile, queries, schema, texts
 
 CPU = ("Processor Architecture: Intel$#$CPU Manufacturer: GenuineIntel$#$Processor Level: Pentium$#$"
@@ -52,14 +52,12 @@ def back_to(engine, version):
     addresses as sent; version 3 kept the programs' counters in the
     catalogue's rows; version 2 had no processor summary and no tables for
     the pages."""
+    layout_of_version_5(engine)
     with db.writing(engine) as conn, conn.begin():
         for index in schema.PROFILE_INDEXES:
             index.drop(conn)
         for column in ("records.profile_text",) + tuple("machines." + c for c in profile.FACT_COLUMNS):
             conn.exec_driver_sql("ALTER TABLE %s DROP COLUMN %s" % tuple(column.split(".")))
-        conn.exec_driver_sql("DROP TABLE machine_network_names")   # version 5 had none
-        conn.exec_driver_sql("ALTER TABLE records DROP COLUMN secret_name")
-        conn.exec_driver_sql("DROP TABLE enrollment_secrets")
         conn.exec_driver_sql("ALTER TABLE administrators DROP COLUMN session_generation")
         conn.exec_driver_sql("ALTER TABLE records DROP COLUMN cut")
         conn.exec_driver_sql("UPDATE machines SET machine_key = '00:0c:29:3a:5b:7f'"

@@ -11,7 +11,7 @@ import pytest
 import sqlalchemy as sa
 
 from conftest import SERVICE_COMMAND, RunningService, envelope, http_post
-from tallowin_service import db, queries, texts
+from tallowin_service import db, queries, stored_texts, texts
 from tallowin_service.schema import changes, machine_programs, machines, programs, records
 
 
@@ -26,7 +26,8 @@ def consistent(engine):
     the catalogue's counts match the machines' programs."""
     with engine.connect() as conn:
         by_machine = {}
-        for r in conn.execute(sa.select(records).order_by(records.c.id)):
+        text_columns, joined = stored_texts.joined(records)
+        for r in conn.execute(sa.select(records, *text_columns).select_from(joined).order_by(records.c.id)):
             by_machine.setdefault(r.machine_id, []).append(r)
         stored_changes = {}
         for c in conn.execute(sa.select(changes.c.record_id, changes.c.program_id, changes.c.added,
@@ -186,7 +187,7 @@ def test_a_worker_killed_under_load_loses_no_acknowledged_record(db_url):
     try:
         stored_count = consistent(engine)
         with engine.connect() as conn:
-            stored = dict(conn.execute(sa.select(records.c.user_name, records.c.programs_text)).fetchall())
+            stored = {r["user_name"]: r["programs_text"] for r in queries.all_records(conn)}
     finally:
         engine.dispose()
     assert stored_count == len(stored)          # no record twice

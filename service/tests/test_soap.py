@@ -8,6 +8,7 @@ import re
 import pytest
 
 from conftest import SERVICE_PATH, SOAP_HEADERS, count, envelope, post
+from tallowin_service import queries
 from tallowin_service.schema import records
 
 GOOD = envelope().decode()
@@ -40,9 +41,9 @@ def test_texts_are_stored_as_the_parser_gives_them(client, engine):
     r = post(client, body)
     assert r.status_code == 200 and b"OK" in r.data
     with engine.connect() as conn:
-        row = conn.execute(records.select()).one()
-    assert row.user_name == "a<b> & \ufffd \U0001F600"
-    assert row.programs_text == "x & y$#$é$#$"
+        row, = queries.all_records(conn)
+    assert row["user_name"] == "a<b> & \ufffd \U0001F600"
+    assert row["programs_text"] == "x & y$#$é$#$"
 
 
 BAD = {

@@ -1,0 +1,107 @@
+"""Removing old records: those received before a time, except each
+machine's first and latest and every record that showed a change (so a
+machine's history of programs added and removed stays whole and its pages
+read as before), then the texts no record refers to any more.
+
+Each batch is a transaction of its own, so records arrive and pages answer
+meanwhile, and stopping at any point leaves nothing half done: running it
+again goes on where it stopped.
+"""
+
+import datetime
+from typing import Callable, Dict, Optional, Set
+
+import sqlalchemy as sa
+
+from .db import Engine, is_postgresql, utcnow, writing
+from .ingest import _retryable
+from .schema import TEXT_KINDS, changes, machines, records, shared_texts
+from .stored_texts import TEXTS_LOCK
+
+BATCH = 2000
+
+_first = records.alias("first")
+_KEPT = sa.or_(
+    records.c.id == machines.c.last_record_id,
+    records.c.id == sa.select(sa.func.min(_first.c.id)).where(_first.c.machine_id == records.c.machine_id)
+    .scalar_subquery(),
+    sa.exists().where(changes.c.record_id == records.c.id))
+
+_BATCH = (sa.select(records.c.id, records.c.machine_id, records.c.received, _KEPT.label("kept"))
+          .select_from(records.join(machines, machines.c.id == records.c.machine_id))
+          .where(records.c.id > sa.bindparam("after")).order_by(records.c.id).limit(sa.bindparam("n")))
+
+_UNUSED = shared_texts.delete().where(
+    shared_texts.c.id.in_(sa.bindparam("ids", expanding=True)),
+    *[~sa.exists().where(records.c[kind + "_id"] == shared_texts.c.id) for kind, _ in TEXT_KINDS])
+
+
+def prune(engine: Engine, days: float, batch: int = BATCH, now: Optional[datetime.datetime] = None,
+          progress: Callable[[Dict[str, int]], None] = lambda counts: None) -> Dict[str, int]:
+    """Removes the records received more than DAYS ago but those kept, then
+    the unreferenced texts; returns {"records", "machines", "kept", "texts"}
+    removed (kept: older records kept), also given to PROGRESS after each
+    batch."""
+    cutoff = (now or utcnow()) - datetime.timedelta(days=days)
+    counts = {"records": 0, "machines": 0, "kept": 0, "texts": 0}
+    touched: Set[int] = set()
+    after, done = 0, False
+    while not done:
+        rows = _retry(engine, lambda conn: conn.execute(_BATCH, {"after": after, "n": batch}).fetchall())
+        # Records come in the order they arrived: the first one received
+        # since the cutoff ends the search.
+        old = [r for r in rows if r.received < cutoff]
+        done = len(old) < len(rows) or len(rows) < batch
+        gone = [r for r in old if not r.kept]
+        if gone:
+            _retry(engine, lambda conn: _remove(conn, gone))
+        counts["records"] += len(gone)
+        counts["kept"] += len(old) - len(gone)
+        touched.update(r.machine_id for r in gone)
+        counts["machines"] = len(touched)
+        after = rows[-1].id if rows else after
+        progress(counts)
+    after = 0
+    while True:
+        ids = _retry(engine, lambda conn: conn.execute(
+            sa.select(shared_texts.c.id).where(shared_texts.c.id > after).order_by(shared_texts.c.id)
+            .limit(batch)).scalars().all())
+        if not ids:
+            return counts
+        counts["texts"] += _retry(engine, lambda conn: _sweep(conn, ids))
+        after = ids[-1]
+        progress(counts)
+
+
+_COUNT = machines.update().where(machines.c.id.in_(sa.bindparam("machines", expanding=True))).values(
+    record_count=machines.c.record_count - sa.select(sa.func.count()).where(
+        records.c.machine_id == machines.c.id, records.c.id.in_(sa.bindparam("ids", expanding=True)))
+    .scalar_subquery())
+_DELETE = records.delete().where(records.c.id.in_(sa.bindparam("ids", expanding=True)))
+
+
+def _remove(conn, gone):
+    # One statement for the batch's machines (thousands of them each day).
+    ids = [r.id for r in gone]
+    conn.execute(_COUNT, {"machines": sorted({r.machine_id for r in gone}), "ids": ids})
+    conn.execute(_DELETE, {"ids": ids})
+
+
+def _sweep(conn, ids):
+    """Removes those of the texts IDS that no record refers to. On
+    PostgreSQL under the texts' exclusive lock: a record being stored may
+    have found one of them (stored_texts)."""
+    if is_postgresql(conn.engine):
+        conn.exec_driver_sql("SELECT pg_advisory_xact_lock(%d)" % TEXTS_LOCK)
+    return conn.execute(_UNUSED, {"ids": ids}).rowcount
+
+
+def _retry(engine, work, attempts=8):
+    for attempt in range(attempts):
+        try:
+            with writing(engine) as conn, conn.begin():
+                return work(conn)
+        except sa.exc.DBAPIError as error:
+            if attempt + 1 == attempts or not _retryable(error):
+                raise
+    raise AssertionError("unreachable")

@@ -1,0 +1,72 @@
+"""The records' texts, each distinct text kept once in shared_texts: finding
+or adding the texts of a new record, and the joins that read them back.
+
+A text is looked up by its digest and then compared whole, so two texts
+with the same digest stay two rows. On PostgreSQL a record's transaction
+holds a shared advisory lock (TEXTS_LOCK) from before it looks its texts up
+until it commits, and prune removes unreferenced texts only under the
+exclusive one: a text a new record found cannot go before that record
+refers to it. SQLite's single writer gives the same.
+"""
+
+from typing import Dict, List, Mapping, Optional, Tuple
+
+import sqlalchemy as sa
+
+from . import schema
+from .db import Connection
+from .schema import TEXT_KINDS, records, shared_texts
+
+TEXTS_LOCK = 7731502  # 7731500: upgrade, 7731501: the programs' counters
+
+# The texts lock, then in one statement the texts found and those added,
+# one round trip (each statement of the two reads what was committed when it
+# began, so the second one after the lock was granted).
+_TEXTS_PG = (
+    "SELECT pg_advisory_xact_lock_shared(%d);"
+    " WITH x AS (SELECT * FROM unnest(%%(k)s::text[], %%(d)s::text[], %%(b)s::text[]) AS x(k, d, b)),"
+    " found AS (SELECT x.k, min(t.id) AS id FROM x JOIN shared_texts t ON t.digest = x.d AND t.body = x.b"
+    "  GROUP BY x.k),"
+    " added AS (INSERT INTO shared_texts (digest, body) SELECT DISTINCT x.d, x.b FROM x"
+    "  WHERE x.k NOT IN (SELECT k FROM found) RETURNING id, digest, body)"
+    " SELECT x.k, coalesce(found.id, added.id) FROM x LEFT JOIN found ON found.k = x.k"
+    " LEFT JOIN added ON added.digest = x.d AND added.body = x.b") % TEXTS_LOCK
+_FIND = sa.select(shared_texts.c.id).where(shared_texts.c.digest == sa.bindparam("d"),
+                                           shared_texts.c.body == sa.bindparam("b")).order_by(shared_texts.c.id)
+_ADD = shared_texts.insert()
+
+
+def text_ids(conn: Connection, bodies: Mapping[str, Optional[str]]) -> Dict[str, Optional[int]]:
+    """{kind: id in shared_texts} of a record's texts ({kind: text}; None
+    stays None), adding the texts not stored yet. The first thing a record's
+    transaction does: on PostgreSQL it takes the texts lock, before any row
+    lock, so that it never waits for prune while holding one."""
+    given = {k: b for k, b in bodies.items() if b is not None}
+    digests = {k: schema.text_digest(b) for k, b in given.items()}
+    ids: Dict[str, Optional[int]] = {k: None for k in bodies}
+    if conn.dialect.name == "postgresql":
+        kinds = list(given)
+        ids.update(conn.exec_driver_sql(_TEXTS_PG, {"k": kinds, "d": [digests[k] for k in kinds],
+                                                    "b": [given[k] for k in kinds]}).fetchall())
+        return ids
+    added: Dict[str, int] = {}
+    for k, b in given.items():
+        found = conn.execute(_FIND, {"d": digests[k], "b": b}).scalar()
+        if found is not None:
+            ids[k] = found
+        elif b in added:  # two kinds with one text (both empty, say)
+            ids[k] = added[b]
+        else:
+            ids[k] = added[b] = conn.execute(_ADD, {"digest": digests[k], "body": b}).inserted_primary_key[0]
+    return ids
+
+
+def joined(base) -> Tuple[List, object]:
+    """The columns KIND_text of a record's texts and BASE (a FROM clause
+    with records in it) joined with shared_texts for them."""
+    columns, joins = [], base
+    for kind, _ in TEXT_KINDS:
+        text = shared_texts.alias(kind + "_texts")
+        joins = joins.outerjoin(text, text.c.id == records.c[kind + "_id"])
+        columns.append(text.c.body.label(kind + "_text"))
+    return columns, joins

@@ -1,0 +1,104 @@
+"""A year of records: identical texts kept once, prune, and the upgrade from
+version 5 (each record's texts in its row), with every record read back
+exactly as received through them all."""
+
+import datetime
+
+import pytest
+import sqlalchemy as sa
+
+from conftest import count, layout_of_version_5
+from test_ingest import rec
+from tallowin_service import cli, db, ingest, migrate, prune, queries, schema
+from tallowin_service.ingest import Record
+
+ODD_RECORDS = [
+    rec(["Grüße 日本語 Ж", "emoji \U0001F600", "Tom & Jerry <Deluxe> ]]>", "\ufffd replaced"],
+        user="Jürgen Müller", name="ÜBER-PC", address="00-00-00-00-AA-01"),
+    rec("Name$#$with separator$#$Other$#$", address="00-00-00-00-AA-02"),
+    rec(["Program %05d" % i for i in range(3000)] + ["x" * 100000], address="00-00-00-00-AA-03"),
+    Record("", "", "", "", ""),
+    rec("A$#$$#$A$#$ $#$  indented\r\nB", address="00-00-00-00-AA-04", processor=""),
+]
+
+
+def fill(engine, start):
+    """Three PCs a record a day for ten days (the first one's programs change
+    on days 4 and 8), then the odd records; {id: record sent}, and the
+    records prune of the records older than day 7 removes."""
+    sent, gone = {}, set()
+    for day in range(10):
+        for pc in range(3):
+            r = rec(["A", "B"] + (["C%d" % (day // 4)] if pc == 0 else []), address="00-00-00-00-00-0%d" % pc,
+                    name="PC%d" % pc)
+            i = ingest.ingest(engine, r, "10.0.0.%d" % pc, received=start + datetime.timedelta(days=day, hours=pc))
+            sent[i] = r
+            if 0 < day < 7 and (pc, day) != (0, 4):
+                gone.add(i)
+    for r in ODD_RECORDS:
+        sent[ingest.ingest(engine, r, "192.0.2.7", received=start + datetime.timedelta(days=10))] = r
+    return sent, gone
+
+
+def downloads(client, admin, capsys, db_url, ids):
+    """Each record as the API gives it, and the dump."""
+    capsys.readouterr()
+    assert cli.main(["dump", "--db", db_url]) == 0
+    answers = {i: client.get("/api/records/%d" % i, headers=admin) for i in ids}
+    return {i: a.get_json() if a.status_code == 200 else None for i, a in answers.items()}, capsys.readouterr().out
+
+
+@pytest.mark.parametrize("collide", [False, True])
+def test_identical_texts_are_kept_once(engine, monkeypatch, collide):
+    if collide:  # every text with one digest: the texts are still told apart
+        monkeypatch.setattr(schema, "text_digest", lambda body: "0" * 64)
+    sent = [rec(["A"]), rec(["A"]), rec(["B"]), rec(["A"], processor="P$#$"), rec(["A"])]
+    ids = [ingest.ingest(engine, r, "") for r in sent]
+    assert count(engine, schema.shared_texts) == 5  # A, B, the network text, two processor texts
+    with engine.connect() as conn:
+        for i, r in zip(ids, sent):
+            got = queries.get_record(conn, i)
+            assert Record(*(got[k] for k in Record._fields)) == r
+
+
+def test_records_read_back_as_received_after_an_upgrade_and_prune(db_url, client, engine, admin, capsys,
+                                                                 monkeypatch):
+    start = db.utcnow() - datetime.timedelta(days=11, hours=12)  # prune --older-than 5: days 0 to 6
+    sent, gone = fill(engine, start)
+    before, dump = downloads(client, admin, capsys, db_url, sent)
+    for i, r in sent.items():
+        assert Record(*(before[i][k] for k in Record._fields)) == r
+    changes = count(engine, schema.changes)
+
+    layout_of_version_5(engine)
+    monkeypatch.setattr(migrate, "SHARE_BATCH", 4)
+    share = migrate._ids_of_texts
+    monkeypatch.setattr(migrate, "_ids_of_texts", lambda conn, bodies: 1 / 0 if calls.append(1) or len(calls) > 2
+                        else share(conn, bodies))
+    calls = []
+    with pytest.raises(ZeroDivisionError):  # stopped half-way: the next start goes on
+        migrate.upgrade(engine)
+    monkeypatch.setattr(migrate, "_ids_of_texts", share)
+    assert migrate.upgrade(engine) == 5
+    assert downloads(client, admin, capsys, db_url, sent) == (before, dump)
+
+    def stop(counts):
+        if counts["records"]:
+            raise KeyboardInterrupt
+    with pytest.raises(KeyboardInterrupt):  # half-way: a batch removed, the rest left
+        prune.prune(engine, 5, batch=4, progress=stop)
+    assert count(engine, schema.records) < len(sent)
+    capsys.readouterr()
+    assert cli.main(["prune", "--older-than", "5", "--db", db_url]) == 0
+    assert "removed" in capsys.readouterr().out
+    after, _ = downloads(client, admin, capsys, db_url, sent)
+    assert {i for i, r in after.items() if r is None} == gone
+    assert {i: r for i, r in after.items() if i not in gone} == {i: r for i, r in before.items() if i not in gone}
+    assert count(engine, schema.changes) == changes
+    with engine.connect() as conn:
+        counted = dict(conn.execute(sa.select(schema.records.c.machine_id, sa.func.count())
+                                    .group_by(schema.records.c.machine_id)).fetchall())
+        assert counted == dict(conn.execute(sa.select(schema.machines.c.id, schema.machines.c.record_count)).fetchall())
+        used = {i for kind, _ in schema.TEXT_KINDS
+                for i in conn.execute(sa.select(schema.records.c[kind + "_id"])).scalars()}
+        assert used == set(conn.execute(sa.select(schema.shared_texts.c.id)).scalars())
