@@ -101,6 +101,8 @@ def ingest_profile(engine: Engine, user_name: Optional[str], adapter_address: Op
     facts = profile.facts(profile_text)
 
     def work(conn):
+        # The text first: the texts lock comes before any row lock.
+        profile_id = stored_texts.text_ids(conn, {"profile": profile_text})["profile"]
         row = conn.execute(
             sa.select(machines.c.id, machines.c.last_record_id, records.c.user_name, records.c.received)
             .select_from(machines.join(records, records.c.id == machines.c.last_record_id))
@@ -109,7 +111,7 @@ def ingest_profile(engine: Engine, user_name: Optional[str], adapter_address: Op
             raise NoRecordForProfile("no record of this PC from %s in the last %d minutes: send "
                                      "setSaveSoftwareInformation first" % (user_name or "this user",
                                                                            PROFILE_WINDOW.seconds // 60))
-        conn.execute(records.update().where(records.c.id == row.last_record_id).values(profile_text=profile_text))
+        conn.execute(records.update().where(records.c.id == row.last_record_id).values(profile_id=profile_id))
         conn.execute(machines.update().where(machines.c.id == row.id).values(**facts))
         return row.last_record_id
 
@@ -159,7 +161,7 @@ def store_record(conn: Connection, record: Record, received: datetime.datetime, 
     # A record with neither address nor computer name tells no PC: it gets
     # a machine of its own rather than joining every other such record.
     key = texts.machine_key(record.adapter_address, record.network_text) or "unknown:" + secrets.token_hex(8)
-    text_ids = stored_texts.text_ids(conn, {kind: getattr(record, kind + "_text") for kind, _ in TEXT_KINDS})
+    text_ids = stored_texts.text_ids(conn, {kind: getattr(record, kind + "_text", None) for kind, _ in TEXT_KINDS})
     machine = _machine(conn, key, record, received)
     new_names, names_cut = texts.capped_programs(record.programs_text)
     statements = statements_for(conn)

@@ -85,7 +85,7 @@ def _share_texts(engine):
     shared_texts, SHARE_BATCH records a transaction (each short; stopped
     half-way, the next start goes on from there), the moved texts emptied
     so that their space can be used again; then the old columns go."""
-    kinds = [kind for kind, _ in TEXT_KINDS]
+    kinds = [kind for kind, optional in TEXT_KINDS if not optional]  # version 5's: the profile came later
     while True:
         with writing(engine) as conn, conn.begin():
             _locked(conn)
@@ -100,7 +100,7 @@ def _share_texts(engine):
                     if is_postgresql(engine):
                         conn.exec_driver_sql("ALTER TABLE records ALTER COLUMN %s_id SET NOT NULL" % kind)
                 for index in records.indexes:
-                    if index.name.startswith("records_") and index.name[8:] in kinds:
+                    if index.name.startswith("records_") and index.name[8:] in dict(TEXT_KINDS):
                         index.create(conn)
                 _set_version(conn, TEXTS_SHARED)
                 return
@@ -288,9 +288,9 @@ def _upgrade_from_8(conn):
 
 
 def _upgrade_from_9(conn):
-    """Version 9 kept no profiles: records gain profile_text, machines the
-    facts' columns (empty until the PC's next profile) and their indexes."""
-    conn.exec_driver_sql("ALTER TABLE records ADD COLUMN profile_text TEXT")
+    """Version 9 kept no profiles: machines gain the facts' columns (empty
+    until the PC's next profile) and their indexes (records' profile_id came
+    with the other texts' columns)."""
     for column in machines.columns:
         if column.name in FACT_COLUMNS:
             conn.exec_driver_sql("ALTER TABLE machines ADD COLUMN %s %s"

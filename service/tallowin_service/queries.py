@@ -149,7 +149,7 @@ def get_machine(conn: Connection, key: str) -> Optional[MachineDetail]:
     if row is None:
         return None
     text_columns, joined = stored_texts.joined(records)
-    last = conn.execute(sa.select(*text_columns, records.c.profile_text).select_from(joined)
+    last = conn.execute(sa.select(*text_columns).select_from(joined)
                         .where(records.c.id == row.last_record_id)).first()
     names = conn.execute(
         sa.select(programs.c.name)

@@ -51,7 +51,7 @@ PROFILE_INDEXES = (sa.Index("machines_os_name", machines.c.os_name, machines.c.o
 # The kinds of text a record carries, and whether a record may lack it. Each
 # text is kept once in shared_texts, and a record refers to it by its column
 # KIND_id (indexed: prune finds the texts no record refers to any more).
-TEXT_KINDS = (("programs", False), ("network", False), ("processor", False))
+TEXT_KINDS = (("programs", False), ("network", False), ("processor", False), ("profile", True))
 
 # Every text of every record, each distinct text once: most records repeat
 # their machine's previous one. A text is found by its digest, then compared
@@ -81,9 +81,6 @@ records = sa.Table(
     sa.Column("cut", sa.Text, nullable=False, default="", server_default=""),
     # The name of the enrollment secret the record came with (NULL: none).
     sa.Column("secret_name", sa.Text, nullable=True),
-    # The complete profile the PC sent after this record, as received; NULL
-    # when none came.
-    sa.Column("profile_text", sa.Text, nullable=True),
 )
 for _kind, _ in TEXT_KINDS:
     sa.Index("records_" + _kind, records.c[_kind + "_id"])

@@ -97,13 +97,14 @@ SOAP_HEADERS = {"Content-Type": "text/xml; charset=utf-8", "SOAPAction": '"setSa
 
 def layout_of_version_5(engine):
     """Takes a database back to version 5, which kept each record's texts in
-    its row."""
-    from tallowin_service import db
+    its row, and no profiles."""
+    from tallowin_service import db, profile
     with db.writing(engine) as conn, conn.begin():
-        for kind, _ in schema.TEXT_KINDS:
-            conn.exec_driver_sql("ALTER TABLE records ADD COLUMN %s_text TEXT NOT NULL DEFAULT ''" % kind)
-            conn.exec_driver_sql("UPDATE records SET %s_text = (SELECT body FROM shared_texts"
-                                 " WHERE id = records.%s_id)" % (kind, kind))
+        for kind, optional in schema.TEXT_KINDS:
+            if not optional:
+                conn.exec_driver_sql("ALTER TABLE records ADD COLUMN %s_text TEXT NOT NULL DEFAULT ''" % kind)
+                conn.exec_driver_sql("UPDATE records SET %s_text = (SELECT body FROM shared_texts"
+                                     " WHERE id = records.%s_id)" % (kind, kind))
             conn.exec_driver_sql("DROP INDEX records_%s" % kind)
             conn.exec_driver_sql("ALTER TABLE records DROP COLUMN %s_id" % kind)
         conn.exec_driver_sql("DROP TABLE shared_texts")
@@ -111,6 +112,10 @@ def layout_of_version_5(engine):
         conn.exec_driver_sql("ALTER TABLE records DROP COLUMN secret_name")
         conn.exec_driver_sql("DROP TABLE enrollment_secrets")
         conn.exec_driver_sql("DROP TABLE machine_network_names")
+        for index in schema.PROFILE_INDEXES:
+            index.drop(conn)
+        for column in profile.FACT_COLUMNS:
+            conn.exec_driver_sql("ALTER TABLE machines DROP COLUMN %s" % column)
         conn.execute(schema.schema_version.update().values(version=5))
 
 

@@ -100,3 +100,9 @@ def test_a_thousand_printers(engine):
     sections = dict((s["section"], s["lines"]) for s in m["profile"])
     assert list(sections)[:3] == ["Operating system", "Installed programs", "Processor"]
     assert len(sections["Printers"]) == 2999 and sections["Printers"][-3:] == ["", "Printer 999", "  Port: LPT1:"]
+    # The same profile with the PC's next record is kept once.
+    ingest.ingest(engine, ingest.Record("ann", "00-0C-29-00-00-09", "", "NetBIOS Name: BIG$#$", ""), "")
+    ingest.ingest_profile(engine, "ann", "00-0C-29-00-00-09", lines("W", 1, "1 bytes", printers=1000), "")
+    with engine.connect() as conn:
+        assert conn.exec_driver_sql("SELECT count(*) FROM shared_texts WHERE body LIKE '%Printer 999%'").scalar() == 1
+        assert conn.exec_driver_sql("SELECT count(DISTINCT profile_id) FROM records").scalar() == 1

@@ -8,7 +8,7 @@ import pytest
 import sqlalchemy as sa
 
 from conftest import envelope, layout_of_version_5, post
-from tallowin_service import accounts, db, ingest, migrate, page_queries, profile, queries, schema, texts
+from tallowin_service import accounts, db, ingest, migrate, page_queries, queries, schema, texts
 
 CPU = ("Processor Architecture: Intel$#$CPU Manufacturer: GenuineIntel$#$Processor Level: Pentium$#$"
        "Approximate CPU Clock Rate: 2400 MHz$#$Number Of Processors: 4$#$")
@@ -54,10 +54,6 @@ def back_to(engine, version):
     the pages."""
     layout_of_version_5(engine)
     with db.writing(engine) as conn, conn.begin():
-        for index in schema.PROFILE_INDEXES:
-            index.drop(conn)
-        for column in ("records.profile_text",) + tuple("machines." + c for c in profile.FACT_COLUMNS):
-            conn.exec_driver_sql("ALTER TABLE %s DROP COLUMN %s" % tuple(column.split(".")))
         conn.exec_driver_sql("ALTER TABLE administrators DROP COLUMN session_generation")
         conn.exec_driver_sql("ALTER TABLE records DROP COLUMN cut")
         conn.exec_driver_sql("UPDATE machines SET machine_key = '00:0c:29:3a:5b:7f'"
