@@ -10,7 +10,7 @@ import sqlalchemy as sa
 from . import texts
 from .db import Connection, iso
 from .paging import window
-from .queries import MACHINE_SORTS, _counted, _like, _machine_dict
+from .queries import MACHINE_SORTS, _counted, _like, _machine_dict, changes_joined
 from .schema import changes, machine_network_names, machine_programs, machines, programs, records
 
 _IPV4 = re.compile(r"^\d{1,3}(\.\d{1,3}){3}$")
@@ -220,9 +220,7 @@ def change_records(conn: Connection, since: Optional[datetime.datetime] = None,
     rows = conn.execute(
         sa.select(changes.c.record_id, changes.c.added, programs.c.name, records.c.received,
                   machines.c.machine_key, machines.c.computer_name)
-        .select_from(changes.join(records, records.c.id == changes.c.record_id)
-                     .join(machines, machines.c.id == changes.c.machine_id)
-                     .join(programs, programs.c.id == changes.c.program_id))
+        .select_from(changes_joined())
         .where(changes.c.record_id.in_(ids))) if ids else []
     for r in rows:
         found.setdefault(r.record_id, {"id": r.record_id, "received": iso(r.received), "machine": r.machine_key,

@@ -20,6 +20,13 @@ MAX_ID = 2 ** 31 - 1
 MAX_DAYS = 36500
 
 
+def changes_joined():
+    """The changes with their records, machines and programs."""
+    return (changes.join(records, records.c.id == changes.c.record_id)
+            .join(machines, machines.c.id == changes.c.machine_id)
+            .join(programs, programs.c.id == changes.c.program_id))
+
+
 def _counted():
     """The catalogue joined with its counts, and the expression of a
     program's machine count (what program_counts holds plus what waits in
@@ -304,9 +311,7 @@ def fleet_summary(conn: Connection, silent_days: float = 7, top: int = 10, lates
     latest_rows = conn.execute(
         sa.select(changes.c.record_id, changes.c.added, records.c.received, machines.c.machine_key,
                   machines.c.computer_name, programs.c.name)
-        .select_from(changes.join(records, records.c.id == changes.c.record_id)
-                     .join(machines, machines.c.id == changes.c.machine_id)
-                     .join(programs, programs.c.id == changes.c.program_id))
+        .select_from(changes_joined())
         .order_by(changes.c.id.desc()).limit(latest)).fetchall()
     return {
         "machines": count(machines),
