@@ -10,31 +10,6 @@ namespace tallowin::win32 {
 
 namespace {
 
-std::string errorText(const char* what, DWORD e) {
-  switch (e) {
-    case ERROR_WINHTTP_TIMEOUT:
-    case WSAETIMEDOUT: return std::string(what) + ": timed out";
-    case ERROR_WINHTTP_CANNOT_CONNECT: return std::string(what) + ": cannot connect";
-    case ERROR_WINHTTP_CONNECTION_ERROR: return std::string(what) + ": connection reset";
-    case ERROR_WINHTTP_NAME_NOT_RESOLVED: return std::string(what) + ": host name not resolved";
-    case ERROR_WINHTTP_SECURE_INVALID_CA: return std::string(what) + ": certificate not trusted";
-    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID: return std::string(what) + ": name mismatch";
-    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID: return std::string(what) + ": certificate expired";
-    case ERROR_WINHTTP_SECURE_CERT_REVOKED: return std::string(what) + ": certificate revoked";
-    case ERROR_WINHTTP_SECURE_CERT_REV_FAILED: return std::string(what) + ": certificate revocation not checked";
-    case ERROR_WINHTTP_SECURE_FAILURE:
-    case ERROR_WINHTTP_SECURE_INVALID_CERT: return std::string(what) + ": certificate not valid";
-    // Wine reports every failed certificate check so, without the reason.
-    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
-      return std::string(what) +
-             ": the secure connection failed: certificate not trusted, name mismatch, expired, or no TLS there";
-    case ERROR_WINHTTP_INVALID_SERVER_RESPONSE: return std::string(what) + ": invalid server response";
-    case ERROR_WINHTTP_OPERATION_CANCELLED: return std::string(what) + ": cancelled";
-    case ERROR_WINHTTP_UNRECOGNIZED_SCHEME: return std::string(what) + ": not an http or https address";
-    default: return std::string(what) + ": error " + std::to_string(e);
-  }
-}
-
 // The reasons Windows gives for a refused certificate (a SECURE_FAILURE
 // notice before ERROR_WINHTTP_SECURE_FAILURE), the most telling first.
 std::string secureFailureText(const char* what, DWORD flags) {
@@ -54,6 +29,35 @@ std::string secureFailureText(const char* what, DWORD flags) {
   for (const auto& r : kReasons)
     if (flags & r.flag) text += (text.empty() ? "" : ", ") + std::string(r.text);
   return std::string(what) + ": " + (text.empty() ? "certificate not valid" : text);
+}
+
+std::string errorText(const char* what, DWORD e) {
+  switch (e) {
+    case ERROR_WINHTTP_TIMEOUT:
+    case WSAETIMEDOUT: return std::string(what) + ": timed out";
+    case ERROR_WINHTTP_CANNOT_CONNECT: return std::string(what) + ": cannot connect";
+    case ERROR_WINHTTP_CONNECTION_ERROR: return std::string(what) + ": connection reset";
+    case ERROR_WINHTTP_NAME_NOT_RESOLVED: return std::string(what) + ": host name not resolved";
+    // The same reasons as the notice's flags, when the error itself names one.
+    case ERROR_WINHTTP_SECURE_INVALID_CA: return secureFailureText(what, WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CA);
+    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
+      return secureFailureText(what, WINHTTP_CALLBACK_STATUS_FLAG_CERT_CN_INVALID);
+    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
+      return secureFailureText(what, WINHTTP_CALLBACK_STATUS_FLAG_CERT_DATE_INVALID);
+    case ERROR_WINHTTP_SECURE_CERT_REVOKED: return secureFailureText(what, WINHTTP_CALLBACK_STATUS_FLAG_CERT_REVOKED);
+    case ERROR_WINHTTP_SECURE_CERT_REV_FAILED:
+      return secureFailureText(what, WINHTTP_CALLBACK_STATUS_FLAG_CERT_REV_FAILED);
+    case ERROR_WINHTTP_SECURE_FAILURE:
+    case ERROR_WINHTTP_SECURE_INVALID_CERT: return secureFailureText(what, 0);
+    // Wine reports every failed certificate check so, without the reason.
+    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
+      return std::string(what) +
+             ": the secure connection failed: certificate not trusted, name mismatch, expired, or no TLS there";
+    case ERROR_WINHTTP_INVALID_SERVER_RESPONSE: return std::string(what) + ": invalid server response";
+    case ERROR_WINHTTP_OPERATION_CANCELLED: return std::string(what) + ": cancelled";
+    case ERROR_WINHTTP_UNRECOGNIZED_SCHEME: return std::string(what) + ": not an http or https address";
+    default: return std::string(what) + ": error " + std::to_string(e);
+  }
 }
 
 // ---- the address ----
