@@ -1,6 +1,5 @@
-// tallowin.exe hosting the control through COM in atl.dll's container in its
-// own window, closed when idle and while its upload waits for a silent
-// service (the close cancels the exchange): it ends with exit code 0.
+// tallowin.exe hosting the control in atl.dll's container, closed when idle
+// and while its upload waits for a silent service: it ends with exit code 0.
 #include <gtest/gtest.h>
 
 #include "win32/win.h"
@@ -17,20 +16,14 @@ namespace {
 
 using namespace wintest;
 
-struct Found {
-  DWORD pid;
-  HWND top = nullptr;
-};
-
-BOOL CALLBACK findHost(HWND hwnd, LPARAM data) {
-  auto* f = reinterpret_cast<Found*>(data);
-  DWORD pid = 0;
-  ::GetWindowThreadProcessId(hwnd, &pid);
-  wchar_t name[32] = {};
-  ::GetClassNameW(hwnd, name, 32);
-  if (pid != f->pid || std::wstring(name) != L"TallowinHost") return TRUE;
-  f->top = hwnd;
-  return FALSE;
+// The host window of process pid, or nullptr.
+HWND hostOf(DWORD pid) {
+  for (HWND w = nullptr; (w = ::FindWindowExW(nullptr, w, L"TallowinHost", nullptr));) {
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(w, &owner);
+    if (owner == pid) return w;
+  }
+  return nullptr;
 }
 
 TEST(TallowinExe, HostsTheControlInAnAtlContainerAndEndsWhenClosed) {
@@ -54,13 +47,12 @@ TEST(TallowinExe, HostsTheControlInAnAtlContainerAndEndsWhenClosed) {
     ::SetEnvironmentVariableW(L"TALLOWIN_INVENTORY_SERVER", nullptr);
     ASSERT_TRUE(started);
     const win32::UniqueHandle process(pi.hProcess), thread(pi.hThread);
-    Found found{pi.dwProcessId};
-    HWND ax = nullptr, form = nullptr;
+    HWND top = nullptr, ax = nullptr, form = nullptr;
     std::vector<std::string> lines;
     const bool ready = PumpUntil(
         [&] {
-          if (!found.top) ::EnumWindows(findHost, reinterpret_cast<LPARAM>(&found));
-          if (found.top && !ax) ax = ::FindWindowExW(found.top, nullptr, L"AtlAxWin", nullptr);
+          if (!top) top = hostOf(pi.dwProcessId);
+          if (top && !ax) ax = ::FindWindowExW(top, nullptr, L"AtlAxWin", nullptr);
           if (ax && !form) form = ::FindWindowExW(ax, nullptr, win32::FrmMain::ClassName(), nullptr);
           if (!form) return false;
           // Command1 is disabled while the upload waits.
@@ -70,9 +62,9 @@ TEST(TallowinExe, HostsTheControlInAnAtlContainerAndEndsWhenClosed) {
           return !lines.empty() && lines[0].rfind("Operating System Name: ", 0) == 0;
         },
         60000);
-    EXPECT_TRUE(ready) << "window " << found.top << ", container " << ax << ", control " << form << ", "
+    EXPECT_TRUE(ready) << "window " << top << ", container " << ax << ", control " << form << ", "
                        << lines.size() << " lines";
-    if (found.top) ::PostMessageW(found.top, WM_CLOSE, 0, 0);
+    if (top) ::PostMessageW(top, WM_CLOSE, 0, 0);
     EXPECT_EQ(::WaitForSingleObject(process.get(), 30000), WAIT_OBJECT_0);
     DWORD code = 1;
     ::GetExitCodeProcess(process.get(), &code);

@@ -1,5 +1,5 @@
-// `tallowin.exe show PRINTERS` with a printer the test adds to the spooler:
-// Wine's PostScript driver, a small PPD of its own, and the FILE: port.
+// `tallowin.exe show PRINTERS` with a printer the test adds: Wine's PostScript
+// driver, a small PPD of its own, the FILE: port.
 #include <gtest/gtest.h>
 
 #include "win32/win.h"
@@ -29,8 +29,8 @@ const char kPpd[] =
     "*OpenUI *Duplex: PickOne\n*DefaultDuplex: None\n*Duplex None/Off: \"<</Duplex false>>setpagedevice\"\n"
     "*Duplex DuplexNoTumble/Long Edge: \"<</Duplex true/Tumble false>>setpagedevice\"\n*CloseUI: *Duplex\n";
 
-// Adds the driver and the printer (removing what an aborted earlier run
-// left); takes both away again, with the files the spooler copied.
+// Adds the driver and the printer (after what an aborted run left); takes
+// both away again, with the files the spooler copied.
 class TestPrinter {
  public:
   TestPrinter() {
@@ -102,13 +102,10 @@ std::vector<std::string> blockOf(const std::vector<std::string>& lines, const st
 }
 
 // The added printer is listed with the settings the spooler gives for it.
-// Then it cannot be reached, though the spooler lists the settings it cached
-// for it: every printer is opened once, so it is marked "May Be Offline" and
-// the cached settings stay. Wine opens a printer without touching its port,
-// so here the printer is made unreachable the other way an offline network
-// printer is: its driver cannot be had (a driver name that is not
-// installed). A new process reads it, as the spooler's driver lookup is kept
-// per process.
+// Then it cannot be reached, though the spooler lists settings it cached:
+// marked "May Be Offline", the cached settings shown. (Wine opens a printer
+// without touching its port: here its driver is one not installed, read by a
+// new process as the spooler's driver lookup is kept per process.)
 TEST(ShowPrinters, AnAddedPrinterWithItsSettingsThenUnreachable) {
   TestPrinter printer;
   if (!printer.failure.empty()) GTEST_SKIP() << printer.failure;

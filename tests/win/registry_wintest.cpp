@@ -1,6 +1,5 @@
-// One table of keys and values, hostile ones among them, written into Wine's
-// registry in both views, and what the Programs and bus sections and the
-// registry helpers read from them.
+// One table of keys and values, hostile ones among them, in both registry
+// views, and what the Programs and bus sections and the registry helpers read.
 #include <gtest/gtest.h>
 
 #include "win32/win.h"
@@ -152,8 +151,8 @@ TEST_F(RegistryTree, BusDevicesWithTheirDriversAndNothingElse) {
   EXPECT_EQ(show(L"FIREWIRE"), (std::vector<std::string>{"0\tNo IEEE1394/FireWire Devices Found"}));
 }
 
-// GetRegValue's rules over the real registry: strings as stored (not
-// expanded), a DWORD signed, a multi-string whole, anything else the default.
+// GetRegValue over the real registry: strings as stored (not expanded), a
+// DWORD signed, a multi-string whole, anything else the default.
 TEST(RegistryHelpers, ReadTheRealRegistry) {
   RegFixture fx(HKEY_LOCAL_MACHINE, L"SOFTWARE\\TallowinTest\\Registry");
   fx.setString(L"", L"expand", L"%SystemRoot%\\x", REG_EXPAND_SZ);

@@ -1,15 +1,13 @@
-// tallowin.exe upload over TLS with an enrollment secret, under Wine, against
-// what scripts/test starts (TALLOWIN_TEST_TLS*: the service with TLS from a CA
-// the prefix trusts, or from another CA, and its secret; peers over TLS whose
-// descriptions send the call elsewhere); skipped without them.
+// tallowin.exe upload over TLS with an enrollment secret against what
+// scripts/test starts (TALLOWIN_TEST_TLS*: the service with a certificate the
+// prefix trusts or not, its secret, peers whose descriptions send the call
+// elsewhere); skipped without them.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <optional>
 
 #include "win/support/service_api.h"
 #include "win/support/win_support.h"
-#include "win32/winhttp_transport.h"
 
 namespace tallowin {
 namespace {
@@ -20,12 +18,6 @@ wintest::RunResult uploadWith(const std::string& server, const std::optional<std
     policy.emplace(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies\\Tallowin")
         .setString(L"", L"EnrollmentSecret", wintest::Wide(*secret));
   return wintest::RunTallowin(L"upload --server " + wintest::Wide(server));
-}
-
-int requestsSeen(const std::string& url) {
-  win32::WinHttpTransport http;
-  const HttpResponse r = http.Get(url + "/requests", 64);
-  return r.ok && r.status == 200 ? std::atoi(r.body.c_str()) : -1;
 }
 
 // The right secret over https is accepted and the record keeps its name; each
@@ -55,7 +47,7 @@ TEST(Tls, UploadsWithASecret) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.server + ": " + c.said);
     const bool peer = c.counted == httpCall || c.counted == elsewhere;
-    auto seen = [&] { return peer ? requestsSeen(c.counted) : wintest::LastStoredRecord(c.counted).count; };
+    auto seen = [&] { return peer ? wintest::RequestsSeen(c.counted) : wintest::LastStoredRecord(c.counted).count; };
     const int before = seen();
     ASSERT_GE(before, 0) << "no answer (is the test CA trusted?)";
     const auto r = uploadWith(c.server, c.secret);

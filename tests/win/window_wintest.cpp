@@ -1,6 +1,5 @@
-// The frmMain window on a virtual display: real mouse clicks on the tab
-// strip, a click on a line, a window destroyed during a yield, and the
-// keyboard and a close while an upload waits.
+// The frmMain window: mouse clicks on the tab strip, a click on a line, a
+// window destroyed during a yield, keys and a close while an upload waits.
 #include <gtest/gtest.h>
 
 #include "win32/win.h"
@@ -50,8 +49,7 @@ void MouseClickTab(HWND tabs, int i) {
   PumpMessages();
 }
 
-// A click on another tab and a click on the tab already selected each run
-// the tab's dispatch once.
+// A click on another tab and one on the selected tab: one dispatch each.
 TEST_F(Window, AClickOnTheSelectedTabRefreshesItsSection) {
   HWND tabs = ::GetDlgItem(form->hwnd(), win32::kIdTabProfile);
   HWND list = ::GetDlgItem(form->hwnd(), win32::kIdLstInfo);
@@ -72,13 +70,6 @@ TEST_F(Window, AClickOnTheSelectedTabRefreshesItsSection) {
   ::RemoveWindowSubclass(list, CountResets, 1);
 }
 
-// A click on line i: the list box's selection, then its notification.
-void clickLine(HWND form, int i) {
-  HWND list = ::GetDlgItem(form, win32::kIdLstInfo);
-  ::SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(i), 0);
-  ::SendMessageW(form, WM_COMMAND, MAKEWPARAM(win32::kIdLstInfo, LBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
-}
-
 // A marked line becomes the tooltip and empties txtDesc; an unmarked one and
 // a double-click outside a FOLDERS tab change nothing.
 TEST_F(Window, AClickOnAMarkedLineSetsTheTooltip) {
@@ -89,12 +80,12 @@ TEST_F(Window, AClickOnAMarkedLineSetsTheTooltip) {
   ASSERT_GE(lines.size(), 3u);
   ASSERT_GT(::SendMessageW(list, LB_GETITEMDATA, 2, 0), 0);
   ::SetDlgItemTextW(f, win32::kIdTxtDesc, L"something");
-  clickLine(f, 2);
+  ClickLine(f, 2);
   EXPECT_EQ(form->control()->list().tooltip(), lines[2]);
   wchar_t desc[16] = {L'x'};
   ::GetDlgItemTextW(f, win32::kIdTxtDesc, desc, 16);
   EXPECT_STREQ(desc, L"");
-  clickLine(f, form->control()->list().append(""));
+  ClickLine(f, form->control()->list().append(""));
   ::SendMessageW(f, WM_COMMAND, MAKEWPARAM(win32::kIdLstInfo, LBN_DBLCLK), reinterpret_cast<LPARAM>(list));
   EXPECT_EQ(form->control()->list().tooltip(), lines[2]);
 }
@@ -112,12 +103,10 @@ void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
   if (onTick) onTick();
 }
 
-// Command1's upload to a service that never answers: once the record is
-// collected and the exchange waits, Alt+C arrives at the list (where the
-// focus would be) and the CPU tab's dispatch fills the list inside the
-// upload's wait; then the host window closes. The exchange is cancelled (not
-// left to its time-out), the click returns, nothing of the form is touched
-// after it is gone, a new form works, and WinHTTP lets the request go.
+// Command1's upload to a service that never answers: while the exchange
+// waits, Alt+C at the list runs the CPU tab's dispatch, then the host window
+// closes. The exchange is cancelled (not left to its time-out), the click
+// returns, a new form works, and WinHTTP lets the request go.
 TEST(WhileAnUploadWaits, AccessKeysWorkAndACloseCancelsIt) {
   const std::string silent = TestService("SILENT");
   if (silent.empty()) GTEST_SKIP() << "TALLOWIN_TEST_SILENT not set";

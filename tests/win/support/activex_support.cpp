@@ -1,12 +1,8 @@
 #include "win/support/activex_support.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdio>
-#include <cstring>
 
 #include "win32/frm_main.h"
-#include "win32/handles.h"
 #include "win32/tallowin_ids.h"
 
 namespace tallowin::wintest {
@@ -123,14 +119,10 @@ RegSnapshot SnapshotTree(HKEY root, const std::wstring& path) {
 
 RegDiff Diff(const RegSnapshot& before, const RegSnapshot& after) {
   RegDiff d;
-  for (const auto& [k, v] : after) {
-    auto it = before.find(k);
-    if (it == before.end()) d.added[k] = v;
-  }
-  for (const auto& [k, v] : before) {
-    auto it = after.find(k);
-    if (it == after.end() || it->second != v) d.removedOrChanged[k] = v;
-  }
+  for (const auto& [k, v] : after)
+    if (!before.count(k)) d.added[k] = v;
+  for (const auto& [k, v] : before)
+    if (auto it = after.find(k); it == after.end() || it->second != v) d.removedOrChanged[k] = v;
   return d;
 }
 
