@@ -1,10 +1,9 @@
 #!/usr/bin/python3
 """Services that misbehave, for the upload's failure tests: one process, one
-port on 127.0.0.1 per behaviour in BEHAVIOURS (and in TLS_BEHAVIOURS over
-TLS, with --tls CERT KEY), stopped by itself after
---max-seconds. Prints "READY mode=port mode=port ..." once all listen.
-Each behaviour counts the requests it was sent; GET /requests tells how many
-(that request and GET /received are not counted).
+port on 127.0.0.1 per behaviour in BEHAVIOURS (those in TLS over TLS, with
+--tls CERT KEY), stopped by itself after --max-seconds. Prints "READY
+mode=port ..." once all listen. GET /requests tells how many requests a
+behaviour was sent (not counting that one and GET /received).
 """
 import argparse
 import http.server
@@ -115,7 +114,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if verb == "POST":
             body = self.rfile.read(min(int(self.headers.get("Content-Length") or 0), 16 << 20))
             server.received = b"SOAPAction: " + self.headers.get("SOAPAction", "").encode("latin-1") + b"\n" + body
-        get, post = BEHAVIOURS.get(server.mode) or TLS_BEHAVIOURS[server.mode]
+        get, post = BEHAVIOURS[server.mode]
         act = get if verb == "GET" else post
         if act is None:  # the default: a good description, then the good answer
             if verb == "POST":
@@ -153,25 +152,13 @@ BEHAVIOURS = {
     # Too busy: the call refused with a time to come back, or already the description without one.
     "busy503": (None, lambda h: h.send(503, b"busy", "text/plain", headers=[("Retry-After", "120")])),
     "busy429": (lambda h: h.send(429, b"busy", "text/plain"), None),
-}
-
-# Served over TLS: descriptions that send the call out of https, or to
-# another name of the host.
-TLS_BEHAVIOURS = {
+    "silent": (lambda h: time.sleep(max(0.0, DEADLINE - time.monotonic())),) * 2,  # never answers
+    # Over TLS: descriptions that send the call out of https, or to another name of the host.
     "tlshttpcall": (lambda h: h.send(200, h.wsdl("http://127.0.0.1:%d/%s")), None),
     "tlselsewhere": (lambda h: h.send(200, h.wsdl("https://localhost:%d/%s")), None),
 }
-
-
-def silent(sock, deadline):
-    """Accepts connections and never answers."""
-    held = []
-    sock.settimeout(0.25)
-    while time.monotonic() < deadline:
-        try:
-            held.append(sock.accept()[0])
-        except socket.timeout:
-            pass
+TLS = ("tlshttpcall", "tlselsewhere")
+DEADLINE = 0.0
 
 
 def main():
@@ -179,16 +166,15 @@ def main():
     p.add_argument("--max-seconds", type=float, default=600)
     p.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
     args = p.parse_args()
-    deadline = time.monotonic() + args.max_seconds
+    global DEADLINE
+    DEADLINE = time.monotonic() + args.max_seconds
     tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER) if args.tls and os.path.exists(args.tls[0]) else None
     if tls:
         tls.load_cert_chain(*args.tls)
-    quiet = socket.create_server(("127.0.0.1", 0))
-    threading.Thread(target=silent, args=(quiet, deadline), daemon=True).start()
-    ports = ["silent=%d" % quiet.getsockname()[1]]
-    for mode in list(BEHAVIOURS) + (list(TLS_BEHAVIOURS) if tls else []):
+    ports = []
+    for mode in [m for m in BEHAVIOURS if tls or m not in TLS]:
         server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-        if mode in TLS_BEHAVIOURS:
+        if mode in TLS:
             # The handshake in the request's thread, not in the accepting one.
             server.socket = tls.wrap_socket(server.socket, server_side=True, do_handshake_on_connect=False)
         server.daemon_threads = True
@@ -196,7 +182,7 @@ def main():
         threading.Thread(target=server.serve_forever, daemon=True).start()
         ports.append("%s=%d" % (mode, server.server_address[1]))
     print("READY " + " ".join(ports), flush=True)
-    time.sleep(max(0.0, deadline - time.monotonic()))
+    time.sleep(max(0.0, DEADLINE - time.monotonic()))
 
 
 if __name__ == "__main__":
