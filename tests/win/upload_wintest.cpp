@@ -1,13 +1,15 @@
 // The upload end to end against the services scripts/test starts on loopback
-// (TALLOWIN_TEST_*; without them the tests skip).
+// (TALLOWIN_TEST_*; without them the tests skip), and the XmlLite reader.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <system_error>
 #include <thread>
 
 #include "control/profile_control.h"
+#include "upload/soap/xml_reader.h"
 #include "win/support/service_api.h"
 #include "win/support/win_support.h"
 #include "win32/frm_main.h"
@@ -15,6 +17,7 @@
 #include "win32/upload_binding.h"
 #include "win32/win_platform.h"
 #include "win32/winhttp_transport.h"
+#include "win32/xmllite_reader.h"
 
 namespace tallowin {
 namespace {
@@ -34,7 +37,12 @@ std::string joined(const std::string& output) {
   return out;
 }
 
-wintest::RunResult upload(const std::string& server) {
+// tallowin.exe upload, with an enrollment secret as Group Policy sets it if given.
+wintest::RunResult upload(const std::string& server, const std::optional<std::string>& secret = std::nullopt) {
+  std::optional<RegFixture> policy;
+  if (secret)
+    policy.emplace(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies\\Tallowin")
+        .setString(L"", L"EnrollmentSecret", wintest::Wide(*secret));
   return wintest::RunTallowin(L"upload --server " + wintest::Wide(server));
 }
 
@@ -297,6 +305,73 @@ TEST(Upload, NoWorkerThreadSendsNothingAndSaysWhy) {
       win32::RunInventoryUpload(control, server, true, [](std::function<void()>) { return std::thread(); });
   EXPECT_FALSE(empty.sent);
   EXPECT_NE(empty.message.find("worker thread could not be started"), std::string::npos) << empty.message;
+}
+
+// ---- over TLS with an enrollment secret ----
+// Against the service with a certificate the prefix trusts or not, its
+// secret (TALLOWIN_TEST_TLS*), peers whose descriptions send the call elsewhere.
+// Run alone by scripts/test: the secret is set machine-wide.
+
+// The right secret over https is accepted and the record keeps its name; each
+// refusal says why, and nothing reaches the service's records.
+TEST(Tls, UploadsWithASecret) {
+  const std::string tls = wintest::TestService("TLS"), secret = wintest::TestService("TLS_SECRET");
+  const std::string other = wintest::TestService("TLS_OTHERCA"), plain = wintest::TestService("PEER");
+  if (tls.empty() || other.empty() || plain.empty()) GTEST_SKIP() << "TALLOWIN_TEST_TLS or _PEER not set";
+  const std::string httpCall = "https://" + wintest::TestService("TLSHTTPCALL");
+  const std::string elsewhere = "https://" + wintest::TestService("TLSELSEWHERE");
+  const struct {
+    std::string server;
+    std::optional<std::string> secret;
+    const char* said;
+    std::string counted;  // whose records (or, for a peer, requests) are counted
+    int added;
+  } cases[] = {
+      {tls, secret, "(SOAP 1.1): accepted", tls, 1},
+      {other, secret, "certificate not trusted", tls, 0},
+      {tls, std::string("not-the-secret-0123456789"), "refused: the enrollment secret is not accepted", tls, 0},
+      {tls, std::nullopt, "refused: the service wants an enrollment secret", tls, 0},
+      {plain, secret, "not sent: an enrollment secret is set (HKLM\\SOFTWARE\\Policies\\Tallowin\\EnrollmentSecret)",
+       plain, 0},
+      {httpCall, secret, "not to an https address", httpCall, 1},  // a peer sees the description's request only
+      {elsewhere, secret, "not to 127.0.0.1", elsewhere, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.server + ": " + c.said);
+    const bool peer = c.counted == httpCall || c.counted == elsewhere;
+    auto seen = [&] { return peer ? wintest::RequestsSeen(c.counted) : wintest::LastStoredRecord(c.counted).count; };
+    const int before = seen();
+    ASSERT_GE(before, 0) << "no answer (is the test CA trusted?)";
+    const auto r = upload(c.server, c.secret);
+    EXPECT_EQ(r.exitCode, c.said[0] == '(' ? 0 : 1) << r.out << r.err;
+    EXPECT_NE(r.out.find(c.said), std::string::npos) << r.out;
+    EXPECT_EQ(seen(), before + c.added);
+  }
+  EXPECT_EQ(wintest::JsonMember(wintest::ApiGet(tls, "/api/records?limit=1"), "secret"), "wintest");
+}
+
+
+// The XmlLite reader refuses what Wine's XmlLite lets through: end tags that
+// do not match, a missing root element, any DTD.
+soap::XmlEventType lastEvent(const std::string& doc) {
+  auto r = win32::MakeXmlLiteReader(doc);
+  soap::XmlEvent e;
+  soap::XmlEventType t = soap::XmlEventType::Error;
+  for (int i = 0; i < 1000; ++i) {
+    t = r->next(e);
+    if (t == soap::XmlEventType::EndOfDocument || t == soap::XmlEventType::Error || t == soap::XmlEventType::Doctype)
+      break;
+  }
+  return t;
+}
+
+TEST(XmlLite, RefusesDtdsAndBrokenDocuments) {
+  const auto dtd = lastEvent("<?xml version=\"1.0\"?><!DOCTYPE a [<!ENTITY e \"x\">]><a>&e;</a>");
+  EXPECT_TRUE(dtd == soap::XmlEventType::Doctype || dtd == soap::XmlEventType::Error);
+  EXPECT_EQ(lastEvent("<a><b></a>"), soap::XmlEventType::Error);
+  EXPECT_EQ(lastEvent("garbage"), soap::XmlEventType::Error);
+  EXPECT_EQ(lastEvent(""), soap::XmlEventType::Error);
+  EXPECT_EQ(lastEvent("<a><b/>text</a>"), soap::XmlEventType::EndOfDocument);
 }
 
 }  // namespace
