@@ -201,31 +201,16 @@ TEST(VersionResources, BothProgramsNameTheProductAndVersionAndCarryTheIcon) {
 // snapshot's form: every key of the registration table with the keys above
 // it, and its values.
 RegSnapshot ExpectedAdditions(const std::wstring& ocxPath, const RegSnapshot& before) {
-  auto upper = [](std::wstring t) {
-    ::CharUpperBuffW(t.data(), static_cast<DWORD>(t.size()));
-    return t;
-  };
   RegSnapshot out;
   const std::wstring folder = ocxPath.substr(0, ocxPath.find_last_of(L"\\/") + 1);
   for (const auto& e : win32::RegistrationEntries(ocxPath, folder, win32::ModuleBits::Bits64)) {
-    const std::wstring key = upper(e.key);
+    const std::wstring key = Upper(e.key);
     for (size_t at = key.find(L'\\'); at != std::wstring::npos; at = key.find(L'\\', at + 1))
       if (!before.count(key.substr(0, at + 1))) out[key.substr(0, at + 1)] = L"";
     out[key + L"\\"] = L"";
-    if (e.hasValue) out[key + L"\\:" + upper(e.name)] = L"1:" + e.data;
+    if (e.hasValue) out[key + L"\\:" + Upper(e.name)] = L"1:" + e.data;
   }
   return out;
-}
-
-// The path the ocx registers: its own, as the system reports it.
-std::wstring RegisteredPath() {
-  HMODULE m = ::LoadLibraryW(OcxPath().c_str());
-  wchar_t path[MAX_PATH] = {};
-  if (m) {
-    ::GetModuleFileNameW(m, path, MAX_PATH);
-    ::FreeLibrary(m);
-  }
-  return path;
 }
 
 // Machine-wide and per user (/n /i:user): exactly the table's keys where
@@ -246,7 +231,7 @@ TEST(Registration, WritesExactlyTheTableWhereAskedAndRemovesItAll) {
   for (int where = 0; where < 2; ++where) {
     SCOPED_TRACE(Utf8(installs[where]));
     ASSERT_EQ(Regsvr32(installs[where]).exitCode, 0);
-    const RegSnapshot expected = ExpectedAdditions(RegisteredPath(), before[where]);
+    const RegSnapshot expected = ExpectedAdditions(OcxPath(), before[where]);
     EXPECT_EQ(diff(where).added, expected) << "written:\n" << Describe(diff(where).added) << "expected:\n" << Describe(expected);
     EXPECT_TRUE(diff(where).removedOrChanged.empty()) << Describe(diff(where).removedOrChanged);
     EXPECT_TRUE(diff(1 - where).added.empty()) << Describe(diff(1 - where).added);
@@ -332,9 +317,7 @@ std::string x86Missing() {
 }
 
 bool under(const std::wstring& key, const wchar_t* root) {
-  std::wstring upper = root;
-  ::CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
-  return key.rfind(upper + L"\\", 0) == 0;
+  return key.rfind(Upper(root) + L"\\", 0) == 0;
 }
 
 // Either build first: the x64 build registered and removed again leaves the

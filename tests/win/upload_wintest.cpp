@@ -190,7 +190,6 @@ const Hostile kHostile[] = {
     {"FAULT500",     "fault",                               2},
     {"GARBAGE",      "not sent: service description",       1},
     {"BOMB",         "document type declaration",           1},
-    {"XXE",          "document type declaration",           1},
     {"NESTED",       "not sent: service description",       1},
     {"HUGE",         "answer too large",                    1},
     {"FILEURL",      "is not an http or https URL",         1},

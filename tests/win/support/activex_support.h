@@ -38,6 +38,7 @@ class AxWinHost {
 // "type:data" for every value, relative to the root, upper-cased (the
 // registry ignores case), without the 32-bit view (Wow6432Node).
 using RegSnapshot = std::map<std::wstring, std::wstring>;
+std::wstring Upper(std::wstring s);  // registry names are case-insensitive
 RegSnapshot SnapshotTree(HKEY root, const std::wstring& path);
 // What after has that before has not; what before has that after lacks or changed.
 struct RegDiff {
