@@ -1,10 +1,9 @@
 #!/usr/bin/python3
 """Services that misbehave, for the upload's failure tests: one process, one
-port on 127.0.0.1 per behaviour in BEHAVIOURS (and in TLS_BEHAVIOURS over
-TLS, with --tls CERT KEY), stopped by itself after
---max-seconds. Prints "READY mode=port mode=port ..." once all listen.
-Each behaviour counts the requests it was sent; GET /requests tells how many
-(that request and GET /received are not counted).
+port on 127.0.0.1 per behaviour in BEHAVIOURS (those in TLS over TLS, with
+--tls CERT KEY), stopped by itself after --max-seconds. Prints "READY
+mode=port ..." once all listen. GET /requests tells how many requests a
+behaviour was sent (not counting that one and GET /received).
 """
 import argparse
 import http.server
@@ -27,14 +26,11 @@ ANSWER = (b'<?xml version="1.0" encoding="UTF-8"?><SOAP-ENV:Envelope '
           b'</ns1:setSaveSoftwareInformationResponse></SOAP-ENV:Body></SOAP-ENV:Envelope>')
 
 
-def dtd(entities, body):
-    return b'<?xml version="1.0"?><!DOCTYPE definitions [' + entities + b']>' + DEFINITIONS + body + b"</definitions>"
-
-
 def bomb():  # nested entities that expand to 12,000,000,000 characters
     lines = [b'<!ENTITY l0 "lollollollol">'] + [
         b'<!ENTITY l%d "%s">' % (i, b"&l%d;" % (i - 1) * 10) for i in range(1, 10)]
-    return dtd(b"".join(lines), b"<documentation>&l9;</documentation>")
+    return (b'<?xml version="1.0"?><!DOCTYPE definitions [' + b"".join(lines) + b']>' + DEFINITIONS +
+            b"<documentation>&l9;</documentation></definitions>")
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -115,7 +111,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if verb == "POST":
             body = self.rfile.read(min(int(self.headers.get("Content-Length") or 0), 16 << 20))
             server.received = b"SOAPAction: " + self.headers.get("SOAPAction", "").encode("latin-1") + b"\n" + body
-        get, post = BEHAVIOURS.get(server.mode) or TLS_BEHAVIOURS[server.mode]
+        get, post = BEHAVIOURS[server.mode]
         act = get if verb == "GET" else post
         if act is None:  # the default: a good description, then the good answer
             if verb == "POST":
@@ -137,9 +133,6 @@ BEHAVIOURS = {
                 lambda h: h.send(200, b"garbage, not an envelope", "text/plain")),
     "rpc": (None, None),  # rpc/encoded; GET /received returns the last call
     "bomb": (lambda h: h.send(200, bomb()), None),
-    "xxe": (lambda h: h.send(200, dtd(b'<!ENTITY f SYSTEM "file:///C:/windows/win.ini"><!ENTITY h SYSTEM '
-                                      b'"http://127.0.0.1:%d/xxe">' % h.server.server_address[1],
-                                      b"<documentation>&f;&h;</documentation>")), None),
     "nested": (lambda h: h.send(200, b'<?xml version="1.0"?>' + DEFINITIONS + b"<a>" * 100000 + b"</a>" * 100000 +
                                 b"</definitions>"), None),
     "huge": (lambda h: h.stream(50 << 20, b"<documentation>" + b"x" * 65520 + b"</documentation>", length=False),
@@ -153,25 +146,13 @@ BEHAVIOURS = {
     # Too busy: the call refused with a time to come back, or already the description without one.
     "busy503": (None, lambda h: h.send(503, b"busy", "text/plain", headers=[("Retry-After", "120")])),
     "busy429": (lambda h: h.send(429, b"busy", "text/plain"), None),
-}
-
-# Served over TLS: descriptions that send the call out of https, or to
-# another name of the host.
-TLS_BEHAVIOURS = {
+    "silent": (lambda h: time.sleep(max(0.0, DEADLINE - time.monotonic())),) * 2,  # never answers
+    # Over TLS: descriptions that send the call out of https, or to another name of the host.
     "tlshttpcall": (lambda h: h.send(200, h.wsdl("http://127.0.0.1:%d/%s")), None),
     "tlselsewhere": (lambda h: h.send(200, h.wsdl("https://localhost:%d/%s")), None),
 }
-
-
-def silent(sock, deadline):
-    """Accepts connections and never answers."""
-    held = []
-    sock.settimeout(0.25)
-    while time.monotonic() < deadline:
-        try:
-            held.append(sock.accept()[0])
-        except socket.timeout:
-            pass
+TLS = ("tlshttpcall", "tlselsewhere")
+DEADLINE = 0.0
 
 
 def main():
@@ -179,16 +160,15 @@ def main():
     p.add_argument("--max-seconds", type=float, default=600)
     p.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
     args = p.parse_args()
-    deadline = time.monotonic() + args.max_seconds
+    global DEADLINE
+    DEADLINE = time.monotonic() + args.max_seconds
     tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER) if args.tls and os.path.exists(args.tls[0]) else None
     if tls:
         tls.load_cert_chain(*args.tls)
-    quiet = socket.create_server(("127.0.0.1", 0))
-    threading.Thread(target=silent, args=(quiet, deadline), daemon=True).start()
-    ports = ["silent=%d" % quiet.getsockname()[1]]
-    for mode in list(BEHAVIOURS) + (list(TLS_BEHAVIOURS) if tls else []):
+    ports = []
+    for mode in [m for m in BEHAVIOURS if tls or m not in TLS]:
         server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-        if mode in TLS_BEHAVIOURS:
+        if mode in TLS:
             # The handshake in the request's thread, not in the accepting one.
             server.socket = tls.wrap_socket(server.socket, server_side=True, do_handshake_on_connect=False)
         server.daemon_threads = True
@@ -196,7 +176,7 @@ def main():
         threading.Thread(target=server.serve_forever, daemon=True).start()
         ports.append("%s=%d" % (mode, server.server_address[1]))
     print("READY " + " ".join(ports), flush=True)
-    time.sleep(max(0.0, deadline - time.monotonic()))
+    time.sleep(max(0.0, DEADLINE - time.monotonic()))
 
 
 if __name__ == "__main__":

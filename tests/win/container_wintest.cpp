@@ -1,5 +1,5 @@
-// The control object in a container of the tests' own, driven as Office
-// forms, IE-mode pages and VB and .NET forms drive it.
+// The control object in a container of the tests' own, driven as forms and
+// pages of other hosts drive it.
 #include <gtest/gtest.h>
 
 #include "win32/win.h"
@@ -26,8 +26,8 @@ namespace {
 using namespace wintest;
 using win32::ComPtr;
 
-// The tab strip enabled while Command1 is not: the upload has collected
-// and waits for the service. A message posted then is handled in that wait.
+// The tab strip enabled while Command1 is not: the upload waits for the
+// service, and a message posted now is handled in that wait.
 LRESULT CALLBACK PostWhenSending(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR data) {
   if (msg == WM_ENABLE && wp && !::IsWindowEnabled(::GetDlgItem(::GetParent(hwnd), win32::kIdCommand1)))
     ::PostMessageW(reinterpret_cast<HWND>(data), WM_APP, 0, 0);
@@ -110,18 +110,15 @@ class InOwnContainer : public ::testing::Test {
     for (LRESULT i = 0; i < n; ++i) values.push_back(::SendMessageW(list(form), LB_GETITEMDATA, i, 0));
     return values;
   }
-  // A click on line i of the list, as the list box reports it.
-  static void clickLine(HWND form, int i) {
-    ::SendMessageW(list(form), LB_SETCURSEL, i, 0);
-    ::SendMessageW(form, WM_COMMAND, MAKEWPARAM(win32::kIdLstInfo, LBN_SELCHANGE),
-                   reinterpret_cast<LPARAM>(list(form)));
+  void click(HWND form, int id) {
+    ::SendMessageW(form, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(form, id)));
   }
 };
 
 // ---- when the upload runs, where the window goes ----
 
-// Once for the object, from the message loop, and only in run mode: whatever
-// the order of InitNew and the site, with or without ambient properties.
+// Once for the object, from the message loop, only in run mode: whatever the
+// order of InitNew and the site, with or without ambient properties.
 TEST_F(InOwnContainer, TheInitialUploadRunsOnceAndOnlyInRunMode) {
   struct Case {
     const char* name;
@@ -165,8 +162,8 @@ TEST_F(InOwnContainer, TheInitialUploadRunsOnceAndOnlyInRunMode) {
 }
 
 // Deactivated before the message loop ran, then its window destroyed with a
-// parent the container never told it about: each next activation makes a new
-// window, and the upload runs once.
+// parent the container never named: each activation makes a new window, and
+// the upload runs once.
 TEST_F(InOwnContainer, ANewWindowAfterAnEarlyDeactivationOrALostParent) {
   create();
   ASSERT_EQ(doVerb(OLEIVERB_INPLACEACTIVATE), S_OK);
@@ -216,9 +213,8 @@ TEST_F(InOwnContainer, PlacedByDoVerbAndObjectRectsNeverByTheExtent) {
 }
 
 // The container asks the active object first and hands over the mnemonics.
-// Inside the upload's own message loop (here a yield), Alt+C on the list
-// selects the CPU tab and runs its dispatch, through the object as the
-// active object; a key the control does not take goes on to the container.
+// Inside the upload's own message loop (a yield), Alt+C on the list runs the
+// CPU tab; a key the control does not take goes on to the container.
 TEST_F(InOwnContainer, KeysReachTheControlThroughTheContainerAlsoWhileItPumps) {
   create();
   ASSERT_EQ(doVerb(OLEIVERB_UIACTIVATE), S_OK);
@@ -257,8 +253,7 @@ TEST_F(InOwnContainer, KeysReachTheControlThroughTheContainerAlsoWhileItPumps) {
     c.yield();
     cpuDuringUpload = ListLines(list(form));
   };
-  ::SendMessageW(form, WM_COMMAND, MAKEWPARAM(win32::kIdCommand1, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(::GetDlgItem(form, win32::kIdCommand1)));
+  click(form, win32::kIdCommand1);
   ASSERT_FALSE(cpuDuringUpload.empty());
   EXPECT_EQ(cpuDuringUpload[0].rfind("Processor Architecture: ", 0), 0u) << cpuDuringUpload[0];
   EXPECT_EQ(::SendMessageW(::GetDlgItem(form, win32::kIdTabProfile), TCM_GETCURSEL, 0, 0), 2);
@@ -269,11 +264,10 @@ TEST_F(InOwnContainer, KeysReachTheControlThroughTheContainerAlsoWhileItPumps) {
 
 // ---- the state belongs to the object, not to its window ----
 
-// The OS tab, a deactivation, then the CPU tab and a line clicked: the new
-// window after another deactivation shows the same lines, item values,
-// selection, tab and enabled states. Under Windows 10 (IsWin2000) the CPU tab
-// lists the processor feature lines: the version flags the OS tab set
-// outlived its window.
+// The OS tab, a deactivation, the CPU tab and a line clicked: the window after
+// another deactivation shows the same lines, values, selection, tab and
+// enabled states. Under Windows 10 the CPU tab lists the processor feature
+// lines: the version flags the OS tab set outlived its window.
 TEST_F(InOwnContainer, ADeactivatedControlShowsItsListAgainWhenReactivated) {
   create();
   ASSERT_EQ(doVerb(OLEIVERB_INPLACEACTIVATE), S_OK);
@@ -294,7 +288,7 @@ TEST_F(InOwnContainer, ADeactivatedControlShowsItsListAgainWhenReactivated) {
       EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(label, 0) == 0; }))
           << label;
   }
-  clickLine(first, 3);
+  ClickLine(first, 3);
   const auto values = itemValues(first);
 
   ASSERT_EQ(inPlaceDeactivate(), S_OK);
@@ -312,8 +306,7 @@ TEST_F(InOwnContainer, ADeactivatedControlShowsItsListAgainWhenReactivated) {
   EXPECT_EQ(uploads, 1) << "the initialisation ran once for the object";
 }
 
-// Wine reads the version when a process starts: the test above once more in
-// this program started again as Windows 10.
+// Wine reads the version when a process starts: the test above in a child run as Windows 10.
 TEST(OwnContainerVersionFlags, KeptAcrossADeactivationUnderWindows10) {
   RegFixture version(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\tallowin_wintests.exe");
   version.setString(L"", L"Version", L"win10");
@@ -323,10 +316,9 @@ TEST(OwnContainerVersionFlags, KeptAcrossADeactivationUnderWindows10) {
   EXPECT_NE(child.out.find("note: run as Windows 10"), std::string::npos) << child.out;
 }
 
-// The initial upload: the container deactivates the control while the upload
-// collects, or while it waits for the service. The upload goes on and the service stores one
-// record; the control activated again shows the processor lines and sends
-// nothing more.
+// Deactivated while the initial upload collects or waits for the service: the
+// service stores one record; activated again the control shows the processor
+// lines and sends nothing more.
 TEST_F(InOwnContainer, DeactivatedDuringTheInitialUploadTheRecordIsSentOnce) {
   const std::string peer = TestService("PEER");
   if (peer.empty()) GTEST_SKIP() << "TALLOWIN_TEST_PEER not set";
@@ -370,24 +362,6 @@ TEST_F(InOwnContainer, DeactivatedDuringTheInitialUploadTheRecordIsSentOnce) {
 }
 
 // ---- the sites go back ----
-
-TEST_F(InOwnContainer, ReleasedWhileActiveItLetsGoOfEverySite) {
-  for (LONG verb : {OLEIVERB_INPLACEACTIVATE, OLEIVERB_UIACTIVATE}) {
-    SCOPED_TRACE(verb);
-    create();
-    ASSERT_EQ(doVerb(verb), S_OK);
-    HWND form = window();
-    ASSERT_NE(form, nullptr);
-    EXPECT_GT(site->references(), siteRefsAtStart);
-    IOleObject* control = site->control;
-    site->control = nullptr;
-    control->Release();  // no Close, no InPlaceDeactivate, no SetClientSite(nullptr)
-    EXPECT_FALSE(::IsWindow(form));
-    EXPECT_EQ(site->references(), siteRefsAtStart);
-    PumpMessages();
-    EXPECT_FALSE(win32::ModuleInUse());
-  }
-}
 
 // The names of the calls, for a failure's message.
 std::string NamesOf(const std::vector<Callback>& calls) {
@@ -446,17 +420,21 @@ LRESULT CALLBACK RecordOnDestroy(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT
   return ::DefSubclassProc(hwnd, msg, wp, lp);
 }
 
-// The container's last reference goes from a message posted before the click
-// and handled inside the dispatch's yield (or the upload's): the object and
-// its window stay until the click's work is done, then go.
-TEST_F(InOwnContainer, ReleasedDuringAClickTheObjectStaysUntilTheWorkIsDone) {
-  for (bool upload : {false, true}) {
-    SCOPED_TRACE(upload ? "Command1" : "the OS tab");
+// The container's last reference, and nothing else, goes while the control
+// is active and idle, or (from a message handled inside the dispatch's or
+// the upload's yield) during a click: the object and its window stay until
+// the click's work is done; every site goes back.
+TEST_F(InOwnContainer, ReleasedWhileActiveOrDuringAClickItLetsGoOfEverySite) {
+  enum When { InPlaceIdle, UiActiveIdle, OsTab, Command1 };
+  for (When when : {InPlaceIdle, UiActiveIdle, OsTab, Command1}) {
+    SCOPED_TRACE(when);
+    const bool upload = when == Command1;
     create();
-    ASSERT_EQ(doVerb(OLEIVERB_INPLACEACTIVATE), S_OK);
-    PumpMessages();
+    ASSERT_EQ(doVerb(when == UiActiveIdle ? OLEIVERB_UIACTIVATE : OLEIVERB_INPLACEACTIVATE), S_OK);
+    if (when >= OsTab) PumpMessages();  // idle, the initial upload is still to come
     HWND form = window();
     ASSERT_NE(form, nullptr);
+    EXPECT_GT(site->references(), siteRefsAtStart);
     std::vector<std::string> atDestroy;
     ::SetWindowSubclass(form, RecordOnDestroy, 7, reinterpret_cast<DWORD_PTR>(&atDestroy));
     bool windowDuringUpload = false;
@@ -468,21 +446,22 @@ TEST_F(InOwnContainer, ReleasedDuringAClickTheObjectStaysUntilTheWorkIsDone) {
     OnHostMessage = [&] {
       IOleObject* control = site->control;
       site->control = nullptr;
-      if (control) control->Release();  // the last reference, nothing else
+      if (control) control->Release();
     };
-    ::PostMessageW(host, WM_APP, 0, 0);
-    if (upload)
-      ::SendMessageW(form, WM_COMMAND, MAKEWPARAM(win32::kIdCommand1, BN_CLICKED),
-                     reinterpret_cast<LPARAM>(::GetDlgItem(form, win32::kIdCommand1)));
-    else
-      ClickTab(form, 0);
-    EXPECT_FALSE(::IsWindow(form)) << "gone once the click returned";
-    ASSERT_FALSE(atDestroy.empty());
-    if (upload) {
-      EXPECT_TRUE(windowDuringUpload);
-      EXPECT_EQ(atDestroy.back(), "after the release");
+    if (when < OsTab) {
+      OnHostMessage();
     } else {
-      EXPECT_EQ(atDestroy[0].rfind("Operating System Name: ", 0), 0u) << atDestroy[0];
+      ::PostMessageW(host, WM_APP, 0, 0);
+      if (upload)
+        click(form, win32::kIdCommand1);
+      else
+        ClickTab(form, 0);
+    }
+    EXPECT_FALSE(::IsWindow(form)) << "gone once the click returned";
+    if (when >= OsTab) {
+      ASSERT_FALSE(atDestroy.empty());
+      EXPECT_EQ(upload ? atDestroy.back() : atDestroy[0].substr(0, 23), upload ? "after the release" : "Operating System Name: ");
+      EXPECT_EQ(windowDuringUpload, upload);
     }
     OnHostMessage = nullptr;
     duringUpload = nullptr;

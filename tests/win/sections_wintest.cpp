@@ -1,15 +1,17 @@
-// Each section through the real binding (`tallowin.exe show TAG --values`)
-// against what the test asks Windows itself: the binding hands the sections
-// what Windows says (their wording is the native tests').
+// Each section through the binding (`tallowin.exe show TAG --values`) against
+// what the test asks Windows itself (the wording is the native tests'), a
+// printer the test adds, and a hostile registry.
 #include <gtest/gtest.h>
 
 #include "win32/win.h"
 
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <regex>
 
 #include "platform/global.h"
+#include "platform/registry.h"
 #include "sections/system/processor.h"
 #include "win/support/win_support.h"
 #include "win32/win_platform.h"
@@ -17,6 +19,7 @@
 namespace tallowin {
 namespace {
 
+using wintest::RegFixture;
 using wintest::Utf8;
 
 struct Expected {
@@ -25,7 +28,6 @@ struct Expected {
   bool digits = false;  // compare the value's digits (before " (") with line's value
 };
 
-std::string yesNo(bool b) { return b ? "Yes" : "No"; }
 std::string localeText(LCTYPE type) {
   wchar_t buffer[256] = {};
   return ::GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, type, buffer, 256) ? Utf8(buffer) : "";
@@ -53,12 +55,9 @@ std::vector<Expected> expectations() {
   SYSTEM_INFO si{};
   ::GetNativeSystemInfo(&si);
   e.push_back({L"CPU", "1020\tProcessor Architecture: " + ArchitectureText(static_cast<int16_t>(si.wProcessorArchitecture))});
-  e.push_back({L"CPU", "1050\tNumber Of Processors: " + std::to_string(si.dwNumberOfProcessors)});
-  e.push_back({L"CPU", "1070\tPage Size: " + std::to_string(si.dwPageSize), true});
   // A 64-bit address space: past 32 bits, not negative.
   e.push_back({L"CPU", "1100\tMaximum Application Address: " +
                            std::to_string(reinterpret_cast<uintptr_t>(si.lpMaximumApplicationAddress)), true});
-  e.push_back({L"CPU", "1110\tSlow Machine: " + yesNo(::GetSystemMetrics(SM_SLOWMACHINE))});
 
   MEMORYSTATUSEX m{sizeof(m)};
   ::GlobalMemoryStatusEx(&m);
@@ -70,7 +69,6 @@ std::vector<Expected> expectations() {
   e.push_back({L"UI", "6035\tInput Locale Identifier: " + Utf8(layout)});
   e.push_back({L"UI", "6100\tScreen Size (Primary Monitor): " + std::to_string(::GetSystemMetrics(SM_CXSCREEN)) +
                           "w x " + std::to_string(::GetSystemMetrics(SM_CYSCREEN)) + "h"});
-  e.push_back({L"UI", "6140\tShow Sounds: " + yesNo(::GetSystemMetrics(SM_SHOWSOUNDS))});
 
   SYSTEM_POWER_STATUS power{};
   ::GetSystemPowerStatus(&power);
@@ -112,7 +110,6 @@ std::vector<Expected> expectations() {
   char hex[16];
   snprintf(hex, sizeof(hex), "%lX", static_cast<unsigned long>(lcid));
   e.push_back({L"LOCALE", "Locale ID: " + std::to_string(lcid) + " / 0x" + hex});
-  e.push_back({L"LOCALE", "Language Name (in English): " + localeText(LOCALE_SENGLANGUAGE)});
   e.push_back({L"LOCALE", "Short Date Format: " + localeText(LOCALE_SSHORTDATE)});
   e.push_back({L"LOCALE", "Non-Monetary Thousands Separator: " + localeText(LOCALE_STHOUSAND)});
   return e;
@@ -154,8 +151,7 @@ TEST(Console, UsageErrorsAndTheAdapterAddress) {
   EXPECT_TRUE(std::regex_match(mac.out, std::regex("([0-9A-F]{2}-){5}[0-9A-F]{2}\n"))) << mac.out;
 }
 
-// Both interface tables read alike, with no character of a description lost
-// to a dwDescrLen that does not count the NUL (Wine's).
+// Both interface tables read alike, no character lost to a dwDescrLen without the NUL (Wine's).
 TEST(NetworkBinding, BothInterfaceTablesAgree) {
   win32::WinPlatform p;
   std::vector<Platform::IfRow> rows32, rows64;
@@ -194,11 +190,9 @@ bool hasLine(const std::vector<std::string>& lines, const std::string& line) {
   return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
-// Wine takes a process's locale and time zone from the Unix environment it
-// starts with, and tallowin.exe inherits that one, not the Windows
-// environment block. So scripts/test runs this test once more in a Wine
-// started with LC_ALL=de_DE.UTF-8 and TZ=America/New_York, naming the locale
-// it expects in TALLOWIN_LOCALE_RUN; the ordinary run skips it.
+// Wine takes a process's locale and zone from the Unix environment it starts
+// with: scripts/test runs this in a Wine started with LC_ALL=de_DE.UTF-8 and
+// TZ=America/New_York (TALLOWIN_LOCALE_RUN=de-DE); the ordinary run skips it.
 TEST(GermanRegional, FormatsFollowTheUsersSettings) {
   wchar_t run[16] = {};
   if (!::GetEnvironmentVariableW(L"TALLOWIN_LOCALE_RUN", run, 16) || std::wstring(run) != L"de-DE")
@@ -213,8 +207,7 @@ TEST(GermanRegional, FormatsFollowTheUsersSettings) {
   LARGE_INTEGER f{};
   ::QueryPerformanceFrequency(&f);
   if (f.QuadPart == 10000000) EXPECT_TRUE(hasLine(t, "High Resolution Timer Frequency: 10.000.000 Hz (10,00 Mhz)"));
-  // New York: the 1st Sunday of November and the 2nd Sunday of March at 2 in
-  // the morning, this year's dates in the German short format.
+  // New York: the 1st Sunday of November and the 2nd of March at 2:00, this year's dates in German.
   TIME_ZONE_INFORMATION tz{};
   ::GetTimeZoneInformation(&tz);
   ASSERT_EQ(tz.Bias, 300);
@@ -242,6 +235,315 @@ TEST(GermanRegional, FormatsFollowTheUsersSettings) {
   EXPECT_EQ(l[0], "Locale ID: 1031 / 0x407");
   EXPECT_TRUE(hasLine(l, "    Sub-Language ID: 1 / 0x1 - German"));
   EXPECT_TRUE(hasLine(l, "Non-Monetary Thousands Separator: ."));
+}
+
+// ---- printers ----
+// `tallowin.exe show PRINTERS` with a printer the test adds: Wine's PostScript
+// driver, a small PPD of its own, the FILE: port.
+
+const wchar_t kDriver[] = L"Tallowin Test PostScript";
+const wchar_t kPrinter[] = L"Tallowin Test Printer";
+const wchar_t kPpdName[] = L"tallowin-test.ppd";
+
+// Letter by default, in colour, one-sided unless asked.
+const char kPpd[] =
+    "*PPD-Adobe: \"4.3\"\n*FormatVersion: \"4.3\"\n*LanguageVersion: English\n*LanguageEncoding: ISOLatin1\n"
+    "*ModelName: \"Tallowin Test\"\n*NickName: \"Tallowin Test\"\n*LanguageLevel: \"2\"\n*ColorDevice: True\n"
+    "*DefaultColorSpace: RGB\n*DefaultResolution: 300dpi\n"
+    "*OpenUI *PageSize: PickOne\n*DefaultPageSize: Letter\n"
+    "*PageSize Letter/Letter: \"<</PageSize[612 792]>>setpagedevice\"\n"
+    "*PageSize A4/A4: \"<</PageSize[595 842]>>setpagedevice\"\n*CloseUI: *PageSize\n"
+    "*DefaultImageableArea: Letter\n*ImageableArea Letter/Letter: \"18 18 594 774\"\n"
+    "*ImageableArea A4/A4: \"18 18 577 824\"\n*DefaultPaperDimension: Letter\n"
+    "*PaperDimension Letter/Letter: \"612 792\"\n*PaperDimension A4/A4: \"595 842\"\n"
+    "*OpenUI *Duplex: PickOne\n*DefaultDuplex: None\n*Duplex None/Off: \"<</Duplex false>>setpagedevice\"\n"
+    "*Duplex DuplexNoTumble/Long Edge: \"<</Duplex true/Tumble false>>setpagedevice\"\n*CloseUI: *Duplex\n";
+
+// Adds the driver and the printer (after what an aborted run left); takes
+// both away again, with the files the spooler copied.
+class TestPrinter {
+ public:
+  TestPrinter() {
+    if (::OpenPrinterW(const_cast<wchar_t*>(kPrinter), &printer_, nullptr)) ::DeletePrinter(printer_);
+    if (printer_) ::ClosePrinter(printer_);
+    printer_ = nullptr;
+    ::DeletePrinterDriverW(nullptr, nullptr, const_cast<wchar_t*>(kDriver));
+    wchar_t dir[MAX_PATH] = {};
+    DWORD needed = 0;
+    ::GetPrinterDriverDirectoryW(nullptr, nullptr, 1, reinterpret_cast<BYTE*>(dir), sizeof(dir), &needed);
+    // AddPrinterDriver takes the files from the driver directory.
+    ppdSource_ = std::wstring(dir) + L"\\" + kPpdName;
+    HANDLE f = ::CreateFileW(ppdSource_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    const bool wrote = f != INVALID_HANDLE_VALUE && ::WriteFile(f, kPpd, sizeof(kPpd) - 1, &written, nullptr);
+    if (f != INVALID_HANDLE_VALUE) ::CloseHandle(f);
+    DRIVER_INFO_3W di{};
+    di.cVersion = 3;
+    di.pName = const_cast<wchar_t*>(kDriver);
+    di.pDriverPath = di.pConfigFile = const_cast<wchar_t*>(L"wineps.drv");
+    di.pDataFile = const_cast<wchar_t*>(kPpdName);
+    driverAdded_ = wrote && ::AddPrinterDriverW(nullptr, 3, reinterpret_cast<BYTE*>(&di));
+    PRINTER_INFO_2W pi{};
+    pi.pPrinterName = const_cast<wchar_t*>(kPrinter);
+    pi.pPortName = const_cast<wchar_t*>(L"FILE:");
+    pi.pDriverName = const_cast<wchar_t*>(kDriver);
+    pi.pPrintProcessor = const_cast<wchar_t*>(L"WinPrint");
+    pi.pDatatype = const_cast<wchar_t*>(L"RAW");
+    if (driverAdded_) printer_ = ::AddPrinterW(nullptr, 2, reinterpret_cast<BYTE*>(&pi));
+    if (!printer_) {
+      failure = "Wine refused the PPD, the driver or the printer: " + std::to_string(::GetLastError());
+      return;
+    }
+    // The copy the spooler made, to be removed with the driver.
+    needed = 0;
+    ::GetPrinterDriverW(printer_, nullptr, 3, nullptr, 0, &needed);
+    std::vector<BYTE> info(needed);
+    if (needed && ::GetPrinterDriverW(printer_, nullptr, 3, info.data(), needed, &needed))
+      ppdCopy_ = reinterpret_cast<DRIVER_INFO_3W*>(info.data())->pDataFile;
+  }
+  ~TestPrinter() {
+    if (printer_) {
+      ::DeletePrinter(printer_);
+      ::ClosePrinter(printer_);
+    }
+    if (driverAdded_) ::DeletePrinterDriverW(nullptr, nullptr, const_cast<wchar_t*>(kDriver));
+    if (!ppdCopy_.empty()) ::DeleteFileW(ppdCopy_.c_str());
+    ::DeleteFileW(ppdSource_.c_str());
+  }
+  TestPrinter(const TestPrinter&) = delete;
+  TestPrinter& operator=(const TestPrinter&) = delete;
+
+  HANDLE handle() const { return printer_; }
+  std::string failure;  // empty when the printer is in place
+
+ private:
+  HANDLE printer_ = nullptr;
+  bool driverAdded_ = false;
+  std::wstring ppdSource_;
+  std::wstring ppdCopy_;
+};
+
+// The lines of the block that begins with the printer's name.
+std::vector<std::string> blockOf(const std::vector<std::string>& lines, const std::string& name) {
+  std::vector<std::string> out;
+  auto it = std::find(lines.begin(), lines.end(), "9000\t" + name);
+  for (; it != lines.end() && !it->empty() && *it != "0\t"; ++it) out.push_back(*it);
+  return out;
+}
+
+// The added printer is listed with the settings the spooler gives for it.
+// Then it cannot be reached, though the spooler lists settings it cached:
+// marked "May Be Offline", the cached settings shown. (Wine opens a printer
+// without touching its port: here its driver is one not installed, read by a
+// new process as the spooler's driver lookup is kept per process.)
+TEST(ShowPrinters, AnAddedPrinterWithItsSettingsThenUnreachable) {
+  TestPrinter printer;
+  if (!printer.failure.empty()) GTEST_SKIP() << printer.failure;
+  const LONG size = ::DocumentPropertiesW(nullptr, printer.handle(), const_cast<wchar_t*>(kPrinter), nullptr,
+                                          nullptr, 0);
+  ASSERT_GT(size, 0);
+  std::vector<BYTE> buffer(static_cast<size_t>(size));
+  auto* dm = reinterpret_cast<DEVMODEW*>(buffer.data());
+  ASSERT_EQ(::DocumentPropertiesW(nullptr, printer.handle(), const_cast<wchar_t*>(kPrinter), dm, nullptr,
+                                  DM_OUT_BUFFER),
+            IDOK);
+  ASSERT_EQ(dm->dmFields & (DM_DEFAULTSOURCE | DM_PRINTQUALITY | DM_DUPLEX),
+            static_cast<DWORD>(DM_DEFAULTSOURCE | DM_PRINTQUALITY | DM_DUPLEX))
+      << "the driver no longer fills in these settings";
+  const std::vector<std::string> settings = {
+      "9000\tTallowin Test Printer",
+      "9100\t  Port: FILE:",
+      "9200\t  Driver: Tallowin Test PostScript",
+      "9300\t  Height: 11.00 inches",
+      "9400\t  Width: 8.50 inches",
+      "9500\t  Current Paper Size: U.S. Letter, 8 1/2 x 11 in.",
+      "9550\t  Default Paper Bin: (Default) Use paper from the current default bin.",
+      "9600\t  Print Quality: " + std::to_string(dm->dmPrintQuality) + " dpi",
+      "9650\t  Color Mode: Color",
+      "9700\t  Current Orientation: Portrait",
+      "9750\t  Current Duplex Setting: Single-sided printing with the current orientation setting.",
+  };
+  auto r = wintest::RunTallowin(L"show PRINTERS --values");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(blockOf(wintest::SplitLines(r.out), wintest::Utf8(kPrinter)), settings) << r.out;
+  EXPECT_EQ(r.out.find("Working ..."), std::string::npos) << "no progress line left";
+
+  DWORD needed = 0;
+  ::GetPrinterW(printer.handle(), 2, nullptr, 0, &needed);
+  std::vector<BYTE> info(needed);
+  ASSERT_TRUE(::GetPrinterW(printer.handle(), 2, info.data(), needed, &needed));
+  auto* pi = reinterpret_cast<PRINTER_INFO_2W*>(info.data());
+  ASSERT_NE(pi->pDevMode, nullptr) << "the spooler keeps no settings for the printer";
+  pi->pDriverName = const_cast<wchar_t*>(L"Tallowin Missing Driver");
+  ASSERT_TRUE(::SetPrinterW(printer.handle(), 2, info.data(), 0));
+  r = wintest::RunTallowin(L"show PRINTERS --values");
+  const auto block = blockOf(wintest::SplitLines(r.out), wintest::Utf8(kPrinter));
+  ASSERT_FALSE(block.empty()) << r.out;
+  EXPECT_NE(std::find(block.begin(), block.end(), settings[5]), block.end()) << "the listed settings are shown";
+  EXPECT_EQ(block.back(), "9900\t  Error: 482 Printer error (May Be Offline)") << r.out;
+}
+
+// ---- a hostile registry ----
+// One table of keys and values, hostile ones among them, in both registry
+// views, and what the Programs and bus sections and the registry helpers read.
+
+const std::wstring kUninstall = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+const std::wstring kEnum = L"SYSTEM\\CurrentControlSet\\Enum\\";
+const std::wstring kTestClass = L"SYSTEM\\CurrentControlSet\\Control\\Class\\{7a11081d-0000-4000-8000-7a110817e575}";
+
+struct Value {
+  REGSAM view;
+  std::wstring key;  // under HKLM
+  std::wstring name;
+  DWORD type;
+  std::string bytes;
+};
+
+std::string sz(const std::wstring& text, bool nul = true) {
+  return std::string(reinterpret_cast<const char*>(text.c_str()), (text.size() + (nul ? 1 : 0)) * sizeof(wchar_t));
+}
+std::string dword(DWORD v) { return std::string(reinterpret_cast<const char*>(&v), sizeof(v)); }
+
+const std::wstring kHuge = L"TallowinHuge" + std::wstring(512 * 1024 - 13, L'x');  // 1 MB with its NUL
+const std::wstring kLongKey = L"TallowinLong" + std::wstring(255 - 12, L'n');
+
+std::vector<Value> tree() {
+  const std::wstring cardA = kEnum + L"PCMCIA\\TALLOWIN_CARD_A\\1", cardB = kEnum + L"PCMCIA\\TALLOWIN_CARD_B\\1";
+  return {
+      {KEY_WOW64_64KEY, kUninstall + L"TallowinTest-Markup", L"DisplayName", REG_SZ,
+       sz(L"Tallowin Test Fish & Chips <Deluxe> Edition")},
+      {KEY_WOW64_32KEY, kUninstall + L"TallowinTest-Letters", L"DisplayName", REG_SZ,
+       sz(L"Tallowin Test \u00C4rger \u00D6ffnen \u00C7edille \u03A9mega \u65E5\u672C")},
+      {KEY_WOW64_64KEY, kUninstall + L"TallowinTest-Quiet", L"QuietDisplayName", REG_SZ, sz(L"Tallowin Test Quiet Only")},
+      {KEY_WOW64_32KEY, kUninstall + L"TallowinTest-{0D1C2B3A-4F5E-6D7C-8B9A-0F1E2D3C4B5A}", L"EstimatedSize",
+       REG_DWORD, dword(1)},
+      {KEY_WOW64_64KEY, kUninstall + L"TallowinTest-Both", L"DisplayName", REG_SZ, sz(L"Tallowin Test Both (64-bit)")},
+      {KEY_WOW64_32KEY, kUninstall + L"TallowinTest-Both", L"DisplayName", REG_SZ, sz(L"  Tallowin Test Both (32-bit)")},
+      {KEY_WOW64_32KEY, kUninstall + L"TallowinTest-Both", L"QuietDisplayName", REG_SZ, sz(L"Not This One")},
+      {KEY_WOW64_64KEY, kUninstall + L"TallowinTest-Odd", L"DisplayName", REG_SZ, std::string("O\0d\0d\0!", 7)},
+      {KEY_WOW64_64KEY, kUninstall + L"TallowinTest-NoNul", L"DisplayName", REG_SZ, sz(L"NoNul", false)},
+      {KEY_WOW64_64KEY, kUninstall + L"TallowinTest-Huge", L"DisplayName", REG_SZ, sz(kHuge)},
+      {KEY_WOW64_64KEY, kUninstall + kLongKey, L"EstimatedSize", REG_DWORD, dword(1)},
+      {KEY_WOW64_64KEY, kUninstall + L"TallowinTest-Binary", L"DisplayName", REG_BINARY, std::string("\xFF\xFE\x00\x01\x02", 5)},
+      {KEY_WOW64_64KEY, cardA, L"DeviceDesc", REG_SZ, sz(L"Tallowin Test Card A")},
+      {KEY_WOW64_64KEY, cardA, L"Mfg", REG_SZ, sz(L"  Tallowin  ")},
+      {KEY_WOW64_64KEY, cardA, L"CurrentDriveLetterAssignment", REG_SZ, sz(L"EF")},
+      {KEY_WOW64_64KEY, cardA, L"HardwareID", REG_MULTI_SZ, sz(std::wstring(L"PCMCIA\\TALLOWIN-A\0PCMCIA\\TALLOWIN\0", 34))},
+      {KEY_WOW64_64KEY, cardA, L"Driver", REG_SZ, sz(kTestClass.substr(kTestClass.rfind(L'\\') + 1) + L"\\0000")},
+      {KEY_WOW64_64KEY, kTestClass + L"\\0000", L"DriverDesc", REG_SZ, sz(L"Tallowin Test Driver")},
+      {KEY_WOW64_64KEY, kTestClass + L"\\0000", L"DriverVersion", REG_SZ, sz(L"1.0.0.1")},
+      {KEY_WOW64_64KEY, kTestClass + L"\\0000", L"ProviderName", REG_SZ, sz(L"not read")},
+      {KEY_WOW64_64KEY, kTestClass + L"\\0000", L"Provider", REG_SZ, sz(L"Tallowin Test")},
+      {KEY_WOW64_64KEY, cardB, L"DeviceDesc", REG_SZ, sz(L" Tallowin Test Card B ")},
+      {KEY_WOW64_64KEY, cardB, L"RevisionLevel", REG_DWORD, dword(7)},
+      {KEY_WOW64_64KEY, cardB, L"HardwareID", REG_MULTI_SZ, sz(std::wstring(L"ID1\0ID2", 7), false)},
+      {KEY_WOW64_64KEY, cardB, L"Driver", REG_SZ, sz(L"{7a11081d-0000-4000-8000-7a110817e575}\\0009")},
+      {KEY_WOW64_64KEY, kEnum + L"PCMCIA\\TALLOWIN_CARD_C\\1", L"Mfg", REG_SZ, sz(L"no description: no block")},
+      {KEY_WOW64_64KEY, kEnum + L"V1394\\TALLOWIN_NODESC\\1", L"HardwareID", REG_SZ, sz(L"1394\\TALLOWIN")},
+  };
+}
+
+bool keyExists(const std::wstring& path) {
+  HKEY k = nullptr;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &k) != ERROR_SUCCESS) return false;
+  ::RegCloseKey(k);
+  return true;
+}
+
+// The tree, written; each key removed again with everything below it.
+class RegistryTree : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const wchar_t* bus : {L"PCMCIA", L"V1394"})
+      if (keyExists(kEnum + bus)) GTEST_SKIP() << "this machine lists devices of its own there";
+    for (const Value& v : tree()) {
+      const std::wstring root = v.key.rfind(kEnum, 0) == 0        ? v.key.substr(0, v.key.find(L'\\', kEnum.size()))
+                                : v.key.rfind(kTestClass, 0) == 0 ? kTestClass
+                                                                  : v.key;
+      const std::wstring id = root + L"|" + std::to_wstring(v.view);
+      auto it = std::find_if(keys_.begin(), keys_.end(), [&](const auto& k) { return k.first == id; });
+      if (it == keys_.end()) {
+        keys_.emplace_back(id, std::make_unique<RegFixture>(HKEY_LOCAL_MACHINE, root, v.view));
+        it = keys_.end() - 1;
+      }
+      it->second->setBytes(v.key.substr(root.size() + (v.key.size() > root.size() ? 1 : 0)), v.name, v.type,
+                           v.bytes.data(), static_cast<DWORD>(v.bytes.size()));
+    }
+  }
+  std::vector<std::pair<std::wstring, std::unique_ptr<RegFixture>>> keys_;
+};
+
+std::vector<std::string> show(const wchar_t* tag) {
+  const auto r = wintest::RunTallowin(std::wstring(L"show ") + tag + L" --values", 300000);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  return wintest::SplitLines(r.out);
+}
+
+TEST_F(RegistryTree, ProgramsOfBothViewsAreListedWholeOnceAndSorted) {
+  const std::vector<std::string> expected = {
+      "Tallowin Test Fish & Chips <Deluxe> Edition",
+      wintest::Utf8(L"Tallowin Test \u00C4rger \u00D6ffnen \u00C7edille \u03A9mega \u65E5\u672C"),
+      "Tallowin Test Quiet Only", "TallowinTest-{0D1C2B3A-4F5E-6D7C-8B9A-0F1E2D3C4B5A}",
+      "Tallowin Test Both (64-bit)", "  Tallowin Test Both (32-bit)",
+      "Odd",  // an odd byte count: the last half character dropped
+      "NoNul", wintest::Utf8(kHuge), wintest::Utf8(kLongKey),
+      "TallowinTest-Binary",  // a name that is not text: the key's name
+  };
+  std::vector<std::string> names;
+  for (const auto& line : show(L"PROGS"))
+    if (line != "0\t") names.push_back(line.substr(line.find('\t') + 1));
+  for (const auto& name : expected)
+    EXPECT_EQ(std::count(names.begin(), names.end(), name), 1) << name.substr(0, 80);
+  for (size_t i = 1; i < names.size(); ++i) {
+    const std::wstring a = wintest::Wide(names[i - 1]), b = wintest::Wide(names[i]);
+    EXPECT_NE(::CompareStringEx(LOCALE_NAME_USER_DEFAULT, NORM_IGNORECASE, a.c_str(), static_cast<int>(a.size()),
+                                b.c_str(), static_cast<int>(b.size()), nullptr, nullptr, 0),
+              CSTR_GREATER_THAN)
+        << names[i - 1].substr(0, 80) << " | " << names[i].substr(0, 80);
+  }
+}
+
+TEST_F(RegistryTree, BusDevicesWithTheirDriversAndNothingElse) {
+  EXPECT_EQ(show(L"PCMCIA"), (std::vector<std::string>{
+                                 "4700\tPCMCIA Card Name: Tallowin Test Card A",
+                                 "4710\t  Manufacturer: Tallowin",
+                                 "4725\t  Drive Letters: E, F",
+                                 "4730\t  Hardware ID: PCMCIA\\TALLOWIN-A",
+                                 "4730\t  Hardware ID: PCMCIA\\TALLOWIN",
+                                 "4750\t  Driver Name: Tallowin Test Driver",
+                                 "4760\t  Driver Version: 1.0.0.1",
+                                 "4780\t  Driver Provider: Tallowin Test",
+                                 "0\t",
+                                 "4700\tPCMCIA Card Name:  Tallowin Test Card B ",
+                                 "4712\t  Revision Level: 7",
+                                 "4730\t  Hardware ID: ID1",
+                                 "4730\t  Hardware ID: ID2",
+                             }));
+  EXPECT_EQ(show(L"FIREWIRE"), (std::vector<std::string>{"0\tNo IEEE1394/FireWire Devices Found"}));
+}
+
+// GetRegValue over the real registry: strings as stored (not expanded), a
+// DWORD signed, a multi-string whole, anything else the default.
+TEST(RegistryHelpers, ReadTheRealRegistry) {
+  RegFixture fx(HKEY_LOCAL_MACHINE, L"SOFTWARE\\TallowinTest\\Registry");
+  fx.setString(L"", L"expand", L"%SystemRoot%\\x", REG_EXPAND_SZ);
+  fx.setDword(L"", L"minus", 0xFFFFFFFFu);
+  const wchar_t multi[] = L"one\0two\0";
+  fx.setBytes(L"", L"multi", REG_MULTI_SZ, multi, sizeof(multi));
+  fx.setBytes(L"", L"bin", REG_BINARY, "\x01\x02", 2);
+  win32::WinPlatform p;
+  auto get = [&](const std::string& name, RegValue def) {
+    return GetRegValue(p, kHKeyLocalMachine, "SOFTWARE\\TallowinTest\\Registry", name, def, RegView::Bits64);
+  };
+  const RegValue text = std::string("default");
+  EXPECT_EQ(get("expand", text), RegValue(std::string("%SystemRoot%\\x")));
+  EXPECT_EQ(get("minus", int32_t{0}), RegValue(int32_t{-1}));
+  EXPECT_EQ(get("multi", text), RegValue(std::string("one\0two\0\0", 9)));
+  EXPECT_EQ(get("bin", text), text);
+  EXPECT_EQ(get("missing", int32_t{3}), RegValue(int32_t{3}));
+  EXPECT_TRUE(ApiExists(p, "kernel32.dll", "GetSystemWindowsDirectoryW"));
+  EXPECT_FALSE(ApiExists(p, "kernel32.dll", "NoSuchFunctionAnywhere"));
+  EXPECT_FALSE(ApiExists(p, "nosuchlibrary.dll", "x"));
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-// The frmMain window on a virtual display: real mouse clicks on the tab
-// strip, a click on a line, a window destroyed during a yield, and the
-// keyboard and a close while an upload waits.
+// The frmMain window: mouse clicks on the tab strip, a click on a line, a
+// window destroyed during a yield, keys and a close while an upload waits;
+// tallowin.exe's own window closed.
 #include <gtest/gtest.h>
 
 #include "win32/win.h"
@@ -10,9 +10,10 @@
 #include <functional>
 
 #include "control/profile_control.h"
-#include "win32/upload_binding.h"
 #include "win/support/win_support.h"
 #include "win32/frm_main.h"
+#include "win32/handles.h"
+#include "win32/upload_binding.h"
 
 namespace tallowin {
 namespace {
@@ -50,8 +51,7 @@ void MouseClickTab(HWND tabs, int i) {
   PumpMessages();
 }
 
-// A click on another tab and a click on the tab already selected each run
-// the tab's dispatch once.
+// A click on another tab and one on the selected tab: one dispatch each.
 TEST_F(Window, AClickOnTheSelectedTabRefreshesItsSection) {
   HWND tabs = ::GetDlgItem(form->hwnd(), win32::kIdTabProfile);
   HWND list = ::GetDlgItem(form->hwnd(), win32::kIdLstInfo);
@@ -72,13 +72,6 @@ TEST_F(Window, AClickOnTheSelectedTabRefreshesItsSection) {
   ::RemoveWindowSubclass(list, CountResets, 1);
 }
 
-// A click on line i: the list box's selection, then its notification.
-void clickLine(HWND form, int i) {
-  HWND list = ::GetDlgItem(form, win32::kIdLstInfo);
-  ::SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(i), 0);
-  ::SendMessageW(form, WM_COMMAND, MAKEWPARAM(win32::kIdLstInfo, LBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
-}
-
 // A marked line becomes the tooltip and empties txtDesc; an unmarked one and
 // a double-click outside a FOLDERS tab change nothing.
 TEST_F(Window, AClickOnAMarkedLineSetsTheTooltip) {
@@ -89,12 +82,12 @@ TEST_F(Window, AClickOnAMarkedLineSetsTheTooltip) {
   ASSERT_GE(lines.size(), 3u);
   ASSERT_GT(::SendMessageW(list, LB_GETITEMDATA, 2, 0), 0);
   ::SetDlgItemTextW(f, win32::kIdTxtDesc, L"something");
-  clickLine(f, 2);
+  ClickLine(f, 2);
   EXPECT_EQ(form->control()->list().tooltip(), lines[2]);
   wchar_t desc[16] = {L'x'};
   ::GetDlgItemTextW(f, win32::kIdTxtDesc, desc, 16);
   EXPECT_STREQ(desc, L"");
-  clickLine(f, form->control()->list().append(""));
+  ClickLine(f, form->control()->list().append(""));
   ::SendMessageW(f, WM_COMMAND, MAKEWPARAM(win32::kIdLstInfo, LBN_DBLCLK), reinterpret_cast<LPARAM>(list));
   EXPECT_EQ(form->control()->list().tooltip(), lines[2]);
 }
@@ -112,12 +105,10 @@ void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
   if (onTick) onTick();
 }
 
-// Command1's upload to a service that never answers: once the record is
-// collected and the exchange waits, Alt+C arrives at the list (where the
-// focus would be) and the CPU tab's dispatch fills the list inside the
-// upload's wait; then the host window closes. The exchange is cancelled (not
-// left to its time-out), the click returns, nothing of the form is touched
-// after it is gone, a new form works, and WinHTTP lets the request go.
+// Command1's upload to a service that never answers: while the exchange
+// waits, Alt+C at the list runs the CPU tab's dispatch, then the host window
+// closes. The exchange is cancelled (not left to its time-out), the click
+// returns, a new form works, and WinHTTP lets the request go.
 TEST(WhileAnUploadWaits, AccessKeysWorkAndACloseCancelsIt) {
   const std::string silent = TestService("SILENT");
   if (silent.empty()) GTEST_SKIP() << "TALLOWIN_TEST_SILENT not set";
@@ -156,6 +147,67 @@ TEST(WhileAnUploadWaits, AccessKeysWorkAndACloseCancelsIt) {
   ::DestroyWindow(again);
   control.reset();
   EXPECT_TRUE(WaitForAbandonedRequests()) << "WinHTTP never let the request go";
+}
+
+// ---- tallowin.exe's window ----
+// tallowin.exe hosting the control in atl.dll's container, closed when idle
+// and while its upload waits for a silent service: it ends with exit code 0.
+
+// The host window of process pid, or nullptr.
+HWND hostOf(DWORD pid) {
+  for (HWND w = nullptr; (w = ::FindWindowExW(nullptr, w, L"TallowinHost", nullptr));) {
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(w, &owner);
+    if (owner == pid) return w;
+  }
+  return nullptr;
+}
+
+TEST(TallowinExe, HostsTheControlInAnAtlContainerAndEndsWhenClosed) {
+  struct Row {
+    const wchar_t* arguments;
+    const char* server;  // TALLOWIN_TEST_<server> for TALLOWIN_INVENTORY_SERVER; "" none
+  };
+  for (const Row& row : {Row{L"window OS", ""}, Row{L"window", "SILENT"}}) {
+    SCOPED_TRACE(Utf8(row.arguments));
+    const std::string server = *row.server ? TestService(row.server) : "";
+    if (*row.server && server.empty()) continue;  // scripts/test starts it
+    ::SetEnvironmentVariableW(L"TALLOWIN_INVENTORY_SERVER", server.empty() ? nullptr : Wide(server).c_str());
+    // Hidden: closing a visible window costs Wine seconds without a window manager.
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESHOWWINDOW;
+    si.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION pi{};
+    std::wstring cmd = L"\"" + ProgramFolder() + L"tallowin.exe\" " + row.arguments;
+    const bool started = ::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+    ::SetEnvironmentVariableW(L"TALLOWIN_INVENTORY_SERVER", nullptr);
+    ASSERT_TRUE(started);
+    const win32::UniqueHandle process(pi.hProcess), thread(pi.hThread);
+    HWND top = nullptr, ax = nullptr, form = nullptr;
+    std::vector<std::string> lines;
+    const bool ready = PumpUntil(
+        [&] {
+          if (!top) top = hostOf(pi.dwProcessId);
+          if (top && !ax) ax = ::FindWindowExW(top, nullptr, L"AtlAxWin", nullptr);
+          if (ax && !form) form = ::FindWindowExW(ax, nullptr, win32::FrmMain::ClassName(), nullptr);
+          if (!form) return false;
+          // Command1 is disabled while the upload waits.
+          if (!server.empty()) return !::IsWindowEnabled(::GetDlgItem(form, win32::kIdCommand1));
+          // The list of another process, refilled as it is read: the initial upload's lines, then the OS tab's.
+          lines = ListLines(::GetDlgItem(form, win32::kIdLstInfo));
+          return !lines.empty() && lines[0].rfind("Operating System Name: ", 0) == 0;
+        },
+        60000);
+    EXPECT_TRUE(ready) << "window " << top << ", container " << ax << ", control " << form << ", "
+                       << lines.size() << " lines";
+    if (top) ::PostMessageW(top, WM_CLOSE, 0, 0);
+    EXPECT_EQ(::WaitForSingleObject(process.get(), 30000), WAIT_OBJECT_0);
+    DWORD code = 1;
+    ::GetExitCodeProcess(process.get(), &code);
+    EXPECT_EQ(code, 0u);
+    if (code == STILL_ACTIVE) ::TerminateProcess(process.get(), 1);
+  }
 }
 
 }  // namespace

@@ -1,17 +1,18 @@
 #include "win/support/activex_support.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdio>
-#include <cstring>
 
 #include "win32/frm_main.h"
-#include "win32/handles.h"
 #include "win32/tallowin_ids.h"
 
 namespace tallowin::wintest {
 
 std::wstring OcxPath() { return ProgramFolder() + L"tallowin.ocx"; }
+
+std::wstring Upper(std::wstring s) {
+  if (!s.empty()) ::CharUpperBuffW(s.data(), static_cast<DWORD>(s.size()));
+  return s;
+}
 
 RunResult Regsvr32(const std::wstring& switches) {
   return RunProgram(L"regsvr32.exe " + switches + L" \"" + OcxPath() + L"\"", 60000);
@@ -73,12 +74,6 @@ std::wstring valueText(DWORD type, const std::vector<BYTE>& data) {
   return out;
 }
 
-// Key and value names are case-insensitive: the snapshot holds them upper-cased.
-std::wstring upper(std::wstring s) {
-  if (!s.empty()) ::CharUpperBuffW(s.data(), static_cast<DWORD>(s.size()));
-  return s;
-}
-
 void snapshotKey(HKEY key, const std::wstring& path, RegSnapshot& out) {
   out[path + L"\\"] = L"";
   DWORD subKeys = 0, maxSub = 0, values = 0, maxName = 0, maxData = 0;
@@ -93,14 +88,14 @@ void snapshotKey(HKEY key, const std::wstring& path, RegSnapshot& out) {
     DWORD type = 0;
     if (::RegEnumValueW(key, i, name.data(), &nameLen, nullptr, &type, data.data(), &dataLen) != ERROR_SUCCESS)
       continue;
-    out[path + L"\\:" + upper(std::wstring(name.data(), nameLen))] =
+    out[path + L"\\:" + Upper(std::wstring(name.data(), nameLen))] =
         valueText(type, std::vector<BYTE>(data.begin(), data.begin() + dataLen));
   }
   std::vector<wchar_t> sub(maxSub + 2);
   for (DWORD i = 0; i < subKeys; ++i) {
     DWORD len = static_cast<DWORD>(sub.size());
     if (::RegEnumKeyExW(key, i, sub.data(), &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) continue;
-    const std::wstring child = upper(std::wstring(sub.data(), len));
+    const std::wstring child = Upper(std::wstring(sub.data(), len));
     // The 32-bit view, where the keys shared by both views show again.
     if (path.empty() && child == L"WOW6432NODE") continue;
     HKEY k = nullptr;
@@ -123,14 +118,10 @@ RegSnapshot SnapshotTree(HKEY root, const std::wstring& path) {
 
 RegDiff Diff(const RegSnapshot& before, const RegSnapshot& after) {
   RegDiff d;
-  for (const auto& [k, v] : after) {
-    auto it = before.find(k);
-    if (it == before.end()) d.added[k] = v;
-  }
-  for (const auto& [k, v] : before) {
-    auto it = after.find(k);
-    if (it == after.end() || it->second != v) d.removedOrChanged[k] = v;
-  }
+  for (const auto& [k, v] : after)
+    if (!before.count(k)) d.added[k] = v;
+  for (const auto& [k, v] : before)
+    if (auto it = after.find(k); it == after.end() || it->second != v) d.removedOrChanged[k] = v;
   return d;
 }
 

@@ -1,5 +1,4 @@
-// What the control's tests under Wine share: regsvr32, atl.dll's container,
-// and registry snapshots.
+// regsvr32, atl.dll's container and registry snapshots, for the control's tests.
 #pragma once
 
 #include "win32/win.h"
@@ -12,15 +11,12 @@
 
 namespace tallowin::wintest {
 
-// build/<arch>/tallowin.ocx, beside the test program.
-std::wstring OcxPath();
-// wine's regsvr32 with the given switches on tallowin.ocx ("/s", "/u /s",
-// "/s /n /i:user", ...).
+std::wstring OcxPath();  // beside the test program
+// regsvr32 with the given switches ("/s", "/u /s", "/s /n /i:user") on tallowin.ocx.
 RunResult Regsvr32(const std::wstring& switches);
 
-// The control created by ProgID (or CLSID text) in an AtlAxWin window, as
-// any ActiveX container would: a hidden host, the AtlAxWin child filling it,
-// and inside that the control's frmMain window. Everything goes with it.
+// The control created by ProgID (or CLSID text) in an AtlAxWin window on a
+// hidden host, as any container would; everything goes with it.
 class AxWinHost {
  public:
   explicit AxWinHost(const wchar_t* progId, int width = 640, int height = 480, HWND parent = nullptr);
@@ -39,19 +35,18 @@ class AxWinHost {
 };
 
 // A registry tree as sorted text: "PATH\" for every key, "PATH\:NAME" =
-// "type:data" for every value. Paths are relative to the tree's root and
-// upper-cased (the registry ignores case); the 32-bit view (Wow6432Node)
-// is left out.
+// "type:data" for every value, relative to the root, upper-cased (the
+// registry ignores case), without the 32-bit view (Wow6432Node).
 using RegSnapshot = std::map<std::wstring, std::wstring>;
+std::wstring Upper(std::wstring s);  // registry names are case-insensitive
 RegSnapshot SnapshotTree(HKEY root, const std::wstring& path);
-// What after has that before has not, and what before has that after has
-// not or has with another value.
+// What after has that before has not; what before has that after lacks or changed.
 struct RegDiff {
   RegSnapshot added;
   RegSnapshot removedOrChanged;
 };
 RegDiff Diff(const RegSnapshot& before, const RegSnapshot& after);
-// One "  PATH = type:data" line per entry, for a failure's message.
+// "  PATH = type:data" lines, for a failure's message.
 std::string Describe(const RegSnapshot& s);
 
 }  // namespace tallowin::wintest

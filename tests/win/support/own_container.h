@@ -1,8 +1,8 @@
-// A minimal ActiveX container of the tests' own (not atl.dll's): one object
-// that is client site, in-place site, frame and control site, counts the
-// references the control holds on it, answers the ambient UserMode when
-// asked to, and can turn hostile: from inside one chosen callback it
-// deactivates, closes, drops or releases the control.
+// An ActiveX container of the tests' own: one object as client site, in-place
+// site, frame and control site that counts the references the control holds
+// on it, answers the ambient UserMode when asked to, and can turn hostile:
+// from inside one chosen callback it deactivates, closes, drops or releases
+// the control.
 #pragma once
 
 #include "win32/win.h"
@@ -14,18 +14,8 @@
 namespace tallowin::wintest {
 
 // The container's methods the control calls.
-enum class Callback {
-  None,
-  CanInPlaceActivate,
-  OnInPlaceActivate,
-  GetWindow,
-  GetWindowContext,
-  OnUIActivate,
-  SetActiveObject,
-  SetBorderSpace,
-  OnUIDeactivate,
-  OnInPlaceDeactivate,
-};
+enum class Callback { None, CanInPlaceActivate, OnInPlaceActivate, GetWindow, GetWindowContext, OnUIActivate,
+                      SetActiveObject, SetBorderSpace, OnUIDeactivate, OnInPlaceDeactivate };
 inline const char* NameOf(Callback c) {
   static const char* const names[] = {"none",           "CanInPlaceActivate", "OnInPlaceActivate", "GetWindow",
                                       "GetWindowContext", "OnUIActivate",     "SetActiveObject",   "SetBorderSpace",
@@ -33,13 +23,9 @@ inline const char* NameOf(Callback c) {
   return names[static_cast<int>(c)];
 }
 
-// What a hostile container does from inside the callback.
-enum class Act {
-  InPlaceDeactivate,
-  Close,
-  SetClientSiteNull,
-  Release,  // Close, SetClientSite(nullptr) and its last reference
-};
+// What a hostile container does from inside the callback (Release: Close,
+// SetClientSite(nullptr) and its last reference).
+enum class Act { InPlaceDeactivate, Close, SetClientSiteNull, Release };
 inline const char* NameOf(Act a) {
   static const char* const names[] = {"InPlaceDeactivate", "Close", "SetClientSite(nullptr)", "Release"};
   return names[static_cast<int>(a)];
@@ -62,10 +48,9 @@ class OwnContainer : public IOleClientSite,
   Callback hostileIn = Callback::None;
   Act hostileAct = Act::InPlaceDeactivate;
   bool hostileDone = false;  // the hostile act happened (once)
-  // Calls the control made into the container after the hostile act ended
-  // its activation (every act but SetClientSite(nullptr), which leaves the
-  // in-place site in use), until the test settles the act at the end of its
-  // step: a deactivated control has nothing more to say to its container.
+  // Calls into the container after the hostile act ended the activation
+  // (every act but SetClientSite(nullptr)) until the test settles the act at
+  // the end of its step: a deactivated control has nothing more to say.
   std::vector<Callback> callsAfterAct;
   bool actSettled = false;
   std::vector<MSG> controlSiteKeys;  // what reached IOleControlSite::TranslateAccelerator

@@ -21,13 +21,23 @@ std::string Base64(const std::string& in) {
   return out;
 }
 
+std::string Url(const std::string& peer, const std::string& path) {
+  return (peer.find("://") == std::string::npos ? "http://" : "") + peer + path;
+}
+
 }  // namespace
 
 std::string ApiGet(const std::string& peer, const std::string& path) {
   win32::WinHttpTransport http;
-  const HttpResponse r = http.GetWithHeaders((peer.find("://") == std::string::npos ? "http://" : "") + peer + path,
-                                             {{"Authorization", "Basic " + Base64(TestService("PEER_AUTH"))}}, 64 << 20);
+  const HttpResponse r =
+      http.GetWithHeaders(Url(peer, path), {{"Authorization", "Basic " + Base64(TestService("PEER_AUTH"))}}, 64 << 20);
   return r.ok && r.status == 200 ? r.body : "";
+}
+
+int RequestsSeen(const std::string& peer) {
+  win32::WinHttpTransport http;
+  const HttpResponse r = http.Get(Url(peer, "/requests"), 64);
+  return r.ok && r.status == 200 ? std::atoi(r.body.c_str()) : -1;
 }
 
 std::string JsonMember(const std::string& json, const std::string& name) {

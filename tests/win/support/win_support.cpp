@@ -3,6 +3,7 @@
 #include "win32/module.h"
 
 #include <algorithm>
+#include <sstream>
 #include <stdexcept>
 
 #include "platform/text.h"
@@ -136,8 +137,7 @@ HWND CreateHiddenHost(int width, int height) {
 std::vector<std::string> ListLines(HWND list) {
   std::vector<std::string> out;
   // A list in another process may be refilled between LB_GETTEXTLEN and
-  // LB_GETTEXT, and the line is then copied back into our buffer whole,
-  // however long it has become: leave room for any line the control shows.
+  // LB_GETTEXT, and the longer line is copied back whole: leave room.
   DWORD owner = 0;
   ::GetWindowThreadProcessId(list, &owner);
   const size_t room = owner == ::GetCurrentProcessId() ? 0 : 65536;
@@ -160,24 +160,25 @@ void ClickTab(HWND form, int i) {
   ::SendMessageW(form, WM_NOTIFY, nm.idFrom, reinterpret_cast<LPARAM>(&nm));
 }
 
+void ClickLine(HWND form, int i) {
+  HWND list = ::GetDlgItem(form, win32::kIdLstInfo);
+  ::SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(i), 0);
+  ::SendMessageW(form, WM_COMMAND, MAKEWPARAM(win32::kIdLstInfo, LBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
+}
+
 std::vector<std::string> SplitLines(const std::string& text) {
   std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     lines.push_back(line);
-    start = end + 1;
   }
   return lines;
 }
 
 namespace {
 
-// Deletes path and everything below it in the given view only: a key of the
-// same name in the other view is left alone.
+// Deletes path and all below it in the given view only.
 void deleteTreeInView(HKEY root, const std::wstring& path, REGSAM view) {
   HKEY parent = nullptr;
   const size_t slash = path.find_last_of(L'\\');

@@ -11,8 +11,7 @@
 
 namespace tallowin::wintest {
 
-// Time limits for an upload whose test needs only that a time-out ends the
-// wait (the product's are 15 s to the answer, 30 s for a request).
+// For a test that needs only that a time-out ends the wait (the product's: 15 s, 30 s).
 inline constexpr win32::HttpTimeLimits kShortLimits{2000, 2000, 2000, 3000, 5000};
 
 // The folder of the running test program (tallowin.exe lies beside it).
@@ -23,14 +22,12 @@ struct RunResult {
   std::string out;  // stdout, UTF-8 as written
   std::string err;
 };
-// Runs build/<arch>/tallowin.exe with the given arguments; waits at most
-// timeoutMs (then the process is killed and exitCode is -2).
+// tallowin.exe beside this program, or any command line; after timeoutMs
+// the process is killed and exitCode is -2.
 RunResult RunTallowin(const std::wstring& arguments, DWORD timeoutMs = 120000);
-// Runs any command line the same way.
 RunResult RunProgram(const std::wstring& commandLine, DWORD timeoutMs = 120000);
 
-// Handles what is pending in this thread's queue, once.
-void PumpMessages();
+void PumpMessages();  // what is pending in this thread's queue, once
 // Pumps until done() holds or timeoutMs passed; tells which.
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000);
 
@@ -40,22 +37,19 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000);
 HWND CreateHiddenHost(int width = 900, int height = 700);
 extern std::function<void()> OnHostMessage;
 
-// The lines of a list box, read back through its messages (also across
-// processes).
+// The lines of a list box, read through its messages (also across processes).
 std::vector<std::string> ListLines(HWND list);
-// Selects tab i of frmMain's tab strip the way a click does: the selection,
-// then the notification.
+// A click on frmMain's tab i or list line i: the selection, then the notification.
 void ClickTab(HWND form, int i);
+void ClickLine(HWND form, int i);
 
 std::vector<std::string> SplitLines(const std::string& text);
 
-// Waits (pumping) until no request given up on is still held by WinHTTP:
-// each holds the module until WinHTTP's last notice, which under Wine comes
-// only when the server lets the connection go. True once all are gone.
+// Pumps until WinHTTP gave every abandoned request its last notice (under
+// Wine only once the server lets the connection go); true once all are gone.
 bool WaitForAbandonedRequests(DWORD timeoutMs = 60000);
 
-// The host:port that scripts/test gave a test service in
-// TALLOWIN_TEST_<name>, or "" when it did not start one.
+// TALLOWIN_TEST_<name> (a test service's host:port from scripts/test), or "".
 std::string TestService(const std::string& name);
 
 // A registry key the test writes and removes again, with everything below it.
@@ -65,7 +59,7 @@ class RegFixture {
   ~RegFixture();
   RegFixture(const RegFixture&) = delete;
   RegFixture& operator=(const RegFixture&) = delete;
-  // Values under a subkey (created as needed) of the fixture's key; "" is the key itself.
+  // Values under a subkey (created as needed); "" is the key itself.
   void setString(const std::wstring& sub, const std::wstring& name, const std::wstring& value, DWORD type = REG_SZ);
   void setBytes(const std::wstring& sub, const std::wstring& name, DWORD type, const void* data, DWORD size);
   void setDword(const std::wstring& sub, const std::wstring& name, DWORD value);
@@ -78,7 +72,6 @@ class RegFixture {
 };
 
 std::string Utf8(const std::wstring& text);
-
 std::wstring Wide(const std::string& text);
 
 }  // namespace tallowin::wintest
