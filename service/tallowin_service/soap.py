@@ -210,11 +210,11 @@ def profile_parameters(call: Any) -> Optional[Tuple[str, str, str]]:
     """The three texts of a setSaveProfileInformation in the plain form the
     control sends (no header, each parameter once and in order, text only),
     else None: then spyne reads it as any other request and says what is
-    wrong. Its ~50 KB of text make a profile costly for spyne to read a
+    wrong. Its tens of KB of text make a profile costly for spyne to read a
     second time and check against the schema; this form needs neither."""
-    envelope = call.getparent().getparent()
+    body = call.getparent()
     if (call.tag != _PROFILE_CALL or call.attrib or len(call) != 3 or (call.text or "").strip()
-            or len(envelope) != 1):
+            or len(body) != 1 or len(body.getparent()) != 1):
         return None
     values = []
     for element, tag in zip(call, _PROFILE_PARAMETERS):
