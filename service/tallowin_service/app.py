@@ -101,9 +101,15 @@ class Front:
         body = environ["wsgi.input"].read(self.max_body + 1 if declared is None else declared)
         if len(body) > self.max_body:
             return self._too_large(environ, start_response)
-        problem = soap.envelope_problem(body)
+        problem, call = soap.read_envelope(body)
         if problem:
             return self._fault(environ, start_response, *problem)
+        profile = soap.profile_parameters(call)
+        if profile is not None:
+            status, saved = soap.save_profile(self.soap_wsgi.app.tallowin_engine, environ, profile)
+            start_response(status, [("Content-Type", "text/xml; charset=utf-8"),
+                                    ("Content-Length", str(len(saved)))])
+            return [saved]
         environ["wsgi.input"] = io.BytesIO(body)
         environ["CONTENT_LENGTH"] = str(len(body))
         answer = {}

@@ -87,6 +87,19 @@ class NoRecordForProfile(Exception):
     within PROFILE_WINDOW."""
 
 
+# The PC's latest record and the facts it shows now, its row locked (as in
+# store_record); built once, as are the two updates.
+_PROFILE_TARGET = (
+    sa.select(machines.c.id, machines.c.last_record_id, records.c.user_name, records.c.received,
+              records.c.profile_id, *[machines.c[c] for c in profile.FACT_COLUMNS])
+    .select_from(machines.join(records, records.c.id == machines.c.last_record_id))
+    .where(machines.c.machine_key == sa.bindparam("key")).with_for_update(of=machines))
+_SET_PROFILE = records.update().where(records.c.id == sa.bindparam("record")).values(
+    profile_id=sa.bindparam("profile"))
+_SET_FACTS = machines.update().where(machines.c.id == sa.bindparam("machine")).values(
+    {c: sa.bindparam("f_" + c) for c in profile.FACT_COLUMNS})
+
+
 def ingest_profile(engine: Engine, user_name: Optional[str], adapter_address: Optional[str],
                    profile_text: Optional[str], sender: str, received: Optional[datetime.datetime] = None) -> int:
     """Keeps a complete profile with the latest record of its PC (the one of
@@ -94,25 +107,28 @@ def ingest_profile(engine: Engine, user_name: Optional[str], adapter_address: Op
     record's id. Raises NoRecordForProfile when there is no such record."""
     user_name, profile_text = user_name or "", profile_text or ""
     now = received or utcnow()
-    # The computer name from the network section only: a program's name may
-    # read like any label.
-    network = dict(profile.sections(profile_text)).get("Network", [])
-    key = texts.machine_key(adapter_address, "".join(line + texts.SEPARATOR for line in network))
+    key = texts.usable_address(adapter_address)
+    if key is None:
+        # The computer name from the network section only: a program's name
+        # may read like any label.
+        network = dict(profile.sections(profile_text)).get("Network", [])
+        key = texts.machine_key(None, "".join(line + texts.SEPARATOR for line in network))
     facts = profile.facts(profile_text)
 
     def work(conn):
         # The text first: the texts lock comes before any row lock.
         profile_id = stored_texts.text_ids(conn, {"profile": profile_text})["profile"]
-        row = conn.execute(
-            sa.select(machines.c.id, machines.c.last_record_id, records.c.user_name, records.c.received)
-            .select_from(machines.join(records, records.c.id == machines.c.last_record_id))
-            .where(machines.c.machine_key == key).with_for_update(of=machines)).first() if key else None
+        row = conn.execute(_PROFILE_TARGET, {"key": key}).first() if key else None
         if row is None or row.user_name != user_name or not now - PROFILE_WINDOW <= row.received <= now:
             raise NoRecordForProfile("no record of this PC from %s in the last %d minutes: send "
                                      "setSaveSoftwareInformation first" % (user_name or "this user",
                                                                            PROFILE_WINDOW.seconds // 60))
-        conn.execute(records.update().where(records.c.id == row.last_record_id).values(profile_id=profile_id))
-        conn.execute(machines.update().where(machines.c.id == row.id).values(**facts))
+        if row.profile_id != profile_id:
+            conn.execute(_SET_PROFILE, {"record": row.last_record_id, "profile": profile_id})
+        # Day to day a PC's facts stay the same while its profile's counters
+        # move: then the machine's row (and its indexes) stays untouched.
+        if any(getattr(row, c) != facts[c] for c in profile.FACT_COLUMNS):
+            conn.execute(_SET_FACTS, dict({"f_" + c: v for c, v in facts.items()}, machine=row.id))
         return row.last_record_id
 
     return _transaction(engine, sender, work)

@@ -46,10 +46,9 @@ class InventoryService(ServiceBase):
 
     @rpc(Text, Text, Text, _returns=Unicode)
     def setSaveProfileInformation(ctx, UserName, AdapterAddress, ProfileText):
-        env = ctx.transport.req_env
         try:
             ingest.ingest_profile(ctx.app.tallowin_engine, UserName, AdapterAddress, ProfileText,
-                                  env.get("REMOTE_ADDR", ""))
+                                  ctx.transport.req_env.get("REMOTE_ADDR", ""))
         except ingest.NoRecordForProfile as error:
             raise Fault("Client", str(error))
         return "OK"
@@ -170,32 +169,88 @@ def envelope_problem(body: bytes) -> Optional[Tuple[str, str]]:
     checks the operation and its parameters against the schema; this refuses
     what is too costly to parse and catches what spyne would answer with an
     exception or let through (a header it does not understand)."""
+    return read_envelope(body)[0]
+
+
+def read_envelope(body: bytes) -> Tuple[Optional[Tuple[str, str]], Any]:
+    """(envelope_problem, None), or (None, the operation's element)."""
     if not body.strip():
-        return "Client", "the request has no body"
+        return ("Client", "the request has no body"), None
     problem = markup_problem(body)
     if problem:
-        return "Client", problem
+        return ("Client", problem), None
     try:
         root = etree.fromstring(body, _parser())
     except etree.XMLSyntaxError as error:
-        return "Client", "the request is not well-formed XML: %s" % error
+        return ("Client", "the request is not well-formed XML: %s" % error), None
     tree = root.getroottree()
     if tree.docinfo.doctype or tree.docinfo.internalDTD is not None:
         # The control never sends one; entities are a way to attack.
-        return "Client", "a document type declaration is not allowed"
+        return ("Client", "a document type declaration is not allowed"), None
     if root.tag != "{%s}Envelope" % ENVELOPE_NS:
-        return "Client", "the document is no SOAP 1.1 Envelope (found %s)" % root.tag
+        return ("Client", "the document is no SOAP 1.1 Envelope (found %s)" % root.tag), None
     for header in root.findall("{%s}Header" % ENVELOPE_NS):
         for entry in header:
             if isinstance(entry.tag, str) and entry.get("{%s}mustUnderstand" % ENVELOPE_NS) in ("1", "true"):
-                return "MustUnderstand", "the header %s is not understood here" % entry.tag
+                return ("MustUnderstand", "the header %s is not understood here" % entry.tag), None
     bodies = root.findall("{%s}Body" % ENVELOPE_NS)
     if len(bodies) != 1:
-        return "Client", "the Envelope must hold one Body (found %d)" % len(bodies)
+        return ("Client", "the Envelope must hold one Body (found %d)" % len(bodies)), None
     calls = [child for child in bodies[0] if isinstance(child.tag, str)]
     if len(calls) != 1:
-        return "Client", "the Body must hold one operation element (found %d)" % len(calls)
-    return None
+        return ("Client", "the Body must hold one operation element (found %d)" % len(calls)), None
+    return None, calls[0]
+
+
+_PROFILE_CALL = "{%s}setSaveProfileInformation" % NAMESPACE
+_PROFILE_PARAMETERS = tuple("{%s}%s" % (NAMESPACE, name) for name in ("UserName", "AdapterAddress", "ProfileText"))
+
+
+def profile_parameters(call: Any) -> Optional[Tuple[str, str, str]]:
+    """The three texts of a setSaveProfileInformation in the plain form the
+    control sends (no header, each parameter once and in order, text only),
+    else None: then spyne reads it as any other request and says what is
+    wrong. Its tens of KB of text make a profile costly for spyne to read a
+    second time and check against the schema; this form needs neither."""
+    body = call.getparent()
+    if (call.tag != _PROFILE_CALL or call.attrib or len(call) != 3 or (call.text or "").strip()
+            or len(body) != 1 or len(body.getparent()) != 1):
+        return None
+    values = []
+    for element, tag in zip(call, _PROFILE_PARAMETERS):
+        if (element.tag != tag or element.attrib or len(element) or element.text is None
+                or (element.tail or "").strip()):
+            return None
+        values.append(element.text)
+    return values[0], values[1], values[2]
+
+
+# spyne's answers to setSaveProfileInformation, byte for byte.
+_PROFILE_OK = ("<?xml version='1.0' encoding='UTF-8'?>\n<soap11env:Envelope xmlns:soap11env="
+               '"http://schemas.xmlsoap.org/soap/envelope/" xmlns:tns="urn:tallowin:inventory"><soap11env:Body>'
+               "<tns:setSaveProfileInformationResponse><tns:setSaveProfileInformationResult>OK"
+               "</tns:setSaveProfileInformationResult></tns:setSaveProfileInformationResponse></soap11env:Body>"
+               "</soap11env:Envelope>").encode("utf-8")
+_SPYNE_FAULT = ("<?xml version='1.0' encoding='UTF-8'?>\n<soap11env:Envelope xmlns:soap11env="
+                '"http://schemas.xmlsoap.org/soap/envelope/"><soap11env:Body><soap11env:Fault><faultcode>'
+                "soap11env:%s</faultcode><faultstring>%s</faultstring><faultactor></faultactor></soap11env:Fault>"
+                "</soap11env:Body></soap11env:Envelope>")
+
+
+def save_profile(engine: Any, environ: Any, parameters: Tuple[str, str, str]) -> Tuple[str, bytes]:
+    """(HTTP status, answer) for a profile profile_parameters read, as
+    spyne's setSaveProfileInformation would have answered."""
+    sender = environ.get("REMOTE_ADDR", "")
+    try:
+        ingest.ingest_profile(engine, *parameters, sender)
+        return "200 OK", _PROFILE_OK
+    except ingest.NoRecordForProfile as error:
+        code, reason = "Client", str(error)
+    except Exception:
+        log.exception("SOAP request from %s", sender or "?")
+        code, reason = "Server", "Internal Error"
+    log.warning("SOAP request from %s refused: Fault(%s: %r)", sender or "?", code, reason)
+    return "500 Internal Server Error", (_SPYNE_FAULT % (code, escape(reason))).encode("utf-8")
 
 
 _PLACEHOLDER = "http://tallowin.invalid" + SERVICE_PATH

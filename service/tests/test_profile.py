@@ -51,19 +51,18 @@ def test_facts_by_label(text, expected):
     assert {k: got[k] for k in expected} == expected
 
 
-def send_profile(client, text, user="alice", address="00-0C-29-3A-5B-7F"):
+def send_profile(client, text, user="alice", address="00-0C-29-3A-5B-7F", by_spyne=False):
+    # A comment in the call is valid, but leaves the reading to spyne.
     body = ('<?xml version="1.0" encoding="utf-8"?><s:Envelope xmlns:s="http://schemas.xmlsoap.org/soap/envelope/">'
-            '<s:Body><setSaveProfileInformation xmlns="urn:tallowin:inventory"><UserName>%s</UserName>'
+            '<s:Body><setSaveProfileInformation xmlns="urn:tallowin:inventory"><UserName>%s</UserName>%s'
             '<AdapterAddress>%s</AdapterAddress><ProfileText>%s</ProfileText></setSaveProfileInformation>'
-            '</s:Body></s:Envelope>' % (user, address, escape(text)))
+            '</s:Body></s:Envelope>' % (user, "<!-- -->" if by_spyne else "", address, escape(text)))
     return client.post(SERVICE_PATH, data=body.encode(), headers={"Content-Type": "text/xml; charset=utf-8",
                                                                  "SOAPAction": '"setSaveProfileInformation"'})
 
 
 def test_profiles_answer_which_pcs_run_what(client, engine, admin):
     fleet = [("00-0C-29-00-00-01", WIN11), ("00-0C-29-00-00-02", WIN10), ("00-0C-29-00-00-03", XP)]
-    # Without its record first, a profile is refused and kept nowhere.
-    assert send_profile(client, WIN11, address=fleet[0][0]).status_code == 500
     for address, text in fleet:
         assert post(client, envelope(address=address)).status_code == 200
         assert send_profile(client, text, address=address).status_code == 200
@@ -91,6 +90,22 @@ def test_profiles_answer_which_pcs_run_what(client, engine, admin):
     assert "Windows XP Professional" in page and "memory_below=4" in page
     page = client.get("/machines/00-0C-29-00-00-03").get_data(as_text=True)
     assert "<details><summary>Printers" in page and "511" in page
+
+
+def test_the_plain_profile_is_answered_as_spyne_answers_it(client, engine, admin):
+    def answers(text):
+        return [(a.status_code, a.headers["Content-Type"], a.data)
+                for a in (send_profile(client, text, by_spyne=True), send_profile(client, text))]
+    # Without its record first (or from another user), refused and kept nowhere.
+    refused = answers(WIN11)
+    assert refused[0] == refused[1] and refused[0][0] == 500 and b"faultstring>no record" in refused[0][2]
+    assert post(client, envelope()).status_code == 200
+    taken = answers(WIN10)
+    assert taken[0] == taken[1] and taken[0][0] == 200
+    assert client.get("/api/machines/00-0C-29-3A-5B-7F", headers=admin).get_json()["os_build"] == 19045
+    with engine.connect() as conn:
+        assert conn.execute(sa.select(sa.func.count()).select_from(shared_texts)
+                            .where(shared_texts.c.body.in_([WIN10, WIN11]))).scalar() == 1
 
 
 def test_a_thousand_printers(engine):
