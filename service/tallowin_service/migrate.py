@@ -144,7 +144,7 @@ def move_texts(engine: Engine, pause: float = 0.0) -> bool:
         time.sleep(pause * (time.monotonic() - began))
 
 
-def keep_moving(engine: Engine, pause: float = 1.0) -> threading.Thread:
+def keep_moving(engine: Engine, pause: float = 0.5) -> threading.Thread:
     """move_texts in a thread of its own until the texts are moved: tried
     again while another mover holds the lease (it takes over if that one
     stops) and after an error (the database restarting, say)."""
@@ -152,7 +152,6 @@ def keep_moving(engine: Engine, pause: float = 1.0) -> threading.Thread:
         while True:
             try:
                 if move_texts(engine, pause):
-                    logging.getLogger(__name__).warning("records' texts moved to shared_texts")
                     return
             except Exception:  # noqa: BLE001 -- the thread goes on; the log says why
                 logging.getLogger(__name__).exception("moving the records' texts (tried again)")
@@ -218,14 +217,16 @@ def _finish(engine):
                 conn.exec_driver_sql("ALTER TABLE records " + ", ".join(
                     ["ALTER COLUMN %s_id SET NOT NULL" % k for k in _OLD_KINDS]
                     + ["DROP COLUMN %s_text" % k for k in _OLD_KINDS] + ["DROP CONSTRAINT records_texts_moved"]))
+                # With the columns: a mover must never find the row without them.
                 conn.execute(settings.delete().where(settings.c.name == MOVER))
         except sa.exc.OperationalError as error:
             if getattr(error.orig, "pgcode", None) != "55P03":  # lock_not_available
                 raise
             return False
-        return True
-    with writing(engine) as conn, conn.begin():
-        conn.execute(settings.delete().where(settings.c.name == MOVER))
+    else:
+        with writing(engine) as conn, conn.begin():
+            conn.execute(settings.delete().where(settings.c.name == MOVER))
+    logging.getLogger(__name__).warning("the upgrade has moved every record's texts to shared_texts")
     return True
 
 
