@@ -387,8 +387,11 @@ def _upgrade_from_8(conn):
                                   records.c.adapter_address)
                         .select_from(machines.join(records, records.c.id == machines.c.last_record_id)
                                      .outerjoin(network, network.c.id == records.c.network_id))).fetchall()
-    for row in stored_texts.with_unmoved(conn, rows):
-        ingest.set_network_names(conn, row.machine, texts.network_names(row.network_text, row.adapter_address))
+    # The table is new: one insert for all (before the service answers).
+    names = [{"machine_id": row.machine, "value": value} for row in stored_texts.with_unmoved(conn, rows)
+             for value in texts.network_names(row.network_text, row.adapter_address)]
+    if names:
+        conn.execute(machine_network_names.insert(), names)
 
 
 def _upgrade_from_9(conn):
