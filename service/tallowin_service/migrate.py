@@ -114,6 +114,7 @@ def _sqlite_nullable(conn, columns):
 # them from taking turns at twice the load.)
 MOVER = "texts_to_move"
 LEASE = datetime.timedelta(seconds=30)
+# Records a batch; a quarter on SQLite, where a batch holds every writer.
 SHARE_BATCH = 2000
 # The longest the end of the move waits for the records table on
 # PostgreSQL, holding those that come after it meanwhile.
@@ -175,7 +176,7 @@ def _move_batch(conn, me):
     stored_texts.lock_texts(conn)
     rows = conn.execute(sa.select(records.c.id, *[_OLD_TEXT[k] for k in _OLD_KINDS])
                         .where(records.c.programs_id.is_(None)).order_by(records.c.id)
-                        .limit(SHARE_BATCH)).fetchall()
+                        .limit(SHARE_BATCH if is_postgresql(conn.engine) else SHARE_BATCH // 4)).fetchall()
     if not rows:
         return "finish"
     ids = _ids_of_texts(conn, {body for row in rows for body in row[1:]})
