@@ -185,6 +185,9 @@ def store_record(conn: Connection, record: Record, received: datetime.datetime, 
                **{kind + "_id": i for kind, i in text_ids.items()})
     record_id, previous = statements.add_record(
         conn, row, _machine_values(machine, record, received, len(new_names)), machine.last_record_id)
+    if previous is None and machine.last_record_id is not None:  # a record an upgrade has not moved yet
+        previous = stored_texts.unmoved(conn, [machine.last_record_id]).get(machine.last_record_id, {}).get(
+            "programs_text")
     set_network_names(conn, machine.id, texts.network_names(record.network_text, record.adapter_address))
     if previous is True or previous == record.programs_text:
         # The same programs as last time (most records): nothing to compare.

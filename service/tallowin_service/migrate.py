@@ -1,43 +1,30 @@
 """Bringing a database up to schema.SCHEMA_VERSION: each older version's
-upgrade, applied in order from the version found."""
+upgrade, applied in order from the version found, in one transaction; then,
+from version 5, the records' texts moved to shared_texts in batches while
+the service answers (move_texts)."""
 
 import datetime
 import logging
+import re
+import secrets
+import threading
+import time
 from typing import Any, Dict, Set
 
 import sqlalchemy as sa
 
-from . import ingest, schema, texts
-from .db import Engine, is_postgresql, writing
+from . import ingest, schema, stored_texts, texts
+from .db import Engine, is_postgresql, utcnow, writing
 from .profile import FACT_COLUMNS
 from .schema import (PROFILE_INDEXES, SCHEMA_VERSION, TEXT_KINDS, changes, machine_network_names,
                      machine_programs, machines, metadata, name_hash, program_count_queue, program_counts,
-                     programs, records, schema_version, shared_texts)
+                     programs, records, schema_version, settings, shared_texts)
 
 
 def upgrade(engine: Engine) -> int:
     """Creates the tables of a new database or brings an older one up to
-    SCHEMA_VERSION; returns the version found (0: new)."""
-    found = _upgrade_to_5(engine)
-    if found and found < SCHEMA_VERSION:
-        _share_texts(engine)
-        _upgrade_after_texts(engine)
-    return found
-
-
-# The version whose records refer to shared_texts: the move there runs in
-# batches (_share_texts); the steps after it are quick, in one transaction.
-TEXTS_SHARED = 6
-
-
-def _locked(conn):
-    if conn.dialect.name == "postgresql":
-        # Two processes starting at once must not both create the tables.
-        conn.exec_driver_sql("SELECT pg_advisory_xact_lock(7731500)")
-
-
-def _upgrade_to_5(engine):
-    """The steps up to version 5, in one transaction; returns the version found."""
+    SCHEMA_VERSION; returns the version found (0: new). From version 5 the
+    records' texts are left where they are, for move_texts."""
     with writing(engine) as conn, conn.begin():
         _locked(conn)
         inspector = sa.inspect(conn)
@@ -50,24 +37,21 @@ def _upgrade_to_5(engine):
             raise RuntimeError("the database has schema version %d; this service knows up to %d"
                                % (found, SCHEMA_VERSION))
         version = found
-        while 0 < version < 5:
+        while 0 < version < SCHEMA_VERSION:
             step, version = UPGRADES[version]
             step(conn)
-        if version == 5:
-            # The texts move to shared_texts afterwards, in transactions of
-            # their own (_share_texts); the columns that will refer to them
-            # come now, empty.
-            there = {c["name"] for c in inspector.get_columns("records")}
-            for kind, _ in TEXT_KINDS:
-                if kind + "_id" not in there:  # else added by an upgrade stopped half-way
-                    conn.exec_driver_sql("ALTER TABLE records ADD COLUMN %s_id INTEGER" % kind)
-            _set_version(conn, 5)
         metadata.create_all(conn)
         if is_postgresql(engine):
             _trigram_indexes(conn)
-        if found == 0 or version == SCHEMA_VERSION > found:
+        if version != found or found == 0:
             _set_version(conn, SCHEMA_VERSION)
         return found
+
+
+def _locked(conn):
+    if conn.dialect.name == "postgresql":
+        # Two processes starting at once must not both create the tables.
+        conn.exec_driver_sql("SELECT pg_advisory_xact_lock(7731500)")
 
 
 def _set_version(conn, version):
@@ -77,54 +61,174 @@ def _set_version(conn, version):
 
 # A version 5 record's texts, in its own columns.
 _OLD_TEXT = {kind: sa.literal_column("records.%s_text" % kind).label(kind + "_text") for kind, _ in TEXT_KINDS}
+# Version 5's kinds: the profile came later.
+_OLD_KINDS = stored_texts.OLD_KINDS
+
+
+def _upgrade_from_5(conn):
+    """Version 5 kept each record's texts in its row. Only what is quick
+    happens here: the columns that refer to shared_texts come, empty, with
+    their indexes, and the old ones may be NULL (so that new records need not
+    fill them). The texts move afterwards while the service answers
+    (move_texts); until then each read takes a record's texts from where
+    they are (stored_texts.with_unmoved). Half-moved by an earlier start,
+    the move goes on."""
+    metadata.create_all(conn)  # shared_texts and the tables of later versions
+    there = {c["name"]: c for c in sa.inspect(conn).get_columns("records")}
+    if conn.dialect.name == "postgresql":
+        for kind in _OLD_KINDS:
+            conn.exec_driver_sql("ALTER TABLE records ALTER COLUMN %s_text DROP NOT NULL" % kind)
+    elif any(not there[kind + "_text"]["nullable"] for kind in _OLD_KINDS):
+        _sqlite_nullable(conn, [kind + "_text" for kind in _OLD_KINDS])
+    for kind, _ in TEXT_KINDS:
+        if kind + "_id" not in there:  # else added by an upgrade stopped half-way
+            conn.exec_driver_sql("ALTER TABLE records ADD COLUMN %s_id INTEGER" % kind)
+    for index in records.indexes:
+        if index.name.startswith("records_") and index.name[8:] in dict(TEXT_KINDS):
+            index.create(conn, checkfirst=True)
+    conn.execute(settings.delete().where(settings.c.name == MOVER))
+    conn.execute(settings.insert().values(name=MOVER, value=""))
+
+
+def _sqlite_nullable(conn, columns):
+    """SQLite cannot drop a NOT NULL but by copying the table: its
+    documented alternative for removing one (lang_altertable, "other kinds
+    of table schema changes") edits the table's definition in place."""
+    sql = conn.exec_driver_sql("SELECT sql FROM sqlite_master WHERE type = 'table' AND name = 'records'").scalar()
+    for column in columns:
+        sql, n = re.subn(r"\b(%s\s+TEXT)\s+NOT\s+NULL\b" % column, r"\1", sql, flags=re.IGNORECASE)
+        if n != 1:
+            raise RuntimeError("records.%s: unexpected definition %r" % (column, sql))
+    cookie = conn.exec_driver_sql("PRAGMA schema_version").scalar()
+    conn.exec_driver_sql("PRAGMA writable_schema = ON")
+    conn.exec_driver_sql("UPDATE sqlite_master SET sql = ? WHERE type = 'table' AND name = 'records'", (sql,))
+    conn.exec_driver_sql("PRAGMA schema_version = %d" % (cookie + 1))
+    conn.exec_driver_sql("PRAGMA writable_schema = OFF")
+
+
+# The row of settings there while texts remain to move; its value, the mover
+# that holds the lease and until when ("" or "TOKEN ISO-TIME"). One mover at a
+# time, whatever the number of workers and hosts; one killed mid-way leaves a
+# lease that runs out, and another takes over. (The batches would be right
+# with two movers too, each under the upgrade's lock: the lease only keeps
+# them from taking turns at twice the load.)
+MOVER = "texts_to_move"
+LEASE = datetime.timedelta(seconds=30)
+# Records a batch; a quarter on SQLite, where a batch holds every writer.
 SHARE_BATCH = 2000
+# The longest the end of the move waits for the records table on
+# PostgreSQL, holding those that come after it meanwhile.
+LOCK_WAIT = "2s"
 
 
-def _share_texts(engine):
-    """Version 5 kept each record's texts in its row: they move to
-    shared_texts, SHARE_BATCH records a transaction (each short; stopped
-    half-way, the next start goes on from there), the moved texts emptied
-    so that their space can be used again; then the old columns go."""
-    kinds = [kind for kind, optional in TEXT_KINDS if not optional]  # version 5's: the profile came later
+def texts_to_move(engine: Engine) -> bool:
+    with engine.connect() as conn:
+        return conn.execute(sa.select(settings.c.value).where(settings.c.name == MOVER)).first() is not None
+
+
+def move_texts(engine: Engine, pause: float = 0.0) -> bool:
+    """Moves the texts of the records a version 5 database had to
+    shared_texts, SHARE_BATCH records a transaction (each short), resting
+    PAUSE times a batch's time between two (room for the service's
+    writers); then _finish. Returns True when none are left to move, False
+    when another mover holds the lease or the end must wait. Stopped at any
+    point, nothing is half done."""
+    me = secrets.token_hex(8)
     while True:
+        began = time.monotonic()
         with writing(engine) as conn, conn.begin():
-            _locked(conn)
-            if conn.execute(sa.select(schema_version.c.version)).scalar() >= TEXTS_SHARED:
-                return  # done before, or by another process
-            rows = conn.execute(sa.select(records.c.id, *[_OLD_TEXT[k] for k in kinds])
-                                .where(records.c.programs_id.is_(None)).order_by(records.c.id)
-                                .limit(SHARE_BATCH)).fetchall()
-            if not rows:
-                for kind in kinds:
-                    conn.exec_driver_sql("ALTER TABLE records DROP COLUMN %s_text" % kind)
-                    if is_postgresql(engine):
-                        conn.exec_driver_sql("ALTER TABLE records ALTER COLUMN %s_id SET NOT NULL" % kind)
-                for index in records.indexes:
-                    if index.name.startswith("records_") and index.name[8:] in dict(TEXT_KINDS):
-                        index.create(conn)
-                _set_version(conn, TEXTS_SHARED)
-                return
-            ids = _ids_of_texts(conn, {body for row in rows for body in row[1:]})
-            values = [{"i": row[0], **{k: ids[body] for k, body in zip(kinds, row[1:])}} for row in rows]
-            if is_postgresql(engine):
-                conn.exec_driver_sql(
-                    "UPDATE records SET " + ", ".join("%s_id = x.%s, %s_text = ''" % (k, k, k) for k in kinds)
-                    + " FROM unnest(%(i)s::integer[], " + ", ".join("%%(%s)s::integer[]" % k for k in kinds)
-                    + ") AS x(i, " + ", ".join(kinds) + ") WHERE records.id = x.i",
-                    {"i": [v["i"] for v in values], **{k: [v[k] for v in values] for k in kinds}})
-            else:
-                conn.execute(sa.text("UPDATE records SET " + ", ".join("%s_id = :%s, %s_text = ''" % (k, k, k)
-                                                                      for k in kinds) + " WHERE id = :i"), values)
+            state = _move_batch(conn, me)
+        if state == "finish":
+            return _finish(engine)
+        if state != "more":
+            return state == "done"
+        time.sleep(pause * (time.monotonic() - began))
 
 
-def _upgrade_after_texts(engine):
-    with writing(engine) as conn, conn.begin():
-        _locked(conn)
-        version = conn.execute(sa.select(sa.func.max(schema_version.c.version))).scalar()
-        while TEXTS_SHARED <= version < SCHEMA_VERSION:
-            step, version = UPGRADES[version]
-            step(conn)
-        _set_version(conn, version)
+def keep_moving(engine: Engine, pause: float = 0.5) -> threading.Thread:
+    """move_texts in a thread of its own until the texts are moved: tried
+    again while another mover holds the lease (it takes over if that one
+    stops) and after an error (the database restarting, say)."""
+    def run():
+        while True:
+            try:
+                if move_texts(engine, pause):
+                    return
+            except Exception:  # noqa: BLE001 -- the thread goes on; the log says why
+                logging.getLogger(__name__).exception("moving the records' texts (tried again)")
+            time.sleep(LEASE.total_seconds() / 3)
+    thread = threading.Thread(target=run, name="tallowin-move-texts", daemon=True)
+    thread.start()
+    return thread
+
+
+def _move_batch(conn, me):
+    _locked(conn)
+    lease = conn.execute(sa.select(settings.c.value).where(settings.c.name == MOVER)).scalar()
+    if lease is None:
+        return "done"
+    now = utcnow()
+    holder, _, until = lease.partition(" ")
+    if holder not in ("", me) and until > now.isoformat(timespec="microseconds"):
+        return "busy"
+    conn.execute(settings.update().where(settings.c.name == MOVER)
+                 .values(value="%s %s" % (me, (now + LEASE).isoformat(timespec="microseconds"))))
+    stored_texts.lock_texts(conn)
+    rows = conn.execute(sa.select(records.c.id, *[_OLD_TEXT[k] for k in _OLD_KINDS])
+                        .where(records.c.programs_id.is_(None)).order_by(records.c.id)
+                        .limit(SHARE_BATCH if is_postgresql(conn.engine) else SHARE_BATCH // 4)).fetchall()
+    if not rows:
+        return "finish"
+    ids = _ids_of_texts(conn, {body for row in rows for body in row[1:]})
+    values = [{"i": row[0], **{k: ids[body] for k, body in zip(_OLD_KINDS, row[1:])}} for row in rows]
+    # The old texts emptied: their space goes to the next records.
+    if conn.dialect.name == "postgresql":
+        conn.exec_driver_sql(
+            "UPDATE records SET " + ", ".join("%s_id = x.%s, %s_text = NULL" % (k, k, k) for k in _OLD_KINDS)
+            + " FROM unnest(%(i)s::integer[], " + ", ".join("%%(%s)s::integer[]" % k for k in _OLD_KINDS)
+            + ") AS x(i, " + ", ".join(_OLD_KINDS) + ") WHERE records.id = x.i",
+            {"i": [v["i"] for v in values], **{k: [v[k] for v in values] for k in _OLD_KINDS}})
+    else:
+        conn.execute(sa.text("UPDATE records SET " + ", ".join("%s_id = :%s, %s_text = NULL" % (k, k, k)
+                                                              for k in _OLD_KINDS) + " WHERE id = :i"), values)
+    return "more"
+
+
+def _finish(engine):
+    """Every record moved: on PostgreSQL the old columns go and the new ones
+    become NOT NULL, each step waiting at most LOCK_WAIT for the table (else
+    False: tried again later) and NOT NULL's scan done beforehand, as a
+    check validated while records still come and go. SQLite's DROP COLUMN
+    would rewrite the whole table holding every writer: there the old
+    columns stay, empty. True when done."""
+    if is_postgresql(engine):
+        check = " AND ".join("%s_id IS NOT NULL" % k for k in _OLD_KINDS)
+        try:
+            with writing(engine) as conn, conn.begin():
+                conn.exec_driver_sql("SET LOCAL lock_timeout = '%s'" % LOCK_WAIT)
+                conn.exec_driver_sql("ALTER TABLE records DROP CONSTRAINT IF EXISTS records_texts_moved,"
+                                     " ADD CONSTRAINT records_texts_moved CHECK (%s) NOT VALID" % check)
+            with writing(engine) as conn, conn.begin():
+                conn.exec_driver_sql("ALTER TABLE records VALIDATE CONSTRAINT records_texts_moved")
+            with writing(engine) as conn, conn.begin():
+                _locked(conn)
+                if conn.execute(sa.select(settings.c.value).where(settings.c.name == MOVER)).first() is None:
+                    return True  # done by another
+                conn.exec_driver_sql("SET LOCAL lock_timeout = '%s'" % LOCK_WAIT)
+                conn.exec_driver_sql("ALTER TABLE records " + ", ".join(
+                    ["ALTER COLUMN %s_id SET NOT NULL" % k for k in _OLD_KINDS]
+                    + ["DROP COLUMN %s_text" % k for k in _OLD_KINDS] + ["DROP CONSTRAINT records_texts_moved"]))
+                # With the columns: a mover must never find the row without them.
+                conn.execute(settings.delete().where(settings.c.name == MOVER))
+        except sa.exc.OperationalError as error:
+            if getattr(error.orig, "pgcode", None) != "55P03":  # lock_not_available
+                raise
+            return False
+    else:
+        with writing(engine) as conn, conn.begin():
+            conn.execute(settings.delete().where(settings.c.name == MOVER))
+    logging.getLogger(__name__).warning("the upgrade has moved every record's texts to shared_texts")
+    return True
 
 
 def _ids_of_texts(conn, bodies):
@@ -280,11 +384,15 @@ def _upgrade_from_8(conn):
     machine's latest record."""
     machine_network_names.create(conn, checkfirst=True)  # create_all may have made it, empty
     network = shared_texts.alias("network")
-    rows = conn.execute(sa.select(machines.c.id, network.c.body.label("network_text"), records.c.adapter_address)
+    rows = conn.execute(sa.select(machines.c.id.label("machine"), records.c.id, network.c.body.label("network_text"),
+                                  records.c.adapter_address)
                         .select_from(machines.join(records, records.c.id == machines.c.last_record_id)
-                                     .join(network, network.c.id == records.c.network_id)))
-    for row in rows.fetchall():
-        ingest.set_network_names(conn, row.id, texts.network_names(row.network_text, row.adapter_address))
+                                     .outerjoin(network, network.c.id == records.c.network_id))).fetchall()
+    # The table is new: one insert for all (before the service answers).
+    names = [{"machine_id": row.machine, "value": value} for row in stored_texts.with_unmoved(conn, rows)
+             for value in texts.network_names(row.network_text, row.adapter_address)]
+    if names:
+        conn.execute(machine_network_names.insert(), names)
 
 
 def _upgrade_from_9(conn):
@@ -324,6 +432,7 @@ UPGRADES = {
     2: (_upgrade_from_2, 3),
     3: (_upgrade_from_3, 4),
     4: (_upgrade_from_4, 5),
+    5: (_upgrade_from_5, 6),
     6: (_upgrade_from_6, 8),
     8: (_upgrade_from_8, 9),
     9: (_upgrade_from_9, SCHEMA_VERSION),

@@ -156,8 +156,9 @@ def get_machine(conn: Connection, key: str) -> Optional[MachineDetail]:
     if row is None:
         return None
     text_columns, joined = stored_texts.joined(records)
-    last = conn.execute(sa.select(*text_columns).select_from(joined)
-                        .where(records.c.id == row.last_record_id)).first()
+    last = next(iter(stored_texts.with_unmoved(conn, conn.execute(
+        sa.select(records.c.id, *text_columns).select_from(joined)
+        .where(records.c.id == row.last_record_id)).fetchall())), None)
     names = conn.execute(
         sa.select(programs.c.name)
         .select_from(machine_programs.join(programs, programs.c.id == machine_programs.c.program_id))
@@ -186,9 +187,10 @@ def machine_records(conn: Connection, key: str, offset: int = 0, limit: int = 10
                       records.c.secret_name)
             .where(records.c.machine_id == m.id).order_by(records.c.id.desc())
             .offset(offset).limit(limit)).subquery("page")
-    rows = conn.execute(sa.select(page, shared_texts.c.body.label("programs_text"))
-                        .select_from(page.join(shared_texts, shared_texts.c.id == page.c.programs_id))
-                        .order_by(page.c.id.desc())).fetchall()
+    rows = stored_texts.with_unmoved(conn, conn.execute(
+        sa.select(page, shared_texts.c.body.label("programs_text"))
+        .select_from(page.outerjoin(shared_texts, shared_texts.c.id == page.c.programs_id))
+        .order_by(page.c.id.desc())).fetchall())
     ids = [r.id for r in rows]
     added: Dict[int, List[str]] = {i: [] for i in ids}
     removed: Dict[int, List[str]] = {i: [] for i in ids}
@@ -222,9 +224,10 @@ def get_record(conn: Connection, record_id: int) -> Optional[StoredRecord]:
     adapter_address, programs_text, network_text, processor_text}; None if
     there is no such record."""
     text_columns, joined = stored_texts.joined(records.join(machines, machines.c.id == records.c.machine_id))
-    r = conn.execute(sa.select(records, machines.c.machine_key, *text_columns).select_from(joined)
-                     .where(records.c.id == record_id)).first()
-    return None if r is None else _record_dict(r)
+    rows = stored_texts.with_unmoved(conn, conn.execute(
+        sa.select(records, machines.c.machine_key, *text_columns).select_from(joined)
+        .where(records.c.id == record_id)).fetchall())
+    return _record_dict(rows[0]) if rows else None
 
 
 def _record_dict(r) -> StoredRecord:
@@ -332,8 +335,12 @@ def all_records(conn: Connection) -> Iterator[StoredRecord]:
     text_columns, joined = stored_texts.joined(records.join(machines, machines.c.id == records.c.machine_id))
     result = conn.execution_options(stream_results=True).execute(
         sa.select(records, machines.c.machine_key, *text_columns).select_from(joined).order_by(records.c.id))
-    for r in result:
-        yield _record_dict(r)
+    while True:
+        chunk = result.fetchmany(1000)
+        if not chunk:
+            return
+        for r in stored_texts.with_unmoved(conn, chunk):
+            yield _record_dict(r)
 
 
 def iter_program_machines(conn: Connection, name: str, sort: str = "name") -> Iterator[Machine]:

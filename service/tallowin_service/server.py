@@ -13,7 +13,7 @@ import threading
 from gunicorn import util
 from gunicorn.app.base import BaseApplication
 
-from . import web_auth
+from . import migrate, web_auth
 from .app import create_app
 
 
@@ -59,10 +59,13 @@ def _when_ready(max_seconds):
 
 def _post_fork(application):
     engine = application.extensions["tallowin"].engine
+    moving = application.config["UPGRADE_SCHEMA"] and migrate.texts_to_move(engine)
 
     def post_fork(arbiter, worker):
         # Connections opened in the master belong to it; the worker opens its own.
         engine.dispose(close=False)
+        if moving:  # the upgrade's move of the texts, in one worker at a time (its lease)
+            migrate.keep_moving(engine)
     return post_fork
 
 
@@ -72,6 +75,7 @@ def run(database_url: str, args: argparse.Namespace) -> int:
     given = {"MAX_BODY_BYTES": args.max_body, "PROXY_HOPS": args.proxy_hops,
              "MAX_RECORDS_IN_PROGRESS": args.max_records, "RETRY_AFTER": args.retry_after}
     application = create_app(dict({k: v for k, v in given.items() if v is not None}, DATABASE_URL=database_url))
+    post_fork = _post_fork(application)
     application.extensions["tallowin"].engine.dispose()
     # What the master loaded stays for the workers' whole life: out of the
     # collector's way (and not copied by its visits after the fork).
@@ -92,7 +96,7 @@ def run(database_url: str, args: argparse.Namespace) -> int:
         "errorlog": "-",
         "accesslog": "-" if args.access_log else None,
         "when_ready": _when_ready(args.max_seconds),
-        "post_fork": _post_fork(application),
+        "post_fork": post_fork,
         "proc_name": "tallowin-service",
     }
     if args.certfile:

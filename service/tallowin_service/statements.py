@@ -83,7 +83,7 @@ _INSERT_RECORD = records.insert()
 # left it, but a join in the same statement would still show the records as
 # they were before (PostgreSQL re-reads only the locked row).
 _PREVIOUS = (sa.select(records.c.programs_id, shared_texts.c.body)
-             .join(shared_texts, shared_texts.c.id == records.c.programs_id)
+             .outerjoin(shared_texts, shared_texts.c.id == records.c.programs_id)
              .where(records.c.id == sa.bindparam("record")))
 
 _UPDATE_MACHINE = machines.update().where(machines.c.id == sa.bindparam("machine")).values(

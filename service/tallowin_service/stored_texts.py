@@ -7,9 +7,14 @@ holds a shared advisory lock (TEXTS_LOCK) from before it looks its texts up
 until it commits, and prune removes unreferenced texts only under the
 exclusive one: a text a new record found cannot go before that record
 refers to it. SQLite's single writer gives the same.
+
+A database upgraded from version 5 keeps some records' texts in their own
+rows until the service has moved them all (migrate.move_texts): those
+records' KIND_id are NULL, and with_unmoved reads their texts.
 """
 
-from typing import Dict, List, Mapping, Optional, Tuple
+import types
+from typing import Any, Dict, List, Mapping, Optional, Sequence, Tuple
 
 import sqlalchemy as sa
 
@@ -70,3 +75,44 @@ def joined(base) -> Tuple[List, object]:
         joins = joins.outerjoin(text, text.c.id == records.c[kind + "_id"])
         columns.append(text.c.body.label(kind + "_text"))
     return columns, joins
+
+
+def lock_texts(conn: Connection) -> None:
+    """The texts lock, shared (PostgreSQL): for a transaction that makes
+    records refer to texts it found."""
+    if conn.dialect.name == "postgresql":
+        conn.exec_driver_sql("SELECT pg_advisory_xact_lock_shared(%d)" % TEXTS_LOCK)
+
+
+# The kinds version 5 kept in each record's row (KIND_text).
+OLD_KINDS = tuple(kind for kind, optional in TEXT_KINDS if not optional)
+# Each place read in one statement: a record moved since the caller's read
+# reads right too.
+_UNMOVED = sa.text(
+    "SELECT r.id, " + ", ".join("coalesce(t_%s.body, r.%s_text) AS %s_text" % (k, k, k) for k in OLD_KINDS)
+    + " FROM records r " + " ".join("LEFT JOIN shared_texts t_%s ON t_%s.id = r.%s_id" % (k, k, k) for k in OLD_KINDS)
+    + " WHERE r.id IN :ids").bindparams(sa.bindparam("ids", expanding=True))
+
+
+def with_unmoved(conn: Connection, rows: Sequence[Any]) -> Sequence[Any]:
+    """ROWS (each with the record's id and KIND_text columns of joined())
+    with the texts of records not moved yet read from their rows. On
+    PostgreSQL the old columns cannot go while the caller's transaction,
+    which read the records table, lasts."""
+    if not rows:
+        return rows
+    kinds = [k + "_text" for k in OLD_KINDS if k + "_text" in rows[0]._mapping]
+    missing = [r.id for r in rows if any(getattr(r, k) is None for k in kinds)]
+    if not missing:
+        return rows
+    found = unmoved(conn, missing)
+    return [types.SimpleNamespace(**dict(r._mapping, **found[r.id])) if r.id in found else r for r in rows]
+
+
+def unmoved(conn: Connection, ids: Sequence[int]) -> Dict[int, Dict[str, Any]]:
+    """{id: {"id", "KIND_text": text}} of those of the records IDS that are
+    there, their texts wherever they are."""
+    found: Dict[int, Dict[str, Any]] = {}
+    for chunk in range(0, len(ids), 500):
+        found.update((r.id, dict(r._mapping)) for r in conn.execute(_UNMOVED, {"ids": list(ids[chunk:chunk + 500])}))
+    return found

@@ -68,19 +68,29 @@ def test_records_read_back_as_received_after_an_upgrade_and_prune(db_url, client
     before, dump = downloads(client, admin, capsys, db_url, sent)
     for i, r in sent.items():
         assert Record(*(before[i][k] for k in Record._fields)) == r
-    changes = count(engine, schema.changes)
 
     layout_of_version_5(engine)
+    assert migrate.upgrade(engine) == 5  # the texts not moved yet, each read from where it is
+    assert downloads(client, admin, capsys, db_url, sent) == (before, dump)
     monkeypatch.setattr(migrate, "SHARE_BATCH", 4)
+    monkeypatch.setattr(migrate, "LEASE", datetime.timedelta(0))  # a mover stopped: the next takes over
     share = migrate._ids_of_texts
     monkeypatch.setattr(migrate, "_ids_of_texts", lambda conn, bodies: 1 / 0 if calls.append(1) or len(calls) > 2
                         else share(conn, bodies))
     calls = []
-    with pytest.raises(ZeroDivisionError):  # stopped half-way: the next start goes on
-        migrate.upgrade(engine)
-    monkeypatch.setattr(migrate, "_ids_of_texts", share)
-    assert migrate.upgrade(engine) == 5
+    with pytest.raises(ZeroDivisionError):  # stopped half-way, the latest records not moved
+        migrate.move_texts(engine)
     assert downloads(client, admin, capsys, db_url, sent) == (before, dump)
+    changed = rec(["A", "B", "D"], address="00-00-00-00-00-00", name="PC0")
+    sent[ingest.ingest(engine, changed, "10.0.0.9")] = changed
+    with engine.connect() as conn:  # compared with its previous record, still in its row
+        latest = queries.machine_records(conn, before[min(sent)]["machine"])["records"][0]
+        assert (latest["added"], latest["removed"], latest["programs"]) == (["D"], ["C2"], 3)
+    monkeypatch.setattr(migrate, "_ids_of_texts", share)
+    assert migrate.move_texts(engine) and not migrate.texts_to_move(engine)
+    before, dump = downloads(client, admin, capsys, db_url, sent)
+    assert Record(*(before[max(sent)][k] for k in Record._fields)) == changed
+    changes = count(engine, schema.changes)
 
     def stop(counts):
         if counts["records"]:

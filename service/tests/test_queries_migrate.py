@@ -98,6 +98,7 @@ def test_upgrade_from_an_older_version(db_url, client, engine, version):
     with engine.connect() as conn:
         assert queries.search_programs(conn, sort="name")["programs"] == [{"name": "C", "machines": 2}]
     assert accounts.setting(engine, "k", lambda: "v") == "v"
+    assert migrate.move_texts(engine)
 
 
 def test_a_database_of_the_first_layout_is_upgraded(tmp_path):
