@@ -27,24 +27,25 @@ inline Lines Texts(const ReportList& list) {
   return out;
 }
 
-inline std::vector<int32_t> Values(const ReportList& list) {
-  std::vector<int32_t> out;
-  for (const auto& l : list.lines()) out.push_back(l.itemValue);
-  return out;
-}
-
 inline Pairs TextsAndValues(const ReportList& list) {
   Pairs out;
   for (const auto& l : list.lines()) out.push_back({l.text, l.itemValue});
   return out;
 }
 
-// A collector's lines on a fresh control over `p` with the version flags given.
-inline Lines Run(FakePlatform& p, SectionCollector collector, const VersionFlags& flags = {}) {
+// A collector's lines (and their item values) on a fresh control over `p`
+// with the version flags given.
+inline Pairs RunPairs(FakePlatform& p, SectionCollector collector, const VersionFlags& flags = {}) {
   ProfileControl control{p};
   control.flags() = flags;
   Collect(control, collector);
-  return Texts(control.list());
+  return TextsAndValues(control.list());
+}
+
+inline Lines Run(FakePlatform& p, SectionCollector collector, const VersionFlags& flags = {}) {
+  Lines out;
+  for (const auto& [text, value] : RunPairs(p, collector, flags)) out.push_back(text);
+  return out;
 }
 
 inline bool HasLine(const Lines& lines, const std::string& line) {

@@ -51,18 +51,16 @@ TEST(Programs, SortedStablyAcrossBothViewsOneEmptyLineBetween) {
   Entry(p, "3", "Alpha tool");
   Entry(p, "4", "ALPHA TOOL");
   Entry(p, "shared", "Named In 64");
-  ProfileControl control{p};
-  test::Collect(control, CollectPrograms);
-  EXPECT_EQ(test::TextsAndValues(control.list()), (Pairs{{"Alpha tool", 500}, {"", 0}, {"ALPHA TOOL", 500}, {"", 0},
+  EXPECT_EQ(test::RunPairs(p, CollectPrograms), (Pairs{{"Alpha tool", 500}, {"", 0}, {"ALPHA TOOL", 500}, {"", 0},
       {"alpha tool", 500}, {"", 0}, {"Named In 64", 500}, {"", 0}, {"Quiet In 32", 500}, {"", 0}, {"Zebra", 500}}));
   EXPECT_EQ(p.yields, 6);  // one per entry
   p.is64BitWindows = false;  // one view only
   EXPECT_EQ(test::Run(p, CollectPrograms).size(), 5u);
   p.yields = 0;
+  ProfileControl control{p};
   p.onYield = [&] {
     if (p.yields == 2) control.close();
   };
-  control.list().clear();
   EXPECT_THROW(test::Collect(control, CollectPrograms), DispatchAborted);
   EXPECT_EQ(test::Texts(control.list()), (Lines{"Alpha tool", "", "ALPHA TOOL"}));
 }

@@ -41,13 +41,11 @@ TEST(OperatingSystem, NamesAndFlags) {
     VersionFlags f;
     EXPECT_EQ(DecodeOsName(r.v, f), r.name) << r.v.dwMajorVersion << "." << r.v.dwMinorVersion;
     std::string set;
-    const std::pair<bool, const char*> flags[] = {{f.IsWinNT, "NT"}, {f.IsWinNT35, "NT35"}, {f.IsWinNT4, "NT4"},
-                                                  {f.IsWin2000, "2000"}, {f.IsWin9x, "9x"}, {f.IsWin95, "95"},
-                                                  {f.IsWin98, "98"}, {f.IsWinME, "ME"}, {f.IsWinXP, "XP"},
-                                                  {f.IsWin3x, "3x"}};
-    for (const auto& [on, name] : flags)
-      if (on) set += (set.empty() ? "" : " ") + std::string(name);
-    EXPECT_EQ(set, r.flags) << r.name;
+    for (const auto& [on, name] : {std::pair{f.IsWinNT, " NT"}, {f.IsWinNT35, " NT35"}, {f.IsWinNT4, " NT4"},
+                                   {f.IsWin2000, " 2000"}, {f.IsWin9x, " 9x"}, {f.IsWin95, " 95"}, {f.IsWin98, " 98"},
+                                   {f.IsWinME, " ME"}, {f.IsWinXP, " XP"}, {f.IsWin3x, " 3x"}})
+      if (on) set += name;
+    EXPECT_EQ(set.substr(set.empty() ? 0 : 1), r.flags) << r.name;
   }
   EXPECT_EQ(SuiteText(0x40), "none");
 }
@@ -68,9 +66,7 @@ TEST_F(OsSection, Windows2000AllLines) {
   p.version.wSuiteMask = 0x12;
   p.metrics = {{44, 1}, {22, 0}, {67, 2}};
   p.windowsDirectory = "  C:\\WINNT\0\0  ";
-  ProfileControl control{p};
-  test::Collect(control, CollectOperatingSystem);
-  EXPECT_EQ(test::TextsAndValues(control.list()), (test::Pairs{
+  EXPECT_EQ(test::RunPairs(p, CollectOperatingSystem), (test::Pairs{
       {"Operating System Name: Windows 2000", 10}, {"Licensed To User: Ada", 0}, {"Licensed To Company: Engines", 0},
       {"Operating System Platform: Windows NT/2000/XP", 20}, {"Operating System Major Version: 5", 30},
       {"Operating System Minor Version: 0", 40}, {"Operating System Build Number: 2195", 50},
@@ -81,6 +77,8 @@ TEST_F(OsSection, Windows2000AllLines) {
       {"Security Present: Yes", 250}, {"Debug Version of Windows: No", 260},
       {"Boot Type: Safe Mode with Network Support", 270}}));
   // Flags are set, never reset, by later runs.
+  ProfileControl control{p};
+  test::Collect(control, CollectOperatingSystem);
   p.version = OsVersion(2, 6, 1);
   test::Collect(control, CollectOperatingSystem);
   EXPECT_TRUE(control.flags().IsWin2000 && control.flags().IsWinXP);
@@ -134,8 +132,6 @@ TEST(Processor, DecodingTables) {
     EXPECT_EQ(LevelText(r.arch, r.level), r.levelText) << r.arch << "/" << r.level;
     EXPECT_EQ(RevisionText(r.arch, r.level, static_cast<int16_t>(r.revision)), r.revisionText) << r.arch << "/" << r.level;
   }
-  EXPECT_EQ(WholeNumber(" 2400 "), 2400);
-  EXPECT_THROW(WholeNumber("fast"), std::invalid_argument);
   EXPECT_THROW(WholeNumber("2147483648"), std::out_of_range);
 }
 
@@ -158,9 +154,7 @@ class ProcessorSection : public ::testing::Test {
 };
 
 TEST_F(ProcessorSection, AllLines) {
-  ProfileControl control{p};
-  test::Collect(control, CollectProcessor);
-  EXPECT_EQ(test::TextsAndValues(control.list()), (test::Pairs{
+  EXPECT_EQ(test::RunPairs(p, CollectProcessor), (test::Pairs{
       {"Processor Architecture: Intel", 1020}, {"CPU Manufacturer: GenuineIntel", 1025},
       {"Processor Level: Pentium Pro/Pentium II", 1030}, {"Processor Revision: Model 8 Stepping 3", 1040},
       {"Approximate CPU Clock Rate: 733 MHz", 1045}, {"Number Of Processors: 2", 1050},
@@ -215,9 +209,7 @@ TEST(Memory, ExactCountsAndDifferences) {
   FakePlatform p;
   // 16 GiB + 1 of RAM, a 64-bit user space of 128 TiB.
   p.memoryStatus = {97, 17179869185ull, 4294967295ull, 25769803776ull, 25769803776ull, 4096, 6144};
-  ProfileControl control{p};
-  test::Collect(control, CollectMemory);
-  EXPECT_EQ(test::TextsAndValues(control.list()), (test::Pairs{
+  EXPECT_EQ(test::RunPairs(p, CollectMemory), (test::Pairs{
       {"Memory Load: 97%", 3010}, {"Total Physical Memory: 17,179,869,185 bytes (16.00 GB)", 3020},
       {"In-Use Physical Memory: 12,884,901,890 bytes (12.00 GB)", 3025},
       {"Available Physical Memory: 4,294,967,295 bytes (4.00 GB)", 3030},
@@ -237,9 +229,7 @@ TEST(Power, AllLinesAndTheirTables) {
   p.hwProfile = {};
   p.hwProfile.dwDockInfo = 2;
   p.hwProfile.szHwProfileName = std::string("  Docked\0Profile ", 17) + std::string(60, '\0');
-  ProfileControl control{p};
-  test::Collect(control, CollectPower);
-  EXPECT_EQ(test::TextsAndValues(control.list()), (test::Pairs{
+  EXPECT_EQ(test::RunPairs(p, CollectPower), (test::Pairs{
       {"AC Line Status: AC Offline", 2010}, {"Battery Condition: Charging High ", 2020},
       {"Lifetime on Full Charge: 7,200 secs", 2030}, {"Charge Remaining: 87%", 2040},
       {"Lifetime on Current Charge: 5,400 secs", 2050}, {"Current Hardware Profile Name: Docked Profile", 0},
@@ -285,9 +275,7 @@ TEST(UserInterface, AllLinesAndTheirTables) {
   p.metrics = {{19, 1}, {43, 3}, {75, 1}, {80, 2}, {0, 1024}, {1, 768}, {70, 1}};
   p.displayCaps = {true, 24, 96, 120};
   p.keyboardLayoutName = std::string(" 0000040C\0junk", 14);
-  ProfileControl control{p};
-  test::Collect(control, CollectUserInterface);
-  EXPECT_EQ(test::TextsAndValues(control.list()), (test::Pairs{
+  EXPECT_EQ(test::RunPairs(p, CollectUserInterface), (test::Pairs{
       {"Keyboard Type: IBM enhanced (101- or 102-key) keyboard", 6010}, {"Keyboard SubType: 0", 6020},
       {"Number of Function Keys: 12", 6030}, {"Input Locale Identifier: 0000040C", 6035},
       {"Double-Byte Character-Sets Supported: No", 6037}, {"Hebrew or Arabic Supported: No", 6039},

@@ -15,19 +15,14 @@ namespace {
 using test::FakePlatform;
 using test::Lines;
 
-SystemTime Rule(uint16_t year, uint16_t month, uint16_t dayOfWeek, uint16_t day, uint16_t hour, uint16_t minute = 0,
-                uint16_t second = 0) {
-  return {year, month, dayOfWeek, day, hour, minute, second, 0};
-}
+using Rule = SystemTime;  // year, month, day of the week, day, hour[, minute, second]
 
 TEST(Time, UsEasternInSummer) {
   FakePlatform p;
   p.exports.insert("kernel32!GetSystemTimeAdjustment");
   p.timeZoneId = Platform::kTimeZoneIdDaylight;
   p.timeZone = {300, "Eastern Standard Time", Rule(0, 11, 0, 1, 2), 0, "Eastern Daylight Time", Rule(0, 3, 0, 2, 2), -60};
-  ProfileControl control{p};
-  test::Collect(control, CollectTime);
-  EXPECT_EQ(test::TextsAndValues(control.list()), (test::Pairs{
+  EXPECT_EQ(test::RunPairs(p, CollectTime), (test::Pairs{
       {"Currently On: Daylight Time", 7010}, {"Current Bias (relative to UTC): -240 minutes", 7020},
       {"Standard Time Name: Eastern Standard Time", 7030}, {"Standard Time Bias: -300 minutes", 7040},
       {"Standard Time Begins: 1st Sunday of November at 2:00:00 AM", 7050},
@@ -121,9 +116,7 @@ TEST(Time, CounterAndClockAdjustment) {
 
 TEST(Locale, UsEnglishEveryLine) {
   FakePlatform p;
-  ProfileControl control{p};
-  test::Collect(control, CollectLocale);
-  EXPECT_EQ(test::TextsAndValues(control.list()), (test::Pairs{
+  EXPECT_EQ(test::RunPairs(p, CollectLocale), (test::Pairs{
       {"Locale ID: 1033 / 0x409", 6500}, {"  Sort ID: 0 / 0x0 - Default Order", 6503},
       {"  Language ID: 1033 / 0x409", 6505}, {"    Primary Language ID: 9 / 0x9 - English", 6507},
       {"    Sub-Language ID: 1 / 0x1 - English (USA)", 6509}, {"", 0}, {"Language ID: 1033 / 0x409", 6505},
@@ -152,7 +145,6 @@ TEST(Locale, UsEnglishEveryLine) {
 TEST(Locale, EachSettingAsItsReadingShowsIt) {
   const struct { uint32_t lcType; std::string text; Lines lines; } rows[] = {
       {0x1013, "Dictionary", {"  Sort ID: 0 / 0x0 - Dictionary Order"}},
-      {0x1, "04G9", {"ERROR: 2 - Locale setting 0x1 is not a hexadecimal number", "Language ID: 0 / 0x0"}},
       {0x1, "1G0000000", {"ERROR: 2 - Locale setting 0x1 is not a hexadecimal number", "Language ID: 0 / 0x0"}},
       {0x1, "100000000", {"ERROR: 3 - Locale setting 0x1 is out of range", "Language ID: 0 / 0x0"}},
       {0x1, "0000000409", {"Language ID: 1033 / 0x409"}},
@@ -172,7 +164,6 @@ TEST(Locale, EachSettingAsItsReadingShowsIt) {
       {0x100C, "-42", {"First Day of Week: ", "ERROR: 3 - Locale setting 0x100C is out of range"}},
       // The century's 1 stays in the shared number.
       {0x100C, "", {"First Day of Week: Tuesday", "ERROR: 1 - Locale setting 0x100C is not a whole number"}},
-      {0x100A, "5", {"Standard Paper Size: 5 (US Legal)"}},
       {0x100A, " 09 ", {"Standard Paper Size: 9 (A4)"}},
       {0x100A, "8.6", {"Standard Paper Size: 9 (A4)"}},
       {0x100A, "A3", {"Standard Paper Size: A3 (A3)"}},
@@ -189,10 +180,8 @@ TEST(Locale, EachSettingAsItsReadingShowsIt) {
     const Lines lines = test::Run(p, CollectLocale);
     const std::string anchor = r.lines.empty() ? "Standard Paper Size: " : r.lines[0].substr(0, r.lines[0].find(": ") + 2);
     EXPECT_EQ(test::From(lines, anchor, r.lines.size()), r.lines) << r.text;
-    size_t errors = 0;
-    for (const auto& l : r.lines) errors += l.rfind("ERROR: ", 0) == 0;
-    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("ERROR: ", 0) == 0; }),
-              static_cast<long>(errors)) << r.text;
+    const auto errors = [](const Lines& l) { return std::count_if(l.begin(), l.end(), [](auto& t) { return t.rfind("ERROR: ", 0) == 0; }); };
+    EXPECT_EQ(errors(lines), errors(r.lines)) << r.text;
   }
 }
 

@@ -44,22 +44,17 @@ TEST(CollectInventory, TheRecordOfThreeSectionsAUserAndAnAddress) {
 }
 
 TEST(ServerSetting, AcceptedAndRefused) {
-  const struct { const char* text; const char* url; } accepted[] = {
-      {"inv-01.corp.example", "http://inv-01.corp.example:80/Zelt/pcInventoryD.nsf/savesoftware?WSDL"},
-      {"SRV_NOTES:8080", "http://SRV_NOTES:8080/Zelt/pcInventoryD.nsf/savesoftware?WSDL"},
-      {"0.0.0.0:1", "http://0.0.0.0:1/Zelt/pcInventoryD.nsf/savesoftware?WSDL"},
-      {"127.0.0.1:65535", "http://127.0.0.1:65535/Zelt/pcInventoryD.nsf/savesoftware?WSDL"},
-      {"[2001:db8::7]:8080", "http://[2001:db8::7]:8080/Zelt/pcInventoryD.nsf/savesoftware?WSDL"},
-      {"[1::3:4:5:6:7:8]", "http://[1::3:4:5:6:7:8]:80/Zelt/pcInventoryD.nsf/savesoftware?WSDL"},
-      {"[::ffff:192.0.2.1]", "http://[::ffff:192.0.2.1]:80/Zelt/pcInventoryD.nsf/savesoftware?WSDL"},
-      {"http://inventory", "http://inventory:80/Zelt/pcInventoryD.nsf/savesoftware?WSDL"},
-      {"HTTPS://inventory", "https://inventory:443/Zelt/pcInventoryD.nsf/savesoftware?WSDL"},
-      {"https://[::1]:8443", "https://[::1]:8443/Zelt/pcInventoryD.nsf/savesoftware?WSDL"},
+  const std::pair<const char*, std::string> accepted[] = {
+      {"inv-01.corp.example", "http://inv-01.corp.example:80"}, {"SRV_NOTES:8080", "http://SRV_NOTES:8080"},
+      {"0.0.0.0:1", "http://0.0.0.0:1"}, {"127.0.0.1:65535", "http://127.0.0.1:65535"},
+      {"[2001:db8::7]:8080", "http://[2001:db8::7]:8080"}, {"[1::3:4:5:6:7:8]", "http://[1::3:4:5:6:7:8]:80"},
+      {"[::ffff:192.0.2.1]", "http://[::ffff:192.0.2.1]:80"}, {"http://inventory", "http://inventory:80"},
+      {"HTTPS://inventory", "https://inventory:443"}, {"https://[::1]:8443", "https://[::1]:8443"},
   };
-  for (const auto& c : accepted) {
-    const auto s = ParseServerSetting(c.text);
-    ASSERT_TRUE(s) << c.text;
-    EXPECT_EQ(WsdlUrl(*s), c.url) << c.text;
+  for (const auto& [text, origin] : accepted) {
+    const auto s = ParseServerSetting(text);
+    ASSERT_TRUE(s) << text;
+    EXPECT_EQ(WsdlUrl(*s), origin + "/Zelt/pcInventoryD.nsf/savesoftware?WSDL") << text;
   }
   for (const char* text : {
            "", " inventory", "inventory\t", "ftp://inventory", "https://", "https://inventory/", "inventory/Zelt", "user@inventory", "inventory:",
