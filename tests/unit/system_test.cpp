@@ -235,22 +235,18 @@ TEST(Power, AllLinesAndTheirTables) {
       {"Lifetime on Current Charge: 5,400 secs", 2050}, {"Current Hardware Profile Name: Docked Profile", 0},
       {"Docking Status: Docked", 0}}));
 
-  const auto value = [&](const std::string& label) { return ValueOf(test::Run(p, CollectPower), label); };
-  const std::pair<uint8_t, const char*> conditions[] = {{0, "Unknown"}, {128, "No Battery"}, {4, "CRITICAL "},
-      {10, "Charging Low "}, {136, "Charging "}, {255, "Unknown"}};  // 255: the flags could not be read
-  for (const auto& [flag, text] : conditions) {
-    p.powerStatus.BatteryFlag = flag;
-    EXPECT_EQ(value("Battery Condition: "), text) << int(flag);
-  }
-  const std::pair<uint8_t, const char*> percents[] = {{100, "100%"}, {101, "40%"}, {128, "50%"}, {255, "100%"}};
-  for (const auto& [percent, text] : percents) {
-    p.powerStatus.BatteryLifePercent = percent;
-    EXPECT_EQ(value("Charge Remaining: "), text) << int(percent);
-  }
-  const std::pair<uint32_t, const char*> lifetimes[] = {{0xFFFFFFFFu, "Unknown"}, {0x80000000u, "Unknown"}, {0x7FFFFFFFu, "2,147,483,647 secs"}};
-  for (const auto& [seconds, text] : lifetimes) {
-    p.powerStatus.BatteryFullLifeTime = p.powerStatus.BatteryLifeTime = seconds;
-    EXPECT_EQ(value("Lifetime on Full Charge: ") + "|" + value("Lifetime on Current Charge: "), std::string(text) + "|" + text);
+  // 255: the flags could not be read; a percent above 100 is a byte's fraction.
+  const struct { uint8_t flag, percent; uint32_t seconds; const char* lines; } rows[] = {
+      {0, 100, 0xFFFFFFFFu, "Unknown|Unknown|100%|Unknown"}, {128, 101, 0x80000000u, "No Battery|Unknown|40%|Unknown"},
+      {4, 128, 0x7FFFFFFFu, "CRITICAL |2,147,483,647 secs|50%|2,147,483,647 secs"},
+      {10, 255, 1, "Charging Low |1 secs|100%|1 secs"}, {136, 0, 1, "Charging |1 secs|0%|1 secs"},
+      {255, 0, 1, "Unknown|1 secs|0%|1 secs"}};
+  for (const auto& r : rows) {
+    p.powerStatus = {0, r.flag, r.percent, r.seconds, r.seconds};
+    std::string lines;
+    for (const std::string& l : test::From(test::Run(p, CollectPower), "Battery Condition: ", 4))
+      lines += (lines.empty() ? "" : "|") + l.substr(l.find(": ") + 2);
+    EXPECT_EQ(lines, r.lines);
   }
   p.exports.clear();
   EXPECT_EQ(test::Run(p, CollectPower).size(), 5u);
