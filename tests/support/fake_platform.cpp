@@ -170,11 +170,6 @@ int32_t FakePlatform::CompareStringEx(uint32_t flags, const std::string& a, cons
 
 // ---- network ----
 
-int32_t FakePlatform::WSAStartup(uint16_t, WsaData* data) {
-  if (wsaStartupResult == 0) *data = wsaData;
-  return wsaStartupResult;
-}
-
 uint32_t FakePlatform::GetIfTable2(std::vector<IfRow>* rows) {
   if (ifTable2Result != 0) return ifTable2Result;
   *rows = ifTable2;
