@@ -105,9 +105,7 @@ const std::array<std::string_view, kParameterCount> kTexts = {
     "Caf\xC3\xA9 ]]> Suite$#$7-Zip 19.00 (x64)$#$\xF0\x9F\x98\x80$#$",
     std::string_view("bell\x07 nul\0 esc\x1B del\x7F", 20), "\xFF" "bad\xC3 \xED\xA0\x80 \xEF\xBF\xBE crlf\r\n tab\t end"};
 const std::vector<std::string> kArrived = {
-    "J\xC3\xBCrgen & <Admin> \"x\" 'y'", "00-0C-29-3A-5B-7F",
-    "Caf\xC3\xA9 ]]> Suite$#$7-Zip 19.00 (x64)$#$\xF0\x9F\x98\x80$#$",
-    "bell" + kFffd + " nul" + kFffd + " esc" + kFffd + " del\x7F",
+    std::string(kTexts[0]), std::string(kTexts[1]), std::string(kTexts[2]), "bell" + kFffd + " nul" + kFffd + " esc" + kFffd + " del\x7F",
     kFffd + "bad" + kFffd + " " + kFffd + " " + kFffd + " crlf\r\n tab\t end"};
 
 const std::string* AttributeNs(const XmlElement& e, std::string_view ns, std::string_view name) {
@@ -150,8 +148,7 @@ TEST(WriteEnvelope, EveryShapeArrivesIntact) {
       const std::string* type = AttributeNs(p, "http://www.w3.org/2001/XMLSchema-instance", "type");
       ASSERT_EQ(type != nullptr, c.plan.use == SoapUse::Encoded) << c.name << i;
       if (type) {
-        EXPECT_EQ(p.resolve(*type)->namespaceUri + "#" + p.resolve(*type)->localName,
-                  "http://www.w3.org/2001/XMLSchema#string");
+        EXPECT_EQ(p.resolve(*type)->namespaceUri + "#" + p.resolve(*type)->localName, "http://www.w3.org/2001/XMLSchema#string");
       }
     }
   }
@@ -345,14 +342,8 @@ struct ScriptedServer : HttpTransport {
 // The profile goes second, after an accepted record, only to a service that
 // offers its operation; it is collected only then, and its fate leaves the record's.
 TEST(SendInventory, TheProfileFollowsAnAcceptedRecordWhenTheServiceTakesIt) {
-  const struct {
-    const char* what;
-    std::string wsdl;
-    std::vector<std::string> answers;
-    size_t posts;
-    bool accepted, profileAccepted;
-    const char* profileMessage;  // its beginning
-  } cases[] = {
+  // profileMessage: its beginning.
+  const struct { const char* what; std::string wsdl; std::vector<std::string> answers; size_t posts; bool accepted, profileAccepted; const char* profileMessage; } cases[] = {
       {"both taken", WithProfile(), {"ok", "ok"}, 2, true, true, "profile sent to http://127.0.0.1:8080/"},
       {"an older service", DocumentLiteral(), {"ok"}, 1, true, false, "profile not sent: the service does not take it"},
       {"the record refused", WithProfile(), {"fault"}, 1, false, false, ""},
@@ -382,8 +373,8 @@ TEST(SendInventory, TheProfileFollowsAnAcceptedRecordWhenTheServiceTakesIt) {
       EXPECT_NE(server.posted[1].find("<m:ProfileText>OS: x$#$$#$P &lt;1&gt;$#$</m:ProfileText>"), std::string::npos)
           << server.posted[1];
     else  // the one call, as before the profile existed
-      EXPECT_EQ(server.posted[0], WriteEnvelope(*Read(DocumentLiteral()).plan,
-                                                {"ann", "00-0C-29-3A-5B-7F", "A$#$", "NetBIOS Name: PC$#$", "CPU$#$"}).body);
+      EXPECT_EQ(server.posted[0], WriteEnvelope(*Read(DocumentLiteral()).plan, {"ann", "00-0C-29-3A-5B-7F", "A$#$",
+                                                "NetBIOS Name: PC$#$", "CPU$#$"}).body);
   }
 }
 
