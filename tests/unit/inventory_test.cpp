@@ -88,13 +88,8 @@ const std::string kEnum = "SYSTEM\\CurrentControlSet\\Enum\\";
 const std::string kClass = "SYSTEM\\CurrentControlSet\\Control\\Class\\";
 
 TEST(Buses, EveryMemberWithEveryRow) {
-  const struct {
-    SectionCollector collector;
-    const char* enumerator;
-    const char* label;
-    bool trims, scsiRows, driveLetters;
-    std::vector<int32_t> values;  // name, product, friendly, mfg, revision, location, [scsi id, lun], [drive], hw, driver x4
-  } members[] = {
+  // values: name, product, friendly, mfg, revision, location, [scsi id, lun], [drive], hw, driver x4.
+  const struct { SectionCollector collector; const char* enumerator, *label; bool trims, scsiRows, driveLetters; std::vector<int32_t> values; } members[] = {
       {CollectPciBus, "PCI", "PCI Adapter Name: ", false, false, false,
        {4100, 4103, 4105, 4110, 4112, 4120, 4130, 4150, 4160, 4170, 4180}},
       {CollectScsiBus, "SCSI", "SCSI Device Name: ", true, true, true,

@@ -83,12 +83,8 @@ TEST(Network, TwoInterfacesLineByLine) {
 }
 
 TEST(Network, FailurePaths) {
-  const struct {
-    const char* name;
-    std::function<void(FakePlatform&)> setUp;
-    Lines present, absent;  // line prefixes
-    int cleanups;
-  } cases[] = {
+  // present, absent: line prefixes.
+  const struct { const char* name; std::function<void(FakePlatform&)> setUp; Lines present, absent; int cleanups; } cases[] = {
       {"sockets fail", [](FakePlatform& f) { f.wsaStartupResult = 10091; },
        {"Winsock Present: No", "Network Interfaces: 2"}, {"DNS Host Name", "IP Address: ", "Winsock Version"}, 0},
       {"started but version 0", [](FakePlatform& f) { f.wsaData.wVersion = 0; },

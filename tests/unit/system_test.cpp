@@ -140,14 +140,8 @@ class ProcessorSection : public ::testing::Test {
   FakePlatform p;
   const std::string key = "Hardware\\Description\\System\\CentralProcessor\\0";
   void SetUp() override {
-    p.systemInfo = {};
-    p.systemInfo.wProcessorLevel = 6;
-    p.systemInfo.wProcessorRevision = 0x0803;
-    p.systemInfo.dwPageSize = 4096;
-    p.systemInfo.dwAllocationGranularity = 65536;
-    p.systemInfo.lpMinimumApplicationAddress = 65536;
-    p.systemInfo.lpMaximumApplicationAddress = 0x7FFFFFFEFFFFull;  // past 32 bits, unsigned
-    p.systemInfo.dwNumberOfProcessors = 2;
+    // Intel level 6, revision 0x0803, a maximum address past 32 bits (unsigned).
+    p.systemInfo = {0, 6, 0x0803, 4096, 65536, 0x7FFFFFFEFFFFull, 2, 65536};
     p.setString(key, "VendorIdentifier", "GenuineIntel");
     p.setDword(key, "~MHz", 733);
   }
@@ -166,10 +160,8 @@ TEST_F(ProcessorSection, AllLines) {
 
 TEST_F(ProcessorSection, VendorAndClockRateOnlyWhenPresent) {
   const struct { const char* vendor; bool asText; uint32_t dword; const char* text; const char* rate; } rows[] = {
-      {" ", false, 0, nullptr, "<no line>"},
-      {"", false, 0xFFFFFFFF, nullptr, "<no line>"},  // -1: not above 0
-      {"X", true, 0, "1800", "1800 MHz"},
-      {"X", true, 0, "0", "<no line>"},
+      {" ", false, 0, nullptr, "<no line>"}, {"", false, 0xFFFFFFFF, nullptr, "<no line>"},  // -1: not above 0
+      {"X", true, 0, "1800", "1800 MHz"}, {"X", true, 0, "0", "<no line>"},
   };
   for (const auto& r : rows) {
     p.setString(key, "VendorIdentifier", r.vendor);
@@ -189,9 +181,8 @@ TEST_F(ProcessorSection, VendorAndClockRateOnlyWhenPresent) {
 TEST_F(ProcessorSection, FeatureLines) {
   const struct { bool nt, w2000; std::set<uint32_t> present; const char* yesNo; } rows[] = {
       {false, false, {0, 1, 2, 3, 6, 7}, ""},  // the OS section not run: none shown
-      {false, true, {1, 3, 6}, "YNNYYN"},
+      {false, true, {1, 3, 6}, "YNNYYN"}, {true, false, {7}, "YNNNNY"},
       {true, false, {1, 0, 2}, "NYYNNN"},  // NT 4 answers feature 1 the other way round
-      {true, false, {7}, "YNNNNY"},
   };
   for (const auto& r : rows) {
     p.processorFeatures = r.present;

@@ -278,11 +278,7 @@ TEST(ReadWsdl, RefusesWhatCannotBeCalled) {
   const std::string child = "<xs:element name=\"ProcessorText\" type=\"xs:string\"/>";
   std::string nested(600, ' ');
   for (int i = 0; i < 100; ++i) nested.insert(0, "<a>").append("</a>");
-  const struct {
-    const char* what;
-    std::string xml;
-    const char* error;  // a part of the one-line message
-  } cases[] = {
+  const struct { const char* what; std::string xml; const char* error; /* a part of the one-line message */ } cases[] = {
       {"no such operation", Doc("<wsdl:operation name=\"setSave", "<wsdl:operation name=\"other"), "no operation setSave"},
       {"an HTTP binding only", Doc("<wsdlsoap11:binding style=\"document\"", "<http:binding verb=\"POST\""), "no SOAP binding"},
       {"no port names the binding", Rpc("impl:SaveSoftwareSoapBinding", "impl:Elsewhere"), "no port for setSave"},
