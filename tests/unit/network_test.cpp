@@ -31,8 +31,8 @@ void Workstation(FakePlatform& p) {
   p.hostName = std::string(" ws-ada\0", 8);
   p.hosts["ws-ada"] = {"ws-ada.example.org", {{192, 0, 2, 7}, {10, 1, 0, 20}}};
   p.exports.insert("iphlpapi.dll!GetIfTable");
-  p.ipAddrTable = {{Ipv4(192, 0, 2, 7), 2}, {Ipv4(127, 0, 0, 1), 1}, {Ipv4(10, 1, 0, 20), 2}};
-  IfRow lo = Interface(1, {}, 71);  // a type without a name
+  p.ipAddrTable = {{Ipv4(192, 0, 2, 7), 2}, {Ipv4(127, 0, 0, 1), 0x01020304u}, {Ipv4(10, 1, 0, 20), 2}};
+  IfRow lo = Interface(0x01020304u, {}, 71);  // a type without a name
   lo.hasDescr = false;  // dwDescrLen 0
   lo.dwAdminStatus = 4;
   lo.dwMtu = 65536;
@@ -67,17 +67,17 @@ TEST(Network, TwoInterfacesLineByLine) {
       {"Connected to Network: Yes", 5050}, {"Winsock Present: Yes", 5060}, {"Winsock Version: 2.2", 5070},
       {"Winsock Description: WinSock 2.0", 5080}, {"Winsock Status: Running", 5090},
       {"Remote/Terminal Session: No", 5100}, {"Network Interfaces: 2", 5110}, {"", 0},
-      {"  Index: 1 (1.0.0.0)", 5310}, {"  Type: Unknown", 5320},
-      {"  MTU: 65,536 bytes", 5340}, {"  Speed: 1,073.74 Mbps", 5350}, {"  Admin Status: Unknown (4)", 5360},
-      {"  MAC Address: <none>", 5380}, {"  IP Address: 127.0.0.1", 5390}, {"  Packets Sent: 1,500", 5392},
-      {"  Error Packets Sent: 0", 5393}, {"  Send Error Rate: 0.000000%", 5394}, {"  Packets Received: 1,500", 5396},
-      {"  Error Packets Received: 0", 5397}, {"  Receive Error Rate: 0.000000%", 5398}, {"", 0},
       {"Interface: if2", 5300}, {"  Index: 2 (2.0.0.0)", 5310}, {"  Type: Ethernet", 5320},
       {"  MTU: 1,500 bytes", 5340}, {"  Speed: 1,000.00 Mbps", 5350}, {"  Admin Status: Up", 5360},
       {"  MAC Address: 00-0C-29-0A-1B-FF", 5380}, {"  IP Address: 192.0.2.7", 5390},
       {"  IP Address: 10.1.0.20", 5390}, {"  Packets Sent: 4,294,967,300", 5392}, {"  Error Packets Sent: 3", 5393},
       {"  Send Error Rate: 0.000000%", 5394}, {"  Packets Received: 8", 5396}, {"  Error Packets Received: 2", 5397},
-      {"  Receive Error Rate: 25.000000%", 5398}}));
+      {"  Receive Error Rate: 25.000000%", 5398}, {"", 0},
+      {"  Index: 16909060 (4.3.2.1)", 5310}, {"  Type: Unknown", 5320},
+      {"  MTU: 65,536 bytes", 5340}, {"  Speed: 1,073.74 Mbps", 5350}, {"  Admin Status: Unknown (4)", 5360},
+      {"  MAC Address: <none>", 5380}, {"  IP Address: 127.0.0.1", 5390}, {"  Packets Sent: 1,500", 5392},
+      {"  Error Packets Sent: 0", 5393}, {"  Send Error Rate: 0.000000%", 5394}, {"  Packets Received: 1,500", 5396},
+      {"  Error Packets Received: 0", 5397}, {"  Receive Error Rate: 0.000000%", 5398}}));
   EXPECT_EQ(p.yields, control.list().count() + 1);  // one after every line
   EXPECT_EQ(p.wsaCleanups, 1);
 }
