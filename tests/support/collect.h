@@ -3,6 +3,7 @@
 // written here only.
 #pragma once
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -49,15 +50,11 @@ inline Lines Run(FakePlatform& p, SectionCollector collector, const VersionFlags
 }
 
 inline bool HasLine(const Lines& lines, const std::string& line) {
-  for (const auto& l : lines)
-    if (l == line) return true;
-  return false;
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
 inline bool HasPrefix(const Lines& lines, const std::string& prefix) {
-  for (const auto& l : lines)
-    if (l.rfind(prefix, 0) == 0) return true;
-  return false;
+  return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
 }
 
 // `count` lines from the first that starts with `prefix` (fewer at the end).

@@ -94,8 +94,7 @@ TEST_F(OsSection, LinesByVersion) {
       {OsVersion(2, 10, 0, 1, 19045), "3", "Workstation", 1, "Safe Mode"},
       {OsVersion(2, 10, 0, 2, 19045), "3", "Domain Controller", 3, "Unknown"},
       {OsVersion(2, 5, 0, 0), "3", "unknown", -1, "Unknown"},
-      {OsVersion(2, 6, 2), "<no line>", "<no line>", 0, "Normal"},
-      {OsVersion(1, 4, 10), "<no line>", "<no line>", 0, "Normal"},
+      {OsVersion(2, 6, 2), "<no line>", "<no line>", 0, "Normal"}, {OsVersion(1, 4, 10), "<no line>", "<no line>", 0, "Normal"},
       {OsVersion(1, 5, 0), "0", "<no line>", 0, "Normal"},  // the extended record is not filled below NT 5
   };
   for (const auto& r : rows) {
@@ -122,15 +121,12 @@ TEST(Processor, DecodingTables) {
   const struct { int16_t arch, level; uint16_t revision; const char* levelText; const char* revisionText; } rows[] = {
       {0, 6, 0x0803, "Pentium Pro/Pentium II", "Model 8 Stepping 3"},
       {0, 15, 0x8001, "Pentium III or higher (15)", "Model -128 Stepping 1"},
-      {0, 4, 0xFFA5, "Intel 486", "Model A Stepping 5"},
-      {0, 4, 0x8001, "Intel 486", "Model 7 Stepping 1"},
-      {0, 3, 0x0203, "Intel 386", "Model C Stepping 3"},
-      {0, 0, 0x0000, "Pentium", "Model 0 Stepping 0"},
+      {0, 4, 0xFFA5, "Intel 486", "Model A Stepping 5"}, {0, 4, 0x8001, "Intel 486", "Model 7 Stepping 1"},
+      {0, 3, 0x0203, "Intel 386", "Model C Stepping 3"}, {0, 0, 0x0000, "Pentium", "Model 0 Stepping 0"},
       {9, 4, 0x0102, "4", "Model 1 Stepping 2"},  // x64 has no 386/486 form
       {1, 40, 0x0310, "40000", "16"},               // MIPS: wider than 16 bits
-      {2, 21064, 0x0102, "21064", "Model B, Pass 2"},
+      {2, 21064, 0x0102, "21064", "Model B, Pass 2"}, {12, 8, 0xFFFF, "8", "-1"},
       {3, 4, 0x0A14, "604", "10.20"}, {3, 6, 0x0103, "603+", "1.3"}, {3, 9, 0, "604+", "0.0"}, {3, 32700, 0, "33300", "0.0"},
-      {12, 8, 0xFFFF, "8", "-1"},
   };
   for (const auto& r : rows) {
     EXPECT_EQ(LevelText(r.arch, r.level), r.levelText) << r.arch << "/" << r.level;

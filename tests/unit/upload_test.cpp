@@ -269,8 +269,7 @@ TEST(ReadResponse, FaultAcceptanceOrInvalid) {
       {"<Envelope><Body/></Envelope>", ResponseKind::Invalid, "*"},  // no SOAP namespace
       {s11.substr(0, s11.size() - 1) + "/>", ResponseKind::Invalid, "*"},
       {"<!DOCTYPE s [<!ENTITY e 'x'>]>" + s11 + "<s:Body/></s:Envelope>", ResponseKind::Invalid, "*"},
-      {s11 + "<s:Body>", ResponseKind::Invalid, "*"},
-      {"", ResponseKind::Invalid, "*"},
+      {s11 + "<s:Body>", ResponseKind::Invalid, "*"}, {"", ResponseKind::Invalid, "*"},
   };
   for (const auto& c : cases) {
     test::Libxml2Reader reader(c.xml);
@@ -332,8 +331,7 @@ TEST(ReadWsdl, TheShapesServersPublishAndTheirVariants) {
   const std::string part = "<wsdl:part name=\"PROCESSORTEXT\" type=\"xsd:string\"/>";
   const std::string rpcBody = "use=\"encoded\"/>\n   </wsdl:input>";
   const struct { const char* name; std::string xml; std::string summary; } cases[] = {
-      {"document/literal wrapped", DocumentLiteral(), doc},
-      {"rpc/encoded", RpcEncoded(), rpc},
+      {"document/literal wrapped", DocumentLiteral(), doc}, {"rpc/encoded", RpcEncoded(), rpc},
       {"unqualified by default, one qualified by its own form",
        Edit(Doc(" elementFormDefault=\"qualified\"", ""), "<xs:element name=\"NetworkText\"",
             "<xs:element form=\"qualified\" name=\"NetworkText\""),
