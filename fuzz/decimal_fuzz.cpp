@@ -59,15 +59,10 @@ Digits times(const Digits& a, const Digits& b) {
   return trimmed(out);
 }
 
-Digits wide(Wide128 v) {
-  const Digits two64 = times(of(uint64_t{1} << 32), of(uint64_t{1} << 32));
-  return plus(times(of(v.hi), two64), of(v.lo));
-}
+Digits wide(Wide128 v) { return plus(times(of(v.hi), "18446744073709551616"), of(v.lo)); }  // hi * 2^64 + lo
 
-int compare(const Digits& a, const Digits& b) {
-  if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
-  return a.compare(b) < 0 ? -1 : (a == b ? 0 : 1);
-}
+// Negative, zero or positive as a is below, equal to or above b.
+int compare(const Digits& a, const Digits& b) { return a.size() != b.size() ? (a.size() < b.size() ? -1 : 1) : a.compare(b); }
 
 // Checks that text is n / d rounded half up to k decimals.
 void check(const std::string& text, const Digits& n, const Digits& d, int k) {

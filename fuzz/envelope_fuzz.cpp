@@ -15,22 +15,14 @@ using namespace tallowin;
 
 namespace {
 
-bool xmlChar(char32_t c) {
-  return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
-         (c >= 0x10000 && c <= 0x10FFFF);
-}
-
-// The characters of a text that XML can carry, with every U+FFFD left out.
+// The characters of a text that XML can carry, with every U+FFFD left out
+// (it stands for what could not be carried).
 std::u32string carried(const std::string& utf8) {
-  const std::u16string w = Utf8ToUtf16(utf8);
   std::u32string out;
-  for (size_t i = 0; i < w.size(); ++i) {
-    char32_t c = w[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < w.size() && w[i + 1] >= 0xDC00 && w[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (w[i + 1] - 0xDC00);
-      ++i;
-    }
-    if (c != 0xFFFD && xmlChar(c)) out += c;
+  for (size_t i = 0, length = 0; i < utf8.size(); i += length) {
+    const long c = DecodeUtf8(utf8, i, length);
+    if (c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFC) || c >= 0x10000)
+      out += static_cast<char32_t>(c);
   }
   return out;
 }

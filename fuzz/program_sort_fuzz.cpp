@@ -27,10 +27,10 @@ namespace {
 }
 
 std::string flipCase(FuzzedDataProvider& in, std::string name) {
-  for (char& c : name)
-    if (std::isalpha(static_cast<unsigned char>(c)) && in.ConsumeBool())
-      c = static_cast<char>(std::isupper(static_cast<unsigned char>(c)) ? std::tolower(static_cast<unsigned char>(c))
-                                                                          : std::toupper(static_cast<unsigned char>(c)));
+  for (char& c : name) {
+    const auto u = static_cast<unsigned char>(c);
+    if (std::isalpha(u) && in.ConsumeBool()) c = static_cast<char>(std::isupper(u) ? std::tolower(u) : std::toupper(u));
+  }
   return name;
 }
 
@@ -50,7 +50,12 @@ std::vector<std::string> names(FuzzedDataProvider& in, size_t most) {
   return out;
 }
 
-void checkSort(test::FakePlatform& p, const std::vector<std::string>& listNames, FuzzedDataProvider& in) {
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  FuzzedDataProvider in(data, size);
+  test::FakePlatform p;
+  const std::vector<std::string> listNames = names(in, 400);
   std::vector<SubKeyItem> input;
   for (size_t i = 0; i < listNames.size(); ++i) {
     SubKeyItem item;
@@ -80,13 +85,5 @@ void checkSort(test::FakePlatform& p, const std::vector<std::string>& listNames,
   // A pass-based sort would ask about n*n/2 times; a merge sort about n log n.
   const double n = static_cast<double>(input.size());
   if (n > 1 && comparisons > 3 * n * std::ceil(std::log2(n)) + n) fail("too many comparisons", input.size());
-}
-
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  FuzzedDataProvider in(data, size);
-  test::FakePlatform p;
-  checkSort(p, names(in, 400), in);
   return 0;
 }

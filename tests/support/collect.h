@@ -3,6 +3,7 @@
 // written here only.
 #pragma once
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -27,36 +28,33 @@ inline Lines Texts(const ReportList& list) {
   return out;
 }
 
-inline std::vector<int32_t> Values(const ReportList& list) {
-  std::vector<int32_t> out;
-  for (const auto& l : list.lines()) out.push_back(l.itemValue);
-  return out;
-}
-
 inline Pairs TextsAndValues(const ReportList& list) {
   Pairs out;
   for (const auto& l : list.lines()) out.push_back({l.text, l.itemValue});
   return out;
 }
 
-// A collector's lines on a fresh control over `p` with the version flags given.
-inline Lines Run(FakePlatform& p, SectionCollector collector, const VersionFlags& flags = {}) {
+// A collector's lines (and their item values) on a fresh control over `p`
+// with the version flags given.
+inline Pairs RunPairs(FakePlatform& p, SectionCollector collector, const VersionFlags& flags = {}) {
   ProfileControl control{p};
   control.flags() = flags;
   Collect(control, collector);
-  return Texts(control.list());
+  return TextsAndValues(control.list());
+}
+
+inline Lines Run(FakePlatform& p, SectionCollector collector, const VersionFlags& flags = {}) {
+  Lines out;
+  for (const auto& [text, value] : RunPairs(p, collector, flags)) out.push_back(text);
+  return out;
 }
 
 inline bool HasLine(const Lines& lines, const std::string& line) {
-  for (const auto& l : lines)
-    if (l == line) return true;
-  return false;
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
 inline bool HasPrefix(const Lines& lines, const std::string& prefix) {
-  for (const auto& l : lines)
-    if (l.rfind(prefix, 0) == 0) return true;
-  return false;
+  return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
 }
 
 // `count` lines from the first that starts with `prefix` (fewer at the end).

@@ -32,23 +32,18 @@ std::map<std::string, FakePlatform::Key>& FakePlatform::tree(RegView view, uint3
 
 FakePlatform::Key& FakePlatform::addKey(const std::string& path, RegView view, uint32_t root) {
   auto& t = tree(view, root);
-  t[""];
   // The parents first, each child recorded under its parent.
   std::string parent;
-  size_t pos = 0;
-  const std::string original = path.substr(0, path.find_last_not_of('\\') + 1);
-  while (pos <= original.size() && !original.empty()) {
-    const size_t next = std::min(original.find('\\', pos), original.size());
-    const std::string part = original.substr(pos, next - pos);
+  for (size_t from = 0, to = 0; from < path.size(); from = to + 1) {
+    to = std::min(path.find('\\', from), path.size());
+    const std::string part = path.substr(from, to - from);
+    if (part.empty()) continue;
     const std::string here = parent.empty() ? part : parent + "\\" + part;
-    if (!t.count(lower(here))) {
-      t[lower(here)];
-      t[lower(parent)].subKeys.push_back(part);
-    }
+    if (!t.count(lower(here))) t[lower(parent)].subKeys.push_back(part);
+    t[lower(here)];
     parent = here;
-    pos = next + 1;
   }
-  return t[normalise(path)];
+  return t[lower(parent)];
 }
 
 void FakePlatform::setValue(const std::string& path, const std::string& name, uint32_t type,
@@ -174,11 +169,6 @@ int32_t FakePlatform::CompareStringEx(uint32_t flags, const std::string& a, cons
 }
 
 // ---- network ----
-
-int32_t FakePlatform::WSAStartup(uint16_t, WsaData* data) {
-  if (wsaStartupResult == 0) *data = wsaData;
-  return wsaStartupResult;
-}
 
 uint32_t FakePlatform::GetIfTable2(std::vector<IfRow>* rows) {
   if (ifTable2Result != 0) return ifTable2Result;

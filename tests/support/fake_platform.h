@@ -33,10 +33,7 @@ class FakePlatform : public Platform {
     setValue(path, name, type, Utf16Bytes(utf8), view);
   }
   void setDword(const std::string& path, const std::string& name, uint32_t v, RegView view = RegView::Native) {
-    setValue(path, name, kRegDword,
-             {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
-              static_cast<uint8_t>(v >> 24)},
-             view);
+    setValue(path, name, kRegDword, {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}, view);
   }
   static std::vector<uint8_t> Utf16Bytes(const std::string& utf8, bool withNul = true);
   int openKeys() const { return static_cast<int>(open_.size()); }
@@ -76,10 +73,7 @@ class FakePlatform : public Platform {
   bool ApiExists(const std::string& library, const std::string& function) override;
   SystemInfo GetNativeSystemInfo() override { return systemInfo; }
   int32_t IsProcessorFeaturePresent(uint32_t feature) override { return processorFeatures.count(feature) ? 1 : 0; }
-  bool GlobalMemoryStatusEx(MemoryStatusEx* status) override {
-    if (!memoryStatusFails) *status = memoryStatus;
-    return !memoryStatusFails;
-  }
+  bool GlobalMemoryStatusEx(MemoryStatusEx* status) override { return !answer(memoryStatusFails, memoryStatus, status); }
   int32_t GetKeyboardType(int32_t flag) override { return flag >= 0 && flag <= 2 ? keyboardType[flag] : 0; }
   std::string GetKeyboardLayoutName() override { return keyboardLayoutName; }
   DisplayDeviceCaps GetDisplayDeviceCaps() override { return displayCaps; }
@@ -113,8 +107,7 @@ class FakePlatform : public Platform {
     return hasPerformanceCounter;
   }
   bool GetSystemTimeAdjustment(SystemTimeAdjustment* adjustment) override {
-    if (!timeAdjustmentFails) *adjustment = timeAdjustment;
-    return !timeAdjustmentFails;
+    return !answer(timeAdjustmentFails, timeAdjustment, adjustment);
   }
   SystemTime GetLocalTime() override { return localTime; }
   // en-US: M/d/yyyy and h:mm:ss AM/PM.
@@ -143,19 +136,16 @@ class FakePlatform : public Platform {
 
   std::string GetComputerName() override { return computerName; }
   std::string GetUserName() override { return userName; }
-  int32_t WSAStartup(uint16_t versionRequested, WsaData* data) override;
+  int32_t WSAStartup(uint16_t, WsaData* data) override { return answer(wsaStartupResult, wsaData, data); }
   int32_t WSACleanup() override { return ++wsaCleanups, 0; }
-  int32_t gethostname(std::string* name) override {
-    if (gethostnameResult == 0) *name = hostName;
-    return gethostnameResult;
-  }
+  int32_t gethostname(std::string* name) override { return answer(gethostnameResult, hostName, name); }
   bool gethostbyname(const std::string& name, HostEnt* entry) override {
     if (!hosts.count(name)) return false;
     *entry = hosts[name];
     return true;
   }
-  uint32_t GetIpAddrTable(std::vector<MibIpAddrRow>* rows) override { return table(ipAddrTableResult, ipAddrTable, rows); }
-  uint32_t GetIfTable(std::vector<IfRow>* rows) override { return table(ifTableResult, ifTable, rows); }
+  uint32_t GetIpAddrTable(std::vector<MibIpAddrRow>* rows) override { return answer(ipAddrTableResult, ipAddrTable, rows); }
+  uint32_t GetIfTable(std::vector<IfRow>* rows) override { return answer(ifTableResult, ifTable, rows); }
   uint32_t GetIfTable2(std::vector<IfRow>* rows) override;
   uint8_t Netbios(Ncb& ncb) override;
 
@@ -196,9 +186,10 @@ class FakePlatform : public Platform {
   }
 
  private:
-  template <typename Row>
-  static uint32_t table(uint32_t result, const std::vector<Row>& rows, std::vector<Row>* out) {
-    if (result == 0) *out = rows;
+  // The result, and the value given only when the result is zero (success, or "did not fail").
+  template <typename Result, typename T>
+  static Result answer(Result result, const T& value, T* out) {
+    if (result == Result{}) *out = value;
     return result;
   }
   std::map<std::string, Key>& tree(RegView view, uint32_t root);

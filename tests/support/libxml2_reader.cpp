@@ -2,6 +2,8 @@
 
 #ifdef TALLOWIN_HAVE_LIBXML2
 
+#include <memory>
+
 #include <libxml/parser.h>
 #include <libxml/xmlreader.h>
 
@@ -10,16 +12,6 @@ namespace tallowin::test {
 using soap::XmlEvent;
 using soap::XmlEventType;
 
-struct Libxml2Reader::State {
-  xmlTextReaderPtr reader = nullptr;
-  // The end of an empty element (<a/>), which xmlTextReader does not report.
-  bool pendingEnd = false;
-  XmlEvent pending;
-  XmlEventType final = XmlEventType::EndOfDocument;
-  bool finished = false;
-  std::string firstError;
-};
-
 namespace {
 
 std::string Str(const xmlChar* text) { return text ? reinterpret_cast<const char*>(text) : ""; }
@@ -27,113 +19,74 @@ std::string Str(const xmlChar* text) { return text ? reinterpret_cast<const char
 // Namespace errors (an undeclared prefix) are recoverable for libxml2 but not
 // for XmlLite; both end the reading here, so the two readers agree.
 void OnError(void* arg, xmlErrorPtr error) {
-  auto* state = static_cast<Libxml2Reader::State*>(arg);
-  if (!error || error->level < XML_ERR_ERROR || !state->firstError.empty()) return;
+  auto* first = static_cast<std::string*>(arg);
+  if (!error || error->level < XML_ERR_ERROR || !first->empty()) return;
   std::string message = Str(reinterpret_cast<const xmlChar*>(error->message));
   while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
-  state->firstError = "line " + std::to_string(error->line) + ": " + message;
+  *first = "line " + std::to_string(error->line) + ": " + message;
+}
+
+// The name of the element or attribute the reader stands on.
+template <typename Named>
+void ReadName(xmlTextReaderPtr r, Named& n) {
+  n.prefix = Str(xmlTextReaderConstPrefix(r));
+  n.localName = Str(xmlTextReaderConstLocalName(r));
+  n.namespaceUri = Str(xmlTextReaderConstNamespaceUri(r));
 }
 
 }  // namespace
 
-Libxml2Reader::Libxml2Reader(std::string_view xml) : xml_(xml), state_(std::make_unique<State>()) {
+void Libxml2Reader::finish(XmlEventType type, std::string why) {
+  if (type == XmlEventType::Error) error_ = why.empty() ? "the document is not well-formed" : std::move(why);
+  events_.emplace_back().type = type;
+}
+
+void Libxml2Reader::read(std::string_view xml) {
   xmlInitParser();
   // Deliberately without XML_PARSE_NOENT, XML_PARSE_DTDLOAD, XML_PARSE_DTDATTR
   // and XML_PARSE_HUGE: nothing is substituted or loaded, the default limits hold.
   const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
-  state_->reader = xmlReaderForMemory(xml_.data(), static_cast<int>(xml_.size()), nullptr, nullptr, options);
-  if (state_->reader) {
-    xmlTextReaderSetStructuredErrorHandler(state_->reader, OnError, state_.get());
-  } else {
-    state_->finished = true;
-    state_->final = XmlEventType::Error;
-    error_ = "the XML reader could not be created";
-  }
-}
-
-Libxml2Reader::~Libxml2Reader() {
-  if (state_->reader) xmlFreeTextReader(state_->reader);
-}
-
-XmlEventType Libxml2Reader::next(XmlEvent& event) {
-  State& s = *state_;
-  event = XmlEvent{};
-  if (s.pendingEnd) {
-    s.pendingEnd = false;
-    event = std::move(s.pending);
-    return event.type;
-  }
-  auto finish = [&](XmlEventType type, std::string why) {
-    s.finished = true;
-    s.final = type;
-    if (type == XmlEventType::Error) error_ = why.empty() ? "the document is not well-formed" : std::move(why);
-    event.type = type;
-    return type;
-  };
-  if (s.finished) {
-    event.type = s.final;
-    return s.final;
-  }
+  xmlTextReaderPtr r = xmlReaderForMemory(xml.data(), static_cast<int>(xml.size()), nullptr, nullptr, options);
+  if (!r) return finish(XmlEventType::Error, "the XML reader could not be created");
+  const std::unique_ptr<xmlTextReader, void (*)(xmlTextReaderPtr)> owner(r, xmlFreeTextReader);
+  std::string firstError;
+  xmlTextReaderSetStructuredErrorHandler(r, OnError, &firstError);
   for (;;) {
-    const int rc = xmlTextReaderRead(s.reader);
+    const int rc = xmlTextReaderRead(r);
+    const int type = rc == 1 ? xmlTextReaderNodeType(r) : -1;
     // The parser reads ahead: an entity bomb in the internal subset may have
     // raised errors already, but the document type is what refuses it.
-    if (rc == 1 && xmlTextReaderNodeType(s.reader) == XML_READER_TYPE_DOCUMENT_TYPE)
-      return finish(XmlEventType::Doctype, {});
-    if (rc < 0 || !s.firstError.empty()) return finish(XmlEventType::Error, s.firstError);
-    if (rc == 0) return finish(XmlEventType::EndOfDocument, {});
-    xmlTextReaderPtr r = s.reader;
-    event.depth = xmlTextReaderDepth(r);
-    switch (xmlTextReaderNodeType(r)) {
-      case XML_READER_TYPE_ELEMENT: {
-        event.type = XmlEventType::StartElement;
-        event.prefix = Str(xmlTextReaderConstPrefix(r));
-        event.localName = Str(xmlTextReaderConstLocalName(r));
-        event.namespaceUri = Str(xmlTextReaderConstNamespaceUri(r));
-        const bool empty = xmlTextReaderIsEmptyElement(r) == 1;
-        if (xmlTextReaderMoveToFirstAttribute(r) == 1) {
-          do {
-            soap::XmlAttribute a;
-            a.prefix = Str(xmlTextReaderConstPrefix(r));
-            a.localName = Str(xmlTextReaderConstLocalName(r));
-            a.namespaceUri = Str(xmlTextReaderConstNamespaceUri(r));
-            a.value = Str(xmlTextReaderConstValue(r));
-            event.attributes.push_back(std::move(a));
-          } while (xmlTextReaderMoveToNextAttribute(r) == 1);
-          xmlTextReaderMoveToElement(r);
-        }
-        if (empty) {
-          s.pendingEnd = true;
-          s.pending.type = XmlEventType::EndElement;
-          s.pending.prefix = event.prefix;
-          s.pending.localName = event.localName;
-          s.pending.namespaceUri = event.namespaceUri;
-          s.pending.depth = event.depth;
-        }
-        return event.type;
+    if (type == XML_READER_TYPE_DOCUMENT_TYPE) return finish(XmlEventType::Doctype);
+    if (rc < 0 || !firstError.empty()) return finish(XmlEventType::Error, firstError);
+    if (rc == 0) return finish(XmlEventType::EndOfDocument);
+    // Only possible with declared entities, which a DTD would have brought.
+    if (type == XML_READER_TYPE_ENTITY_REFERENCE || type == XML_READER_TYPE_ENTITY)
+      return finish(XmlEventType::Error, "an entity reference was not expanded");
+    XmlEvent e;
+    e.depth = xmlTextReaderDepth(r);
+    if (type == XML_READER_TYPE_ELEMENT || type == XML_READER_TYPE_END_ELEMENT) {
+      e.type = type == XML_READER_TYPE_ELEMENT ? XmlEventType::StartElement : XmlEventType::EndElement;
+      ReadName(r, e);
+      // xmlTextReader reports no end for an empty element (<a/>).
+      const bool empty = type == XML_READER_TYPE_ELEMENT && xmlTextReaderIsEmptyElement(r) == 1;
+      for (int more = type == XML_READER_TYPE_ELEMENT ? xmlTextReaderMoveToFirstAttribute(r) : 0; more == 1;
+           more = xmlTextReaderMoveToNextAttribute(r)) {
+        ReadName(r, e.attributes.emplace_back());
+        e.attributes.back().value = Str(xmlTextReaderConstValue(r));
       }
-      case XML_READER_TYPE_END_ELEMENT:
-        event.type = XmlEventType::EndElement;
-        event.prefix = Str(xmlTextReaderConstPrefix(r));
-        event.localName = Str(xmlTextReaderConstLocalName(r));
-        event.namespaceUri = Str(xmlTextReaderConstNamespaceUri(r));
-        return event.type;
-      case XML_READER_TYPE_TEXT:
-      case XML_READER_TYPE_CDATA:
-      case XML_READER_TYPE_WHITESPACE:
-      case XML_READER_TYPE_SIGNIFICANT_WHITESPACE:
-        event.type = XmlEventType::Text;
-        event.text = Str(xmlTextReaderConstValue(r));
-        return event.type;
-      case XML_READER_TYPE_DOCUMENT_TYPE:
-        return finish(XmlEventType::Doctype, {});
-      case XML_READER_TYPE_ENTITY_REFERENCE:
-      case XML_READER_TYPE_ENTITY:
-        // Only possible with declared entities, which a DTD would have brought.
-        return finish(XmlEventType::Error, "an entity reference was not expanded");
-      default:
-        continue;  // comments, processing instructions
-    }
+      xmlTextReaderMoveToElement(r);
+      events_.push_back(e);
+      if (empty) {
+        e.type = XmlEventType::EndElement;
+        e.attributes.clear();
+        events_.push_back(std::move(e));
+      }
+    } else if (type == XML_READER_TYPE_TEXT || type == XML_READER_TYPE_CDATA || type == XML_READER_TYPE_WHITESPACE ||
+               type == XML_READER_TYPE_SIGNIFICANT_WHITESPACE) {
+      e.type = XmlEventType::Text;
+      e.text = Str(xmlTextReaderConstValue(r));
+      events_.push_back(std::move(e));
+    }  // comments, processing instructions: skipped
   }
 }
 

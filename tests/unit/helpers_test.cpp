@@ -52,26 +52,20 @@ TEST(Text, TrimHexAndUtf8) {
   }
 }
 
+// The quotients and fractions are checked against exact arithmetic by
+// fuzz/decimal_fuzz.cpp; here the edges it does not reach and the sums and
+// products it does not call.
 TEST(Decimal, QuotientsSumsAndProducts) {
   const struct { Wide128 n, d; int decimals; const char* text; } rows[] = {
       {{0, 1005000}, {0, 1000000}, 2, "1.01"},  // half up
-      {{0, 1004999}, {0, 1000000}, 2, "1.00"},
       {{0, 999999999}, {0, 100000000}, 2, "10.00"},  // the carry runs into the whole part
-      {{0, 200}, {0, 3}, 6, "66.666667"},
-      {{1, 0}, {2, 0}, 3, "0.500"},  // above 64 bits on both sides
       {{kTop, kTop - 1}, {kTop, kTop}, 3, "1.000"},  // ten times a remainder needs more than 128 bits
-      {{kTop, kTop}, {0, 3}, 1, "113427455640312821154458202477256070485.0"},
-      {{0, 1}, {0, 3}, 30, "0.333333333333333333333333333333"},
-      {{0, 5}, {0, 1}, -1, "5"},
-      {{0, 5}, {0, 0}, 2, "0"},
+      {{0, 5}, {0, 1}, -1, "5"}, {{0, 5}, {0, 0}, 2, "0"},  // no decimals below none; no hang on a zero denominator
   };
   for (const auto& r : rows) EXPECT_EQ(DecimalQuotient(r.n, r.d, r.decimals), r.text) << r.text;
   EXPECT_EQ(DecimalText(Add({0, kTop}, {0, kTop})), "36893488147419103230");
   EXPECT_EQ(DecimalText(Add({0, 7}, {0, 0})), "7");
   EXPECT_EQ(DecimalText(Product(kTop, 4294967295u)), "79228162495817593515539431425");
-  EXPECT_EQ(DecimalOfPow2Fraction(kTop, 64, 20), "0.99999999999999999995");
-  EXPECT_EQ(DecimalOfPow2Fraction(3, 1, 0), "2");
-  EXPECT_EQ(DecimalOfPow10Fraction(kTop, 25, 12), "0.000001844674");
 }
 
 TEST(FormatBytes, UnitsAndBoundaries) {

@@ -51,18 +51,16 @@ TEST(Programs, SortedStablyAcrossBothViewsOneEmptyLineBetween) {
   Entry(p, "3", "Alpha tool");
   Entry(p, "4", "ALPHA TOOL");
   Entry(p, "shared", "Named In 64");
-  ProfileControl control{p};
-  test::Collect(control, CollectPrograms);
-  EXPECT_EQ(test::TextsAndValues(control.list()), (Pairs{{"Alpha tool", 500}, {"", 0}, {"ALPHA TOOL", 500}, {"", 0},
+  EXPECT_EQ(test::RunPairs(p, CollectPrograms), (Pairs{{"Alpha tool", 500}, {"", 0}, {"ALPHA TOOL", 500}, {"", 0},
       {"alpha tool", 500}, {"", 0}, {"Named In 64", 500}, {"", 0}, {"Quiet In 32", 500}, {"", 0}, {"Zebra", 500}}));
   EXPECT_EQ(p.yields, 6);  // one per entry
   p.is64BitWindows = false;  // one view only
   EXPECT_EQ(test::Run(p, CollectPrograms).size(), 5u);
   p.yields = 0;
+  ProfileControl control{p};
   p.onYield = [&] {
     if (p.yields == 2) control.close();
   };
-  control.list().clear();
   EXPECT_THROW(test::Collect(control, CollectPrograms), DispatchAborted);
   EXPECT_EQ(test::Texts(control.list()), (Lines{"Alpha tool", "", "ALPHA TOOL"}));
 }
@@ -90,13 +88,8 @@ const std::string kEnum = "SYSTEM\\CurrentControlSet\\Enum\\";
 const std::string kClass = "SYSTEM\\CurrentControlSet\\Control\\Class\\";
 
 TEST(Buses, EveryMemberWithEveryRow) {
-  const struct {
-    SectionCollector collector;
-    const char* enumerator;
-    const char* label;
-    bool trims, scsiRows, driveLetters;
-    std::vector<int32_t> values;  // name, product, friendly, mfg, revision, location, [scsi id, lun], [drive], hw, driver x4
-  } members[] = {
+  // values: name, product, friendly, mfg, revision, location, [scsi id, lun], [drive], hw, driver x4.
+  const struct { SectionCollector collector; const char* enumerator, *label; bool trims, scsiRows, driveLetters; std::vector<int32_t> values; } members[] = {
       {CollectPciBus, "PCI", "PCI Adapter Name: ", false, false, false,
        {4100, 4103, 4105, 4110, 4112, 4120, 4130, 4150, 4160, 4170, 4180}},
       {CollectScsiBus, "SCSI", "SCSI Device Name: ", true, true, true,
@@ -137,9 +130,7 @@ TEST(Buses, EveryMemberWithEveryRow) {
     for (const char* line : {"  Driver Name:  Driver ", "  Driver Version: 1.2 ", "  Driver Date: 1-1-2020",
                              "  Driver Provider:  Prov"})
       add(line);
-    ProfileControl control{p};
-    test::Collect(control, m.collector);
-    EXPECT_EQ(test::TextsAndValues(control.list()), expect) << m.enumerator;
+    EXPECT_EQ(test::RunPairs(p, m.collector), expect) << m.enumerator;
     EXPECT_EQ(p.openKeys(), 0) << m.enumerator;
   }
 }

@@ -31,9 +31,11 @@ void Workstation(FakePlatform& p) {
   p.hostName = std::string(" ws-ada\0", 8);
   p.hosts["ws-ada"] = {"ws-ada.example.org", {{192, 0, 2, 7}, {10, 1, 0, 20}}};
   p.exports.insert("iphlpapi.dll!GetIfTable");
-  p.ipAddrTable = {{Ipv4(192, 0, 2, 7), 2}, {Ipv4(127, 0, 0, 1), 1}, {Ipv4(10, 1, 0, 20), 2}};
-  IfRow lo = Interface(1, {}, 24);
-  lo.descr = "Loopback";
+  p.ipAddrTable = {{Ipv4(192, 0, 2, 7), 2}, {Ipv4(127, 0, 0, 1), 0x01020304u}, {Ipv4(10, 1, 0, 20), 2}};
+  IfRow lo = Interface(0x01020304u, {}, 71);  // a type without a name
+  lo.hasDescr = false;  // dwDescrLen 0
+  lo.dwAdminStatus = 4;
+  lo.dwMtu = 65536;
   lo.speed = 1073741824;
   lo.outUcastPkts = lo.inUcastPkts = 1200;
   lo.outNUcastPkts = lo.inNUcastPkts = 300;
@@ -65,28 +67,24 @@ TEST(Network, TwoInterfacesLineByLine) {
       {"Connected to Network: Yes", 5050}, {"Winsock Present: Yes", 5060}, {"Winsock Version: 2.2", 5070},
       {"Winsock Description: WinSock 2.0", 5080}, {"Winsock Status: Running", 5090},
       {"Remote/Terminal Session: No", 5100}, {"Network Interfaces: 2", 5110}, {"", 0},
-      {"Interface: Loopback", 5300}, {"  Index: 1 (1.0.0.0)", 5310}, {"  Type: Loopback (Diagnostic)", 5320},
-      {"  MTU: 1,500 bytes", 5340}, {"  Speed: 1,073.74 Mbps", 5350}, {"  Admin Status: Up", 5360},
-      {"  MAC Address: <none>", 5380}, {"  IP Address: 127.0.0.1", 5390}, {"  Packets Sent: 1,500", 5392},
-      {"  Error Packets Sent: 0", 5393}, {"  Send Error Rate: 0.000000%", 5394}, {"  Packets Received: 1,500", 5396},
-      {"  Error Packets Received: 0", 5397}, {"  Receive Error Rate: 0.000000%", 5398}, {"", 0},
       {"Interface: if2", 5300}, {"  Index: 2 (2.0.0.0)", 5310}, {"  Type: Ethernet", 5320},
       {"  MTU: 1,500 bytes", 5340}, {"  Speed: 1,000.00 Mbps", 5350}, {"  Admin Status: Up", 5360},
       {"  MAC Address: 00-0C-29-0A-1B-FF", 5380}, {"  IP Address: 192.0.2.7", 5390},
       {"  IP Address: 10.1.0.20", 5390}, {"  Packets Sent: 4,294,967,300", 5392}, {"  Error Packets Sent: 3", 5393},
       {"  Send Error Rate: 0.000000%", 5394}, {"  Packets Received: 8", 5396}, {"  Error Packets Received: 2", 5397},
-      {"  Receive Error Rate: 25.000000%", 5398}}));
+      {"  Receive Error Rate: 25.000000%", 5398}, {"", 0},
+      {"  Index: 16909060 (4.3.2.1)", 5310}, {"  Type: Unknown", 5320},
+      {"  MTU: 65,536 bytes", 5340}, {"  Speed: 1,073.74 Mbps", 5350}, {"  Admin Status: Unknown (4)", 5360},
+      {"  MAC Address: <none>", 5380}, {"  IP Address: 127.0.0.1", 5390}, {"  Packets Sent: 1,500", 5392},
+      {"  Error Packets Sent: 0", 5393}, {"  Send Error Rate: 0.000000%", 5394}, {"  Packets Received: 1,500", 5396},
+      {"  Error Packets Received: 0", 5397}, {"  Receive Error Rate: 0.000000%", 5398}}));
   EXPECT_EQ(p.yields, control.list().count() + 1);  // one after every line
   EXPECT_EQ(p.wsaCleanups, 1);
 }
 
 TEST(Network, FailurePaths) {
-  const struct {
-    const char* name;
-    std::function<void(FakePlatform&)> setUp;
-    Lines present, absent;  // line prefixes
-    int cleanups;
-  } cases[] = {
+  // present, absent: line prefixes.
+  const struct { const char* name; std::function<void(FakePlatform&)> setUp; Lines present, absent; int cleanups; } cases[] = {
       {"sockets fail", [](FakePlatform& f) { f.wsaStartupResult = 10091; },
        {"Winsock Present: No", "Network Interfaces: 2"}, {"DNS Host Name", "IP Address: ", "Winsock Version"}, 0},
       {"started but version 0", [](FakePlatform& f) { f.wsaData.wVersion = 0; },
@@ -158,22 +156,6 @@ TEST(Interfaces, TheSixtyFourBitTableFirstInIndexOrder) {
   EXPECT_TRUE(Listing(p).empty());
 }
 
-TEST(Interfaces, BlockShapes) {
-  FakePlatform p;
-  IfRow odd = Interface(0x01020304u);
-  odd.hasDescr = false;  // dwDescrLen 0
-  odd.dwType = 71;
-  odd.dwAdminStatus = 4;
-  odd.dwMtu = 65536;
-  p.ifTable = {odd};
-  p.ipAddrTable = {{0x0100000Au, 16909060}, {0x0200000Au, 2}, {0x0300000Au, 16909060}};
-  EXPECT_EQ(Listing(p), (Lines{"Network Interfaces: 1", "", "  Index: 16909060 (4.3.2.1)", "  Type: Unknown",
-      "  MTU: 65,536 bytes", "  Speed: 100.00 Mbps", "  Admin Status: Unknown (4)", "  MAC Address: <none>",
-      "  IP Address: 10.0.0.1", "  IP Address: 10.0.0.3", "  Packets Sent: 0", "  Error Packets Sent: 0",
-      "  Send Error Rate: 0.000000%", "  Packets Received: 0", "  Error Packets Received: 0",
-      "  Receive Error Rate: 0.000000%"}));
-}
-
 // An upload started while the section yields runs it again and rebuilds the
 // address table; the block being written must not read freed rows.
 TEST(Interfaces, TheAddressTableSurvivesARunDuringAYield) {
@@ -226,7 +208,6 @@ TEST(AdapterMac, TheFallbackTakesOnlyAnOperationalHardwareAdapter) {
   const struct { const char* name; bool table2; IfRow firstRow; std::string expected; } cases[] = {
       // GetIfTable: dwOperStatus 5 is operational; 1 there is NON_OPERATIONAL.
       {"old table, operational", false, row(5), firstText},
-      {"old table, connected but not operational", false, row(4), other},
       {"old table, 1 is non-operational there", false, row(1), other},
       {"old table, loopback", false, row(5, std::nullopt, 24), other},
       {"old table, tunnel", false, row(5, std::nullopt, 131), other},
@@ -235,7 +216,6 @@ TEST(AdapterMac, TheFallbackTakesOnlyAnOperationalHardwareAdapter) {
       // GetIfTable2: OperStatus 1 is up, and the hardware flag counts.
       {"64-bit table, up, hardware", true, row(1, true), firstText},
       {"64-bit table, down (cable out)", true, row(2, true), other},
-      {"64-bit table, dormant", true, row(5, true), other},
       {"64-bit table, up but virtual", true, row(1, false), other},
       {"64-bit table, up, no hardware flag given", true, row(1), firstText},
   };
@@ -252,9 +232,6 @@ TEST(AdapterMac, TheFallbackTakesOnlyAnOperationalHardwareAdapter) {
     if (c.table2) p.ifTable2Result = 0;
     EXPECT_EQ(GetAdapterMac(p), c.expected) << c.name;
   }
-  FakePlatform none;
-  none.netbiosStatusResult = 0x34;
-  EXPECT_EQ(GetAdapterMac(none), "00-00-00-00-00-00");
 }
 
 using DevMode = Platform::PrinterDevMode;
@@ -302,12 +279,13 @@ TEST(Printers, BlocksOneEmptyLineApartAfterTheProgressLine) {
   };
   test::Collect(control, CollectPrinters);
   EXPECT_EQ(atFirstYield, Lines{"Working ..."});
-  Lines expect = Block("First");
-  expect.push_back("");
-  for (const auto& l : Block("Second")) expect.push_back(l);
-  EXPECT_EQ(test::Texts(control.list()), expect);
-  EXPECT_EQ(test::Values(control.list()), (std::vector<int32_t>{9000, 9100, 9200, 9300, 9400, 9500, 9550, 9600, 9650,
-      9700, 9750, 0, 9000, 9100, 9200, 9300, 9400, 9500, 9550, 9600, 9650, 9700, 9750}));
+  const int32_t values[] = {9000, 9100, 9200, 9300, 9400, 9500, 9550, 9600, 9650, 9700, 9750};
+  test::Pairs expect;
+  for (const Lines& block : {Block("First"), Lines{}, Block("Second")}) {
+    for (size_t i = 0; i < block.size(); ++i) expect.push_back({block[i], values[i]});
+    if (block.empty()) expect.push_back({"", 0});
+  }
+  EXPECT_EQ(test::TextsAndValues(control.list()), expect);
   EXPECT_EQ(p.yields, 7);  // the progress line, three in each block
   p.printers.clear();
   EXPECT_TRUE(test::Run(p, CollectPrinters).empty());  // the progress line removed
@@ -354,16 +332,12 @@ TEST(Printers, PageSizes) {
 // cached its settings, which are then what the block shows. A listed DEVMODE
 // with no field filled in counts as none; a setting not filled in is left out.
 TEST(Printers, EveryPrinterIsAskedOnceAndAnUnreachableOneIsMarked) {
-  const Lines cachedUnreachable = [] {
-    Lines l = Block("P", "unknown", "unknown");
-    l.push_back("  Error: 482 Printer error (May Be Offline)");
-    return l;
-  }();
+  Lines cachedUnreachable = Block("P", "unknown", "unknown");
+  cachedUnreachable.push_back("  Error: 482 Printer error (May Be Offline)");
   const Lines asked = {"DocumentProperties P", "DeviceCapabilities P FILE:"};
   DevMode some = LetterPortrait();
   some.dmFields = Platform::kDmPaperSize | Platform::kDmColor;
   const struct { const char* name; bool listed; DevMode listedMode; int32_t error, capabilitiesError; Lines lines, calls; } cases[] = {
-      {"listed, reached", true, LetterPortrait(), 0, 0, Block("P"), asked},
       {"listed, unreachable", true, LetterPortrait(), 1722, 0, cachedUnreachable, {"DocumentProperties P"}},
       {"listed empty, asked", true, DevMode{}, 0, 0, Block("P"), asked},
       {"not listed, unreachable", false, DevMode{}, 5, 0,

@@ -1,11 +1,15 @@
-// The system sections: operating system, processor, memory, power and user
-// interface, each as one whole run and its decoding tables.
+// The system sections: operating system, processor, memory, power, user
+// interface, time and locale, each as one whole run and its decoding tables;
+// the time zone rules, and each locale setting as its reading shows it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
 #include <stdexcept>
 
 #include "sections/system/operating_system.h"
 #include "sections/system/processor.h"
+#include "sections/system/time.h"
 #include "sections/system/user_interface.h"
 #include "support/collect.h"
 
@@ -41,13 +45,11 @@ TEST(OperatingSystem, NamesAndFlags) {
     VersionFlags f;
     EXPECT_EQ(DecodeOsName(r.v, f), r.name) << r.v.dwMajorVersion << "." << r.v.dwMinorVersion;
     std::string set;
-    const std::pair<bool, const char*> flags[] = {{f.IsWinNT, "NT"}, {f.IsWinNT35, "NT35"}, {f.IsWinNT4, "NT4"},
-                                                  {f.IsWin2000, "2000"}, {f.IsWin9x, "9x"}, {f.IsWin95, "95"},
-                                                  {f.IsWin98, "98"}, {f.IsWinME, "ME"}, {f.IsWinXP, "XP"},
-                                                  {f.IsWin3x, "3x"}};
-    for (const auto& [on, name] : flags)
-      if (on) set += (set.empty() ? "" : " ") + std::string(name);
-    EXPECT_EQ(set, r.flags) << r.name;
+    for (const auto& [on, name] : {std::pair{f.IsWinNT, " NT"}, {f.IsWinNT35, " NT35"}, {f.IsWinNT4, " NT4"},
+                                   {f.IsWin2000, " 2000"}, {f.IsWin9x, " 9x"}, {f.IsWin95, " 95"}, {f.IsWin98, " 98"},
+                                   {f.IsWinME, " ME"}, {f.IsWinXP, " XP"}, {f.IsWin3x, " 3x"}})
+      if (on) set += name;
+    EXPECT_EQ(set.substr(set.empty() ? 0 : 1), r.flags) << r.name;
   }
   EXPECT_EQ(SuiteText(0x40), "none");
 }
@@ -68,9 +70,7 @@ TEST_F(OsSection, Windows2000AllLines) {
   p.version.wSuiteMask = 0x12;
   p.metrics = {{44, 1}, {22, 0}, {67, 2}};
   p.windowsDirectory = "  C:\\WINNT\0\0  ";
-  ProfileControl control{p};
-  test::Collect(control, CollectOperatingSystem);
-  EXPECT_EQ(test::TextsAndValues(control.list()), (test::Pairs{
+  EXPECT_EQ(test::RunPairs(p, CollectOperatingSystem), (test::Pairs{
       {"Operating System Name: Windows 2000", 10}, {"Licensed To User: Ada", 0}, {"Licensed To Company: Engines", 0},
       {"Operating System Platform: Windows NT/2000/XP", 20}, {"Operating System Major Version: 5", 30},
       {"Operating System Minor Version: 0", 40}, {"Operating System Build Number: 2195", 50},
@@ -81,6 +81,8 @@ TEST_F(OsSection, Windows2000AllLines) {
       {"Security Present: Yes", 250}, {"Debug Version of Windows: No", 260},
       {"Boot Type: Safe Mode with Network Support", 270}}));
   // Flags are set, never reset, by later runs.
+  ProfileControl control{p};
+  test::Collect(control, CollectOperatingSystem);
   p.version = OsVersion(2, 6, 1);
   test::Collect(control, CollectOperatingSystem);
   EXPECT_TRUE(control.flags().IsWin2000 && control.flags().IsWinXP);
@@ -92,8 +94,7 @@ TEST_F(OsSection, LinesByVersion) {
       {OsVersion(2, 10, 0, 1, 19045), "3", "Workstation", 1, "Safe Mode"},
       {OsVersion(2, 10, 0, 2, 19045), "3", "Domain Controller", 3, "Unknown"},
       {OsVersion(2, 5, 0, 0), "3", "unknown", -1, "Unknown"},
-      {OsVersion(2, 6, 2), "<no line>", "<no line>", 0, "Normal"},
-      {OsVersion(1, 4, 10), "<no line>", "<no line>", 0, "Normal"},
+      {OsVersion(2, 6, 2), "<no line>", "<no line>", 0, "Normal"}, {OsVersion(1, 4, 10), "<no line>", "<no line>", 0, "Normal"},
       {OsVersion(1, 5, 0), "0", "<no line>", 0, "Normal"},  // the extended record is not filled below NT 5
   };
   for (const auto& r : rows) {
@@ -120,22 +121,17 @@ TEST(Processor, DecodingTables) {
   const struct { int16_t arch, level; uint16_t revision; const char* levelText; const char* revisionText; } rows[] = {
       {0, 6, 0x0803, "Pentium Pro/Pentium II", "Model 8 Stepping 3"},
       {0, 15, 0x8001, "Pentium III or higher (15)", "Model -128 Stepping 1"},
-      {0, 4, 0xFFA5, "Intel 486", "Model A Stepping 5"},
-      {0, 4, 0x8001, "Intel 486", "Model 7 Stepping 1"},
-      {0, 3, 0x0203, "Intel 386", "Model C Stepping 3"},
-      {0, 0, 0x0000, "Pentium", "Model 0 Stepping 0"},
+      {0, 4, 0xFFA5, "Intel 486", "Model A Stepping 5"}, {0, 4, 0x8001, "Intel 486", "Model 7 Stepping 1"},
+      {0, 3, 0x0203, "Intel 386", "Model C Stepping 3"}, {0, 0, 0x0000, "Pentium", "Model 0 Stepping 0"},
       {9, 4, 0x0102, "4", "Model 1 Stepping 2"},  // x64 has no 386/486 form
       {1, 40, 0x0310, "40000", "16"},               // MIPS: wider than 16 bits
-      {2, 21064, 0x0102, "21064", "Model B, Pass 2"},
+      {2, 21064, 0x0102, "21064", "Model B, Pass 2"}, {12, 8, 0xFFFF, "8", "-1"},
       {3, 4, 0x0A14, "604", "10.20"}, {3, 6, 0x0103, "603+", "1.3"}, {3, 9, 0, "604+", "0.0"}, {3, 32700, 0, "33300", "0.0"},
-      {12, 8, 0xFFFF, "8", "-1"},
   };
   for (const auto& r : rows) {
     EXPECT_EQ(LevelText(r.arch, r.level), r.levelText) << r.arch << "/" << r.level;
     EXPECT_EQ(RevisionText(r.arch, r.level, static_cast<int16_t>(r.revision)), r.revisionText) << r.arch << "/" << r.level;
   }
-  EXPECT_EQ(WholeNumber(" 2400 "), 2400);
-  EXPECT_THROW(WholeNumber("fast"), std::invalid_argument);
   EXPECT_THROW(WholeNumber("2147483648"), std::out_of_range);
 }
 
@@ -144,23 +140,15 @@ class ProcessorSection : public ::testing::Test {
   FakePlatform p;
   const std::string key = "Hardware\\Description\\System\\CentralProcessor\\0";
   void SetUp() override {
-    p.systemInfo = {};
-    p.systemInfo.wProcessorLevel = 6;
-    p.systemInfo.wProcessorRevision = 0x0803;
-    p.systemInfo.dwPageSize = 4096;
-    p.systemInfo.dwAllocationGranularity = 65536;
-    p.systemInfo.lpMinimumApplicationAddress = 65536;
-    p.systemInfo.lpMaximumApplicationAddress = 0x7FFFFFFEFFFFull;  // past 32 bits, unsigned
-    p.systemInfo.dwNumberOfProcessors = 2;
+    // Intel level 6, revision 0x0803, a maximum address past 32 bits (unsigned).
+    p.systemInfo = {0, 6, 0x0803, 4096, 65536, 0x7FFFFFFEFFFFull, 2, 65536};
     p.setString(key, "VendorIdentifier", "GenuineIntel");
     p.setDword(key, "~MHz", 733);
   }
 };
 
 TEST_F(ProcessorSection, AllLines) {
-  ProfileControl control{p};
-  test::Collect(control, CollectProcessor);
-  EXPECT_EQ(test::TextsAndValues(control.list()), (test::Pairs{
+  EXPECT_EQ(test::RunPairs(p, CollectProcessor), (test::Pairs{
       {"Processor Architecture: Intel", 1020}, {"CPU Manufacturer: GenuineIntel", 1025},
       {"Processor Level: Pentium Pro/Pentium II", 1030}, {"Processor Revision: Model 8 Stepping 3", 1040},
       {"Approximate CPU Clock Rate: 733 MHz", 1045}, {"Number Of Processors: 2", 1050},
@@ -172,10 +160,8 @@ TEST_F(ProcessorSection, AllLines) {
 
 TEST_F(ProcessorSection, VendorAndClockRateOnlyWhenPresent) {
   const struct { const char* vendor; bool asText; uint32_t dword; const char* text; const char* rate; } rows[] = {
-      {" ", false, 0, nullptr, "<no line>"},
-      {"", false, 0xFFFFFFFF, nullptr, "<no line>"},  // -1: not above 0
-      {"X", true, 0, "1800", "1800 MHz"},
-      {"X", true, 0, "0", "<no line>"},
+      {" ", false, 0, nullptr, "<no line>"}, {"", false, 0xFFFFFFFF, nullptr, "<no line>"},  // -1: not above 0
+      {"X", true, 0, "1800", "1800 MHz"}, {"X", true, 0, "0", "<no line>"},
   };
   for (const auto& r : rows) {
     p.setString(key, "VendorIdentifier", r.vendor);
@@ -195,9 +181,8 @@ TEST_F(ProcessorSection, VendorAndClockRateOnlyWhenPresent) {
 TEST_F(ProcessorSection, FeatureLines) {
   const struct { bool nt, w2000; std::set<uint32_t> present; const char* yesNo; } rows[] = {
       {false, false, {0, 1, 2, 3, 6, 7}, ""},  // the OS section not run: none shown
-      {false, true, {1, 3, 6}, "YNNYYN"},
+      {false, true, {1, 3, 6}, "YNNYYN"}, {true, false, {7}, "YNNNNY"},
       {true, false, {1, 0, 2}, "NYYNNN"},  // NT 4 answers feature 1 the other way round
-      {true, false, {7}, "YNNNNY"},
   };
   for (const auto& r : rows) {
     p.processorFeatures = r.present;
@@ -215,9 +200,7 @@ TEST(Memory, ExactCountsAndDifferences) {
   FakePlatform p;
   // 16 GiB + 1 of RAM, a 64-bit user space of 128 TiB.
   p.memoryStatus = {97, 17179869185ull, 4294967295ull, 25769803776ull, 25769803776ull, 4096, 6144};
-  ProfileControl control{p};
-  test::Collect(control, CollectMemory);
-  EXPECT_EQ(test::TextsAndValues(control.list()), (test::Pairs{
+  EXPECT_EQ(test::RunPairs(p, CollectMemory), (test::Pairs{
       {"Memory Load: 97%", 3010}, {"Total Physical Memory: 17,179,869,185 bytes (16.00 GB)", 3020},
       {"In-Use Physical Memory: 12,884,901,890 bytes (12.00 GB)", 3025},
       {"Available Physical Memory: 4,294,967,295 bytes (4.00 GB)", 3030},
@@ -237,30 +220,24 @@ TEST(Power, AllLinesAndTheirTables) {
   p.hwProfile = {};
   p.hwProfile.dwDockInfo = 2;
   p.hwProfile.szHwProfileName = std::string("  Docked\0Profile ", 17) + std::string(60, '\0');
-  ProfileControl control{p};
-  test::Collect(control, CollectPower);
-  EXPECT_EQ(test::TextsAndValues(control.list()), (test::Pairs{
+  EXPECT_EQ(test::RunPairs(p, CollectPower), (test::Pairs{
       {"AC Line Status: AC Offline", 2010}, {"Battery Condition: Charging High ", 2020},
       {"Lifetime on Full Charge: 7,200 secs", 2030}, {"Charge Remaining: 87%", 2040},
       {"Lifetime on Current Charge: 5,400 secs", 2050}, {"Current Hardware Profile Name: Docked Profile", 0},
       {"Docking Status: Docked", 0}}));
 
-  const auto value = [&](const std::string& label) { return ValueOf(test::Run(p, CollectPower), label); };
-  const std::pair<uint8_t, const char*> conditions[] = {{0, "Unknown"}, {128, "No Battery"}, {4, "CRITICAL "},
-      {10, "Charging Low "}, {136, "Charging "}, {255, "Unknown"}};  // 255: the flags could not be read
-  for (const auto& [flag, text] : conditions) {
-    p.powerStatus.BatteryFlag = flag;
-    EXPECT_EQ(value("Battery Condition: "), text) << int(flag);
-  }
-  const std::pair<uint8_t, const char*> percents[] = {{100, "100%"}, {101, "40%"}, {128, "50%"}, {255, "100%"}};
-  for (const auto& [percent, text] : percents) {
-    p.powerStatus.BatteryLifePercent = percent;
-    EXPECT_EQ(value("Charge Remaining: "), text) << int(percent);
-  }
-  const std::pair<uint32_t, const char*> lifetimes[] = {{0xFFFFFFFFu, "Unknown"}, {0x80000000u, "Unknown"}, {0x7FFFFFFFu, "2,147,483,647 secs"}};
-  for (const auto& [seconds, text] : lifetimes) {
-    p.powerStatus.BatteryFullLifeTime = p.powerStatus.BatteryLifeTime = seconds;
-    EXPECT_EQ(value("Lifetime on Full Charge: ") + "|" + value("Lifetime on Current Charge: "), std::string(text) + "|" + text);
+  // 255: the flags could not be read; a percent above 100 is a byte's fraction.
+  const struct { uint8_t flag, percent; uint32_t seconds; const char* lines; } rows[] = {
+      {0, 100, 0xFFFFFFFFu, "Unknown|Unknown|100%|Unknown"}, {128, 101, 0x80000000u, "No Battery|Unknown|40%|Unknown"},
+      {4, 128, 0x7FFFFFFFu, "CRITICAL |2,147,483,647 secs|50%|2,147,483,647 secs"},
+      {10, 255, 1, "Charging Low |1 secs|100%|1 secs"}, {136, 0, 1, "Charging |1 secs|0%|1 secs"},
+      {255, 0, 1, "Unknown|1 secs|0%|1 secs"}};
+  for (const auto& r : rows) {
+    p.powerStatus = {0, r.flag, r.percent, r.seconds, r.seconds};
+    std::string lines;
+    for (const std::string& l : test::From(test::Run(p, CollectPower), "Battery Condition: ", 4))
+      lines += (lines.empty() ? "" : "|") + l.substr(l.find(": ") + 2);
+    EXPECT_EQ(lines, r.lines);
   }
   p.exports.clear();
   EXPECT_EQ(test::Run(p, CollectPower).size(), 5u);
@@ -285,9 +262,7 @@ TEST(UserInterface, AllLinesAndTheirTables) {
   p.metrics = {{19, 1}, {43, 3}, {75, 1}, {80, 2}, {0, 1024}, {1, 768}, {70, 1}};
   p.displayCaps = {true, 24, 96, 120};
   p.keyboardLayoutName = std::string(" 0000040C\0junk", 14);
-  ProfileControl control{p};
-  test::Collect(control, CollectUserInterface);
-  EXPECT_EQ(test::TextsAndValues(control.list()), (test::Pairs{
+  EXPECT_EQ(test::RunPairs(p, CollectUserInterface), (test::Pairs{
       {"Keyboard Type: IBM enhanced (101- or 102-key) keyboard", 6010}, {"Keyboard SubType: 0", 6020},
       {"Number of Function Keys: 12", 6030}, {"Input Locale Identifier: 0000040C", 6035},
       {"Double-Byte Character-Sets Supported: No", 6037}, {"Hebrew or Arabic Supported: No", 6039},
@@ -311,6 +286,180 @@ TEST(UserInterface, AllLinesAndTheirTables) {
   EXPECT_EQ(ColorCountText(63), "9223372036854775808");
   EXPECT_EQ(ColorCountText(-1), "0.5000");
   EXPECT_THROW(ColorCountText(64), std::overflow_error);
+}
+
+using Rule = SystemTime;  // year, month, day of the week, day, hour[, minute, second]
+
+TEST(Time, UsEasternInSummer) {
+  FakePlatform p;
+  p.exports.insert("kernel32!GetSystemTimeAdjustment");
+  p.timeZoneId = Platform::kTimeZoneIdDaylight;
+  p.timeZone = {300, "Eastern Standard Time", Rule(0, 11, 0, 1, 2), 0, "Eastern Daylight Time", Rule(0, 3, 0, 2, 2), -60};
+  EXPECT_EQ(test::RunPairs(p, CollectTime), (test::Pairs{
+      {"Currently On: Daylight Time", 7010}, {"Current Bias (relative to UTC): -240 minutes", 7020},
+      {"Standard Time Name: Eastern Standard Time", 7030}, {"Standard Time Bias: -300 minutes", 7040},
+      {"Standard Time Begins: 1st Sunday of November at 2:00:00 AM", 7050},
+      {"Standard Time Begins: 11/3/2024 2:00:00 AM", 7050}, {"Daylight Time Name: Eastern Daylight Time", 7060},
+      {"Daylight Time Bias: -240 minutes", 7070}, {"Daylight Time Begins: 2nd Sunday of March at 2:00:00 AM", 7080},
+      {"Daylight Time Begins: 3/10/2024 2:00:00 AM", 7080},
+      {"High Resolution Timer Frequency: 3,579,545 Hz (3.58 Mhz)", 7090}, {"RTC Adjustment: Enabled", 7095},
+      {"RTC Adjusted Every: 15,625,000 ns (0.015625000 secs)", 7100}, {"RTC Adjusted By: 0 ns", 7110}}));
+  // A failed zone query reads as a zeroed record.
+  p.timeZoneId = Platform::kTimeZoneIdInvalid;
+  EXPECT_EQ(test::From(test::Run(p, CollectTime), "Currently On: ", 8), (Lines{
+      "Currently On: Unknown", "Current Bias (relative to UTC): 0 minutes", "Standard Time Name: None Specified",
+      "Standard Time Bias: 0 minutes", "Standard Time Begins: Invalid Relative TZ Start Date",
+      "Daylight Time Name: None specified", "Daylight Time Bias: 0 minutes",
+      "Daylight Time Begins: Invalid Relative TZ Start Date"}));
+}
+
+TEST(Time, ZoneStatesOffsetsAndNames) {
+  const struct { uint32_t id; int32_t bias, standardBias, daylightBias; std::string name; Lines lines; } rows[] = {
+      {Platform::kTimeZoneIdDaylight, 0, 0, -60, "\x01Zone", {"Currently On: Daylight Time", "Current Bias (relative to UTC): +60 minutes",
+       "Standard Time Name: None Specified", "Standard Time Bias: 0 minutes"}},
+      {Platform::kTimeZoneIdStandard, 480, 0, -60, "  Two", {"Currently On: Standard Time",
+       "Current Bias (relative to UTC): -480 minutes", "Standard Time Name:   Two", "Standard Time Bias: -480 minutes"}},
+      // Sums beyond 32 bits are still exact.
+      {Platform::kTimeZoneIdStandard, INT32_MIN, -1, 0, "Zeit", {"Currently On: Standard Time",
+       "Current Bias (relative to UTC): +2147483649 minutes", "Standard Time Name: Zeit",
+       "Standard Time Bias: +2147483649 minutes"}},
+  };
+  for (const auto& r : rows) {
+    FakePlatform p;
+    p.timeZoneId = r.id;
+    p.timeZone.Bias = r.bias;
+    p.timeZone.StandardBias = r.standardBias;
+    p.timeZone.DaylightBias = r.daylightBias;
+    p.timeZone.StandardName = r.name;
+    EXPECT_EQ(test::From(test::Run(p, CollectTime), "Currently On: ", 4), r.lines) << r.bias;
+  }
+}
+
+TEST(Time, RulesRendered) {
+  FakePlatform p;
+  const struct { SystemTime rule; int year; const char* text; const char* changeOver; } rows[] = {
+      {Rule(0, 10, 0, 5, 3), 2026, "Last Sunday of October at 3:00:00 AM", "10/25/2026 3:00:00 AM"},
+      {Rule(0, 3, 0, 2, 2), 2026, "2nd Sunday of March at 2:00:00 AM", "3/8/2026 2:00:00 AM"},
+      // The last Sunday on the month's last day; the last Friday of a leap February, a week before March.
+      {Rule(0, 3, 0, 5, 1), 2024, "Last Sunday of March at 1:00:00 AM", "3/31/2024 1:00:00 AM"},
+      {Rule(0, 2, 5, 5, 23, 59, 59), 2024, "Last Friday of February at 11:59:59 PM", "2/23/2024 11:59:59 PM"},
+      {Rule(0, 9, 4, 3, 14, 30), 2024, "3rd Thursday of September at 2:30:00 PM", "9/19/2024 2:30:00 PM"},
+      {Rule(0, 1, 1, 1, 0), 2024, "1st Monday of January at 12:00:00 AM", "1/1/2024"},  // midnight: the date alone
+      {Rule(2010, 13, 0, 1, 2), 2024, "1/1/2011 at 2:00:00 AM", nullptr},  // months carry over
+      {Rule(2024, 3, 0, 0, 0), 2024, "2/29/2024 at 12:00:00 AM", nullptr},
+      {Rule(0, 3, 0, 0, 2), 2024, "Invalid Relative TZ Start Date", nullptr}, {Rule(0, 3, 0, 6, 2), 2024, "Invalid Relative TZ Start Date", nullptr},
+      {Rule(0, 3, 7, 1, 2), 2024, "Invalid Relative TZ Start Date", nullptr}, {Rule(0, 13, 0, 1, 2), 2024, "Invalid Relative TZ Start Date", nullptr},
+  };
+  for (const auto& r : rows) {
+    const RuleRendering got = RenderRule(p, r.rule, r.year);
+    EXPECT_EQ(got.text, r.text);
+    ASSERT_EQ(got.changeOver.has_value(), r.changeOver != nullptr) << r.text;
+    if (r.changeOver) {
+      EXPECT_EQ(GeneralDate(p, {true, *got.changeOver}), r.changeOver) << r.text;
+    }
+  }
+  EXPECT_EQ(GeneralDate(p, {false, Rule(0, 0, 0, 0, 9, 30)}), "9:30:00 AM");
+  EXPECT_EQ(CombineCounter(0xFFFFFFFFu, -1), UINT64_MAX);
+}
+
+TEST(Time, CounterAndClockAdjustment) {
+  const struct { Platform::LargeInteger f; bool counter, exported, fails; Platform::SystemTimeAdjustment adj; Lines lines; } rows[] = {
+      {{5000, 0}, true, true, false, {156251, 156250, false}, {"High Resolution Timer Frequency: 5,000 Hz (0.01 Mhz)",
+       "RTC Adjustment: Enabled", "RTC Adjusted Every: 15,625,000 ns (0.015625000 secs)", "RTC Adjusted By: +100 ns"}},
+      {{0xFFFFFFFFu, -1}, true, true, false, {100000, 100144, false},
+       {"High Resolution Timer Frequency: 18,446,744,073,709,551,615 Hz (18,446,744,073,709.55 Mhz)",
+        "RTC Adjustment: Enabled", "RTC Adjusted Every: 10,014,400 ns (0.010014400 secs)", "RTC Adjusted By: -14,400 ns"}},
+      {{0xFFFFFFFFu, 1}, false, true, false, {156250, 156250, true},
+       {"High Resolution Timer Frequency: 0 Hz (0.00 Mhz)", "RTC Adjustment: Disabled"}},
+      {{1, 0}, true, false, false, {}, {"High Resolution Timer Frequency: 1 Hz (0.00 Mhz)", "RTC Adjustment: Not Available"}},
+      {{1, 0}, true, true, true, {}, {"High Resolution Timer Frequency: 1 Hz (0.00 Mhz)", "RTC Adjustment: Not Available"}},
+  };
+  for (const auto& r : rows) {
+    FakePlatform p;
+    p.performanceFrequency = r.f;
+    p.hasPerformanceCounter = r.counter;
+    if (r.exported) p.exports.insert("kernel32!GetSystemTimeAdjustment");
+    p.timeAdjustmentFails = r.fails;
+    p.timeAdjustment = r.adj;
+    EXPECT_EQ(test::From(test::Run(p, CollectTime), "High Resolution", 9), r.lines);
+  }
+}
+
+TEST(Locale, UsEnglishEveryLine) {
+  FakePlatform p;
+  EXPECT_EQ(test::RunPairs(p, CollectLocale), (test::Pairs{
+      {"Locale ID: 1033 / 0x409", 6500}, {"  Sort ID: 0 / 0x0 - Default Order", 6503},
+      {"  Language ID: 1033 / 0x409", 6505}, {"    Primary Language ID: 9 / 0x9 - English", 6507},
+      {"    Sub-Language ID: 1 / 0x1 - English (USA)", 6509}, {"", 0}, {"Language ID: 1033 / 0x409", 6505},
+      {"Language Name (in Local Language): English (United States)", 6510}, {"Language Name (in English): English", 6520},
+      {"Abbreviated Language Name: ENU", 6530}, {"ISO Abbreviated Language Name: en", 6540}, {"", 0},
+      {"Country Code: 1", 6550}, {"Country/Region Name (in Local Language): United States", 6560},
+      {"Country/Region Name (in English): United States", 6570}, {"Abbreviated Country Name: USA", 6580},
+      {"ISO Abbreviated Country Name: US", 6590}, {"", 0}, {"Local Currency Name: US Dollar", 6600},
+      {"Local Monetary Symbol: $", 6610}, {"Int'l Currency Symbol: USD", 6620},
+      {"Name of Currency (in English): US Dollar", 6630}, {"Fractional Digits in Currency: 2", 6640},
+      {"Monetary Decimal Separator: .", 6650}, {"Monetary Thousands Separator: ,", 6660},
+      {"Non-Monetary Decimal Separator: .", 6670}, {"Non-Monetary Thousands Separator: ,", 6680}, {"", 0},
+      {"Type Of Calendar: 1 (Gregorian (localized))", 6700}, {"Century Format: 1 (Full 4-digit century)", 6720},
+      {"Date Separator: /", 6730}, {"Long Date Format: dddd, MMMM d, yyyy", 6740}, {"Short Date Format: M/d/yyyy", 6750},
+      {"First Day of Week: Sunday", 6760}, {"", 0}, {"Time Separator: :", 6800}, {"Time Format: h:mm:ss tt", 6810},
+      {"Clock Format: AM / PM 12-hour format", 6820}, {"AM Indicator: AM", 6830}, {"PM Indicator: PM", 6840},
+      {"", 0}, {"Measurement System: 1 (US)", 6900}, {"List Item Separator: ,", 6910},
+      {"Standard Paper Size: 1 (US Letter)", 6920}}));
+  EXPECT_EQ(p.yields, 0);
+}
+
+// One setting's answer ("(fails)": the query fails), and the lines from its
+// own (or its error) on; no other error line. A
+// reading that fails keeps the number of the reading before it; a text that
+// is no number is that however many digits it starts with.
+TEST(Locale, EachSettingAsItsReadingShowsIt) {
+  const struct { uint32_t lcType; std::string text; Lines lines; } rows[] = {
+      {0x1013, "Dictionary", {"  Sort ID: 0 / 0x0 - Dictionary Order"}},
+      {0x1, "1G0000000", {"ERROR: 2 - Locale setting 0x1 is not a hexadecimal number", "Language ID: 0 / 0x0"}},
+      {0x1, "100000000", {"ERROR: 3 - Locale setting 0x1 is out of range", "Language ID: 0 / 0x0"}},
+      {0x1, "0000000409", {"Language ID: 1033 / 0x409"}}, {0x1, "ffffFFFF", {"Language ID: 4294967295 / 0xFFFFFFFF"}},
+      {0x14, "(fails)", {"Local Monetary Symbol: ", "Int'l Currency Symbol: USD"}},
+      {0x1009, "12", {"Type Of Calendar: 12 ((Gregorian Transliterated French))"}}, {0x1009, "13", {"Type Of Calendar: 13 (unknown)"}},
+      {0x1009, "(fails)", {"Type Of Calendar: 0 (unknown)", "ERROR: 1 - Locale setting 0x1009 is not a whole number"}},
+      {0x24, "x", {"Century Format: 1 (Full 4-digit century)", "ERROR: 1 - Locale setting 0x24 is not a whole number"}},
+      {0x23, "1", {"Clock Format: 24-hour format"}}, {0x23, "7", {"Clock Format: unknown"}},
+      {0xD, "12345678901x", {"Measurement System: 0 (Metric)", "ERROR: 1 - Locale setting 0xD is not a whole number"}},
+      {0xD, "-2147483649", {"Measurement System: 0 (Metric)", "ERROR: 3 - Locale setting 0xD is out of range"}},
+      {0xD, " +2147483647 ", {"Measurement System: 2147483647 (unknown)"}}, {0x100C, "0", {"First Day of Week: Monday"}},
+      {0x100C, "7", {"First Day of Week: ", "ERROR: 3 - Locale setting 0x100C is out of range"}},
+      {0x100C, "-42", {"First Day of Week: ", "ERROR: 3 - Locale setting 0x100C is out of range"}},
+      // The century's 1 stays in the shared number.
+      {0x100C, "", {"First Day of Week: Tuesday", "ERROR: 1 - Locale setting 0x100C is not a whole number"}},
+      {0x100A, " 09 ", {"Standard Paper Size: 9 (A4)"}}, {0x100A, "8.6", {"Standard Paper Size: 9 (A4)"}},
+      {0x100A, "A3", {"Standard Paper Size: A3 (A3)"}}, {0x100A, "\x01\x1b", {"Standard Paper Size: 0x011B (unknown)"}},
+      {0x100A, "2147483646.5", {"Standard Paper Size: 2147483647 (unknown)"}},
+      {0x100A, "-2147483648.5", {"Standard Paper Size: -2147483648.5 (unknown)", "ERROR: 3 - Locale setting 0x100A is out of range"}},
+      {0x100A, "99999999999x", {"Standard Paper Size: 99999999999x (unknown)"}}, {0x100A, "   ", {}},
+  };
+  for (const auto& r : rows) {
+    FakePlatform p;
+    p.localeInfo[r.lcType] = r.text;
+    if (r.text == "(fails)") p.localeInfo.erase(r.lcType);
+    const Lines lines = test::Run(p, CollectLocale);
+    const std::string anchor = r.lines.empty() ? "Standard Paper Size: " : r.lines[0].substr(0, r.lines[0].find(": ") + 2);
+    EXPECT_EQ(test::From(lines, anchor, r.lines.size()), r.lines) << r.text;
+    const auto errors = [](const Lines& l) { return std::count_if(l.begin(), l.end(), [](auto& t) { return t.rfind("ERROR: ", 0) == 0; }); };
+    EXPECT_EQ(errors(lines), errors(r.lines)) << r.text;
+  }
+}
+
+TEST(Locale, AnErrorInsideAStepIsReportedAndTheRunGoesOn) {
+  struct Throwing : FakePlatform {
+    int32_t GetLocaleInfo(uint32_t lcType, std::string* data) override {
+      if (lcType == 0x1002) throw std::runtime_error("locale store unavailable");
+      return FakePlatform::GetLocaleInfo(lcType, data);
+    }
+  } p;
+  const Lines lines = test::Run(p, CollectLocale);
+  EXPECT_EQ(test::From(lines, "Country/Region Name (in English): ", 3), (Lines{"Country/Region Name (in English): ",
+      "ERROR: 9 - Unexpected failure: locale store unavailable", "Abbreviated Country Name: USA"}));
+  EXPECT_EQ(lines.back(), "Standard Paper Size: 1 (US Letter)");
 }
 
 }  // namespace
