@@ -4,6 +4,7 @@ one), on PostgreSQL too, with the tables emptied first."""
 
 import base64
 import os
+import re
 import sys
 from xml.sax.saxutils import escape
 
@@ -73,6 +74,17 @@ def admin(engine):
 def basic(name, password):
     token = base64.b64encode(("%s:%s" % (name, password)).encode("utf-8")).decode("ascii")
     return {"Authorization": "Basic " + token}
+
+
+def token(response):
+    return re.search(r'name="csrf_token" value="([^"]+)"', response.get_data(as_text=True)).group(1)
+
+
+def sign_in(client, name="admin", password="s3cret", next_path="/", address="127.0.0.1"):
+    """The sign-in form filled in and sent, as a browser would."""
+    return client.post("/sign-in", data={"csrf_token": token(client.get("/sign-in")), "name": name,
+                                         "password": password, "next": next_path},
+                       environ_base={"REMOTE_ADDR": address})
 
 
 def envelope(user="alice", address="00-0C-29-3A-5B-7F", programs=("A", "B"), network=None,
