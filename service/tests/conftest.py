@@ -165,17 +165,9 @@ class RunningService:
 
     def worker_pids(self):
         """The gunicorn workers: the master's children."""
-        pids = []
-        for entry in os.listdir("/proc"):
-            if entry.isdigit():
-                try:
-                    with open("/proc/%s/stat" % entry) as f:
-                        fields = f.read().rsplit(")", 1)[1].split()
-                except OSError:
-                    continue
-                if int(fields[1]) == self.process.pid:
-                    pids.append(int(entry))
-        return pids
+        import subprocess
+        found = subprocess.run(["pgrep", "-P", str(self.process.pid)], capture_output=True, text=True)
+        return [int(pid) for pid in found.stdout.split()]
 
     def stop(self):
         import subprocess
