@@ -3,9 +3,12 @@ TALLOWIN_TEST_PG_URL names a PostgreSQL database (scripts/test-service starts
 one), on PostgreSQL too, with the tables emptied first."""
 
 import base64
+import http.client
 import os
 import re
+import subprocess
 import sys
+import tempfile
 from xml.sax.saxutils import escape
 
 import pytest
@@ -149,8 +152,6 @@ class RunningService:
     itself after max_seconds whatever happens to the test."""
 
     def __init__(self, db_url, workers=2, threads=8, max_seconds=300, extra=()):
-        import subprocess
-        import tempfile
         self.log = tempfile.TemporaryFile(mode="w+")
         self.process = subprocess.Popen(
             ["/usr/bin/python3", SERVICE_COMMAND, "serve", "--db", db_url, "--listen", "127.0.0.1:0",
@@ -165,12 +166,10 @@ class RunningService:
 
     def worker_pids(self):
         """The gunicorn workers: the master's children."""
-        import subprocess
         found = subprocess.run(["pgrep", "-P", str(self.process.pid)], capture_output=True, text=True)
         return [int(pid) for pid in found.stdout.split()]
 
     def stop(self):
-        import subprocess
         if self.process.poll() is None:
             self.process.terminate()
             try:
@@ -197,7 +196,6 @@ class RunningService:
 def http_post(port, body, timeout=120):
     """POSTs a SOAP request; (status, body) or (None, error) when the
     connection broke."""
-    import http.client
     connection = http.client.HTTPConnection("127.0.0.1", port, timeout=timeout)
     try:
         connection.request("POST", SERVICE_PATH, body=body, headers=SOAP_HEADERS)

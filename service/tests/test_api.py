@@ -9,7 +9,7 @@ import urllib.parse
 import pytest
 
 from conftest import basic, sign_in
-from tallowin_service import auth, ingest
+from tallowin_service import ingest
 from tallowin_service.ingest import Record
 
 PC1 = "00-0C-29-3A-5B-7F"
@@ -47,14 +47,6 @@ def test_every_route_wants_an_administrator(client, engine, admin, path):
         assert client.get(path).status_code == 200
 
 
-def test_a_new_password_replaces_the_old(client, engine, admin):
-    auth.set_admin(engine, "admin", "other")
-    assert client.get("/api/machines", headers=admin).status_code == 401
-    assert client.get("/api/machines", headers=basic("admin", "other")).status_code == 200
-    with pytest.raises(auth.AdminError):
-        auth.set_admin(engine, "admin", "")
-
-
 NAMED = ["name:OLDBOX", PC1, "00-11-22-33-44-55"]
 HUGE = "100000000000000000000"
 
@@ -75,17 +67,14 @@ HUGE = "100000000000000000000"
     ("/api/programs?q=a_", 200, []),
     ("/api/program-machines?name=alpha", 200, []),     # a name is matched whole
     ("/api/program-machines", 400, None),
-    ("/api/machines?limit=0", 400, None), ("/api/machines?limit=x", 400, None),
-    ("/api/machines?offset=-1", 400, None), ("/api/machines?sort=colour", 400, None),
-    ("/api/machines?silent_days=soon", 400, None), ("/api/machines?silent_days=999999999", 400, None),
-    ("/api/machines?offset=" + HUGE, 400, None), ("/api/machines?limit=" + HUGE, 400, None),
+    ("/api/machines?limit=0", 400, None), ("/api/machines?offset=-1", 400, None),
+    ("/api/machines?sort=colour", 400, None), ("/api/machines?silent_days=soon", 400, None),
+    ("/api/machines?silent_days=999999999", 400, None), ("/api/machines?offset=" + HUGE, 400, None),
     ("/api/summary?silent_days=999999999", 400, None), ("/api/records/99999999999999999999", 404, None),
-    ("/api/machines?q=a%00b", 400, None), ("/api/programs?q=%00", 400, None), ("/api/machines/A%00B", 400, None),
+    ("/api/machines?q=a%00b", 400, None), ("/machines/A%00B", 400, None),   # NUL, which PostgreSQL refuses
     ("/machines?silent=999999999", 200, None), ("/machines?page=" + HUGE, 302, None),
     ("/machines/%s?hpage=%s&ppage=%s" % (PC1, HUGE, HUGE), 302, None),
     ("/machines/%s/records/99999999999999999999/programs.txt" % PC1, 404, None),
-    ("/machines/%s?pq=%%00" % PC1, 400, None), ("/programs?q=%00", 400, None), ("/program?name=%00", 400, None),
-    ("/machines/A%00B", 400, None),
 ])
 def test_filters_and_parameters_checked_before_the_database(client, engine, admin, url, status, listed):
     fleet(engine)
