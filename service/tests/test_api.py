@@ -88,7 +88,7 @@ def test_filters_and_parameters_checked_before_the_database(client, engine, admi
         assert "limit" in url or page["total"] == len(listed)
 
 
-def test_one_machine_and_its_records(client, engine, admin):
+def test_one_machine_its_records_programs_and_the_summary(client, engine, admin):
     fleet(engine)
     m = client.get("/api/machines/" + PC1, headers=admin).get_json()
     assert (m["computer_name"], m["last_user"], m["records"]) == ("PC1", "alice", 2)
@@ -105,6 +105,10 @@ def test_one_machine_and_its_records(client, engine, admin):
     assert [m["computer_name"] for m in names["machines"]] == ["PC1", "PC2"]
     for url in ("/api/machines/FF-FF", "/api/machines/FF-FF/records", "/api/records/999"):
         assert client.get(url, headers=admin).status_code == 404
+    s = client.get("/api/summary", headers=admin).get_json()
+    assert (s["machines"], s["records"], s["programs"], s["silent"]) == (3, 4, 4, 1)
+    assert s["widespread"][0] == {"name": "Alpha", "machines": 2} and len(s["widespread"]) == 4
+    assert [(c["program"], c["added"]) for c in s["latest_changes"]] == [("Gamma 100%_x", True), ("Beta", False)]
 
 
 FORMULAS = ["=1+1", "+1", "-1", "@SUM(A1)", "\t=1", "\r=1", " =1", "\n=1", "|cmd", "%0A",
@@ -121,11 +125,3 @@ def test_csv_forms_defuse_formulas(client, engine, admin, path):
     assert r.mimetype == "text/csv"
     rows = list(csv.DictReader(io.StringIO(r.get_data(as_text=True))))
     assert sorted(row["last_user"] for row in rows) == sorted(["'" + f for f in FORMULAS] + ["plain", "a=b"])
-
-
-def test_summary(client, engine, admin):
-    fleet(engine)
-    s = client.get("/api/summary", headers=admin).get_json()
-    assert (s["machines"], s["records"], s["programs"], s["silent"]) == (3, 4, 4, 1)
-    assert s["widespread"][0] == {"name": "Alpha", "machines": 2} and len(s["widespread"]) == 4
-    assert [(c["program"], c["added"]) for c in s["latest_changes"]] == [("Gamma 100%_x", True), ("Beta", False)]

@@ -146,16 +146,6 @@ def test_session_cookie_and_its_key(db_url, monkeypatch, config, request_, secur
         app.extensions["tallowin"].engine.dispose()
 
 
-def test_downloads_are_of_this_pcs_records_only(signed_in):
-    post(signed_in, envelope(processor="P: 1$#$"))
-    post(signed_in, envelope(address="00-0C-29-00-00-02", name="PC2"))
-    r = signed_in.get("/machines/00-0C-29-3A-5B-7F/records/1/processor.txt")
-    assert r.get_data(as_text=True) == "P: 1$#$" and r.headers["Content-Disposition"].startswith("attachment")
-    for path in ("/machines/00-0C-29-3A-5B-7F/records/1/other.txt",
-                 "/machines/00-0C-29-00-00-02/records/1/programs.txt"):
-        assert signed_in.get(path).status_code == 404
-
-
 def test_machine_list_pages_sort_filter_csv_and_labels(signed_in, engine):
     for i in range(130):
         ingest.ingest(engine, ingest.Record("u%d" % (i % 3), "00-0C-29-00-00-%02X" % i, "A$#$" * (1 + i % 2),
@@ -211,6 +201,8 @@ def two_pcs(client):
     ("/nothing", 404, "Not found"), ("/machines/ws-ad", 404, 'href="%s"' % ADA),   # a name, not a key
     ("/machines.csv", 405, "Follow a link instead"), ("/programs?page=9", 302, r"/programs\?page=1"),
     ("/program?name=Nope", 200, "No PC has this program now"), ("/sign-out", 413, "Too much sent"),
+    (ADA + "/records/1/programs.txt", 200, r"^Java 8 Update 391\$#\$Zip\$#\$$"),   # a record's text as sent
+    (ADA + "/records/1/other.txt", 404, "Not found"), (BOB + "/records/1/programs.txt", 404, "Not found"),
 ])
 def test_what_the_pages_say(signed_in, engine, path, status, says):
     two_pcs(signed_in)

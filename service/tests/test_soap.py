@@ -45,7 +45,6 @@ def test_texts_are_stored_as_the_parser_gives_them(client, engine):
 BAD = {
     "empty body": ("", "no body"),
     "not XML": ("this is not xml", "not well-formed"),
-    "character XML cannot carry": (GOOD.replace("alice", "a&#1;b"), "not well-formed"),
     "entity declaration": ('<?xml version="1.0"?><!DOCTYPE s [<!ENTITY x SYSTEM "file:///etc/passwd">]>'
                            + GOOD.split("?>", 1)[1].replace("alice", "&x;"), "document type"),
     "SOAP 1.2 envelope": (GOOD.replace("http://schemas.xmlsoap.org/soap/envelope/",
@@ -56,13 +55,11 @@ BAD = {
                                                  "</s:Body>"), "one operation"),
     "unknown operation": (GOOD.replace("setSaveSoftwareInformation", "deleteEverything"), "deleteEverything"),
     "other namespace": (GOOD.replace('xmlns="urn:tallowin:inventory"', 'xmlns="urn:other"'), "urn:other"),
+    # The schema's checks (lxml): a parameter missing, one too many, nil.
     "missing parameter": (re.sub("<ProcessorText>.*</ProcessorText>", "", GOOD), "Missing child element"),
     "extra parameter": (GOOD.replace("</ProcessorText>", "</ProcessorText><Extra>x</Extra>"), "Extra"),
-    "parameters out of order": (re.sub("(<UserName>.*</UserName>)(<AdapterAddress>.*</AdapterAddress>)",
-                                       r"\2\1", GOOD), "not expected"),
     "nil parameter": (GOOD.replace("<UserName>alice</UserName>", '<UserName xmlns:xsi="http://www.w3.org/2001/'
                                    'XMLSchema-instance" xsi:nil="true"/>'), "nillable"),
-    "element inside a text": (GOOD.replace("<UserName>alice", "<UserName><b>alice</b>"), "UserName"),
     "bytes not in the declared encoding": (GOOD.replace("alice", "J\xfcrgen").encode("latin-1"), "UTF-8"),
     "declaration and HTTP charset differ": (GOOD.replace("utf-8", "iso-8859-1").replace("alice", "J\xfcrgen")
                                             .encode("latin-1"), "could not be read"),

@@ -6,7 +6,6 @@ tests' (service/tests/conftest.py)."""
 import os
 import subprocess
 import sys
-import time
 
 from selenium import webdriver
 from selenium.common.exceptions import StaleElementReferenceException, WebDriverException
@@ -24,18 +23,14 @@ REPLACED_DOCUMENT = ("does not belong to the document", "No node with given id",
                      "Cannot find context with specified id")
 
 
-def chromium(download_dir):
-    """Headless Chromium (as root it needs --no-sandbox) that saves downloads
-    into download_dir without asking."""
+def chromium():
+    """Headless Chromium (as root it needs --no-sandbox)."""
     options = webdriver.ChromeOptions()
     options.binary_location = "/usr/bin/chromium"
     for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
                      "--window-size=1280,1000", "--lang=en-US", "--hide-scrollbars"):
         options.add_argument(argument)
-    options.add_experimental_option("prefs", {"download.default_directory": download_dir,
-                                              "download.prompt_for_download": False})
     driver = webdriver.Chrome(service=DriverService("/usr/bin/chromedriver"), options=options)
-    driver.execute_cdp_cmd("Browser.setDownloadBehavior", {"behavior": "allow", "downloadPath": download_dir})
     driver.set_page_load_timeout(60)
     return driver
 
@@ -60,17 +55,6 @@ def follow(browser, element):
     page = browser.find_element(By.TAG_NAME, "html")
     element.click()
     WebDriverWait(browser, 60).until(lambda _: replaced(page))
-
-
-def downloaded(directory, ending, seconds=30):
-    """The finished download whose name ends with ending."""
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        done = [f for f in os.listdir(directory) if f.endswith(ending)]
-        if done:
-            return os.path.join(directory, done[0])
-        time.sleep(0.2)
-    raise AssertionError("nothing downloaded ending with " + ending)
 
 
 def wine(*args, timeout=300):
