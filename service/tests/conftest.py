@@ -3,8 +3,12 @@ TALLOWIN_TEST_PG_URL names a PostgreSQL database (scripts/test-service starts
 one), on PostgreSQL too, with the tables emptied first."""
 
 import base64
+import http.client
 import os
+import re
+import subprocess
 import sys
+import tempfile
 from xml.sax.saxutils import escape
 
 import pytest
@@ -75,6 +79,17 @@ def basic(name, password):
     return {"Authorization": "Basic " + token}
 
 
+def token(response):
+    return re.search(r'name="csrf_token" value="([^"]+)"', response.get_data(as_text=True)).group(1)
+
+
+def sign_in(client, name="admin", password="s3cret", next_path="/", address="127.0.0.1"):
+    """The sign-in form filled in and sent, as a browser would."""
+    return client.post("/sign-in", data={"csrf_token": token(client.get("/sign-in")), "name": name,
+                                         "password": password, "next": next_path},
+                       environ_base={"REMOTE_ADDR": address})
+
+
 def envelope(user="alice", address="00-0C-29-3A-5B-7F", programs=("A", "B"), network=None,
              processor="Processor Architecture: Intel$#$", name="PC1"):
     """A request as the control writes it; programs given as names are
@@ -137,8 +152,6 @@ class RunningService:
     itself after max_seconds whatever happens to the test."""
 
     def __init__(self, db_url, workers=2, threads=8, max_seconds=300, extra=()):
-        import subprocess
-        import tempfile
         self.log = tempfile.TemporaryFile(mode="w+")
         self.process = subprocess.Popen(
             ["/usr/bin/python3", SERVICE_COMMAND, "serve", "--db", db_url, "--listen", "127.0.0.1:0",
@@ -153,20 +166,10 @@ class RunningService:
 
     def worker_pids(self):
         """The gunicorn workers: the master's children."""
-        pids = []
-        for entry in os.listdir("/proc"):
-            if entry.isdigit():
-                try:
-                    with open("/proc/%s/stat" % entry) as f:
-                        fields = f.read().rsplit(")", 1)[1].split()
-                except OSError:
-                    continue
-                if int(fields[1]) == self.process.pid:
-                    pids.append(int(entry))
-        return pids
+        found = subprocess.run(["pgrep", "-P", str(self.process.pid)], capture_output=True, text=True)
+        return [int(pid) for pid in found.stdout.split()]
 
     def stop(self):
-        import subprocess
         if self.process.poll() is None:
             self.process.terminate()
             try:
@@ -193,7 +196,6 @@ class RunningService:
 def http_post(port, body, timeout=120):
     """POSTs a SOAP request; (status, body) or (None, error) when the
     connection broke."""
-    import http.client
     connection = http.client.HTTPConnection("127.0.0.1", port, timeout=timeout)
     try:
         connection.request("POST", SERVICE_PATH, body=body, headers=SOAP_HEADERS)

@@ -1,103 +1,114 @@
-"""The JSON API on SQLite and PostgreSQL: credentials, filters, paging,
-sorting, the machine, its records, programs, CSV."""
+"""The JSON API on SQLite and PostgreSQL, and who may ask: every route
+wants an administrator; the filters and the bad parameters in one table."""
 
 import csv
 import datetime
 import io
-import re
+import urllib.parse
 
 import pytest
 
-from conftest import basic
-from tallowin_service import auth, ingest
+from conftest import basic, sign_in
+from tallowin_service import ingest
 from tallowin_service.ingest import Record
 
-ENDPOINTS = ["/api/machines", "/api/machines/00-0C-29-3A-5B-7F", "/api/machines/00-0C-29-3A-5B-7F/records",
-             "/api/records", "/api/records/1", "/api/programs?q=a", "/api/program-machines?name=A",
-             "/api/summary", "/api/machines?format=csv"]
+PC1 = "00-0C-29-3A-5B-7F"
+API = ["/api/machines", "/api/machines/" + PC1, "/api/machines/%s/records" % PC1, "/api/records", "/api/records/1",
+       "/api/programs?q=a", "/api/program-machines?name=A", "/api/summary", "/api/machines?format=csv"]
+PAGES = ["/", "/machines", "/machines?q=x&sort=user", "/machines/" + PC1, "/machines.csv", "/programs",
+         "/programs?q=a", "/program?name=A", "/program.csv?name=A", "/machines/%s/records/1/programs.txt" % PC1,
+         "/search?q=a", "/changes", "/programs/machines?q=a"]
 
 
 def fleet(engine):
     """Three machines: PC1 (two records, a change), PC2, and a silent one."""
-    old = datetime.datetime(2020, 1, 1)
-    ingest.ingest(engine, Record("alice", "00-0C-29-3A-5B-7F", "Alpha$#$Beta$#$",
-                                 "NetBIOS Name: PC1$#$", "Processor Architecture: Intel$#$"), "10.0.0.1")
-    ingest.ingest(engine, Record("alice", "00-0C-29-3A-5B-7F", "Alpha$#$Gamma 100%_x$#$",
-                                 "NetBIOS Name: PC1$#$", "Processor Architecture: Intel$#$"), "10.0.0.1")
-    ingest.ingest(engine, Record("bob", "00-11-22-33-44-55", "Alpha$#$=cmd()$#$",
-                                 "NetBIOS Name: PC2$#$", ""), "10.0.0.2")
-    ingest.ingest(engine, Record("=HYPERLINK()", "", "Beta$#$", "NetBIOS Name: OLDBOX$#$", ""),
-                  "10.0.0.3", received=old)
+    intel, old = "Processor Architecture: Intel$#$", datetime.datetime(2020, 1, 1)
+    for user, address, programs, name, processor, sender, received in (
+            ("alice", PC1, "Alpha$#$Beta$#$", "PC1", intel, "10.0.0.1", None),
+            ("alice", PC1, "Alpha$#$Gamma 100%_x$#$", "PC1", intel, "10.0.0.1", None),
+            ("bob", "00-11-22-33-44-55", "Alpha$#$=cmd()$#$", "PC2", "", "10.0.0.2", None),
+            ("=HYPERLINK()", "", "Beta$#$", "OLDBOX", "", "10.0.0.3", old)):
+        ingest.ingest(engine, Record(user, address, programs, "NetBIOS Name: %s$#$" % name, processor), sender,
+                      received=received)
 
 
-@pytest.mark.parametrize("headers", [{}, basic("admin", "wrong"), basic("nobody", "s3cret"),
-                                     {"Authorization": "Bearer s3cret"}])
-def test_every_endpoint_wants_an_administrator(client, engine, admin, headers):
+@pytest.mark.parametrize("path", API + PAGES)
+def test_every_route_wants_an_administrator(client, engine, admin, path):
     fleet(engine)
-    for url in ENDPOINTS:
-        r = client.get(url, headers=headers)
-        assert r.status_code in (401, 429), url   # 429 once the failures must wait
-        assert r.headers.get("WWW-Authenticate", "Basic ").startswith("Basic ")
-        assert client.get(url, headers=admin).status_code == 200, url
+    if path.startswith("/api"):
+        for headers in ({}, basic("admin", "wrong"), basic("nobody", "s3cret"), {"Authorization": "Bearer s3cret"}):
+            r = client.get(path, headers=headers)
+            assert r.status_code == 401 and r.headers["WWW-Authenticate"].startswith("Basic "), headers
+        assert client.get(path, headers=admin).status_code == 200
+    else:
+        location = urllib.parse.urlsplit(client.get(path).headers["Location"])
+        assert location.path == "/sign-in" and urllib.parse.parse_qs(location.query)["next"] == [path]
+        sign_in(client)
+        assert client.get(path).status_code == 200
 
 
-def test_a_new_password_replaces_the_old(client, engine, admin):
-    auth.set_admin(engine, "admin", "other")
-    assert client.get("/api/machines", headers=admin).status_code == 401
-    assert client.get("/api/machines", headers=basic("admin", "other")).status_code == 200
-    with pytest.raises(auth.AdminError):
-        auth.set_admin(engine, "admin", "")
+NAMED = ["name:OLDBOX", PC1, "00-11-22-33-44-55"]
+HUGE = "100000000000000000000"
 
 
-@pytest.mark.parametrize("query, keys", [
-    ("", ["name:OLDBOX", "00-0C-29-3A-5B-7F", "00-11-22-33-44-55"]),
-    ("?q=pc", ["00-0C-29-3A-5B-7F", "00-11-22-33-44-55"]),
-    ("?q=44-55", ["00-11-22-33-44-55"]),
-    ("?q=BOB", ["00-11-22-33-44-55"]),
-    ("?q=%25", []),                              # a literal %, not a wildcard
-    ("?silent_days=30", ["name:OLDBOX"]),
-    ("?sort=-name", ["00-11-22-33-44-55", "00-0C-29-3A-5B-7F", "name:OLDBOX"]),
-    ("?sort=-records&limit=1", ["00-0C-29-3A-5B-7F"]),
-    ("?sort=name&offset=1&limit=1", ["00-0C-29-3A-5B-7F"]),
-    ("?sort=last_seen", ["name:OLDBOX", "00-0C-29-3A-5B-7F", "00-11-22-33-44-55"]),
+@pytest.mark.parametrize("url, status, listed", [
+    ("/api/machines", 200, NAMED),
+    ("/api/machines?q=pc", 200, NAMED[1:]),
+    ("/api/machines?q=44-55", 200, NAMED[2:]),
+    ("/api/machines?q=BOB", 200, NAMED[2:]),
+    ("/api/machines?q=%25", 200, []),                  # a literal %, not a wildcard
+    ("/api/machines?silent_days=30", 200, NAMED[:1]),
+    ("/api/machines?sort=-name", 200, NAMED[::-1]),
+    ("/api/machines?sort=-records&limit=1", 200, [PC1]),
+    ("/api/machines?sort=name&offset=1&limit=1", 200, [PC1]),
+    ("/api/machines?sort=last_seen", 200, NAMED),
+    ("/api/machines?limit=5000", 200, None),
+    ("/api/programs?q=_x", 200, ["Gamma 100%_x"]),     # _ is no wildcard either
+    ("/api/programs?q=a_", 200, []),
+    ("/api/program-machines?name=alpha", 200, []),     # a name is matched whole
+    ("/api/program-machines", 400, None),
+    ("/api/machines?limit=0", 400, None), ("/api/machines?offset=-1", 400, None),
+    ("/api/machines?sort=colour", 400, None), ("/api/machines?silent_days=soon", 400, None),
+    ("/api/machines?silent_days=999999999", 400, None), ("/api/machines?offset=" + HUGE, 400, None),
+    ("/api/summary?silent_days=999999999", 400, None), ("/api/records/99999999999999999999", 404, None),
+    ("/api/machines?q=a%00b", 400, None), ("/machines/A%00B", 400, None),   # NUL, which PostgreSQL refuses
+    ("/machines?silent=999999999", 200, None), ("/machines?page=" + HUGE, 302, None),
+    ("/machines/%s?hpage=%s&ppage=%s" % (PC1, HUGE, HUGE), 302, None),
+    ("/machines/%s/records/99999999999999999999/programs.txt" % PC1, 404, None),
 ])
-def test_machine_list(client, engine, admin, query, keys):
+def test_filters_and_parameters_checked_before_the_database(client, engine, admin, url, status, listed):
     fleet(engine)
-    page = client.get("/api/machines" + query, headers=admin).get_json()
-    assert [m["key"] for m in page["machines"]] == keys
-    if "limit" not in query:
-        assert page["total"] == len(keys)
+    sign_in(client)
+    r = client.get(url, headers=admin)
+    assert r.status_code == status
+    if listed is not None:
+        page = r.get_json()
+        items = page.get("machines", page.get("programs"))
+        assert [i.get("key", i.get("name")) for i in items] == listed
+        assert "limit" in url or page["total"] == len(listed)
 
 
-def test_one_machine_and_its_records(client, engine, admin):
+def test_one_machine_its_records_programs_and_the_summary(client, engine, admin):
     fleet(engine)
-    m = client.get("/api/machines/00-0C-29-3A-5B-7F", headers=admin).get_json()
+    m = client.get("/api/machines/" + PC1, headers=admin).get_json()
     assert (m["computer_name"], m["last_user"], m["records"]) == ("PC1", "alice", 2)
-    assert m["current_programs"] == ["Alpha", "Gamma 100%_x"]
-    assert m["processor"] == ["Processor Architecture: Intel"]
-    assert m["network"] == ["NetBIOS Name: PC1"]
-    h = client.get("/api/machines/00-0C-29-3A-5B-7F/records", headers=admin).get_json()
+    assert (m["current_programs"], m["processor"]) == (["Alpha", "Gamma 100%_x"], ["Processor Architecture: Intel"])
+    h = client.get("/api/machines/%s/records" % PC1, headers=admin).get_json()
     assert [(r["added"], r["removed"], r["sender"]) for r in h["records"]] == [
         (["Gamma 100%_x"], ["Beta"], "10.0.0.1"), ([], [], "10.0.0.1")]
     whole = client.get("/api/records/%d" % h["records"][0]["id"], headers=admin).get_json()
     assert whole["programs_text"] == "Alpha$#$Gamma 100%_x$#$"
     assert client.get("/api/machines/name:OLDBOX", headers=admin).get_json()["last_user"] == "=HYPERLINK()"
-    for url in ("/api/machines/FF-FF", "/api/machines/FF-FF/records", "/api/records/999"):
-        assert client.get(url, headers=admin).status_code == 404
-
-
-def test_programs_and_their_machines(client, engine, admin):
-    fleet(engine)
     got = client.get("/api/programs", headers=admin).get_json()["programs"]
-    assert got[0] == {"name": "Alpha", "machines": 2}
-    assert {p["name"] for p in got} == {"Alpha", "Beta", "Gamma 100%_x", "=cmd()"}
-    assert client.get("/api/programs?q=_x", headers=admin).get_json()["programs"] == [
-        {"name": "Gamma 100%_x", "machines": 1}]
-    assert client.get("/api/programs?q=a_", headers=admin).get_json()["total"] == 0
+    assert got[0] == {"name": "Alpha", "machines": 2} and len(got) == 4
     names = client.get("/api/program-machines?name=Alpha", headers=admin).get_json()
     assert [m["computer_name"] for m in names["machines"]] == ["PC1", "PC2"]
-    assert client.get("/api/program-machines?name=alpha", headers=admin).get_json()["total"] == 0
-    assert client.get("/api/program-machines", headers=admin).status_code == 400
+    for url in ("/api/machines/FF-FF", "/api/machines/FF-FF/records", "/api/records/999"):
+        assert client.get(url, headers=admin).status_code == 404
+    s = client.get("/api/summary", headers=admin).get_json()
+    assert (s["machines"], s["records"], s["programs"], s["silent"]) == (3, 4, 4, 1)
+    assert s["widespread"][0] == {"name": "Alpha", "machines": 2} and len(s["widespread"]) == 4
+    assert [(c["program"], c["added"]) for c in s["latest_changes"]] == [("Gamma 100%_x", True), ("Beta", False)]
 
 
 FORMULAS = ["=1+1", "+1", "-1", "@SUM(A1)", "\t=1", "\r=1", " =1", "\n=1", "|cmd", "%0A",
@@ -109,49 +120,8 @@ FORMULAS = ["=1+1", "+1", "-1", "@SUM(A1)", "\t=1", "\r=1", " =1", "\n=1", "|cmd
 def test_csv_forms_defuse_formulas(client, engine, admin, path):
     for i, user in enumerate(FORMULAS + ["plain", "a=b"]):
         ingest.ingest(engine, Record(user, "00-00-00-00-00-%02X" % i, "P$#$", "NetBIOS Name: PC%02d$#$" % i, ""), "")
-    if not path.startswith("/api"):
-        client.post("/sign-in", data={"csrf_token": re.search(r'csrf_token" value="([^"]+)', client.get(
-            "/sign-in").get_data(as_text=True)).group(1), "name": "admin", "password": "s3cret"})
+    sign_in(client)
     r = client.get(path, headers=admin)
     assert r.mimetype == "text/csv"
     rows = list(csv.DictReader(io.StringIO(r.get_data(as_text=True))))
-    column = "last_user"
-    assert sorted(row[column] for row in rows) == sorted(["'" + f for f in FORMULAS] + ["plain", "a=b"])
-
-
-@pytest.mark.parametrize("url, status", [
-    ("/api/machines?limit=5000", 200), ("/api/machines?limit=0", 400), ("/api/machines?limit=x", 400),
-    ("/api/machines?offset=-1", 400), ("/api/machines?sort=colour", 400), ("/api/machines?silent_days=soon", 400),
-    ("/api/machines?silent_days=999999999", 400),
-    ("/api/machines?offset=100000000000000000000", 400),
-    ("/api/machines?limit=100000000000000000000", 400),
-    ("/api/summary?silent_days=999999999", 400),
-    ("/api/records/99999999999999999999", 404),
-    ("/api/machines?q=a%00b", 400),
-    ("/api/programs?q=%00", 400),
-    ("/api/machines/A%00B", 400),
-    ("/machines?silent=999999999", 200),
-    ("/machines?page=100000000000000000000", 302),
-    ("/machines/00-0C-29-3A-5B-7F?hpage=100000000000000000000&ppage=100000000000000000000", 302),
-    ("/machines/00-0C-29-3A-5B-7F/records/99999999999999999999/programs.txt", 404),
-    ("/machines/00-0C-29-3A-5B-7F?pq=%00", 400),
-    ("/programs?q=%00", 400),
-    ("/program?name=%00", 400),
-    ("/machines/A%00B", 400),
-])
-def test_every_parameter_is_checked_before_the_database(client, engine, admin, url, status):
-    fleet(engine)
-    form = client.get("/sign-in").get_data(as_text=True)
-    csrf = re.search(r'csrf_token" value="([^"]+)', form).group(1)
-    assert client.post("/sign-in", data={"csrf_token": csrf, "name": "x\0", "password": "x"}).status_code == 400
-    client.post("/sign-in", data={"csrf_token": csrf, "name": "admin", "password": "s3cret"})
-    assert client.get(url, headers=admin).status_code == status
-
-
-def test_summary(client, engine, admin):
-    fleet(engine)
-    s = client.get("/api/summary", headers=admin).get_json()
-    assert (s["machines"], s["records"], s["programs"], s["silent"]) == (3, 4, 4, 1)
-    assert s["widespread"][0] == {"name": "Alpha", "machines": 2}
-    assert len(s["widespread"]) == 4
-    assert [(c["program"], c["added"]) for c in s["latest_changes"]] == [("Gamma 100%_x", True), ("Beta", False)]
+    assert sorted(row["last_user"] for row in rows) == sorted(["'" + f for f in FORMULAS] + ["plain", "a=b"])
