@@ -7,12 +7,12 @@ from typing import Any, Dict, Set
 
 import sqlalchemy as sa
 
-from . import ingest, schema, texts
+from . import ingest, schema, stored_profiles, texts
 from .db import Engine, is_postgresql, writing
 from .profile import FACT_COLUMNS
 from .schema import (PROFILE_INDEXES, SCHEMA_VERSION, TEXT_KINDS, changes, machine_network_names,
                      machine_programs, machines, metadata, name_hash, program_count_queue, program_counts,
-                     programs, records, schema_version, shared_texts)
+                     programs, records, schema_version, settings, shared_texts)
 
 
 def upgrade(engine: Engine) -> int:
@@ -22,6 +22,8 @@ def upgrade(engine: Engine) -> int:
     if found and found < SCHEMA_VERSION:
         _share_texts(engine)
         _upgrade_after_texts(engine)
+    if found:
+        _split_profiles(engine)
     return found
 
 
@@ -65,6 +67,7 @@ def _upgrade_to_5(engine):
         metadata.create_all(conn)
         if is_postgresql(engine):
             _trigram_indexes(conn)
+            conn.exec_driver_sql(stored_profiles.SECTIONS_INDEX)
         if found == 0 or version == SCHEMA_VERSION > found:
             _set_version(conn, SCHEMA_VERSION)
         return found
@@ -299,6 +302,45 @@ def _upgrade_from_9(conn):
         index.create(conn)
 
 
+def _upgrade_from_10(conn):
+    """Version 10 kept each profile whole: _split_profiles splits them, from
+    the first record on."""
+    conn.execute(settings.insert().values(name=_SPLIT, value="0"))
+
+
+# The setting that says where _split_profiles goes on (none: done).
+_SPLIT = "profiles split after record"
+
+
+def _split_profiles(engine):
+    """The whole profiles become lists of sections (stored_profiles),
+    SHARE_BATCH records a transaction, from where the last start stopped
+    (reads take either meanwhile); the whole texts go with the next prune."""
+    while True:
+        with writing(engine) as conn, conn.begin():
+            _locked(conn)
+            after = conn.execute(sa.select(settings.c.value).where(settings.c.name == _SPLIT)).scalar()
+            if after is None:
+                return
+            rows = conn.execute(
+                sa.select(records.c.id, records.c.profile_id, shared_texts.c.body)
+                .select_from(records.join(shared_texts, shared_texts.c.id == records.c.profile_id))
+                .where(records.c.id > int(after)).order_by(records.c.id).limit(SHARE_BATCH)).fetchall()
+            whole = {r.profile_id: r.body for r in rows if not r.body.startswith(stored_profiles.MARK)}
+            listed = {i: stored_profiles.store(conn, body) for i, body in whole.items()}
+            moved = [(r.id, listed[r.profile_id]) for r in rows if r.profile_id in listed]
+            if moved and is_postgresql(engine):
+                conn.exec_driver_sql("UPDATE records SET profile_id = x.p FROM unnest(%(i)s::integer[],"
+                                     " %(p)s::integer[]) AS x(i, p) WHERE records.id = x.i",
+                                     {"i": [i for i, _ in moved], "p": [p for _, p in moved]})
+            elif moved:
+                conn.execute(sa.text("UPDATE records SET profile_id = :p WHERE id = :i"),
+                             [{"i": i, "p": p} for i, p in moved])
+            done = settings.c.name == _SPLIT
+            conn.execute(settings.delete().where(done) if len(rows) < SHARE_BATCH else
+                         settings.update().where(done).values(value=str(rows[-1].id)))
+
+
 def _replay_changes(conn, machine_id):
     """A merged PC's changes, made again between its records in the order
     they came (each was compared with its own PC's record before)."""
@@ -326,7 +368,8 @@ UPGRADES = {
     4: (_upgrade_from_4, 5),
     6: (_upgrade_from_6, 8),
     8: (_upgrade_from_8, 9),
-    9: (_upgrade_from_9, SCHEMA_VERSION),
+    9: (_upgrade_from_9, 10),
+    10: (_upgrade_from_10, SCHEMA_VERSION),
 }
 
 

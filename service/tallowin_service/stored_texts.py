@@ -31,8 +31,8 @@ _TEXTS_PG = (
     "  WHERE x.k NOT IN (SELECT k FROM found) RETURNING id, digest, body)"
     " SELECT x.k, coalesce(found.id, added.id) FROM x LEFT JOIN found ON found.k = x.k"
     " LEFT JOIN added ON added.digest = x.d AND added.body = x.b") % TEXTS_LOCK
-_FIND = sa.select(shared_texts.c.id).where(shared_texts.c.digest == sa.bindparam("d"),
-                                           shared_texts.c.body == sa.bindparam("b")).order_by(shared_texts.c.id)
+_FIND = sa.select(shared_texts.c.id, shared_texts.c.body).where(
+    shared_texts.c.digest.in_(sa.bindparam("d", expanding=True))).order_by(shared_texts.c.id)
 _ADD = shared_texts.insert()
 
 
@@ -49,15 +49,14 @@ def text_ids(conn: Connection, bodies: Mapping[str, Optional[str]]) -> Dict[str,
         ids.update(conn.exec_driver_sql(_TEXTS_PG, {"k": kinds, "d": [digests[k] for k in kinds],
                                                     "b": [given[k] for k in kinds]}).fetchall())
         return ids
+    # One look-up for all of them (a profile has a dozen sections).
     added: Dict[str, int] = {}
+    for i, b in conn.execute(_FIND, {"d": sorted(set(digests.values()))}).fetchall():
+        added.setdefault(b, i)  # the first of equal texts, as on PostgreSQL
     for k, b in given.items():
-        found = conn.execute(_FIND, {"d": digests[k], "b": b}).scalar()
-        if found is not None:
-            ids[k] = found
-        elif b in added:  # two kinds with one text (both empty, say)
-            ids[k] = added[b]
-        else:
-            ids[k] = added[b] = conn.execute(_ADD, {"digest": digests[k], "body": b}).inserted_primary_key[0]
+        if b not in added:  # else found, or two kinds with one text (both empty, say)
+            added[b] = conn.execute(_ADD, {"digest": digests[k], "body": b}).inserted_primary_key[0]
+        ids[k] = added[b]
     return ids
 
 
