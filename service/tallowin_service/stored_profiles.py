@@ -13,7 +13,7 @@ from typing import Dict, List, Optional
 
 import sqlalchemy as sa
 
-from . import profile, stored_texts
+from . import profile, schema, stored_texts
 from .db import Connection
 from .schema import shared_texts
 
@@ -22,13 +22,27 @@ from .schema import shared_texts
 MARK = "\x01"
 
 
+# On PostgreSQL the sections and then their list in one round trip, the list
+# found or added as the sections are (its digest schema.text_digest's).
+_STORE_PG = stored_texts.TEXTS_PG_WITH + (
+    ", l AS (SELECT b, encode(sha256(convert_to(b, 'UTF8')), 'hex') AS d FROM"
+    "  (SELECT chr(1) || coalesce(string_agg(id::text, ',' ORDER BY k::integer), '') AS b FROM ids) s),"
+    " lf AS (SELECT min(t.id) AS id FROM l JOIN shared_texts t ON t.digest = l.d AND t.body = l.b),"
+    " la AS (INSERT INTO shared_texts (digest, body) SELECT d, b FROM l WHERE (SELECT id FROM lf) IS NULL"
+    "  RETURNING id)"
+    " SELECT coalesce((SELECT id FROM lf), (SELECT id FROM la))")
+
+
 def store(conn: Connection, text: Optional[str]) -> int:
     """The id in shared_texts of TEXT's list of sections, the sections and
     the list added where not kept yet (as stored_texts.text_ids: the
     profile's transaction begins with it)."""
-    pieces = profile.chunks(text or "")
-    ids = stored_texts.text_ids(conn, {str(i): piece for i, piece in enumerate(pieces)})
-    listed = MARK + ",".join(str(ids[str(i)]) for i in range(len(pieces)))
+    pieces = {str(i): piece for i, piece in enumerate(profile.chunks(text or ""))}
+    if conn.dialect.name == "postgresql":
+        return conn.exec_driver_sql(_STORE_PG, stored_texts.pg_texts(
+            pieces, {k: schema.text_digest(p) for k, p in pieces.items()})).scalar()
+    ids = stored_texts.text_ids(conn, pieces)
+    listed = MARK + ",".join(str(ids[k]) for k in pieces)
     found = stored_texts.text_ids(conn, {"profile": listed})["profile"]
     assert found is not None
     return found
