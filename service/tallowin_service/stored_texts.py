@@ -26,10 +26,12 @@ TEXTS_LOCK = 7731502  # 7731500: upgrade, 7731501: the programs' counters
 TEXTS_PG_WITH = (
     "SELECT pg_advisory_xact_lock_shared(%d);"
     " WITH x AS (SELECT * FROM unnest(%%(k)s::text[], %%(d)s::text[], %%(b)s::text[]) AS x(k, d, b)),"
-    " found AS (SELECT x.k, min(t.id) AS id FROM x JOIN shared_texts t ON t.digest = x.d AND t.body = x.b"
-    "  GROUP BY x.k),"
+    # A subquery a text, so an index scan each: with a dozen texts (a
+    # profile's sections) a join hashed every body of the table instead.
+    " found AS (SELECT x.k, (SELECT min(t.id) FROM shared_texts t WHERE t.digest = x.d AND t.body = x.b) AS id"
+    "  FROM x),"
     " added AS (INSERT INTO shared_texts (digest, body) SELECT DISTINCT x.d, x.b FROM x"
-    "  WHERE x.k NOT IN (SELECT k FROM found) RETURNING id, digest, body),"
+    "  WHERE x.k IN (SELECT k FROM found WHERE id IS NULL) RETURNING id, digest, body),"
     " ids AS (SELECT x.k, coalesce(found.id, added.id) AS id FROM x LEFT JOIN found ON found.k = x.k"
     "  LEFT JOIN added ON added.digest = x.d AND added.body = x.b)") % TEXTS_LOCK
 _TEXTS_PG = TEXTS_PG_WITH + " SELECT k, id FROM ids"
