@@ -83,7 +83,7 @@ def sections(profile_text: Optional[str]) -> List[Tuple[str, List[str]]]:
 
 
 def chunks(profile_text: str) -> List[str]:
-    """The profile cut where sections begins (as sections() finds them),
+    """The profile cut where its sections begin (as sections() finds them),
     each piece with its separators: joined they give the text exactly,
     whatever it holds. A text with no section is one piece ("": none)."""
     out: List[str] = []

@@ -27,7 +27,7 @@ MARK = "\x01"
 _STORE_PG = stored_texts.TEXTS_PG_WITH + (
     ", l AS (SELECT b, encode(sha256(convert_to(b, 'UTF8')), 'hex') AS d FROM"
     "  (SELECT chr(1) || coalesce(string_agg(id::text, ',' ORDER BY k::integer), '') AS b FROM ids) s),"
-    " lf AS (SELECT min(t.id) AS id FROM l JOIN shared_texts t ON t.digest = l.d AND t.body = l.b),"
+    " lf AS (SELECT (SELECT min(t.id) FROM shared_texts t WHERE t.digest = l.d AND t.body = l.b) AS id FROM l),"
     " la AS (INSERT INTO shared_texts (digest, body) SELECT d, b FROM l WHERE (SELECT id FROM lf) IS NULL"
     "  RETURNING id)"
     " SELECT coalesce((SELECT id FROM lf), (SELECT id FROM la))")
@@ -67,7 +67,7 @@ def read(conn: Connection, body: Optional[str]) -> Optional[str]:
 
 
 # PostgreSQL finds the lists that name a text through this index (prune asks
-# it of every text it would remove); SQLite reads the lists (see unused).
+# it of every text it would remove); SQLite reads the lists (see unnamed).
 SECTIONS_INDEX = ("CREATE INDEX IF NOT EXISTS shared_texts_sections ON shared_texts USING gin"
                   " ((string_to_array(substr(body, 2), ',')::integer[])) WHERE left(body, 1) = chr(1)")
 _UNNAMED = sa.text("NOT EXISTS (SELECT 1 FROM shared_texts l WHERE left(l.body, 1) = chr(1)"
