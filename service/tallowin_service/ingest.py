@@ -19,7 +19,7 @@ from typing import NamedTuple, Optional, Sequence
 import sqlalchemy as sa
 from sqlalchemy.exc import DBAPIError, OperationalError
 
-from . import profile, stored_texts, texts
+from . import profile, stored_profiles, stored_texts, texts
 from .db import Connection, Engine, insert_ignoring, utcnow, writing
 from .schema import TEXT_KINDS, machine_network_names, machines, name_hash, records
 from .statements import statements_for
@@ -117,7 +117,7 @@ def ingest_profile(engine: Engine, user_name: Optional[str], adapter_address: Op
 
     def work(conn):
         # The text first: the texts lock comes before any row lock.
-        profile_id = stored_texts.text_ids(conn, {"profile": profile_text})["profile"]
+        profile_id = stored_profiles.store(conn, profile_text)
         row = conn.execute(_PROFILE_TARGET, {"key": key}).first() if key else None
         if row is None or row.user_name != user_name or not now - PROFILE_WINDOW <= row.received <= now:
             raise NoRecordForProfile("no record of this PC from %s in the last %d minutes: send "

@@ -13,7 +13,7 @@ from typing import Any, Dict, Set
 
 import sqlalchemy as sa
 
-from . import ingest, schema, stored_texts, texts
+from . import ingest, schema, stored_profiles, stored_texts, texts
 from .db import Engine, is_postgresql, utcnow, writing
 from .profile import FACT_COLUMNS
 from .schema import (PROFILE_INDEXES, SCHEMA_VERSION, TEXT_KINDS, changes, machine_network_names,
@@ -24,7 +24,8 @@ from .schema import (PROFILE_INDEXES, SCHEMA_VERSION, TEXT_KINDS, changes, machi
 def upgrade(engine: Engine) -> int:
     """Creates the tables of a new database or brings an older one up to
     SCHEMA_VERSION; returns the version found (0: new). From version 5 the
-    records' texts are left where they are, for move_texts."""
+    records' texts are left where they are, and version 10's whole profiles
+    too, for move_texts."""
     with writing(engine) as conn, conn.begin():
         _locked(conn)
         inspector = sa.inspect(conn)
@@ -43,6 +44,7 @@ def upgrade(engine: Engine) -> int:
         metadata.create_all(conn)
         if is_postgresql(engine):
             _trigram_indexes(conn)
+            conn.exec_driver_sql(stored_profiles.SECTIONS_INDEX)
         if version != found or found == 0:
             _set_version(conn, SCHEMA_VERSION)
         return found
@@ -121,9 +123,15 @@ SHARE_BATCH = 2000
 LOCK_WAIT = "2s"
 
 
+def _batch(conn):
+    return SHARE_BATCH if is_postgresql(conn.engine) else max(1, SHARE_BATCH // 4)
+
+
 def texts_to_move(engine: Engine) -> bool:
+    """Whether records' texts or whole profiles are left to move."""
     with engine.connect() as conn:
-        return conn.execute(sa.select(settings.c.value).where(settings.c.name == MOVER)).first() is not None
+        return conn.execute(sa.select(settings.c.value)
+                            .where(settings.c.name.in_((MOVER, _SPLIT)))).first() is not None
 
 
 def move_texts(engine: Engine, pause: float = 0.0) -> bool:
@@ -132,7 +140,9 @@ def move_texts(engine: Engine, pause: float = 0.0) -> bool:
     PAUSE times a batch's time between two (room for the service's
     writers); then _finish. Returns True when none are left to move, False
     when another mover holds the lease or the end must wait. Stopped at any
-    point, nothing is half done."""
+    point, nothing is half done. Version 10's whole profiles are split
+    first (_split_profiles)."""
+    _split_profiles(engine, pause)
     me = secrets.token_hex(8)
     while True:
         began = time.monotonic()
@@ -176,7 +186,7 @@ def _move_batch(conn, me):
     stored_texts.lock_texts(conn)
     rows = conn.execute(sa.select(records.c.id, *[_OLD_TEXT[k] for k in _OLD_KINDS])
                         .where(records.c.programs_id.is_(None)).order_by(records.c.id)
-                        .limit(SHARE_BATCH if is_postgresql(conn.engine) else SHARE_BATCH // 4)).fetchall()
+                        .limit(_batch(conn))).fetchall()
     if not rows:
         return "finish"
     ids = _ids_of_texts(conn, {body for row in rows for body in row[1:]})
@@ -407,6 +417,51 @@ def _upgrade_from_9(conn):
         index.create(conn)
 
 
+def _upgrade_from_10(conn):
+    """Version 10 kept each profile whole: _split_profiles splits them, from
+    the first record on."""
+    conn.execute(settings.insert().values(name=_SPLIT, value="0"))
+
+
+# The setting that says where _split_profiles goes on (none: done).
+_SPLIT = "profiles split after record"
+
+
+def _split_profiles(engine, pause):
+    """The whole profiles become lists of sections (stored_profiles), a
+    batch of records a transaction, from where the last one stopped (reads
+    take either meanwhile; each batch under the upgrade's lock, so movers in
+    several workers take turns); the whole texts go with the next prune."""
+    while True:
+        began = time.monotonic()
+        with writing(engine) as conn, conn.begin():
+            _locked(conn)
+            stored_texts.lock_texts(conn)
+            after = conn.execute(sa.select(settings.c.value).where(settings.c.name == _SPLIT)).scalar()
+            if after is None:
+                return
+            rows = conn.execute(
+                sa.select(records.c.id, records.c.profile_id, shared_texts.c.body)
+                .select_from(records.join(shared_texts, shared_texts.c.id == records.c.profile_id))
+                .where(records.c.id > int(after)).order_by(records.c.id).limit(_batch(conn))).fetchall()
+            whole = {r.profile_id: r.body for r in rows if not r.body.startswith(stored_profiles.MARK)}
+            listed = {i: stored_profiles.store(conn, body) for i, body in whole.items()}
+            moved = [(r.id, listed[r.profile_id]) for r in rows if r.profile_id in listed]
+            if moved and is_postgresql(engine):
+                conn.exec_driver_sql("UPDATE records SET profile_id = x.p FROM unnest(%(i)s::integer[],"
+                                     " %(p)s::integer[]) AS x(i, p) WHERE records.id = x.i",
+                                     {"i": [i for i, _ in moved], "p": [p for _, p in moved]})
+            elif moved:
+                conn.execute(sa.text("UPDATE records SET profile_id = :p WHERE id = :i"),
+                             [{"i": i, "p": p} for i, p in moved])
+            done = settings.c.name == _SPLIT
+            if len(rows) < _batch(conn):
+                conn.execute(settings.delete().where(done))
+                return
+            conn.execute(settings.update().where(done).values(value=str(rows[-1].id)))
+        time.sleep(pause * (time.monotonic() - began))
+
+
 def _replay_changes(conn, machine_id):
     """A merged PC's changes, made again between its records in the order
     they came (each was compared with its own PC's record before)."""
@@ -435,7 +490,8 @@ UPGRADES = {
     5: (_upgrade_from_5, 6),
     6: (_upgrade_from_6, 8),
     8: (_upgrade_from_8, 9),
-    9: (_upgrade_from_9, SCHEMA_VERSION),
+    9: (_upgrade_from_9, 10),
+    10: (_upgrade_from_10, SCHEMA_VERSION),
 }
 
 

@@ -82,6 +82,27 @@ def sections(profile_text: Optional[str]) -> List[Tuple[str, List[str]]]:
     return [(title, body) for title, body in out if body]
 
 
+def chunks(profile_text: str) -> List[str]:
+    """The profile cut where its sections begin (as sections() finds them),
+    each piece with its separators: joined they give the text exactly,
+    whatever it holds. A text with no section is one piece ("": none)."""
+    out: List[str] = []
+    current, start, pos, closed = -1, 0, 0, False
+    for line in profile_text.split(texts.SEPARATOR):
+        opened = _opens(line, current)
+        if opened is not None or closed:
+            if pos > start:
+                out.append(profile_text[start:pos])
+            start, current = pos, opened if opened is not None else current + 1
+        # An empty line that closes a section whose next one has no label.
+        closed = (opened is None and line == "" and 0 <= current < len(SECTIONS) - 1
+                  and SECTIONS[current][0] in _CLOSED_BY_EMPTY_LINE and SECTIONS[current + 1][1] is None)
+        pos += len(line) + len(texts.SEPARATOR)
+    if len(profile_text) > start:
+        out.append(profile_text[start:])
+    return out
+
+
 # Every opening line with its section, in the sections' order; and all of
 # them at once, for one quick test of each of a profile's hundreds of lines.
 _ANCHORS = tuple((a, i) for i, (_, anchors) in enumerate(SECTIONS) for a in anchors or ())

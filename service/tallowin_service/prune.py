@@ -13,6 +13,7 @@ from typing import Callable, Dict, Optional, Set
 
 import sqlalchemy as sa
 
+from . import stored_profiles
 from .db import Engine, is_postgresql, utcnow, writing
 from .ingest import _retryable
 from .schema import TEXT_KINDS, changes, machines, records, shared_texts
@@ -31,9 +32,7 @@ _BATCH = (sa.select(records.c.id, records.c.machine_id, records.c.received, _KEP
           .select_from(records.join(machines, machines.c.id == records.c.machine_id))
           .where(records.c.id > sa.bindparam("after")).order_by(records.c.id).limit(sa.bindparam("n")))
 
-_UNUSED = shared_texts.delete().where(
-    shared_texts.c.id.in_(sa.bindparam("ids", expanding=True)),
-    *[~sa.exists().where(records.c[kind + "_id"] == shared_texts.c.id) for kind, _ in TEXT_KINDS])
+_UNREFERENCED = [~sa.exists().where(records.c[kind + "_id"] == shared_texts.c.id) for kind, _ in TEXT_KINDS]
 
 
 def prune(engine: Engine, days: float, batch: int = BATCH, now: Optional[datetime.datetime] = None,
@@ -88,12 +87,21 @@ def _remove(conn, gone):
 
 
 def _sweep(conn, ids):
-    """Removes those of the texts IDS that no record refers to. On
-    PostgreSQL under the texts' exclusive lock: a record being stored may
-    have found one of them (stored_texts)."""
+    """Removes those of the texts IDS that no record and no profile's list
+    of sections refers to, then the sections of the lists it removed that
+    none refers to any more (they come before their list: the sweep is past
+    them). On PostgreSQL under the texts' exclusive lock: a record being
+    stored may have found one of them (stored_texts)."""
     if is_postgresql(conn.engine):
         conn.exec_driver_sql("SELECT pg_advisory_xact_lock(%d)" % TEXTS_LOCK)
-    return conn.execute(_UNUSED, {"ids": ids}).rowcount
+    removed = 0
+    while ids:
+        unused = (shared_texts.c.id.in_(ids), *_UNREFERENCED, stored_profiles.unnamed(conn, ids))
+        lists = conn.execute(sa.select(shared_texts.c.body).where(
+            *unused, shared_texts.c.body.startswith(stored_profiles.MARK))).scalars().all()
+        removed += conn.execute(shared_texts.delete().where(*unused)).rowcount
+        ids = sorted({i for body in lists for i in stored_profiles.section_ids(body)})
+    return removed
 
 
 def _retry(engine, work, attempts=8):

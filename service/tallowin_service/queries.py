@@ -6,7 +6,7 @@ from typing import Any, Dict, Iterator, List, Optional, cast
 
 import sqlalchemy as sa
 
-from . import profile, stored_texts, texts
+from . import profile, stored_profiles, stored_texts, texts
 from .db import Connection, iso, utcnow
 from .paging import window
 from .results import (FleetActivity, FleetSummary, HistoryPage, HistoryRecord, Machine, MachineDetail, MachinePage,
@@ -168,7 +168,7 @@ def get_machine(conn: Connection, key: str) -> Optional[MachineDetail]:
         _machine_dict(row), processor=texts.lines(last.processor_text) if last else [],
         network=texts.lines(last.network_text) if last else [], last_record_id=row.last_record_id,
         profile=[{"section": title, "lines": body} for title, body in
-                 profile.sections(last.profile_text if last else None)],
+                 profile.sections(stored_profiles.read(conn, last.profile_text) if last else None)],
         current_programs=sorted(names, key=lambda n: (n.casefold(), n))))
 
 
@@ -227,14 +227,15 @@ def get_record(conn: Connection, record_id: int) -> Optional[StoredRecord]:
     rows = stored_texts.with_unmoved(conn, conn.execute(
         sa.select(records, machines.c.machine_key, *text_columns).select_from(joined)
         .where(records.c.id == record_id)).fetchall())
-    return _record_dict(rows[0]) if rows else None
+    return _record_dict(conn, rows[0]) if rows else None
 
 
-def _record_dict(r) -> StoredRecord:
+def _record_dict(conn, r) -> StoredRecord:
     return {"id": r.id, "machine": r.machine_key, "received": iso(r.received), "sender": r.sender,
             "secret": r.secret_name, "user_name": r.user_name, "adapter_address": r.adapter_address,
             "programs_text": r.programs_text, "network_text": r.network_text,
-            "processor_text": r.processor_text, "cut": _cut_list(r.cut), "profile_text": r.profile_text}
+            "processor_text": r.processor_text, "cut": _cut_list(r.cut),
+            "profile_text": stored_profiles.read(conn, r.profile_text)}
 
 
 def list_records(conn: Connection, offset: int = 0, limit: int = 100) -> RecordPage:
@@ -340,7 +341,7 @@ def all_records(conn: Connection) -> Iterator[StoredRecord]:
         if not chunk:
             return
         for r in stored_texts.with_unmoved(conn, chunk):
-            yield _record_dict(r)
+            yield _record_dict(conn, r)
 
 
 def iter_program_machines(conn: Connection, name: str, sort: str = "name") -> Iterator[Machine]:

@@ -6,7 +6,7 @@ import hashlib
 
 import sqlalchemy as sa
 
-SCHEMA_VERSION = 10
+SCHEMA_VERSION = 11
 
 metadata = sa.MetaData()
 
@@ -50,7 +50,8 @@ PROFILE_INDEXES = (sa.Index("machines_os_name", machines.c.os_name, machines.c.o
 
 # The kinds of text a record carries, and whether a record may lack it. Each
 # text is kept once in shared_texts, and a record refers to it by its column
-# KIND_id (indexed: prune finds the texts no record refers to any more).
+# KIND_id (indexed: prune finds the texts no record refers to any more). The
+# profile's is the list of its sections, each a text too (stored_profiles).
 TEXT_KINDS = (("programs", False), ("network", False), ("processor", False), ("profile", True))
 
 # Every text of every record, each distinct text once: most records repeat

@@ -27,17 +27,21 @@ TEXTS_LOCK = 7731502  # 7731500: upgrade, 7731501: the programs' counters
 # The texts lock, then in one statement the texts found and those added,
 # one round trip (each statement of the two reads what was committed when it
 # began, so the second one after the lock was granted).
-_TEXTS_PG = (
+# (stored_profiles goes on from TEXTS_PG_WITH to the profile's list.)
+TEXTS_PG_WITH = (
     "SELECT pg_advisory_xact_lock_shared(%d);"
     " WITH x AS (SELECT * FROM unnest(%%(k)s::text[], %%(d)s::text[], %%(b)s::text[]) AS x(k, d, b)),"
-    " found AS (SELECT x.k, min(t.id) AS id FROM x JOIN shared_texts t ON t.digest = x.d AND t.body = x.b"
-    "  GROUP BY x.k),"
+    # A subquery a text, so an index scan each: with a dozen texts (a
+    # profile's sections) a join hashed every body of the table instead.
+    " found AS (SELECT x.k, (SELECT min(t.id) FROM shared_texts t WHERE t.digest = x.d AND t.body = x.b) AS id"
+    "  FROM x),"
     " added AS (INSERT INTO shared_texts (digest, body) SELECT DISTINCT x.d, x.b FROM x"
-    "  WHERE x.k NOT IN (SELECT k FROM found) RETURNING id, digest, body)"
-    " SELECT x.k, coalesce(found.id, added.id) FROM x LEFT JOIN found ON found.k = x.k"
-    " LEFT JOIN added ON added.digest = x.d AND added.body = x.b") % TEXTS_LOCK
-_FIND = sa.select(shared_texts.c.id).where(shared_texts.c.digest == sa.bindparam("d"),
-                                           shared_texts.c.body == sa.bindparam("b")).order_by(shared_texts.c.id)
+    "  WHERE x.k IN (SELECT k FROM found WHERE id IS NULL) RETURNING id, digest, body),"
+    " ids AS (SELECT x.k, coalesce(found.id, added.id) AS id FROM x LEFT JOIN found ON found.k = x.k"
+    "  LEFT JOIN added ON added.digest = x.d AND added.body = x.b)") % TEXTS_LOCK
+_TEXTS_PG = TEXTS_PG_WITH + " SELECT k, id FROM ids"
+_FIND = sa.select(shared_texts.c.id, shared_texts.c.body).where(
+    shared_texts.c.digest.in_(sa.bindparam("d", expanding=True))).order_by(shared_texts.c.id)
 _ADD = shared_texts.insert()
 
 
@@ -50,20 +54,23 @@ def text_ids(conn: Connection, bodies: Mapping[str, Optional[str]]) -> Dict[str,
     digests = {k: schema.text_digest(b) for k, b in given.items()}
     ids: Dict[str, Optional[int]] = {k: None for k in bodies}
     if conn.dialect.name == "postgresql":
-        kinds = list(given)
-        ids.update(conn.exec_driver_sql(_TEXTS_PG, {"k": kinds, "d": [digests[k] for k in kinds],
-                                                    "b": [given[k] for k in kinds]}).fetchall())
+        ids.update(conn.exec_driver_sql(_TEXTS_PG, pg_texts(given, digests)).fetchall())
         return ids
+    # One look-up for all of them (a profile has a dozen sections).
     added: Dict[str, int] = {}
+    for i, b in conn.execute(_FIND, {"d": sorted(set(digests.values()))}).fetchall():
+        added.setdefault(b, i)  # the first of equal texts, as on PostgreSQL
     for k, b in given.items():
-        found = conn.execute(_FIND, {"d": digests[k], "b": b}).scalar()
-        if found is not None:
-            ids[k] = found
-        elif b in added:  # two kinds with one text (both empty, say)
-            ids[k] = added[b]
-        else:
-            ids[k] = added[b] = conn.execute(_ADD, {"digest": digests[k], "body": b}).inserted_primary_key[0]
+        if b not in added:  # else found, or two kinds with one text (both empty, say)
+            added[b] = conn.execute(_ADD, {"digest": digests[k], "body": b}).inserted_primary_key[0]
+        ids[k] = added[b]
     return ids
+
+
+def pg_texts(given: Mapping[str, str], digests: Mapping[str, str]) -> Dict[str, List[str]]:
+    """TEXTS_PG_WITH's parameters for the texts GIVEN ({key: text})."""
+    keys = list(given)
+    return {"k": keys, "d": [digests[k] for k in keys], "b": [given[k] for k in keys]}
 
 
 def joined(base) -> Tuple[List, object]:

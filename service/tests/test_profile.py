@@ -1,15 +1,18 @@
 """The complete profile on SQLite and PostgreSQL: the second operation, the
 facts read from the lines, the filters and breakdowns over them, the PC's page."""
 
+import datetime
 from xml.sax.saxutils import escape
 
 import pytest
 import sqlalchemy as sa
 
-from conftest import SERVICE_PATH, envelope, post
-from tallowin_service import ingest, profile
-from tallowin_service.queries import get_machine
-from tallowin_service.schema import shared_texts
+from conftest import SERVICE_PATH, count, envelope, post
+from tallowin_service import db, ingest, migrate, profile, prune, schema
+from tallowin_service.queries import get_machine, get_record
+from tallowin_service.schema import records, shared_texts
+from tallowin_service.stored_profiles import MARK
+from test_ingest import rec
 from test_pages import sign_in
 
 
@@ -104,8 +107,7 @@ def test_the_plain_profile_is_answered_as_spyne_answers_it(client, engine, admin
     assert taken[0] == taken[1] and taken[0][0] == 200
     assert client.get("/api/machines/00-0C-29-3A-5B-7F", headers=admin).get_json()["os_build"] == 19045
     with engine.connect() as conn:
-        assert conn.execute(sa.select(sa.func.count()).select_from(shared_texts)
-                            .where(shared_texts.c.body.in_([WIN10, WIN11]))).scalar() == 1
+        assert conn.execute(sa.select(sa.func.count()).where(shared_texts.c.body.startswith(MARK))).scalar() == 1
 
 
 def test_a_thousand_printers(engine):
@@ -121,6 +123,47 @@ def test_a_thousand_printers(engine):
     ingest.ingest(engine, ingest.Record("ann", "00-0C-29-00-00-09", "", "NetBIOS Name: BIG$#$", ""), "")
     ingest.ingest_profile(engine, "ann", "00-0C-29-00-00-09", lines("W", 1, "1 bytes", printers=1000), "")
     with engine.connect() as conn:
-        text = lines("W", 1, "1 bytes", printers=1000)
-        assert conn.execute(sa.select(sa.func.count()).where(shared_texts.c.body == text)).scalar() == 1
         assert conn.exec_driver_sql("SELECT count(DISTINCT profile_id) FROM records").scalar() == 1
+
+
+DAILY = [WIN11.replace("Memory Load: 31%", "Memory Load: %d%%" % load) for load in (31, 47, 31)]
+
+
+@pytest.mark.parametrize("sent, added", [
+    # Each day's profile adds its memory section and its list; the first's again, nothing.
+    (DAILY, [len(profile.chunks(WIN11)) + 1, 2, 0]),
+    # No section at all (one piece), two pieces, nothing (no piece).
+    (["Garbled \r\n$#$Memory Load:", "Memory Load: 5%$#$$#$COM1:", ""], [2, 3, 1]),
+])
+def test_daily_profiles_keep_only_their_changed_sections(engine, monkeypatch, sent, added):
+    day = db.utcnow() - datetime.timedelta(days=3)
+    ids, grown = [], []
+    for i, text in enumerate(sent):
+        before = count(engine, shared_texts)
+        ingest.ingest(engine, rec(), "", received=day + datetime.timedelta(days=i))
+        ids.append(ingest.ingest_profile(engine, "alice", "00-0C-29-3A-5B-7F", text, "",
+                                         received=day + datetime.timedelta(days=i)))
+        grown.append(count(engine, shared_texts) - before - (i == 0) * 3)  # the record's own three texts
+    assert grown == added
+
+    def read_back(which=ids):
+        with engine.connect() as conn:
+            return [get_record(conn, i)["profile_text"] for i in which]
+    assert read_back() == sent
+    # As version 10 kept them, whole: the upgrade splits them, a record a batch.
+    with db.writing(engine) as conn, conn.begin():
+        for i, text in zip(ids, sent):
+            whole = conn.execute(shared_texts.insert().values(digest="", body=text)).inserted_primary_key[0]
+            conn.execute(records.update().where(records.c.id == i).values(profile_id=whole))
+        conn.execute(schema.schema_version.update().values(version=10))
+    monkeypatch.setattr(migrate, "SHARE_BATCH", 1)
+    assert migrate.upgrade(engine) == 10 and read_back() == sent
+    assert migrate.texts_to_move(engine) and migrate.move_texts(engine) and read_back() == sent
+    with engine.connect() as conn:
+        assert all(b.startswith(MARK) for b in conn.execute(
+            sa.select(shared_texts.c.body).join(records, records.c.profile_id == shared_texts.c.id)).scalars())
+    # The second day's record goes (neither first, latest nor a change), and
+    # its sections no other profile has, and the whole texts, with it.
+    assert prune.prune(engine, 2)["records"] == 1
+    assert count(engine, shared_texts) == 3 + sum(added) - added[1]
+    assert read_back(ids[::2]) == sent[::2]
