@@ -114,10 +114,10 @@ def ingest_profile(engine: Engine, user_name: Optional[str], adapter_address: Op
         network = dict(profile.sections(profile_text)).get("Network", [])
         key = texts.machine_key(None, "".join(line + texts.SEPARATOR for line in network))
     facts = profile.facts(profile_text)
+    kept, values = steady.split(profile_text)
 
     def work(conn):
         # The text first: the texts lock comes before any row lock.
-        kept, values = steady.split(profile_text)
         profile_id = stored_profiles.store(conn, kept)
         row = conn.execute(_PROFILE_TARGET, {"key": key}).first() if key else None
         if row is None or row.user_name != user_name or not now - PROFILE_WINDOW <= row.received <= now:

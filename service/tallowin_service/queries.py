@@ -241,8 +241,8 @@ def _record_dict(conn, r) -> StoredRecord:
     got = _as_received(conn, r)
     return {"id": r.id, "machine": r.machine_key, "received": iso(r.received), "sender": r.sender,
             "secret": r.secret_name, "user_name": r.user_name, "adapter_address": r.adapter_address,
-            "programs_text": r.programs_text, "network_text": got["network"],
-            "processor_text": got["processor"], "cut": _cut_list(r.cut), "profile_text": got["profile"]}
+            "programs_text": r.programs_text, "network_text": cast(str, got["network"]),
+            "processor_text": cast(str, got["processor"]), "cut": _cut_list(r.cut), "profile_text": got["profile"]}
 
 
 def list_records(conn: Connection, offset: int = 0, limit: int = 100) -> RecordPage:

@@ -11,7 +11,7 @@ came. NULL when no text has a value: the texts read as they are stored (as
 those of records from before the column).
 """
 
-from typing import Dict, List, Mapping, Optional, Sequence, Tuple
+from typing import Dict, List, Mapping, Optional, Tuple
 
 from . import texts
 
