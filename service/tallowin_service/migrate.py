@@ -425,8 +425,10 @@ def _upgrade_from_10(conn):
 
 def _upgrade_from_11(conn):
     """Version 11 kept every text with its moving values: records gain the
-    column for them (older records' texts read as they are)."""
-    conn.exec_driver_sql("ALTER TABLE records ADD COLUMN volatile_values TEXT")
+    column for them (older records' texts read as they are). An upgrade
+    from version 1 made the table anew, with it."""
+    if "volatile_values" not in {c["name"] for c in sa.inspect(conn).get_columns("records")}:
+        conn.exec_driver_sql("ALTER TABLE records ADD COLUMN volatile_values TEXT")
 
 
 # The setting that says where _split_profiles goes on (none: done).
