@@ -428,7 +428,8 @@ def _upgrade_from_11(conn):
     column for them (older records' texts read as they are). An upgrade
     from version 1 made the table anew, with it."""
     if "volatile_values" not in {c["name"] for c in sa.inspect(conn).get_columns("records")}:
-        conn.exec_driver_sql("ALTER TABLE records ADD COLUMN volatile_values TEXT")
+        conn.exec_driver_sql("ALTER TABLE records ADD COLUMN volatile_values "
+                             + records.c.volatile_values.type.compile(dialect=conn.dialect))
 
 
 # The setting that says where _split_profiles goes on (none: done).

@@ -82,9 +82,9 @@ records = sa.Table(
     sa.Column("cut", sa.Text, nullable=False, default="", server_default=""),
     # The name of the enrollment secret the record came with (NULL: none).
     sa.Column("secret_name", sa.Text, nullable=True),
-    # The values its texts' moving lines had (steady: its texts are kept
-    # without them); NULL: none, the texts are as received.
-    sa.Column("volatile_values", sa.Text, nullable=True),
+    # The values its texts' moving lines had, deflated (steady: its texts
+    # are kept without them); NULL: none, the texts are as received.
+    sa.Column("volatile_values", sa.LargeBinary, nullable=True),
 )
 for _kind, _ in TEXT_KINDS:
     sa.Index("records_" + _kind, records.c[_kind + "_id"])
