@@ -19,7 +19,7 @@ from typing import NamedTuple, Optional, Sequence
 import sqlalchemy as sa
 from sqlalchemy.exc import DBAPIError, OperationalError
 
-from . import profile, stored_profiles, stored_texts, texts
+from . import profile, steady, stored_profiles, stored_texts, texts
 from .db import Connection, Engine, insert_ignoring, utcnow, writing
 from .schema import TEXT_KINDS, machine_network_names, machines, name_hash, records
 from .statements import statements_for
@@ -91,11 +91,11 @@ class NoRecordForProfile(Exception):
 # store_record); built once, as are the two updates.
 _PROFILE_TARGET = (
     sa.select(machines.c.id, machines.c.last_record_id, records.c.user_name, records.c.received,
-              records.c.profile_id, *[machines.c[c] for c in profile.FACT_COLUMNS])
+              records.c.profile_id, records.c.volatile_values, *[machines.c[c] for c in profile.FACT_COLUMNS])
     .select_from(machines.join(records, records.c.id == machines.c.last_record_id))
     .where(machines.c.machine_key == sa.bindparam("key")).with_for_update(of=machines))
 _SET_PROFILE = records.update().where(records.c.id == sa.bindparam("record")).values(
-    profile_id=sa.bindparam("profile"))
+    profile_id=sa.bindparam("profile"), volatile_values=sa.bindparam("values"))
 _SET_FACTS = machines.update().where(machines.c.id == sa.bindparam("machine")).values(
     {c: sa.bindparam("f_" + c) for c in profile.FACT_COLUMNS})
 
@@ -114,17 +114,19 @@ def ingest_profile(engine: Engine, user_name: Optional[str], adapter_address: Op
         network = dict(profile.sections(profile_text)).get("Network", [])
         key = texts.machine_key(None, "".join(line + texts.SEPARATOR for line in network))
     facts = profile.facts(profile_text)
+    kept, values = steady.split(profile_text)
 
     def work(conn):
         # The text first: the texts lock comes before any row lock.
-        profile_id = stored_profiles.store(conn, profile_text)
+        profile_id = stored_profiles.store(conn, kept)
         row = conn.execute(_PROFILE_TARGET, {"key": key}).first() if key else None
         if row is None or row.user_name != user_name or not now - PROFILE_WINDOW <= row.received <= now:
             raise NoRecordForProfile("no record of this PC from %s in the last %d minutes: send "
                                      "setSaveSoftwareInformation first" % (user_name or "this user",
                                                                            PROFILE_WINDOW.seconds // 60))
-        if row.profile_id != profile_id:
-            conn.execute(_SET_PROFILE, {"record": row.last_record_id, "profile": profile_id})
+        column = steady.with_profile(row.volatile_values, values)
+        if row.profile_id != profile_id or row.volatile_values != column:
+            conn.execute(_SET_PROFILE, {"record": row.last_record_id, "profile": profile_id, "values": column})
         # Day to day a PC's facts stay the same while its profile's counters
         # move: then the machine's row (and its indexes) stays untouched.
         if any(getattr(row, c) != facts[c] for c in profile.FACT_COLUMNS):
@@ -177,12 +179,13 @@ def store_record(conn: Connection, record: Record, received: datetime.datetime, 
     # A record with neither address nor computer name tells no PC: it gets
     # a machine of its own rather than joining every other such record.
     key = texts.machine_key(record.adapter_address, record.network_text) or "unknown:" + secrets.token_hex(8)
-    text_ids = stored_texts.text_ids(conn, {kind: getattr(record, kind + "_text", None) for kind, _ in TEXT_KINDS})
+    kept, values = steady.split_texts({kind: getattr(record, kind + "_text", None) for kind, _ in TEXT_KINDS})
+    text_ids = stored_texts.text_ids(conn, kept)
     machine = _machine(conn, key, record, received)
     new_names, names_cut = texts.capped_programs(record.programs_text)
     statements = statements_for(conn)
     row = dict(_record_row(machine, record, received, sender, _cut_fields(record, names_cut), secret_name),
-               **{kind + "_id": i for kind, i in text_ids.items()})
+               volatile_values=values, **{kind + "_id": i for kind, i in text_ids.items()})
     record_id, previous = statements.add_record(
         conn, row, _machine_values(machine, record, received, len(new_names)), machine.last_record_id)
     if previous is None and machine.last_record_id is not None:  # a record an upgrade has not moved yet

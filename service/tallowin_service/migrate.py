@@ -423,6 +423,15 @@ def _upgrade_from_10(conn):
     conn.execute(settings.insert().values(name=_SPLIT, value="0"))
 
 
+def _upgrade_from_11(conn):
+    """Version 11 kept every text with its moving values: records gain the
+    column for them (older records' texts read as they are). An upgrade
+    from version 1 made the table anew, with it."""
+    if "volatile_values" not in {c["name"] for c in sa.inspect(conn).get_columns("records")}:
+        conn.exec_driver_sql("ALTER TABLE records ADD COLUMN volatile_values "
+                             + records.c.volatile_values.type.compile(dialect=conn.dialect))
+
+
 # The setting that says where _split_profiles goes on (none: done).
 _SPLIT = "profiles split after record"
 
@@ -491,7 +500,8 @@ UPGRADES = {
     6: (_upgrade_from_6, 8),
     8: (_upgrade_from_8, 9),
     9: (_upgrade_from_9, 10),
-    10: (_upgrade_from_10, SCHEMA_VERSION),
+    10: (_upgrade_from_10, 11),
+    11: (_upgrade_from_11, SCHEMA_VERSION),
 }
 
 

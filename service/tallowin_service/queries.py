@@ -6,7 +6,7 @@ from typing import Any, Dict, Iterator, List, Optional, cast
 
 import sqlalchemy as sa
 
-from . import profile, stored_profiles, stored_texts, texts
+from . import profile, steady, stored_profiles, stored_texts, texts
 from .db import Connection, iso, utcnow
 from .paging import window
 from .results import (FleetActivity, FleetSummary, HistoryPage, HistoryRecord, Machine, MachineDetail, MachinePage,
@@ -157,18 +157,18 @@ def get_machine(conn: Connection, key: str) -> Optional[MachineDetail]:
         return None
     text_columns, joined = stored_texts.joined(records)
     last = next(iter(stored_texts.with_unmoved(conn, conn.execute(
-        sa.select(records.c.id, *text_columns).select_from(joined)
+        sa.select(records.c.id, records.c.volatile_values, *text_columns).select_from(joined)
         .where(records.c.id == row.last_record_id)).fetchall())), None)
     names = conn.execute(
         sa.select(programs.c.name)
         .select_from(machine_programs.join(programs, programs.c.id == machine_programs.c.program_id))
         .where(machine_programs.c.machine_id == row.id)).scalars().all()
+    got = _as_received(conn, last) if last else {}
     # dict() keeps the keys in the machine's order, processor where it was.
     return cast(MachineDetail, dict(
-        _machine_dict(row), processor=texts.lines(last.processor_text) if last else [],
-        network=texts.lines(last.network_text) if last else [], last_record_id=row.last_record_id,
-        profile=[{"section": title, "lines": body} for title, body in
-                 profile.sections(stored_profiles.read(conn, last.profile_text) if last else None)],
+        _machine_dict(row), processor=texts.lines(got.get("processor")),
+        network=texts.lines(got.get("network")), last_record_id=row.last_record_id,
+        profile=[{"section": title, "lines": body} for title, body in profile.sections(got.get("profile"))],
         current_programs=sorted(names, key=lambda n: (n.casefold(), n))))
 
 
@@ -230,12 +230,19 @@ def get_record(conn: Connection, record_id: int) -> Optional[StoredRecord]:
     return _record_dict(conn, rows[0]) if rows else None
 
 
+def _as_received(conn, r) -> Dict[str, Optional[str]]:
+    """{kind: text as received} of the texts of steady.KINDS of the row R (a
+    record's volatile_values and KIND_text columns)."""
+    return steady.restore(r.volatile_values, {"network": r.network_text, "processor": r.processor_text,
+                                              "profile": stored_profiles.read(conn, r.profile_text)})
+
+
 def _record_dict(conn, r) -> StoredRecord:
+    got = _as_received(conn, r)
     return {"id": r.id, "machine": r.machine_key, "received": iso(r.received), "sender": r.sender,
             "secret": r.secret_name, "user_name": r.user_name, "adapter_address": r.adapter_address,
-            "programs_text": r.programs_text, "network_text": r.network_text,
-            "processor_text": r.processor_text, "cut": _cut_list(r.cut),
-            "profile_text": stored_profiles.read(conn, r.profile_text)}
+            "programs_text": r.programs_text, "network_text": cast(str, got["network"]),
+            "processor_text": cast(str, got["processor"]), "cut": _cut_list(r.cut), "profile_text": got["profile"]}
 
 
 def list_records(conn: Connection, offset: int = 0, limit: int = 100) -> RecordPage:

@@ -6,7 +6,7 @@ import hashlib
 
 import sqlalchemy as sa
 
-SCHEMA_VERSION = 11
+SCHEMA_VERSION = 12
 
 metadata = sa.MetaData()
 
@@ -82,6 +82,9 @@ records = sa.Table(
     sa.Column("cut", sa.Text, nullable=False, default="", server_default=""),
     # The name of the enrollment secret the record came with (NULL: none).
     sa.Column("secret_name", sa.Text, nullable=True),
+    # The values its texts' moving lines had, deflated (steady: its texts
+    # are kept without them); NULL: none, the texts are as received.
+    sa.Column("volatile_values", sa.LargeBinary, nullable=True),
 )
 for _kind, _ in TEXT_KINDS:
     sa.Index("records_" + _kind, records.c[_kind + "_id"])

@@ -162,9 +162,10 @@ class PostgreSQLStatements(Statements):
     # The previous record is read in a statement that begins after the
     # machine's lock was granted, so it is the one committed last.
     ADD_RECORD = (
-        "WITH added AS (INSERT INTO records (machine_id, received, sender, user_name, adapter_address, cut, secret_name, "
+        "WITH added AS (INSERT INTO records (machine_id, received, sender, user_name, adapter_address, cut, secret_name,"
+        " volatile_values, "
         + ", ".join(kind + "_id" for kind, _ in TEXT_KINDS) + ") VALUES (%(machine_id)s, %(received)s,"
-        " %(sender)s, %(user_name)s, %(adapter_address)s, %(cut)s, %(secret_name)s, "
+        " %(sender)s, %(user_name)s, %(adapter_address)s, %(cut)s, %(secret_name)s, %(volatile_values)s, "
         + ", ".join("%%(%s_id)s" % kind for kind, _ in TEXT_KINDS) + ") RETURNING id),"
         " machine AS (UPDATE machines SET adapter_address = %(u_address)s, computer_name = %(u_name)s,"
         " last_user = %(u_user)s, last_seen = %(u_seen)s, last_record_id = (SELECT id FROM added),"

@@ -113,7 +113,7 @@ SOAP_HEADERS = {"Content-Type": "text/xml; charset=utf-8", "SOAPAction": '"setSa
 def layout_of_version_5(engine):
     """Takes a database back to version 5, which kept each record's texts in
     its row, and no profiles."""
-    from tallowin_service import db, profile
+    from tallowin_service import db, profile, steady
     with db.writing(engine) as conn, conn.begin():
         for kind, optional in schema.TEXT_KINDS:
             if not optional:
@@ -122,6 +122,13 @@ def layout_of_version_5(engine):
                                      " WHERE id = records.%s_id)" % (kind, kind))
             conn.exec_driver_sql("DROP INDEX records_%s" % kind)
             conn.exec_driver_sql("ALTER TABLE records DROP COLUMN %s_id" % kind)
+        # Its texts as received: the moving values back in.
+        for r in conn.execute(sa.text("SELECT id, volatile_values, network_text, processor_text FROM records"
+                                      " WHERE volatile_values IS NOT NULL")).fetchall():
+            got = steady.restore(r.volatile_values, {"network": r.network_text, "processor": r.processor_text})
+            conn.execute(sa.text("UPDATE records SET network_text = :network, processor_text = :processor"
+                                 " WHERE id = :id"), dict(got, id=r.id))
+        conn.exec_driver_sql("ALTER TABLE records DROP COLUMN volatile_values")
         conn.exec_driver_sql("DROP TABLE shared_texts")
         # Nor had it enrollment secrets or searchable network names.
         conn.exec_driver_sql("ALTER TABLE records DROP COLUMN secret_name")

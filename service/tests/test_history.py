@@ -19,6 +19,9 @@ ODD_RECORDS = [
     rec(["Program %05d" % i for i in range(3000)] + ["x" * 100000], address="00-00-00-00-AA-03"),
     Record("", "", "", "", ""),
     rec("A$#$$#$A$#$ $#$  indented\r\nB", address="00-00-00-00-AA-04", processor=""),
+    # Moving lines garbled, and a text with a character XML cannot carry.
+    rec(address="00-00-00-00-AA-05", network="Packets Sent: $#$Packets Sent: Packets Sent: 1$#$ x Memory Load: 2",
+        processor="Approximate CPU Clock Rate: 1\x02$#$Memory Load: 3\x03\x04"),
 ]
 
 
@@ -30,7 +33,7 @@ def fill(engine, start):
     for day in range(10):
         for pc in range(3):
             r = rec(["A", "B"] + (["C%d" % (day // 4)] if pc == 0 else []), address="00-00-00-00-00-0%d" % pc,
-                    name="PC%d" % pc)
+                    name="PC%d" % pc, network="NetBIOS Name: PC%d$#$  Packets Sent: %d$#$" % (pc, day * 1000))
             i = ingest.ingest(engine, r, "10.0.0.%d" % pc, received=start + datetime.timedelta(days=day, hours=pc))
             sent[i] = r
             if 0 < day < 7 and (pc, day) != (0, 4):
@@ -59,6 +62,39 @@ def test_identical_texts_are_kept_once(engine, monkeypatch, collide):
         for i, r in zip(ids, sent):
             got = queries.get_record(conn, i)
             assert Record(*(got[k] for k in Record._fields)) == r
+
+
+MOVING = "NetBIOS Name: PC1$#$  Packets Sent: {0:,}$#$  Send Error Rate: $#$  Packets Received: {0}$#$"
+
+
+@pytest.mark.parametrize("network, processor, profile, kept_once", [
+    ("NetBIOS Name: PC1$#$", "Processor Architecture: Intel$#$", None, True),
+    (MOVING, "Approximate CPU Clock Rate: {0} MHz$#$", None, True),
+    ("NetBIOS Name: PC1$#$Packets Sent: $#$Memory Load: $#$", "Battery Condition: ", None, True),  # empty values
+    ("NetBIOS Name: PC1$#$Packets Sent:{0}$#$x Packets Sent: {0}$#$Packets Sent: Packets Sent: {0}",
+     "AC Line Status: {0}$#$$#$", None, False),  # garbled: only what begins a line moves
+    ("NetBIOS Name: PC1$#$Packets Sent: {0}\x02$#$", "", None, False),  # kept whole, as it came
+    (MOVING, "", "Operating System Name: Windows$#$$#$Memory Load: {0}%$#$Total Physical Memory: 8$#$"
+     "$#$" + MOVING, True),
+])
+def test_moving_lines_are_kept_once_and_read_back_as_received(engine, network, processor, profile, kept_once):
+    start, sent, kept = db.utcnow() - datetime.timedelta(days=3), {}, []
+    for day in range(3):
+        r = rec(network=network.format(day * 977), processor=processor.format(day))
+        i = ingest.ingest(engine, r, "", received=start + datetime.timedelta(days=day))
+        if profile is not None:
+            assert ingest.ingest_profile(engine, r.user_name, r.adapter_address, profile.format(day), "",
+                                         received=start + datetime.timedelta(days=day, minutes=1)) == i
+        sent[i] = r
+        kept.append(count(engine, schema.shared_texts))
+    assert (kept[1] == kept[2]) == kept_once
+    with engine.connect() as conn:
+        for day, (i, r) in enumerate(sent.items()):
+            got = queries.get_record(conn, i)
+            assert Record(*(got[k] for k in Record._fields)) == r
+            assert got["profile_text"] == (profile.format(day) if profile is not None else None)
+        shown = queries.get_machine(conn, got["machine"])
+        assert shown["network"] == [line for line in r.network_text.split("$#$") if line]
 
 
 def test_records_read_back_as_received_after_an_upgrade_and_prune(db_url, client, engine, admin, capsys,
