@@ -5,7 +5,7 @@ HOLE in its place, so that the day's text is the one kept already
 (shared_texts), and the record keeps the values (records.volatile_values).
 
 The record's column: for each of KINDS in order, its text's values joined by
-HOLE (a value holds anything but these characters), the texts' parts joined
+HOLE (a value holds anything but these characters), the texts' fields joined
 by NEXT; WHOLE where the text held one of the characters and was kept as it
 came; all of it deflated (a PC's counters take some 200 bytes, half that
 deflated, and PostgreSQL compresses nothing under about 2 KB). NULL when no
@@ -58,7 +58,7 @@ def split(text: str) -> Tuple[str, Optional[List[str]]]:
     return texts.SEPARATOR.join(lines), values
 
 
-def _part(values: Optional[List[str]]) -> str:
+def _field(values: Optional[List[str]]) -> str:
     return WHOLE if values is None else HOLE.join(values)
 
 
@@ -75,15 +75,15 @@ def split_texts(bodies: Mapping[str, Optional[str]]) -> Tuple[Dict[str, Optional
     """A record's texts ({kind: text or None}) as they are kept, and its
     column: the values of those of KINDS, in order."""
     kept = dict(bodies)
-    parts: List[Optional[List[str]]] = []
+    fields: List[Optional[List[str]]] = []
     for kind in KINDS:
         values: Optional[List[str]] = []
         if bodies.get(kind) is not None:
             kept[kind], values = split(bodies[kind])  # type: ignore[arg-type]
-        parts.append(values)
-    if all(p == [] for p in parts):
+        fields.append(values)
+    if all(p == [] for p in fields):
         return kept, None
-    return kept, _pack(NEXT.join(_part(p) for p in parts))
+    return kept, _pack(NEXT.join(_field(p) for p in fields))
 
 
 def with_profile(packed: Optional[bytes], values: Optional[List[str]]) -> Optional[bytes]:
@@ -91,9 +91,9 @@ def with_profile(packed: Optional[bytes], values: Optional[List[str]]) -> Option
     column = _unpack(packed)
     if column is None and values == []:
         return None
-    parts = (column.split(NEXT) if column is not None else []) + [""] * len(KINDS)
-    parts[KINDS.index("profile")] = _part(values)
-    return _pack(NEXT.join(parts[:len(KINDS)]))
+    fields = (column.split(NEXT) if column is not None else []) + [""] * len(KINDS)
+    fields[KINDS.index("profile")] = _field(values)
+    return _pack(NEXT.join(fields[:len(KINDS)]))
 
 
 def restore(packed: Optional[bytes], bodies: Mapping[str, Optional[str]]) -> Dict[str, Optional[str]]:
@@ -103,13 +103,13 @@ def restore(packed: Optional[bytes], bodies: Mapping[str, Optional[str]]) -> Dic
     column = _unpack(packed)
     if column is None:
         return out
-    for kind, part in zip(KINDS, column.split(NEXT)):
+    for kind, field in zip(KINDS, column.split(NEXT)):
         body = bodies.get(kind)
-        if part == WHOLE or (body is None and not part):
+        if field == WHOLE or (body is None and not field):
             continue
         pieces = body.split(HOLE) if body is not None else []
-        values = part.split(HOLE) if len(pieces) > 1 else []
-        if len(values) != len(pieces) - 1 or (not values and part):
+        values = field.split(HOLE) if len(pieces) > 1 else []
+        if len(values) != len(pieces) - 1 or (not values and field):
             raise ValueError("the record's values do not fit its %s text" % kind)
         out[kind] = "".join(p + v for p, v in zip(pieces, values + [""]))
     return out
