@@ -20,7 +20,7 @@ from . import texts
 
 # The lines that change by themselves run after run: the same list as the
 # control's (src/upload/schedule.cpp, volatileLine), which leaves them out of
-# the digest that decides whether a record is new. Keep the two alike.
+# the digest that decides whether a record is new. Kept alike (test_texts checks).
 LABELS = (
     "Packets Sent: ", "Error Packets Sent: ", "Send Error Rate: ",
     "Packets Received: ", "Error Packets Received: ", "Receive Error Rate: ",
