@@ -105,10 +105,10 @@ class Front:
         if problem:
             return self._fault(environ, start_response, *problem)
         profile = soap.profile_parameters(call)
-        if profile is not None:
-            status, saved = soap.save_profile(self.soap_wsgi.app.tallowin_engine, environ, profile)
-            start_response(status, [("Content-Type", "text/xml; charset=utf-8"),
-                                    ("Content-Length", str(len(saved)))])
+        saved = profile and soap.save_profile(self.soap_wsgi.app.tallowin_engine, environ, profile)
+        if saved:
+            start_response("200 OK", [("Content-Type", "text/xml; charset=utf-8"),
+                                      ("Content-Length", str(len(saved)))])
             return [saved]
         environ["wsgi.input"] = io.BytesIO(body)
         environ["CONTENT_LENGTH"] = str(len(body))
