@@ -9,11 +9,11 @@ import re
 import secrets
 import threading
 import time
-from typing import Any, Dict, Set
+from typing import Any, Dict
 
 import sqlalchemy as sa
 
-from . import ingest, schema, stored_profiles, stored_texts, texts
+from . import ingest, stored_profiles, stored_texts, texts
 from .db import Engine, is_postgresql, utcnow, writing
 from .profile import FACT_COLUMNS
 from .schema import (PROFILE_INDEXES, SCHEMA_VERSION, TEXT_KINDS, changes, machine_network_names,
@@ -243,21 +243,9 @@ def _finish(engine):
 
 def _ids_of_texts(conn, bodies):
     """{body: id in shared_texts} for a set of texts, adding the missing."""
-    by_digest: Dict[str, Set[str]] = {}
-    for b in bodies:
-        by_digest.setdefault(schema.text_digest(b), set()).add(b)
-    found: Dict[str, int] = {}
-    digests = list(by_digest)
-    for chunk in range(0, len(digests), 500):
-        for i, digest, body in conn.execute(sa.select(shared_texts.c.id, shared_texts.c.digest, shared_texts.c.body)
-                                            .where(shared_texts.c.digest.in_(digests[chunk:chunk + 500]))):
-            if body in by_digest[digest]:
-                found.setdefault(body, i)
-    for body in bodies:
-        if body not in found:
-            found[body] = conn.execute(shared_texts.insert(), {"digest": schema.text_digest(body), "body": body}
-                                       ).inserted_primary_key[0]
-    return found
+    listed = list(bodies)
+    ids = stored_texts.text_ids(conn, {str(i): body for i, body in enumerate(listed)})
+    return {body: ids[str(i)] for i, body in enumerate(listed)}
 
 
 TRIGRAM_INDEXES = {
