@@ -13,6 +13,8 @@ import hmac
 import os
 import secrets
 import threading
+import time
+import weakref
 from typing import Dict, List, NamedTuple, Optional, Tuple
 
 import sqlalchemy as sa
@@ -30,6 +32,15 @@ MAX_NAME = 100
 # auth.FAILURE_WINDOW). Per address only: failures elsewhere never keep a PC
 # with a valid secret out.
 FREE_FAILURES = 5
+
+# The secrets as stored, read again once they are older than STORED_SECONDS:
+# a query (and a connection) less for nearly every record. A secret added or
+# removed elsewhere (the command line, another worker) counts here within
+# that time; one added or removed through this process, at once.
+STORED_SECONDS = 5.0
+_stored: "weakref.WeakKeyDictionary[Engine, Tuple[float, List[Tuple[str, str]]]]" = weakref.WeakKeyDictionary()
+_stored_lock = threading.Lock()
+_changes = [0]  # secrets added or removed through this process: a read begun before one is not kept
 
 _verified: Dict[Tuple[str, str], bytes] = {}  # (name, stored hash) -> keyed digest of the secret that matched it
 _verified_lock = threading.Lock()
@@ -71,6 +82,7 @@ def add_secret(engine: Engine, name: str, secret: Optional[str] = None) -> str:
                               "then remove the old one" % name)
         conn.execute(enrollment_secrets.insert().values(name=name, secret_hash=generate_password_hash(secret),
                                                         created=db.utcnow()))
+    _forget_stored(engine)
     return secret
 
 
@@ -84,7 +96,9 @@ def list_secrets(engine: Engine) -> List[Tuple[str, str]]:
 def remove_secret(engine: Engine, name: str) -> bool:
     """Removes the secret NAME; False when there is none of that name."""
     with db.writing(engine) as conn, conn.begin():
-        return conn.execute(enrollment_secrets.delete().where(enrollment_secrets.c.name == name)).rowcount > 0
+        removed = conn.execute(enrollment_secrets.delete().where(enrollment_secrets.c.name == name)).rowcount > 0
+    _forget_stored(engine)
+    return removed
 
 
 def _bearer(authorization: Optional[str]) -> Optional[str]:
@@ -98,15 +112,35 @@ def _wait(counts: List[accounts.Count], now: datetime.datetime) -> int:
     return auth.wait_seconds(failures, last_failure, now, free=FREE_FAILURES)
 
 
+def _stored_secrets(engine: Engine) -> List[Tuple[str, str]]:
+    """(name, hash) of every secret, as read at most STORED_SECONDS ago."""
+    now = time.monotonic()
+    with _stored_lock:
+        read, changes = _stored.get(engine), _changes[0]
+    if read is not None and now - read[0] < STORED_SECONDS:
+        return read[1]
+    with engine.connect() as conn:
+        stored = [(r.name, r.secret_hash) for r in conn.execute(
+            sa.select(enrollment_secrets.c.name, enrollment_secrets.c.secret_hash))]
+    with _stored_lock:
+        if changes == _changes[0]:
+            _stored[engine] = (now, stored)
+    return stored
+
+
+def _forget_stored(engine: Engine) -> None:
+    with _stored_lock:
+        _changes[0] += 1
+        _stored.pop(engine, None)
+
+
 def check(engine: Engine, authorization: Optional[str], address: Optional[str]) -> Verdict:
     """Whether a record with this Authorization header from ADDRESS is taken.
     A secret that matched before in this process is taken at once (no guess,
     nothing to count: a slowed address still gets its valid PCs through);
     any other is a counted attempt, heard only when the address need not
     wait."""
-    with engine.connect() as conn:
-        stored = [(r.name, r.secret_hash) for r in conn.execute(
-            sa.select(enrollment_secrets.c.name, enrollment_secrets.c.secret_hash))]
+    stored = _stored_secrets(engine)
     if not stored:
         return Verdict(0)
     token = _bearer(authorization)

@@ -2,11 +2,13 @@
 valid one refused with a fault and not stored, wrong ones slowed down per
 address."""
 
+import types
+
 import pytest
 import sqlalchemy as sa
 
 from conftest import SERVICE_PATH, SOAP_HEADERS, envelope
-from tallowin_service import accounts, enrollment
+from tallowin_service import accounts, db, enrollment
 from tallowin_service.schema import enrollment_secrets, records
 
 WRONG = "Bearer wrong-secret-0123456789"
@@ -55,3 +57,14 @@ def test_wrong_secrets_are_slowed_down_per_address_but_a_valid_one_gets_through(
     assert send(client, good).status_code == 200
     assert send(client, WRONG, address="192.0.2.2").status_code == 403
     assert secret_names(engine) == ["s", "s"]
+
+
+def test_a_secret_removed_elsewhere_is_refused_once_the_secrets_are_read_again(client, engine, db_url, monkeypatch):
+    old, new = ("Bearer " + enrollment.add_secret(engine, name) for name in ("old", "new"))
+    assert send(client, old).status_code == 200
+    elsewhere = db.create_engine(db_url)  # as the command line does it, beside the running service
+    enrollment.remove_secret(elsewhere, "old")
+    elsewhere.dispose()
+    later = enrollment.time.monotonic() + enrollment.STORED_SECONDS
+    monkeypatch.setattr(enrollment, "time", types.SimpleNamespace(monotonic=lambda: later))
+    assert [send(client, s).status_code for s in (old, new)] == [403, 200]
