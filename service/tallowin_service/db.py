@@ -7,7 +7,8 @@ in "Z".
 """
 
 import datetime
-from typing import Any, Optional, overload
+import re
+from typing import Any, Mapping, Optional, overload
 
 import sqlalchemy as sa
 from sqlalchemy import event
@@ -95,3 +96,28 @@ def insert_ignoring(conn: Connection, table: sa.Table, *keys: str) -> Any:
     else:
         from sqlalchemy.dialects.sqlite import insert
     return insert(table).on_conflict_do_nothing(index_elements=list(keys) or None)
+
+
+class Prepared:
+    """A PostgreSQL statement (psycopg2's %(name)s parameters) that each
+    connection prepares the first time it runs it: planning one with a
+    dozen texts in arrays cost the server more than running it, and a
+    prepared one is planned once (its parameters' types come from where they
+    are used). BEFORE: statements sent as they are, in the same round trip,
+    ahead of it (a lock to take first)."""
+
+    def __init__(self, name: str, sql: str, before: str = ""):
+        names = list(dict.fromkeys(re.findall(r"%\((\w+)\)s", sql)))
+        body = re.sub(r"%\((\w+)\)s", lambda m: "$%d" % (names.index(m.group(1)) + 1), sql)
+        self.name, self.sql = name, sql
+        # Sent without parameters: no "%" is doubled.
+        self.prepare = "PREPARE %s AS %s" % (name, body.replace("%%", "%"))
+        self.execute = before + "EXECUTE %s (%s)" % (name, ", ".join("%%(%s)s" % n for n in names))
+
+    def run(self, conn: Connection, parameters: Mapping[str, Any]) -> Any:
+        # What a connection prepared goes with it (a new one prepares anew).
+        done = conn.info.setdefault("tallowin_prepared", set())
+        if self.name not in done:
+            conn.exec_driver_sql(self.prepare)
+            done.add(self.name)
+        return conn.exec_driver_sql(self.execute, parameters)

@@ -20,7 +20,7 @@ import sqlalchemy as sa
 from sqlalchemy.exc import DBAPIError, OperationalError
 
 from . import profile, steady, stored_profiles, stored_texts, texts
-from .db import Connection, Engine, insert_ignoring, utcnow, writing
+from .db import Connection, Engine, Prepared, insert_ignoring, utcnow, writing
 from .schema import TEXT_KINDS, machine_network_names, machines, name_hash, records
 from .statements import statements_for
 
@@ -94,6 +94,14 @@ _PROFILE_TARGET = (
               records.c.profile_id, records.c.volatile_values, *[machines.c[c] for c in profile.FACT_COLUMNS])
     .select_from(machines.join(records, records.c.id == machines.c.last_record_id))
     .where(machines.c.machine_key == sa.bindparam("key")).with_for_update(of=machines))
+# On PostgreSQL the same in the round trip that stores the profile's texts
+# (stored_profiles.STORE_PG_WITH; the texts lock still comes first): LISTED is
+# the profile's id.
+_PROFILE_TARGET_PG = Prepared("tallowin_profile_target", stored_profiles.STORE_PG_WITH + (
+    " SELECT (SELECT id FROM listed) AS listed, m.id, m.last_record_id, r.user_name, r.received, r.profile_id,"
+    " r.volatile_values, " + ", ".join("m." + c for c in profile.FACT_COLUMNS)
+    + " FROM machines m JOIN records r ON r.id = m.last_record_id WHERE m.machine_key = %(key)s FOR UPDATE OF m"),
+    stored_texts.TEXTS_PG_LOCK)
 _SET_PROFILE = records.update().where(records.c.id == sa.bindparam("record")).values(
     profile_id=sa.bindparam("profile"), volatile_values=sa.bindparam("values"))
 _SET_FACTS = machines.update().where(machines.c.id == sa.bindparam("machine")).values(
@@ -116,10 +124,17 @@ def ingest_profile(engine: Engine, user_name: Optional[str], adapter_address: Op
     facts = profile.facts(profile_text)
     kept, values = steady.split(profile_text)
 
+    on_postgresql = engine.dialect.name == "postgresql"
+    parameters = dict(stored_profiles.pg_parameters(kept), key=key) if on_postgresql else {}
+
     def work(conn):
         # The text first: the texts lock comes before any row lock.
-        profile_id = stored_profiles.store(conn, kept)
-        row = conn.execute(_PROFILE_TARGET, {"key": key}).first() if key else None
+        if on_postgresql:
+            row = _PROFILE_TARGET_PG.run(conn, parameters).first()
+            profile_id = row.listed if row is not None else None
+        else:
+            profile_id = stored_profiles.store(conn, kept)
+            row = conn.execute(_PROFILE_TARGET, {"key": key}).first() if key else None
         if row is None or row.user_name != user_name or not now - PROFILE_WINDOW <= row.received <= now:
             raise NoRecordForProfile("no record of this PC from %s in the last %d minutes: send "
                                      "setSaveSoftwareInformation first" % (user_name or "this user",

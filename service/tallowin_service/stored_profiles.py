@@ -23,29 +23,36 @@ MARK = "\x01"
 
 
 # On PostgreSQL the sections and then their list in one round trip, the list
-# found or added as the sections are (its digest schema.text_digest's).
-_STORE_PG = stored_texts.TEXTS_PG_WITH + (
+# found or added as the sections are (its digest schema.text_digest's); its
+# id in LISTED (a statement may go on from there: ingest's does).
+STORE_PG_WITH = stored_texts.TEXTS_PG_WITH + (
     ", l AS (SELECT b, encode(sha256(convert_to(b, 'UTF8')), 'hex') AS d FROM"
     "  (SELECT chr(1) || coalesce(string_agg(id::text, ',' ORDER BY k::integer), '') AS b FROM ids) s),"
     " lf AS (SELECT (SELECT min(t.id) FROM shared_texts t WHERE t.digest = l.d AND t.body = l.b) AS id FROM l),"
     " la AS (INSERT INTO shared_texts (digest, body) SELECT d, b FROM l WHERE (SELECT id FROM lf) IS NULL"
-    "  RETURNING id)"
-    " SELECT coalesce((SELECT id FROM lf), (SELECT id FROM la))")
+    "  RETURNING id),"
+    " listed AS (SELECT coalesce((SELECT id FROM lf), (SELECT id FROM la)) AS id)")
+_STORE_PG = stored_texts.TEXTS_PG_LOCK + STORE_PG_WITH + " SELECT id FROM listed"
 
 
 def store(conn: Connection, text: Optional[str]) -> int:
     """The id in shared_texts of TEXT's list of sections, the sections and
     the list added where not kept yet (as stored_texts.text_ids: the
     profile's transaction begins with it)."""
-    pieces = {str(i): piece for i, piece in enumerate(profile.chunks(text or ""))}
     if conn.dialect.name == "postgresql":
-        return conn.exec_driver_sql(_STORE_PG, stored_texts.pg_texts(
-            pieces, {k: schema.text_digest(p) for k, p in pieces.items()})).scalar()
+        return conn.exec_driver_sql(_STORE_PG, pg_parameters(text)).scalar()
+    pieces = {str(i): piece for i, piece in enumerate(profile.chunks(text or ""))}
     ids = stored_texts.text_ids(conn, pieces)
     listed = MARK + ",".join(str(ids[k]) for k in pieces)
     found = stored_texts.text_ids(conn, {"profile": listed})["profile"]
     assert found is not None
     return found
+
+
+def pg_parameters(text: Optional[str]) -> Dict[str, List[str]]:
+    """STORE_PG_WITH's parameters for the profile TEXT."""
+    pieces = {str(i): piece for i, piece in enumerate(profile.chunks(text or ""))}
+    return stored_texts.pg_texts(pieces, {k: schema.text_digest(p) for k, p in pieces.items()})
 
 
 def section_ids(body: str) -> List[int]:

@@ -28,9 +28,9 @@ TEXTS_LOCK = 7731502  # 7731500: upgrade, 7731501: the programs' counters
 # one round trip (each statement of the two reads what was committed when it
 # began, so the second one after the lock was granted).
 # (stored_profiles goes on from TEXTS_PG_WITH to the profile's list.)
+TEXTS_PG_LOCK = "SELECT pg_advisory_xact_lock_shared(%d); " % TEXTS_LOCK
 TEXTS_PG_WITH = (
-    "SELECT pg_advisory_xact_lock_shared(%d);"
-    " WITH x AS (SELECT * FROM unnest(%%(k)s::text[], %%(d)s::text[], %%(b)s::text[]) AS x(k, d, b)),"
+    "WITH x AS (SELECT * FROM unnest(%(k)s::text[], %(d)s::text[], %(b)s::text[]) AS x(k, d, b)),"
     # A subquery a text, so an index scan each: with a dozen texts (a
     # profile's sections) a join hashed every body of the table instead.
     " found AS (SELECT x.k, (SELECT min(t.id) FROM shared_texts t WHERE t.digest = x.d AND t.body = x.b) AS id"
@@ -38,8 +38,8 @@ TEXTS_PG_WITH = (
     " added AS (INSERT INTO shared_texts (digest, body) SELECT DISTINCT x.d, x.b FROM x"
     "  WHERE x.k IN (SELECT k FROM found WHERE id IS NULL) RETURNING id, digest, body),"
     " ids AS (SELECT x.k, coalesce(found.id, added.id) AS id FROM x LEFT JOIN found ON found.k = x.k"
-    "  LEFT JOIN added ON added.digest = x.d AND added.body = x.b)") % TEXTS_LOCK
-_TEXTS_PG = TEXTS_PG_WITH + " SELECT k, id FROM ids"
+    "  LEFT JOIN added ON added.digest = x.d AND added.body = x.b)")
+_TEXTS_PG = TEXTS_PG_LOCK + TEXTS_PG_WITH + " SELECT k, id FROM ids"
 _FIND = sa.select(shared_texts.c.id, shared_texts.c.body).where(
     shared_texts.c.digest.in_(sa.bindparam("d", expanding=True))).order_by(shared_texts.c.id)
 _ADD = shared_texts.insert()
