@@ -74,7 +74,17 @@ def create_engine(url: str) -> Engine:
             else:
                 conn.exec_driver_sql("BEGIN")
         return engine
-    return sa.create_engine(url, pool_size=8, max_overflow=8, pool_pre_ping=True)
+    engine = sa.create_engine(url, pool_size=8, max_overflow=8, pool_pre_ping=True)
+
+    @event.listens_for(engine, "connect")
+    def on_connect_postgresql(dbapi_connection, _record):
+        # Prepared's statements take texts in arrays of varying length, for
+        # which PostgreSQL would otherwise plan each call anew.
+        cur = dbapi_connection.cursor()
+        cur.execute("SET plan_cache_mode = force_generic_plan")
+        cur.close()
+        dbapi_connection.commit()
+    return engine
 
 
 def writing(engine: Engine) -> Connection:
@@ -102,9 +112,11 @@ class Prepared:
     """A PostgreSQL statement (psycopg2's %(name)s parameters) that each
     connection prepares the first time it runs it: planning one with a
     dozen texts in arrays cost the server more than running it, and a
-    prepared one is planned once (its parameters' types come from where they
-    are used). BEFORE: statements sent as they are, in the same round trip,
-    ahead of it (a lock to take first)."""
+    prepared one is planned once (plan_cache_mode, set on connecting; its
+    parameters' types come from where they are used). Only for statements
+    whose best plan does not depend on their arrays' lengths. BEFORE:
+    statements sent as they are, in the same round trip, ahead of it (a
+    lock to take first)."""
 
     def __init__(self, name: str, sql: str, before: str = ""):
         names = list(dict.fromkeys(re.findall(r"%\((\w+)\)s", sql)))

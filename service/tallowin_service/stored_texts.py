@@ -19,7 +19,7 @@ from typing import Any, Dict, List, Mapping, Optional, Sequence, Tuple
 import sqlalchemy as sa
 
 from . import schema
-from .db import Connection
+from .db import Connection, Prepared
 from .schema import TEXT_KINDS, records, shared_texts
 
 TEXTS_LOCK = 7731502  # 7731500: upgrade, 7731501: the programs' counters
@@ -39,7 +39,7 @@ TEXTS_PG_WITH = (
     "  WHERE x.k IN (SELECT k FROM found WHERE id IS NULL) RETURNING id, digest, body),"
     " ids AS (SELECT x.k, coalesce(found.id, added.id) AS id FROM x LEFT JOIN found ON found.k = x.k"
     "  LEFT JOIN added ON added.digest = x.d AND added.body = x.b)")
-_TEXTS_PG = TEXTS_PG_LOCK + TEXTS_PG_WITH + " SELECT k, id FROM ids"
+_TEXTS_PG = Prepared("tallowin_texts", TEXTS_PG_WITH + " SELECT k, id FROM ids", TEXTS_PG_LOCK)
 _FIND = sa.select(shared_texts.c.id, shared_texts.c.body).where(
     shared_texts.c.digest.in_(sa.bindparam("d", expanding=True))).order_by(shared_texts.c.id)
 _ADD = shared_texts.insert()
@@ -54,7 +54,7 @@ def text_ids(conn: Connection, bodies: Mapping[str, Optional[str]]) -> Dict[str,
     digests = {k: schema.text_digest(b) for k, b in given.items()}
     ids: Dict[str, Optional[int]] = {k: None for k in bodies}
     if conn.dialect.name == "postgresql":
-        ids.update(conn.exec_driver_sql(_TEXTS_PG, pg_texts(given, digests)).fetchall())
+        ids.update(_TEXTS_PG.run(conn, pg_texts(given, digests)).fetchall())
         return ids
     # One look-up for all of them (a profile has a dozen sections).
     added: Dict[str, int] = {}
