@@ -86,27 +86,60 @@ def chunks(profile_text: str) -> List[str]:
     """The profile cut where its sections begin (as sections() finds them),
     each piece with its separators: joined they give the text exactly,
     whatever it holds. A text with no section is one piece ("": none)."""
-    out: List[str] = []
-    current, start, pos, closed = -1, 0, 0, False
-    for line in profile_text.split(texts.SEPARATOR):
-        opened = _opens(line, current)
-        if opened is not None or closed:
-            if pos > start:
-                out.append(profile_text[start:pos])
-            start, current = pos, opened if opened is not None else current + 1
+    cutter = _Cutter(profile_text)
+    joined = texts.with_line_starts(profile_text)
+    if joined is None:
+        pos = 0
+        for line in profile_text.split(texts.SEPARATOR):
+            cutter.line(pos, line)
+            pos += len(line) + len(texts.SEPARATOR)
+    else:
+        # Only the lines that may open or close a section, found by one
+        # search, and each line right after a closing empty one: the others
+        # (most of a profile's hundreds) change nothing.
+        for found in _MAY_CUT.finditer(joined):
+            pos = found.start()
+            if cutter.closed and pos != cutter.next_line:
+                cutter.line(cutter.next_line, "-")  # any line that neither opens nor is empty
+            end = profile_text.find(texts.SEPARATOR, pos)
+            cutter.line(pos, profile_text[pos:end if end >= 0 else len(profile_text)])
+        if cutter.closed and cutter.next_line < len(profile_text):
+            cutter.line(cutter.next_line, "-")
+    return cutter.pieces()
+
+
+class _Cutter:
+    """chunks' loop, one line at a time (POS: where the line begins)."""
+
+    def __init__(self, text: str):
+        self.text, self.out, self.current, self.start, self.closed, self.next_line = text, [], -1, 0, False, 0
+
+    def line(self, pos: int, line: str) -> None:
+        opened = _opens(line, self.current)
+        if opened is not None or self.closed:
+            if pos > self.start:
+                self.out.append(self.text[self.start:pos])
+            self.start, self.current = pos, opened if opened is not None else self.current + 1
         # An empty line that closes a section whose next one has no label.
-        closed = (opened is None and line == "" and 0 <= current < len(SECTIONS) - 1
-                  and SECTIONS[current][0] in _CLOSED_BY_EMPTY_LINE and SECTIONS[current + 1][1] is None)
-        pos += len(line) + len(texts.SEPARATOR)
-    if len(profile_text) > start:
-        out.append(profile_text[start:])
-    return out
+        current = self.current
+        self.closed = (opened is None and line == "" and 0 <= current < len(SECTIONS) - 1
+                       and SECTIONS[current][0] in _CLOSED_BY_EMPTY_LINE and SECTIONS[current + 1][1] is None)
+        self.next_line = pos + len(line) + len(texts.SEPARATOR)
+
+    def pieces(self) -> List[str]:
+        if len(self.text) > self.start:
+            self.out.append(self.text[self.start:])
+        return self.out
 
 
 # Every opening line with its section, in the sections' order; and all of
 # them at once, for one quick test of each of a profile's hundreds of lines.
 _ANCHORS = tuple((a, i) for i, (_, anchors) in enumerate(SECTIONS) for a in anchors or ())
 _ANY_ANCHOR = tuple(a for a, _ in _ANCHORS)
+# Where a line that opens a section, or an empty one, begins (in the text
+# with a separator before it: texts.with_line_starts).
+_MAY_CUT = re.compile(re.escape(texts.SEPARATOR) + "(?=" + "|".join(map(re.escape, _ANY_ANCHOR + (texts.SEPARATOR,)))
+                      + r"|\Z)")
 
 
 def _opens(line: str, current: int) -> Optional[int]:
@@ -136,14 +169,31 @@ def _text(value: Optional[str]) -> Optional[str]:
     return texts.cap(value, FACT_CAP) if value else None
 
 
-def facts(profile_text: Optional[str]) -> Dict[str, Optional[object]]:
-    """The FACT_COLUMNS from the profile's lines (the first line of each
-    label counts); None where a label is missing or its value unreadable."""
-    first: Dict[str, str] = {}
-    counts = {label: 0 for label in BUSES.values()}
-    printers = 0
+# The labels facts reads (each ends with its only ": ").
+_READ = ("Operating System Name: ", "Operating System Major Version: ", "Operating System Minor Version: ",
+         "Operating System Build Number: ", "Service Pack Description: ", "Processor Architecture: ",
+         "CPU Manufacturer: ", "Number Of Processors: ", "Approximate CPU Clock Rate: ", "Total Physical Memory: ",
+         "Standard Time Name: ", "Locale ID: ", "Language Name (in English): ")
+_PRINTER = "  Port: "  # one line per printer, in its block
+
+
+def _labelled(profile_text: Optional[str]) -> Tuple[Dict[str, str], Dict[str, int], int]:
+    """The value of each label's first line, the bus labels' counts of
+    lines, and the printers."""
+    joined = texts.with_line_starts(profile_text or "")
+    if joined is not None:
+        first: Dict[str, str] = {}
+        for label in _READ:
+            at = joined.find(texts.SEPARATOR + label)
+            if at >= 0:
+                at += len(texts.SEPARATOR + label)
+                end = joined.find(texts.SEPARATOR, at)
+                first[label] = joined[at:end if end >= 0 else len(joined)]
+        return (first, {label: joined.count(texts.SEPARATOR + label) for label in BUSES.values()},
+                joined.count(texts.SEPARATOR + _PRINTER))
+    first, counts, printers = {}, {label: 0 for label in BUSES.values()}, 0
     for line in lines(profile_text):
-        if line.startswith("  Port: "):  # one per printer, in its block
+        if line.startswith(_PRINTER):
             printers += 1
             continue
         label, sep, value = line.partition(": ")
@@ -153,6 +203,13 @@ def facts(profile_text: Optional[str]) -> Dict[str, Optional[object]]:
         if label in counts:
             counts[label] += 1
         first.setdefault(label, value)
+    return first, counts, printers
+
+
+def facts(profile_text: Optional[str]) -> Dict[str, Optional[object]]:
+    """The FACT_COLUMNS from the profile's lines (the first line of each
+    label counts); None where a label is missing or its value unreadable."""
+    first, counts, printers = _labelled(profile_text)
     major, minor = _whole(first.get("Operating System Major Version: ")), \
         _whole(first.get("Operating System Minor Version: "))
     # "Total Physical Memory: 17,179,869,184 bytes (16.00 GB)": the bytes.

@@ -217,9 +217,9 @@ class PostgreSQLStatements(Statements):
 
     def __init__(self):
         # Planned once a connection: planning these cost the server about as
-        # much as running them. (PostgreSQL plans the others for each call
-        # anyway, as their arrays' lengths vary: the catalogue's look-up took
-        # ten times as long in a plan made for any length.)
+        # much as running them. The others are planned for each call: made
+        # for arrays of any length, the catalogue's look-up took ten times
+        # as long.
         self._prepared = {name: Prepared("tallowin_" + name, getattr(self, name.upper()))
                           for name in ("add_record", "count")}
 

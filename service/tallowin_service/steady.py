@@ -13,6 +13,7 @@ text has a value: the texts read as they are stored (as those of records
 from before the column).
 """
 
+import re
 import zlib
 from typing import Dict, List, Mapping, Optional, Tuple
 
@@ -42,11 +43,29 @@ _OURS = (HOLE, NEXT, WHOLE)
 KINDS = ("network", "processor", "profile")
 
 
+# A line that begins with one of LABELS (after blanks), where the line
+# begins: the first of them that fits, as in split's loop.
+_LABELLED = re.compile(re.escape(texts.SEPARATOR) + " *(?:" + "|".join(map(re.escape, LABELS)) + ")")
+
+
 def split(text: str) -> Tuple[str, Optional[List[str]]]:
     """TEXT's steady form and its values in order; (TEXT, None) when TEXT
     holds one of our characters (it is kept whole)."""
     if any(c in text for c in _OURS):
         return text, None
+    joined = texts.with_line_starts(text)
+    if joined is not None:  # the labelled lines found by one search (a profile has hundreds of others)
+        kept: List[str] = []
+        values: List[str] = []
+        done = 0
+        for found in _LABELLED.finditer(joined):
+            end = joined.find(texts.SEPARATOR, found.end())
+            end = len(joined) if end < 0 else end
+            kept += (joined[done:found.end()], HOLE)
+            values.append(joined[found.end():end])
+            done = end
+        kept.append(joined[done:])
+        return "".join(kept)[len(texts.SEPARATOR):], values
     lines = text.split(texts.SEPARATOR)
     values: List[str] = []
     for i, line in enumerate(lines):

@@ -18,6 +18,15 @@ CAPS = {"UserName": 256, "AdapterAddress": 64, "ComputerName": 256, "ProgramName
 MARK = "\u2026"
 
 
+def with_line_starts(text: str) -> Optional[str]:
+    """TEXT with SEPARATOR before it, so that SEPARATOR + S found in it is a
+    line that begins with S (a search in C instead of a loop over hundreds
+    of lines); None when two separators overlap ("$#$#$"), where only
+    splitting the text tells its lines."""
+    joined = SEPARATOR + text
+    return None if "$#$#$" in joined else joined
+
+
 def cap(text: str, limit: int) -> str:
     return text if len(text) <= limit else text[:limit - 1] + MARK
 

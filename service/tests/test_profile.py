@@ -48,6 +48,8 @@ XP = lines("Windows XP Professional", 2600, "536,330,240 bytes (511.48 MB)", sp=
     ("Operating System Build Number: 9" + "9" * 20 + "$#$Total Physical Memory: lots$#$x: $#$$#$",
      {"os_build": None, "memory_bytes": None, "os_name": None, "printers": 0}),
     ("", {"os_name": None, "printers": None}),
+    # "$#$#$" is a line, then one that begins with "#$": no Locale ID line.
+    ("Operating System Name: A$#$#$Locale ID: 7$#$  Port: $#$", {"os_name": "A", "locale": None, "printers": 1}),
 ])
 def test_facts_by_label(text, expected):
     got = profile.facts(text)
