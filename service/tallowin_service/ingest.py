@@ -104,6 +104,8 @@ _PROFILE_TARGET_PG = Prepared("tallowin_profile_target", stored_profiles.STORE_P
     stored_texts.TEXTS_PG_LOCK)
 _SET_PROFILE = records.update().where(records.c.id == sa.bindparam("record")).values(
     profile_id=sa.bindparam("profile"), volatile_values=sa.bindparam("values"))
+_SET_PROFILE_PG = Prepared("tallowin_set_profile", "UPDATE records SET profile_id = %(profile)s,"
+                           " volatile_values = %(values)s WHERE id = %(record)s")
 _SET_FACTS = machines.update().where(machines.c.id == sa.bindparam("machine")).values(
     {c: sa.bindparam("f_" + c) for c in profile.FACT_COLUMNS})
 
@@ -141,7 +143,11 @@ def ingest_profile(engine: Engine, user_name: Optional[str], adapter_address: Op
                                                                            PROFILE_WINDOW.seconds // 60))
         column = steady.with_profile(row.volatile_values, values)
         if row.profile_id != profile_id or row.volatile_values != column:
-            conn.execute(_SET_PROFILE, {"record": row.last_record_id, "profile": profile_id, "values": column})
+            changed = {"record": row.last_record_id, "profile": profile_id, "values": column}
+            if on_postgresql:
+                _SET_PROFILE_PG.run(conn, changed)
+            else:
+                conn.execute(_SET_PROFILE, changed)
         # Day to day a PC's facts stay the same while its profile's counters
         # move: then the machine's row (and its indexes) stays untouched.
         if any(getattr(row, c) != facts[c] for c in profile.FACT_COLUMNS):
