@@ -163,6 +163,14 @@ _LOCK_MACHINE = (
     sa.select(machines.c.id, machines.c.computer_name, machines.c.last_seen, machines.c.record_count,
               machines.c.program_count, machines.c.last_record_id)
     .where(machines.c.machine_key == sa.bindparam("key")).with_for_update())
+_LOCK_MACHINE_PG = Prepared("tallowin_lock_machine", "SELECT id, computer_name, last_seen, record_count,"
+                            " program_count, last_record_id FROM machines WHERE machine_key = %(key)s FOR UPDATE")
+
+
+def _locked_machine(conn, key):
+    if conn.dialect.name == "postgresql":
+        return _LOCK_MACHINE_PG.run(conn, {"key": key}).first()
+    return conn.execute(_LOCK_MACHINE, {"key": key}).first()
 
 
 def _program_ids(conn, added, removed):
@@ -183,14 +191,16 @@ def _program_ids(conn, added, removed):
 
 def _machine(conn, key, record, received):
     """The machine row for key, created if new, locked for this transaction."""
-    row = conn.execute(_LOCK_MACHINE, {"key": key}).first()
+    row = _locked_machine(conn, key)
     if row is not None:
         return row
     conn.execute(insert_ignoring(conn, machines, "machine_key"), {
         "machine_key": key, "adapter_address": texts.normal_address(record.adapter_address),
         "computer_name": _computer_name(record), "last_user": _user(record),
         "first_seen": received, "last_seen": received, "record_count": 0, "program_count": 0})
-    return conn.execute(_LOCK_MACHINE, {"key": key}).one()
+    row = _locked_machine(conn, key)
+    assert row is not None
+    return row
 
 
 def store_record(conn: Connection, record: Record, received: datetime.datetime, sender: str,
@@ -233,12 +243,19 @@ def store_record(conn: Connection, record: Record, received: datetime.datetime, 
     return record_id
 
 
+_NETWORK_NAMES_PG = Prepared("tallowin_network_names", "SELECT value FROM machine_network_names"
+                             " WHERE machine_id = %(machine)s ORDER BY value")
+
+
 def set_network_names(conn: Connection, machine_id: int, names: Sequence[str]) -> None:
     """The machine's searchable addresses and DNS names become names (most
     records bring the same ones: then nothing is written)."""
     table = machine_network_names
-    kept = conn.execute(sa.select(table.c.value).where(table.c.machine_id == machine_id)
-                        .order_by(table.c.value)).scalars().all()
+    if conn.dialect.name == "postgresql":
+        kept = _NETWORK_NAMES_PG.run(conn, {"machine": machine_id}).scalars().all()
+    else:
+        kept = conn.execute(sa.select(table.c.value).where(table.c.machine_id == machine_id)
+                            .order_by(table.c.value)).scalars().all()
     if list(kept) == list(names):
         return
     conn.execute(table.delete().where(table.c.machine_id == machine_id))
