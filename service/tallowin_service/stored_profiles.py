@@ -37,8 +37,9 @@ _STORE_PG = stored_texts.TEXTS_PG_LOCK + STORE_PG_WITH + " SELECT id FROM listed
 
 def store(conn: Connection, text: Optional[str]) -> int:
     """The id in shared_texts of TEXT's list of sections, the sections and
-    the list added where not kept yet (as stored_texts.text_ids: the
-    profile's transaction begins with it)."""
+    the list added where not kept yet, the texts lock taken first (as
+    stored_texts.text_ids). On PostgreSQL ingest's profile statement does
+    the same and goes on to the PC's row."""
     if conn.dialect.name == "postgresql":
         return conn.exec_driver_sql(_STORE_PG, pg_parameters(text)).scalar()
     pieces = {str(i): piece for i, piece in enumerate(profile.chunks(text or ""))}
