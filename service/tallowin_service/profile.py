@@ -112,7 +112,8 @@ class _Cutter:
     """chunks' loop, one line at a time (POS: where the line begins)."""
 
     def __init__(self, text: str):
-        self.text, self.out, self.current, self.start, self.closed, self.next_line = text, [], -1, 0, False, 0
+        self.text, self.current, self.start, self.closed, self.next_line = text, -1, 0, False, 0
+        self.out: List[str] = []
 
     def line(self, pos: int, line: str) -> None:
         opened = _opens(line, self.current)

@@ -53,10 +53,10 @@ def split(text: str) -> Tuple[str, Optional[List[str]]]:
     holds one of our characters (it is kept whole)."""
     if any(c in text for c in _OURS):
         return text, None
+    values: List[str] = []
     joined = texts.with_line_starts(text)
     if joined is not None:  # the labelled lines found by one search (a profile has hundreds of others)
         kept: List[str] = []
-        values: List[str] = []
         done = 0
         for found in _LABELLED.finditer(joined):
             end = joined.find(texts.SEPARATOR, found.end())
@@ -67,7 +67,6 @@ def split(text: str) -> Tuple[str, Optional[List[str]]]:
         kept.append(joined[done:])
         return "".join(kept)[len(texts.SEPARATOR):], values
     lines = text.split(texts.SEPARATOR)
-    values: List[str] = []
     for i, line in enumerate(lines):
         rest = line.lstrip(" ")
         if rest.startswith(LABELS):
