@@ -1,14 +1,11 @@
-"""The queries the pages add (the processor summary, the whole machine list
-for CSV), and the upgrades from a database of the first layout and of
-version 2, 3 or 4."""
-
-import datetime
+"""The processor summary the lists show, and the upgrades from a database
+of the first layout and of version 2, 3 or 4."""
 
 import pytest
 import sqlalchemy as sa
 
 from conftest import envelope, layout_of_version_5, post
-from tallowin_service import accounts, db, ingest, migrate, page_queries, queries, schema, texts
+from tallowin_service import accounts, db, migrate, page_queries, queries, schema, texts
 
 CPU = ("Processor Architecture: Intel$#$CPU Manufacturer: GenuineIntel$#$Processor Level: Pentium$#$"
        "Approximate CPU Clock Rate: 2400 MHz$#$Number Of Processors: 4$#$")
@@ -23,27 +20,6 @@ CPU = ("Processor Architecture: Intel$#$CPU Manufacturer: GenuineIntel$#$Process
 ])
 def test_processor_summary(text, summary):
     assert texts.processor_summary(text) == summary
-
-
-def fleet(engine, n, start=datetime.datetime(2026, 1, 1)):
-    for i in range(n):
-        ingest.ingest(engine, ingest.Record("user%d" % i, "00-00-00-00-01-%02X" % i, "A$#$",
-                                            "NetBIOS Name: PC%02d$#$" % (n - i), CPU),
-                      "127.0.0.1", received=start + datetime.timedelta(days=i))
-
-
-def test_iter_machines_is_every_page_of_list_machines(engine):
-    fleet(engine, 25)
-    with engine.connect() as conn:
-        for sort in ("name", "-last_seen", "processor", "-programs"):
-            pages = [m for off in range(0, 25, 10)
-                     for m in queries.list_machines(conn, sort=sort, offset=off, limit=10)["machines"]]
-            assert list(queries.iter_machines(conn, sort=sort)) == pages
-        assert [m["key"] for m in queries.iter_machines(conn, q="pc0")] == \
-            [m["key"] for m in queries.list_machines(conn, q="pc0")["machines"]]
-        assert queries.list_machines(conn)["machines"][0]["processor"] == "GenuineIntel, 4 processors, 2400 MHz"
-        assert len(list(queries.iter_program_machines(conn, "A"))) == 25
-        assert list(queries.iter_program_machines(conn, "no such")) == []
 
 
 def back_to(engine, version):

@@ -5,20 +5,84 @@ phone widths, markup that must not run). What the pages say is
 service/tests/test_pages.py's.
 
 Run by scripts/test-pages (which builds tallowin.exe and sets up Wine); the
-tests run in file order and build on each other's uploads."""
+tests run in file order and build on each other's uploads. The service on
+loopback is the service tests' (service/tests/conftest.py)."""
 
 import os
+import subprocess
+import sys
 import tempfile
 import urllib.parse
 
 import pytest
-from selenium.common.exceptions import NoAlertPresentException
+from selenium import webdriver
+from selenium.common.exceptions import NoAlertPresentException, StaleElementReferenceException, WebDriverException
+from selenium.webdriver.chrome.service import Service as DriverService
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
+from selenium.webdriver.support.ui import WebDriverWait
 
-import harness
-from conftest import RunningService, envelope, http_post   # found through harness's path
-from harness import follow
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "service", "tests"))
+from conftest import envelope, http_post, running_service  # noqa: E402
+
+
+UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
+# What chromedriver says, instead of "stale element", when it is asked about a
+# node while the browser is replacing that node's document.
+REPLACED_DOCUMENT = ("does not belong to the document", "No node with given id",
+                     "Cannot find context with specified id")
+
+
+def chromium():
+    """Headless Chromium (as root it needs --no-sandbox)."""
+    options = webdriver.ChromeOptions()
+    options.binary_location = "/usr/bin/chromium"
+    for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
+                     "--window-size=1280,1000", "--lang=en-US", "--hide-scrollbars"):
+        options.add_argument(argument)
+    driver = webdriver.Chrome(service=DriverService("/usr/bin/chromedriver"), options=options)
+    driver.set_page_load_timeout(60)
+    return driver
+
+
+def replaced(page):
+    """True once the element's document has been replaced by the next page."""
+    try:
+        page.is_enabled()
+        return False
+    except StaleElementReferenceException:
+        return True
+    except WebDriverException as e:
+        if any(m in (e.msg or "") for m in REPLACED_DOCUMENT):
+            return True
+        raise
+
+
+def follow(browser, element):
+    """Clicks a link or a form's button and waits for the next page: the click
+    may return before the answer arrives, and a slow password check on a busy
+    machine left the test reading the old page."""
+    page = browser.find_element(By.TAG_NAME, "html")
+    element.click()
+    WebDriverWait(browser, 60).until(lambda _: replaced(page))
+
+
+def wine(*args, timeout=300):
+    """tallowin.exe (TALLOWIN_EXE, in the environment's Wine prefix: scripts/test-pages sets both up):
+    its output's lines; it must succeed."""
+    result = subprocess.run(["wine", os.environ["TALLOWIN_EXE"], *args], capture_output=True, timeout=timeout)
+    out = result.stdout.decode("utf-8", "replace")
+    assert result.returncode == 0, out
+    return [line for line in out.replace("\r\n", "\n").split("\n") if line]
+
+
+def set_program(subkey, name=None):
+    """Adds a program to the Uninstall key, or removes it (name None)."""
+    command = ["add", UNINSTALL + "\\" + subkey, "/v", "DisplayName", "/t", "REG_SZ", "/d", name, "/f"] \
+        if name else ["delete", UNINSTALL + "\\" + subkey, "/f"]
+    code = subprocess.run(["wine", "reg", *command], capture_output=True, timeout=120).returncode
+    assert code == 0 or not name, "wine reg add %s failed" % subkey
+
 
 ADMIN, PASSWORD = "pat", "correct horse 7"
 MARKUP = ("<script>alert(1)</script>", "<img src=x onerror=alert(1)>")
@@ -36,17 +100,17 @@ def world():
     w.dir = tempfile.mkdtemp(prefix="tallowin-pages-", dir=os.environ.get("TALLOWIN_BUILD_DIR"))
     w.db = "sqlite:///" + os.path.join(w.dir, "inventory.sqlite")
     for subkey in list(FIXTURE) + [ADDED[0]]:
-        harness.set_program(subkey)
-    with RunningService(w.db, max_seconds=900) as w.service:
+        set_program(subkey)
+    with running_service(w.db, max_seconds=900) as w.service:
         w.base = "http://127.0.0.1:%d" % w.service.port
         engine = db.create_engine(w.db)   # the service made the tables
         auth.set_admin(engine, ADMIN, PASSWORD)
         engine.dispose()
-        w.browser = harness.chromium()
+        w.browser = chromium()
         yield w
         w.browser.quit()
     for subkey in list(FIXTURE) + [ADDED[0]]:
-        harness.set_program(subkey)
+        set_program(subkey)
 
 
 def go(w, path):
@@ -58,7 +122,7 @@ def texts(w, selector):
 
 
 def upload_and_open(w):
-    harness.wine("upload", "--server", "127.0.0.1:%d" % w.service.port)
+    wine("upload", "--server", "127.0.0.1:%d" % w.service.port)
     go(w, "/machines?q=" + urllib.parse.quote(w.computer_name))
     follow(w.browser, w.browser.find_element(By.LINK_TEXT, w.computer_name))
     assert w.browser.find_element(By.TAG_NAME, "h1").text == w.computer_name
@@ -75,11 +139,11 @@ def test_sign_in_leads_back(world):
 
 def test_uploads_from_wine_show_the_pc_its_lines_and_the_changes(world):
     for subkey, name in FIXTURE.items():
-        harness.set_program(subkey, name)
-    processor = harness.wine("show", "CPU")
-    world.computer_name = next(line[len("NetBIOS Name: "):].strip() for line in harness.wine("show", "NETWORK")
+        set_program(subkey, name)
+    processor = wine("show", "CPU")
+    world.computer_name = next(line[len("NetBIOS Name: "):].strip() for line in wine("show", "NETWORK")
                                if line.startswith("NetBIOS Name: "))
-    mac = harness.wine("mac")[0].strip()
+    mac = wine("mac")[0].strip()
     upload_and_open(world)
     # The clock rate is read afresh by each run; every other line is the same.
     same = lambda lines: [l if not l.startswith(CLOCK_LABEL) else CLOCK_LABEL for l in lines]  # noqa: E731
@@ -88,8 +152,8 @@ def test_uploads_from_wine_show_the_pc_its_lines_and_the_changes(world):
     assert texts(world, "#network ul.lines li") != []
     programs = texts(world, "#programs ul.programs li")
     assert all(programs.count(name) == 1 for name in FIXTURE.values()), programs   # markup shown as text
-    harness.set_program(*ADDED)
-    harness.set_program(REMOVED)
+    set_program(*ADDED)
+    set_program(REMOVED)
     upload_and_open(world)
     assert texts(world, "#history ol.history > li:first-child li.add .name") == [ADDED[1]]
     assert texts(world, "#history ol.history > li:first-child li.del .name") == [FIXTURE[REMOVED]]
