@@ -192,7 +192,8 @@ def two_pcs(client):
     ("/machines?q=a&sort=user&dir=desc", 200, ADA + r"\?back=q%3Da%26sort%3Duser%26dir%3Ddesc"),
     (ADA + "?back=q%3Da%26sort%3Duser%26dir%3Ddesc&pq=nu", 200, (
         '<a href="/machines\\?q=a&amp;sort=user&amp;dir=desc">PCs</a>', "silent 41 days", "10.1.2.3",
-        "ws-ada.corp.example", "2 of 4 match", '"programs".*>NuGet 12<.*>NuGet 119<', "First record: 2 programs.")),
+        "ws-ada.corp.example", "2 of 4 match", '"programs".*>NuGet 12<.*>NuGet 119<', "First record: 2 programs.",
+        'tag add">added</span> <span class="name">Extra<.*tag del">removed</span> <span class="name">Zip<')),
     ("/machines?silent=abc", 400, "is not a number of days"), ("/changes?from=12/01", 400, "is not a date"),
     ("/nothing", 404, "Not found"), ("/machines/ws-ad", 404, 'href="%s"' % ADA),   # a name, not a key
     ("/machines.csv", 405, "Follow a link instead"), ("/programs?page=9", 302, r"/programs\?page=1"),
