@@ -102,13 +102,14 @@ def rec(programs=("A", "B"), user="alice", address="00-0C-29-3A-5B-7F", name="PC
     return ingest.Record(user, address, programs, network, processor)
 
 
-def envelope(**record):
-    """rec(**record) as the control sends it."""
-    fields = "".join("<%s>%s</%s>" % (tag, escape(text), tag) for tag, text in zip(ingest.FIELDS, rec(**record)))
-    return ('<?xml version="1.0" encoding="utf-8"?><s:Envelope xmlns:s='
-            '"http://schemas.xmlsoap.org/soap/envelope/"><s:Body><setSaveSoftwareInformation'
-            ' xmlns="urn:tallowin:inventory">%s</setSaveSoftwareInformation></s:Body></s:Envelope>'
-            % fields).encode("utf-8")
+def envelope(operation="setSaveSoftwareInformation", fields=None, **record):
+    """A call as the control sends it: the operation with its fields, (name,
+    text) pairs, by default those of rec(**record)."""
+    fields = "".join("<%s>%s</%s>" % (tag, escape(text), tag)
+                     for tag, text in fields or zip(ingest.FIELDS, rec(**record)))
+    return ('<?xml version="1.0" encoding="utf-8"?><s:Envelope xmlns:s="http://schemas.xmlsoap.org/soap/envelope/">'
+            '<s:Body><%s xmlns="urn:tallowin:inventory">%s</%s></s:Body></s:Envelope>'
+            % (operation, fields, operation)).encode("utf-8")
 
 
 SOAP_HEADERS = {"Content-Type": "text/xml; charset=utf-8", "SOAPAction": '"setSaveSoftwareInformation"'}

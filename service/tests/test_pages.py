@@ -102,18 +102,16 @@ def test_failed_attempts_are_slowed_down(client, engine, monkeypatch, case):
             assert step[5:] in ((), (r.headers.get("Retry-After"),)), step
 
 
+# One layer around the whole application adds them: a page, an answer of
+# the SOAP endpoint's and a page's failure stand for the rest.
 @pytest.mark.parametrize("method, path, body, status", [
-    ("GET", "/", None, 200), ("GET", "/machines.csv", None, 200), ("GET", "/sign-in", None, 302),
-    ("GET", "/static/style.css", None, 200), ("GET", "/nothing", None, 404), ("GET", "/api/machines", None, 401),
-    ("GET", SOAP, None, 405), ("GET", SOAP + "?WSDL", None, 200), ("POST", SOAP, b"<x/>", 500),
-    ("POST", SOAP, TOO_BIG, 413), ("GET", "/programs", "fail", 500),
-])
+    ("GET", "/", None, 200), ("POST", SOAP, TOO_BIG, 413), ("GET", "/programs", "fail", 500)])
 def test_every_answer_carries_the_security_headers(signed_in, monkeypatch, method, path, body, status):
     if body == "fail":
         monkeypatch.setattr(queries, "search_programs", lambda *a, **k: 1 / 0)
     r = signed_in.open(path, method=method, data=None if body == "fail" else body)
     assert r.status_code == status
-    assert status != 500 or path == SOAP or "The service failed" in r.get_data(as_text=True)
+    assert status != 500 or "The service failed" in r.get_data(as_text=True)
     csp = r.headers["Content-Security-Policy"]
     assert "script-src" not in csp and "default-src 'none'" in csp and "frame-ancestors 'none'" in csp
     assert (r.headers["X-Content-Type-Options"], r.headers["X-Frame-Options"]) == ("nosniff", "DENY")
@@ -159,7 +157,6 @@ def test_machine_list_pages_sort_filter_csv_and_labels(signed_in, engine):
         assert page.count("<table") == page.count("<caption") and "<th>" not in page, path
         labels = re.findall(r'<nav class="pager" aria-label="([^"]+)"', page)
         assert len(labels) == len(set(labels)), path
-        assert '<a class="skip" href="#content">' in page
 
 
 NET = ("NetBIOS Name: WS-ADA$#$DNS Host Name: ws-ada$#$Fully Qualified Domain Name: ws-ada.corp.example$#$"

@@ -15,7 +15,7 @@ import urllib.parse
 
 import pytest
 from selenium import webdriver
-from selenium.common.exceptions import NoAlertPresentException, StaleElementReferenceException, WebDriverException
+from selenium.common.exceptions import NoAlertPresentException, WebDriverException
 from selenium.webdriver.chrome.service import Service as DriverService
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
@@ -23,12 +23,6 @@ from selenium.webdriver.support.ui import WebDriverWait
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "service", "tests"))
 from conftest import envelope, http_post, running_service  # noqa: E402
-
-
-# What chromedriver says, instead of "stale element", when it is asked about a
-# node while the browser is replacing that node's document.
-REPLACED_DOCUMENT = ("does not belong to the document", "No node with given id",
-                     "Cannot find context with specified id")
 
 
 def chromium():
@@ -43,26 +37,15 @@ def chromium():
     return driver
 
 
-def replaced(page):
-    """True once the element's document has been replaced by the next page."""
-    try:
-        page.is_enabled()
-        return False
-    except StaleElementReferenceException:
-        return True
-    except WebDriverException as e:
-        if any(m in (e.msg or "") for m in REPLACED_DOCUMENT):
-            return True
-        raise
-
-
 def follow(browser, element):
     """Clicks a link or a form's button and waits for the next page: the click
     may return before the answer arrives, and a slow password check on a busy
-    machine left the test reading the old page."""
-    page = browser.find_element(By.TAG_NAME, "html")
+    machine left the test reading the old page. A new document has a new
+    html element (until it has, chromedriver may answer with any error)."""
+    old = browser.find_element(By.TAG_NAME, "html").id
     element.click()
-    WebDriverWait(browser, 60).until(lambda _: replaced(page))
+    WebDriverWait(browser, 60, ignored_exceptions=[WebDriverException]).until(
+        lambda b: b.find_element(By.TAG_NAME, "html").id != old)
 
 
 def wine(*args, timeout=300):
