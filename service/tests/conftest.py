@@ -17,7 +17,7 @@ import sqlalchemy as sa
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 
-from tallowin_service import auth, ingest, schema  # noqa: E402
+from tallowin_service import auth, db, ingest, profile, schema, steady  # noqa: E402
 from tallowin_service.app import create_app  # noqa: E402
 
 PG_URL = os.environ.get("TALLOWIN_TEST_PG_URL")
@@ -118,7 +118,6 @@ SOAP_HEADERS = {"Content-Type": "text/xml; charset=utf-8", "SOAPAction": '"setSa
 def layout_of_version_5(engine):
     """Takes a database back to version 5, which kept each record's texts in
     its row, and no profiles."""
-    from tallowin_service import db, profile, steady
     with db.writing(engine) as conn, conn.begin():
         for kind, optional in schema.TEXT_KINDS:
             if not optional:

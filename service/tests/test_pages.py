@@ -1,7 +1,6 @@
 """The pages through Flask's test client: sign-in and its protections, the
-security headers, escaping and labels, the lists, search, changes and the
-downloads. Who may see each page: test_api; the pages in Chromium:
-tests/browser."""
+security headers, labels, the lists, search, changes and the downloads. Who
+may see each page: test_api; the pages in Chromium: tests/browser."""
 
 import csv
 import datetime

@@ -12,7 +12,7 @@ import pytest
 import sqlalchemy as sa
 
 from conftest import SERVICE_COMMAND, envelope, http_post, running_service
-from tallowin_service import db, queries, stored_texts, texts
+from tallowin_service import auth, cli, db, ingest, queries, stored_texts, texts
 from tallowin_service.schema import changes, machine_programs, machines, programs, records
 
 
@@ -53,7 +53,6 @@ def test_serve_announces_its_port_and_stops_by_itself(db_url):
 
 @pytest.mark.parametrize("listen", ["0.0.0.0:8080", "192.0.2.1:80", "[::]:8080", "inventory.example:80"])
 def test_serve_off_loopback_needs_a_front_or_its_flag(listen, capsys, tmp_path):
-    from tallowin_service import cli
     assert cli.main(["serve", "--listen", listen, "--db", "sqlite:///%s/x.sqlite" % tmp_path]) == 2
     assert "--no-front" in capsys.readouterr().err
 
@@ -63,7 +62,6 @@ def test_add_admin_and_dump(db_url):
         done = run_cli("add-admin", "root", "--db", db_url, stdin=password + "\n")
         assert done.returncode == code and ("new password" in done.stdout) == (password == "pw two")
     engine = db.create_engine(db_url)
-    from tallowin_service import auth, ingest
     assert auth.check_admin(engine, "root", "pw two") and not auth.check_admin(engine, "root", "pw one")
     ingest.ingest(engine, ingest.Record("Jürgen", "00-0C-29-3A-5B-7F", "Café & Co <Setup>$#$A]]>B$#$",
                                         "NetBIOS Name: PC1$#$", ""), "10.1.2.3")

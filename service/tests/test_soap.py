@@ -4,11 +4,13 @@ with nothing stored and the service still answering."""
 
 import io
 import re
+import threading
 
 import pytest
 
 from conftest import SERVICE_PATH, SOAP_HEADERS, count, envelope, post
-from tallowin_service import queries
+from tallowin_service import ingest, queries
+from tallowin_service.app import create_app
 from tallowin_service.schema import records
 
 GOOD = envelope().decode()
@@ -89,9 +91,6 @@ def test_bad_requests_get_a_fault_and_store_nothing(client, engine, case):
 def test_above_the_records_in_progress_the_service_answers_503(db_url, monkeypatch):
     """One record in progress of one allowed: the next is refused at once,
     asked to come back, and taken once the first is done."""
-    import threading
-    from tallowin_service import ingest
-    from tallowin_service.app import create_app
     app = create_app({"DATABASE_URL": db_url, "MAX_RECORDS_IN_PROGRESS": 1, "RETRY_AFTER": 30})
     entered, release, real = threading.Event(), threading.Event(), ingest.ingest
     monkeypatch.setattr(ingest, "ingest", lambda *a, **k: entered.set() or release.wait(60) and real(*a, **k))
