@@ -51,6 +51,8 @@ BAD = {
                                        "http://www.w3.org/2003/05/soap-envelope"), "SOAP 1.1 Envelope"),
     "empty Body": ('<s:Envelope xmlns:s="http://schemas.xmlsoap.org/soap/envelope/"><s:Body/></s:Envelope>',
                    "one operation"),
+    "two operations": (GOOD.replace("</s:Body>", "<setSaveSoftwareInformation xmlns='urn:tallowin:inventory'/>"
+                                                 "</s:Body>"), "one operation"),
     "unknown operation": (GOOD.replace("setSaveSoftwareInformation", "deleteEverything"), "deleteEverything"),
     "other namespace": (GOOD.replace('xmlns="urn:tallowin:inventory"', 'xmlns="urn:other"'), "urn:other"),
     # The schema's checks (lxml): a parameter missing, nil.
