@@ -1,4 +1,4 @@
-"""The moving lines the service keeps apart are the control's."""
+"""The lines whose values the service keeps with the record are the control's moving lines."""
 
 import pathlib
 import re
