@@ -3,6 +3,7 @@ TALLOWIN_TEST_PG_URL names a PostgreSQL database (scripts/test-service starts
 one), on PostgreSQL too, with the tables emptied first."""
 
 import base64
+import contextlib
 import http.client
 import os
 import re
@@ -16,7 +17,7 @@ import sqlalchemy as sa
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 
-from tallowin_service import auth, schema  # noqa: E402
+from tallowin_service import auth, db, ingest, profile, schema, steady  # noqa: E402
 from tallowin_service.app import create_app  # noqa: E402
 
 PG_URL = os.environ.get("TALLOWIN_TEST_PG_URL")
@@ -90,21 +91,25 @@ def sign_in(client, name="admin", password="s3cret", next_path="/", address="127
                        environ_base={"REMOTE_ADDR": address})
 
 
-def envelope(user="alice", address="00-0C-29-3A-5B-7F", programs=("A", "B"), network=None,
-             processor="Processor Architecture: Intel$#$", name="PC1"):
-    """A request as the control writes it; programs given as names are
+def rec(programs=("A", "B"), user="alice", address="00-0C-29-3A-5B-7F", name="PC1",
+        processor="Processor Architecture: Intel$#$", network=None):
+    """A record as the control makes it; programs given as names are
     joined, a text is taken as it is."""
     if not isinstance(programs, str):
         programs = "".join(p + "$#$" for p in programs)
     if network is None:
         network = "NetBIOS Name: %s$#$User Name: %s$#$" % (name, user)
-    parts = "".join("<%s>%s</%s>" % (tag, escape(text), tag) for tag, text in (
-        ("UserName", user), ("AdapterAddress", address), ("ProgramsText", programs),
-        ("NetworkText", network), ("ProcessorText", processor)))
-    return ('<?xml version="1.0" encoding="utf-8"?><s:Envelope xmlns:s='
-            '"http://schemas.xmlsoap.org/soap/envelope/"><s:Body><setSaveSoftwareInformation'
-            ' xmlns="urn:tallowin:inventory">%s</setSaveSoftwareInformation></s:Body></s:Envelope>'
-            % parts).encode("utf-8")
+    return ingest.Record(user, address, programs, network, processor)
+
+
+def envelope(operation="setSaveSoftwareInformation", fields=None, **record):
+    """A call as the control sends it: the operation with its fields, (name,
+    text) pairs, by default those of rec(**record)."""
+    fields = "".join("<%s>%s</%s>" % (tag, escape(text), tag)
+                     for tag, text in fields or zip(ingest.FIELDS, rec(**record)))
+    return ('<?xml version="1.0" encoding="utf-8"?><s:Envelope xmlns:s="http://schemas.xmlsoap.org/soap/envelope/">'
+            '<s:Body><%s xmlns="urn:tallowin:inventory">%s</%s></s:Body></s:Envelope>'
+            % (operation, fields, operation)).encode("utf-8")
 
 
 SOAP_HEADERS = {"Content-Type": "text/xml; charset=utf-8", "SOAPAction": '"setSaveSoftwareInformation"'}
@@ -113,7 +118,6 @@ SOAP_HEADERS = {"Content-Type": "text/xml; charset=utf-8", "SOAPAction": '"setSa
 def layout_of_version_5(engine):
     """Takes a database back to version 5, which kept each record's texts in
     its row, and no profiles."""
-    from tallowin_service import db, profile, steady
     with db.writing(engine) as conn, conn.begin():
         for kind, optional in schema.TEXT_KINDS:
             if not optional:
@@ -153,51 +157,35 @@ def count(engine, table):
 SERVICE_COMMAND = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tallowin-service")
 
 
-class RunningService:
+@contextlib.contextmanager
+def running_service(db_url, workers=2, threads=8, max_seconds=300, extra=()):
     """`tallowin-service serve` in gunicorn on 127.0.0.1 at a port of its
-    choosing; stopped (SIGTERM, then SIGKILL) when the block ends, and by
-    itself after max_seconds whatever happens to the test."""
-
-    def __init__(self, db_url, workers=2, threads=8, max_seconds=300, extra=()):
-        self.log = tempfile.TemporaryFile(mode="w+")
-        self.process = subprocess.Popen(
-            ["/usr/bin/python3", SERVICE_COMMAND, "serve", "--db", db_url, "--listen", "127.0.0.1:0",
-             "--workers", str(workers), "--threads", str(threads), "--max-seconds", str(max_seconds),
-             "--quiet", *extra],
-            stdout=subprocess.PIPE, stderr=self.log, text=True)
-        line = self.process.stdout.readline()
-        if not line.startswith("READY "):
-            self.stop()
-            raise RuntimeError("the service did not start: %r %s" % (line, self.errors()))
-        self.port = int(line.split()[1])
-
-    def worker_pids(self):
-        """The gunicorn workers: the master's children."""
-        found = subprocess.run(["pgrep", "-P", str(self.process.pid)], capture_output=True, text=True)
-        return [int(pid) for pid in found.stdout.split()]
-
-    def stop(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(30)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
-        self.process.stdout.close()
-
-    def errors(self):
-        """What the service wrote on stderr so far."""
-        self.log.seek(0)
-        return self.log.read()
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, kind, *rest):
-        self.stop()
-        if kind is not None:
-            print("service log:\n" + self.errors()[-5000:])
+    choosing (the process's .port) for the block; stopped (SIGTERM, then
+    SIGKILL) when the block ends, and by itself after max_seconds whatever
+    happens to the test. Its log is printed when the block fails."""
+    log = tempfile.TemporaryFile(mode="w+")
+    process = subprocess.Popen(
+        ["/usr/bin/python3", SERVICE_COMMAND, "serve", "--db", db_url, "--listen", "127.0.0.1:0",
+         "--workers", str(workers), "--threads", str(threads), "--max-seconds", str(max_seconds),
+         "--quiet", *extra],
+        stdout=subprocess.PIPE, stderr=log, text=True)
+    try:
+        line = process.stdout.readline()
+        assert line.startswith("READY "), "the service did not start: %r" % line
+        process.port = int(line.split()[1])
+        yield process
+    except Exception:
+        log.seek(0)
+        print("service log:\n" + log.read()[-5000:])
+        raise
+    finally:
+        process.terminate()
+        try:
+            process.wait(30)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+        process.stdout.close()
 
 
 def http_post(port, body, timeout=120):

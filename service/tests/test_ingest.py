@@ -6,19 +6,10 @@ import re
 import pytest
 import sqlalchemy as sa
 
-from conftest import count
+from conftest import count, rec
 from tallowin_service import ingest, queries, schema, statements, texts
 from tallowin_service.ingest import Record
 from tallowin_service.schema import changes, machine_programs, machines, programs, records
-
-
-def rec(programs_=("A", "B"), user="alice", address="00-0C-29-3A-5B-7F", name="PC1",
-        processor="Processor Architecture: Intel$#$", network=None):
-    if not isinstance(programs_, str):
-        programs_ = "".join(p + "$#$" for p in programs_)
-    if network is None:
-        network = "NetBIOS Name: %s$#$User Name: %s$#$" % (name, user)
-    return Record(user, address, programs_, network, processor)
 
 
 def machine(engine, key):
@@ -34,7 +25,9 @@ def history(engine, key):
 @pytest.mark.parametrize("address, again, network, key", [
     ("00-0c-29-3a-5b-7f", "00-0C-29-3A-5B-7F", "NetBIOS Name: PC1$#$", "00-0C-29-3A-5B-7F"),
     (" 00:0c:29:3a:5b:7f", "00-0C-29-3A-5B-7F ", "NetBIOS Name: PC1$#$", "00-0C-29-3A-5B-7F"),
-    ("00-00-00-00-00-00", "", "NetBIOS Name: Office-7$#$", "name:OFFICE-7"),
+    # The name's own line (not one that holds its label), trimmed, in capitals.
+    ("00-00-00-00-00-00", "", "DNS Host Name: x$#$Interface: NetBIOS Name: X$#$NetBIOS Name:  Office-7 $#$",
+     "name:OFFICE-7"),
     ("", "00:00:00:00:00:00", "NetBIOS Name: office-7$#$", "name:OFFICE-7"),
 ])
 def test_machine_identity(engine, address, again, network, key):

@@ -2,18 +2,16 @@
 facts read from the lines, the filters and breakdowns over them, the PC's page."""
 
 import datetime
-from xml.sax.saxutils import escape
 
 import pytest
 import sqlalchemy as sa
 
-from conftest import SERVICE_PATH, count, envelope, post
+from conftest import SERVICE_PATH, SOAP_HEADERS, count, envelope, post, sign_in
 from tallowin_service import db, ingest, migrate, profile, prune, schema
 from tallowin_service.queries import get_machine, get_record
 from tallowin_service.schema import records, shared_texts
 from tallowin_service.stored_profiles import MARK
 from test_ingest import rec
-from test_pages import sign_in
 
 
 def lines(os_name, build, memory, sp="", printers=1, major=10, minor=0):
@@ -57,13 +55,11 @@ def test_facts_by_label(text, expected):
 
 
 def send_profile(client, text, user="alice", address="00-0C-29-3A-5B-7F", by_spyne=False):
-    # A comment in the call is valid, but leaves the reading to spyne.
-    body = ('<?xml version="1.0" encoding="utf-8"?><s:Envelope xmlns:s="http://schemas.xmlsoap.org/soap/envelope/">'
-            '<s:Body><setSaveProfileInformation xmlns="urn:tallowin:inventory"><UserName>%s</UserName>%s'
-            '<AdapterAddress>%s</AdapterAddress><ProfileText>%s</ProfileText></setSaveProfileInformation>'
-            '</s:Body></s:Envelope>' % (user, "<!-- -->" if by_spyne else "", address, escape(text)))
-    return client.post(SERVICE_PATH, data=body.encode(), headers={"Content-Type": "text/xml; charset=utf-8",
-                                                                 "SOAPAction": '"setSaveProfileInformation"'})
+    body = envelope("setSaveProfileInformation", [("UserName", user), ("AdapterAddress", address),
+                                                  ("ProfileText", text)])
+    if by_spyne:   # a comment in the call is valid, but leaves the reading to spyne
+        body = body.replace(b"<AdapterAddress>", b"<!-- --><AdapterAddress>")
+    return client.post(SERVICE_PATH, data=body, headers=dict(SOAP_HEADERS, SOAPAction='"setSaveProfileInformation"'))
 
 
 def test_profiles_answer_which_pcs_run_what(client, engine, admin):

@@ -1,22 +1,9 @@
-"""Which machine a record belongs to when its address is of no use: the
-computer name read out of its network text (test_ingest has the rest); the
-moving lines the service keeps apart are the control's."""
+"""The lines whose values the service keeps with the record are the control's moving lines."""
 
 import pathlib
 import re
 
-import pytest
-
-from tallowin_service import steady, texts
-
-
-@pytest.mark.parametrize("network, key", [
-    ("DNS Host Name: x$#$NetBIOS Name:  pc9 $#$", "name:PC9"),
-    ("NetBIOS Name: $#$", None),
-    ("Interface: NetBIOS Name: X$#$", None),   # only a line that starts with the label
-])
-def test_machine_key_from_the_computer_name(network, key):
-    assert texts.machine_key("00-00-00-00-00-00", network) == key
+from tallowin_service import steady
 
 
 def test_the_moving_lines_are_the_controls():
