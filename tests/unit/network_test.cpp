@@ -116,8 +116,7 @@ TEST(Interfaces, ErrorRatesAndDescriptionLengths) {
   FakePlatform p;
   const struct { uint64_t errors; Wide128 packets; const char* text; } rates[] = {
       {0, {0, 0}, "0.000000%"}, {5, {0, 0}, "100.000000%"},  // errors, yet no packets
-      {1, {0, 3}, "33.333333%"}, {1, {0, 200000000}, "0.000001%"}, {3, {0, 2}, "150.000000%"},
-      {~uint64_t{0}, {1, ~uint64_t{0} - 1}, "50.000000%"}};
+      {1, {0, 3}, "33.333333%"}, {1, {0, 200000000}, "0.000001%"}, {3, {0, 2}, "150.000000%"}};
   for (const auto& r : rates) EXPECT_EQ(ErrorRateText(p, r.errors, r.packets), r.text) << r.text;
   const uint8_t wine[8] = {'e', 't', 'h', '0', 0, 'x', 'x', 'x'};
   const struct { size_t capacity; uint32_t descrLen; size_t length; } cuts[] = {{8, 5, 4}, {8, 2, 2}, {8, 0, 0}, {3, 300, 3}};
