@@ -51,7 +51,6 @@ class FakePlatform : public Platform {
   OsVersionInfo version;
   std::string windowsDirectory = "C:\\windows";
   std::string systemDirectory = "C:\\windows\\system32";
-  std::string systemWindowsDirectory = "C:\\windows";
   std::map<int32_t, int32_t> metrics;
   SystemInfo systemInfo;
   std::set<uint32_t> processorFeatures;  // the features present
@@ -67,7 +66,7 @@ class FakePlatform : public Platform {
   OsVersionInfo RtlGetVersion() override { return version; }
   std::string GetWindowsDirectory() override { return windowsDirectory; }
   std::string GetSystemDirectory() override { return systemDirectory; }
-  std::string GetSystemWindowsDirectory() override { return systemWindowsDirectory; }
+  std::string GetSystemWindowsDirectory() override { return "C:\\windows"; }
   int32_t GetSystemMetrics(int32_t index) override { return metrics.count(index) ? metrics[index] : 0; }
   bool Is64BitWindows() override { return is64BitWindows; }
   bool ApiExists(const std::string& library, const std::string& function) override;

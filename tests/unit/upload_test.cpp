@@ -99,17 +99,12 @@ TEST(ServerChoice, FirstSourceWithASettingDecides) {
 constexpr int64_t kNow = 1800000000;
 constexpr int64_t kHour = 3600;
 
+// The last acceptance (with digest "old"), the record's digest now, the random
+// number and the service's answer (200: accepted, else the HTTP status); the
+// delay, the decision, the start of the attempt's line, the acceptance after.
 struct PaceCase {
-  const char* name;
-  std::vector<ScheduleSource> sources;
-  int64_t acceptedAt;  // with digest "old"
-  const char* digest;  // of the record now
-  uint32_t random;
-  int answer;  // 200: accepted; else the HTTP status
-  uint32_t delay;
-  bool send;
-  const char* outcome;  // the start of the attempt's line
-  int64_t acceptedAfter;
+  const char* name; std::vector<ScheduleSource> sources; int64_t acceptedAt; const char* digest; uint32_t random; int answer;
+  uint32_t delay; bool send; const char* outcome; int64_t acceptedAfter;
 };
 
 const ScheduleSource kPolicyOff{"policy", 0, std::nullopt, std::nullopt};
