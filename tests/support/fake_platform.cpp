@@ -30,8 +30,8 @@ std::map<std::string, FakePlatform::Key>& FakePlatform::tree(RegView view, uint3
   return trees_[view == RegView::Bits32 && is64BitWindows ? 1 : 0][root & 3];
 }
 
-FakePlatform::Key& FakePlatform::addKey(const std::string& path, RegView view, uint32_t root) {
-  auto& t = tree(view, root);
+FakePlatform::Key& FakePlatform::addKey(const std::string& path, RegView view) {
+  auto& t = tree(view, kHKeyLocalMachine);
   // The parents first, each child recorded under its parent.
   std::string parent;
   for (size_t from = 0, to = 0; from < path.size(); from = to + 1) {
@@ -47,8 +47,8 @@ FakePlatform::Key& FakePlatform::addKey(const std::string& path, RegView view, u
 }
 
 void FakePlatform::setValue(const std::string& path, const std::string& name, uint32_t type,
-                            std::vector<uint8_t> bytes, RegView view, uint32_t root) {
-  Key& k = addKey(path, view, root);
+                            std::vector<uint8_t> bytes, RegView view) {
+  Key& k = addKey(path, view);
   for (auto& [n, v] : k.values)
     if (lower(n) == lower(name)) return void(v = {type, std::move(bytes)});
   k.values.push_back({name, {type, std::move(bytes)}});
