@@ -53,16 +53,23 @@ inline bool HasLine(const Lines& lines, const std::string& line) {
   return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
-inline bool HasPrefix(const Lines& lines, const std::string& prefix) {
-  return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
-}
-
 // `count` lines from the first that starts with `prefix` (fewer at the end).
 inline Lines From(const Lines& lines, const std::string& prefix, size_t count = 1) {
   for (size_t i = 0; i < lines.size(); ++i)
     if (lines[i].rfind(prefix, 0) == 0)
       return Lines(lines.begin() + static_cast<long>(i), lines.begin() + static_cast<long>(std::min(lines.size(), i + count)));
   return {};
+}
+
+// The values (after ": ") of those lines, joined by "|"; "<no line>" when there is none.
+inline std::string Values(const Lines& lines, const std::string& prefix, size_t count = 1) {
+  const Lines found = From(lines, prefix, count);
+  std::string out = found.empty() ? "<no line>" : "";
+  for (size_t i = 0; i < found.size(); ++i) {
+    const size_t colon = found[i].find(": ");
+    out += (i ? "|" : "") + (colon == std::string::npos ? found[i] : found[i].substr(colon + 2));
+  }
+  return out;
 }
 
 }  // namespace tallowin::test

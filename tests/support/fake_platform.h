@@ -14,7 +14,7 @@ namespace tallowin::test {
 
 class FakePlatform : public Platform {
  public:
-  // ---- registry: a tree per view and root; value names ignore case ----
+  // ---- registry: a tree per view and root (tests write HKLM); value names ignore case ----
   struct Value {
     uint32_t type = kRegSz;
     std::vector<uint8_t> bytes;
@@ -24,13 +24,12 @@ class FakePlatform : public Platform {
     std::vector<std::pair<std::string, Value>> values;
   };
   // A key (and its parents) in a view; Native is the 64-bit view here.
-  Key& addKey(const std::string& path, RegView view = RegView::Native, uint32_t root = kHKeyLocalMachine);
+  Key& addKey(const std::string& path, RegView view = RegView::Native);
   void setValue(const std::string& path, const std::string& name, uint32_t type, std::vector<uint8_t> bytes,
-                RegView view = RegView::Native, uint32_t root = kHKeyLocalMachine);
+                RegView view = RegView::Native);
   // REG_SZ as Windows stores it: UTF-16LE with its NUL.
-  void setString(const std::string& path, const std::string& name, const std::string& utf8,
-                 RegView view = RegView::Native, uint32_t type = kRegSz) {
-    setValue(path, name, type, Utf16Bytes(utf8), view);
+  void setString(const std::string& path, const std::string& name, const std::string& utf8, RegView view = RegView::Native) {
+    setValue(path, name, kRegSz, Utf16Bytes(utf8), view);
   }
   void setDword(const std::string& path, const std::string& name, uint32_t v, RegView view = RegView::Native) {
     setValue(path, name, kRegDword, {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}, view);
@@ -51,7 +50,6 @@ class FakePlatform : public Platform {
   OsVersionInfo version;
   std::string windowsDirectory = "C:\\windows";
   std::string systemDirectory = "C:\\windows\\system32";
-  std::string systemWindowsDirectory = "C:\\windows";
   std::map<int32_t, int32_t> metrics;
   SystemInfo systemInfo;
   std::set<uint32_t> processorFeatures;  // the features present
@@ -67,7 +65,7 @@ class FakePlatform : public Platform {
   OsVersionInfo RtlGetVersion() override { return version; }
   std::string GetWindowsDirectory() override { return windowsDirectory; }
   std::string GetSystemDirectory() override { return systemDirectory; }
-  std::string GetSystemWindowsDirectory() override { return systemWindowsDirectory; }
+  std::string GetSystemWindowsDirectory() override { return "C:\\windows"; }
   int32_t GetSystemMetrics(int32_t index) override { return metrics.count(index) ? metrics[index] : 0; }
   bool Is64BitWindows() override { return is64BitWindows; }
   bool ApiExists(const std::string& library, const std::string& function) override;

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include <libxml/parser.h>
-#include <libxml/xmlreader.h>
+#include <libxml/tree.h>
 
 namespace tallowin::test {
 
@@ -16,22 +16,35 @@ namespace {
 
 std::string Str(const xmlChar* text) { return text ? reinterpret_cast<const char*>(text) : ""; }
 
-// Namespace errors (an undeclared prefix) are recoverable for libxml2 but not
-// for XmlLite; both end the reading here, so the two readers agree.
-void OnError(void* arg, xmlErrorPtr error) {
-  auto* first = static_cast<std::string*>(arg);
-  if (!error || error->level < XML_ERR_ERROR || !first->empty()) return;
-  std::string message = Str(reinterpret_cast<const xmlChar*>(error->message));
-  while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
-  *first = "line " + std::to_string(error->line) + ": " + message;
-}
-
-// The name of the element or attribute the reader stands on.
-template <typename Named>
-void ReadName(xmlTextReaderPtr r, Named& n) {
-  n.prefix = Str(xmlTextReaderConstPrefix(r));
-  n.localName = Str(xmlTextReaderConstLocalName(r));
-  n.namespaceUri = Str(xmlTextReaderConstNamespaceUri(r));
+// The nodes in document order as events; comments and processing instructions skipped.
+void Walk(const xmlNode* node, int depth, std::vector<XmlEvent>& out) {
+  for (; node; node = node->next) {
+    XmlEvent e;
+    e.depth = depth;
+    if (node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE) {
+      e.type = XmlEventType::Text;
+      e.text = Str(node->content);
+      out.push_back(std::move(e));
+    } else if (node->type == XML_ELEMENT_NODE) {
+      e.type = XmlEventType::StartElement;
+      e.prefix = node->ns ? Str(node->ns->prefix) : "";
+      e.localName = Str(node->name);
+      e.namespaceUri = node->ns ? Str(node->ns->href) : "";
+      // The declarations as XmlLite gives them: xmlns="..." as the local name "xmlns".
+      for (const xmlNs* ns = node->nsDef; ns; ns = ns->next)
+        e.attributes.push_back({ns->prefix ? "xmlns" : "", ns->prefix ? Str(ns->prefix) : "xmlns", soap::kXmlnsNamespace, Str(ns->href)});
+      for (const xmlAttr* a = node->properties; a; a = a->next) {
+        xmlChar* value = xmlNodeListGetString(node->doc, a->children, 1);
+        e.attributes.push_back({a->ns ? Str(a->ns->prefix) : "", Str(a->name), a->ns ? Str(a->ns->href) : "", Str(value)});
+        xmlFree(value);
+      }
+      out.push_back(e);
+      Walk(node->children, depth + 1, out);
+      e.type = XmlEventType::EndElement;
+      e.attributes.clear();
+      out.push_back(std::move(e));
+    }
+  }
 }
 
 }  // namespace
@@ -42,52 +55,24 @@ void Libxml2Reader::finish(XmlEventType type, std::string why) {
 }
 
 void Libxml2Reader::read(std::string_view xml) {
-  xmlInitParser();
   // Deliberately without XML_PARSE_NOENT, XML_PARSE_DTDLOAD, XML_PARSE_DTDATTR
   // and XML_PARSE_HUGE: nothing is substituted or loaded, the default limits hold.
   const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
-  xmlTextReaderPtr r = xmlReaderForMemory(xml.data(), static_cast<int>(xml.size()), nullptr, nullptr, options);
-  if (!r) return finish(XmlEventType::Error, "the XML reader could not be created");
-  const std::unique_ptr<xmlTextReader, void (*)(xmlTextReaderPtr)> owner(r, xmlFreeTextReader);
-  std::string firstError;
-  xmlTextReaderSetStructuredErrorHandler(r, OnError, &firstError);
-  for (;;) {
-    const int rc = xmlTextReaderRead(r);
-    const int type = rc == 1 ? xmlTextReaderNodeType(r) : -1;
-    // The parser reads ahead: an entity bomb in the internal subset may have
-    // raised errors already, but the document type is what refuses it.
-    if (type == XML_READER_TYPE_DOCUMENT_TYPE) return finish(XmlEventType::Doctype);
-    if (rc < 0 || !firstError.empty()) return finish(XmlEventType::Error, firstError);
-    if (rc == 0) return finish(XmlEventType::EndOfDocument);
-    // Only possible with declared entities, which a DTD would have brought.
-    if (type == XML_READER_TYPE_ENTITY_REFERENCE || type == XML_READER_TYPE_ENTITY)
-      return finish(XmlEventType::Error, "an entity reference was not expanded");
-    XmlEvent e;
-    e.depth = xmlTextReaderDepth(r);
-    if (type == XML_READER_TYPE_ELEMENT || type == XML_READER_TYPE_END_ELEMENT) {
-      e.type = type == XML_READER_TYPE_ELEMENT ? XmlEventType::StartElement : XmlEventType::EndElement;
-      ReadName(r, e);
-      // xmlTextReader reports no end for an empty element (<a/>).
-      const bool empty = type == XML_READER_TYPE_ELEMENT && xmlTextReaderIsEmptyElement(r) == 1;
-      for (int more = type == XML_READER_TYPE_ELEMENT ? xmlTextReaderMoveToFirstAttribute(r) : 0; more == 1;
-           more = xmlTextReaderMoveToNextAttribute(r)) {
-        ReadName(r, e.attributes.emplace_back());
-        e.attributes.back().value = Str(xmlTextReaderConstValue(r));
-      }
-      xmlTextReaderMoveToElement(r);
-      events_.push_back(e);
-      if (empty) {
-        e.type = XmlEventType::EndElement;
-        e.attributes.clear();
-        events_.push_back(std::move(e));
-      }
-    } else if (type == XML_READER_TYPE_TEXT || type == XML_READER_TYPE_CDATA || type == XML_READER_TYPE_WHITESPACE ||
-               type == XML_READER_TYPE_SIGNIFICANT_WHITESPACE) {
-      e.type = XmlEventType::Text;
-      e.text = Str(xmlTextReaderConstValue(r));
-      events_.push_back(std::move(e));
-    }  // comments, processing instructions: skipped
+  const std::unique_ptr<xmlParserCtxt, void (*)(xmlParserCtxtPtr)> ctxt(xmlNewParserCtxt(), xmlFreeParserCtxt);
+  if (!ctxt) return finish(XmlEventType::Error, "the XML parser could not be created");
+  const std::unique_ptr<xmlDoc, void (*)(xmlDocPtr)> doc(
+      xmlCtxtReadMemory(ctxt.get(), xml.data(), static_cast<int>(xml.size()), nullptr, nullptr, options), xmlFreeDoc);
+  if (doc && doc->intSubset) return finish(XmlEventType::Doctype);
+  // Namespace errors (an undeclared prefix) are recoverable for libxml2 but
+  // not for XmlLite; both end the reading here, so the two readers agree.
+  if (!doc || !ctxt->wellFormed || !ctxt->nsWellFormed) {
+    const xmlError& last = ctxt->lastError;
+    std::string message = Str(reinterpret_cast<const xmlChar*>(last.message));
+    while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
+    return finish(XmlEventType::Error, message.empty() ? "" : "line " + std::to_string(last.line) + ": " + message);
   }
+  Walk(doc->children, 0, events_);
+  finish(XmlEventType::EndOfDocument);
 }
 
 }  // namespace tallowin::test

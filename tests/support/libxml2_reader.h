@@ -1,6 +1,7 @@
-// The XmlReader over libxml2's xmlTextReader, for the native tests and
+// The XmlReader over a libxml2 document tree, for the native tests and
 // fuzzers. It parses from memory only: no network, no DTD loading, no entity
-// substitution; a document type declaration ends the reading as Doctype.
+// substitution; a document with a document type declaration reads as Doctype
+// (or as Error, when libxml2 refuses its entities first).
 #pragma once
 
 #ifdef TALLOWIN_HAVE_LIBXML2

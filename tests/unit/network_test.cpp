@@ -32,21 +32,13 @@ void Workstation(FakePlatform& p) {
   p.hosts["ws-ada"] = {"ws-ada.example.org", {{192, 0, 2, 7}, {10, 1, 0, 20}}};
   p.exports.insert("iphlpapi.dll!GetIfTable");
   p.ipAddrTable = {{Ipv4(192, 0, 2, 7), 2}, {Ipv4(127, 0, 0, 1), 0x01020304u}, {Ipv4(10, 1, 0, 20), 2}};
-  IfRow lo = Interface(0x01020304u, {}, 71);  // a type without a name
-  lo.hasDescr = false;  // dwDescrLen 0
-  lo.dwAdminStatus = 4;
-  lo.dwMtu = 65536;
-  lo.speed = 1073741824;
-  lo.outUcastPkts = lo.inUcastPkts = 1200;
-  lo.outNUcastPkts = lo.inNUcastPkts = 300;
-  IfRow eth = Interface(2, {0x00, 0x0C, 0x29, 0x0A, 0x1B, 0xFF});
-  eth.speed = 1000000000;
-  eth.outUcastPkts = 4294967295u;  // the top bit set in a 32-bit counter
-  eth.outNUcastPkts = 5;
-  eth.outErrors = 3;
-  eth.inUcastPkts = 7;
-  eth.inNUcastPkts = 1;
-  eth.inErrors = 2;
+  // No description (dwDescrLen 0), a type without a name; the top bit set in a 32-bit counter.
+  const IfRow lo{.descr = {}, .dwIndex = 0x01020304u, .dwType = 71, .dwMtu = 65536, .speed = 1073741824, .dwAdminStatus = 4,
+                 .operStatus = 5, .hardwareInterface = {}, .physAddr = {}, .inUcastPkts = 1200, .inNUcastPkts = 300,
+                 .outUcastPkts = 1200, .outNUcastPkts = 300};
+  const IfRow eth{.hasDescr = true, .descr = "if2", .dwIndex = 2, .dwType = 6, .dwMtu = 1500, .speed = 1000000000,
+                  .dwAdminStatus = 1, .operStatus = 5, .hardwareInterface = {}, .physAddr = {0x00, 0x0C, 0x29, 0x0A, 0x1B, 0xFF},
+                  .inUcastPkts = 7, .inNUcastPkts = 1, .inErrors = 2, .outUcastPkts = 4294967295u, .outNUcastPkts = 5, .outErrors = 3};
   p.ifTable = {lo, eth};
 }
 
@@ -92,9 +84,8 @@ TEST(Network, FailurePaths) {
       {"gethostname fails", [](FakePlatform& f) { f.gethostnameResult = 10093; },
        {"Winsock Version: 2.2"}, {"DNS Host Name", "Fully Qualified"}, 1},
       {"no resolution", [](FakePlatform& f) { f.hosts.clear(); }, {"DNS Host Name: ws-ada"}, {"Fully Qualified"}, 1},
+      // (A table that cannot be read: Interfaces.TheSixtyFourBitTableFirstInIndexOrder.)
       {"no interface table", [](FakePlatform& f) { f.exports.clear(); }, {"Remote/Terminal Session: No"},
-       {"Network Interfaces"}, 1},
-      {"unreadable table", [](FakePlatform& f) { f.ifTableResult = 1; }, {"Remote/Terminal Session: No"},
        {"Network Interfaces"}, 1},
       {"no address table", [](FakePlatform& f) { f.ipAddrTableResult = 232; }, {"Network Interfaces: 2"},
        {"  IP Address: "}, 1},
@@ -106,8 +97,8 @@ TEST(Network, FailurePaths) {
     Workstation(f);
     c.setUp(f);
     const Lines lines = test::Run(f, CollectNetwork);
-    for (const auto& s : c.present) EXPECT_TRUE(test::HasPrefix(lines, s)) << c.name << ": " << s;
-    for (const auto& s : c.absent) EXPECT_FALSE(test::HasPrefix(lines, s)) << c.name << ": " << s;
+    for (const auto& s : c.present) EXPECT_FALSE(test::From(lines, s).empty()) << c.name << ": " << s;
+    for (const auto& s : c.absent) EXPECT_TRUE(test::From(lines, s).empty()) << c.name << ": " << s;
     EXPECT_EQ(f.wsaCleanups, c.cleanups) << c.name;
   }
   // The socket layer is released when a yield ends the run.
@@ -124,8 +115,7 @@ TEST(Interfaces, ErrorRatesAndDescriptionLengths) {
   FakePlatform p;
   const struct { uint64_t errors; Wide128 packets; const char* text; } rates[] = {
       {0, {0, 0}, "0.000000%"}, {5, {0, 0}, "100.000000%"},  // errors, yet no packets
-      {1, {0, 3}, "33.333333%"}, {1, {0, 200000000}, "0.000001%"}, {3, {0, 2}, "150.000000%"},
-      {~uint64_t{0}, {1, ~uint64_t{0} - 1}, "50.000000%"}};
+      {1, {0, 3}, "33.333333%"}, {1, {0, 200000000}, "0.000001%"}, {3, {0, 2}, "150.000000%"}};
   for (const auto& r : rates) EXPECT_EQ(ErrorRateText(p, r.errors, r.packets), r.text) << r.text;
   const uint8_t wine[8] = {'e', 't', 'h', '0', 0, 'x', 'x', 'x'};
   const struct { size_t capacity; uint32_t descrLen; size_t length; } cuts[] = {{8, 5, 4}, {8, 2, 2}, {8, 0, 0}, {3, 300, 3}};
@@ -237,28 +227,14 @@ TEST(AdapterMac, TheFallbackTakesOnlyAnOperationalHardwareAdapter) {
 using DevMode = Platform::PrinterDevMode;
 
 DevMode LetterPortrait() {
-  DevMode d;
-  d.dmFields = Platform::kDmOrientation | Platform::kDmPaperSize | Platform::kDmDefaultSource |
-               Platform::kDmPrintQuality | Platform::kDmColor | Platform::kDmDuplex;
-  d.dmOrientation = 1;
-  d.dmPaperSize = 1;
-  d.dmDefaultSource = 7;
-  d.dmPrintQuality = 600;
-  d.dmColor = 2;
-  d.dmDuplex = 1;
-  return d;
+  return {.dmFields = Platform::kDmOrientation | Platform::kDmPaperSize | Platform::kDmDefaultSource |
+                      Platform::kDmPrintQuality | Platform::kDmColor | Platform::kDmDuplex,
+          .dmOrientation = 1, .dmPaperSize = 1, .dmDefaultSource = 7, .dmPrintQuality = 600, .dmColor = 2, .dmDuplex = 1};
 }
 
 FakePlatform::FakePrinter Printer(const std::string& name, DevMode dm = LetterPortrait()) {
-  FakePlatform::FakePrinter p;
-  p.info.pPrinterName = name;
-  p.info.pPortName = "FILE:";
-  p.info.pDriverName = "PostScript";
-  p.info.hasDevMode = true;
-  p.info.devMode = dm;
-  p.defaults = LetterPortrait();
-  p.papers = {{1, 2159, 2794}, {5, 2159, 3556}, {9, 2100, 2970}};
-  return p;
+  return {.info = {.pPrinterName = name, .pPortName = "FILE:", .pDriverName = "PostScript", .hasDevMode = true, .devMode = dm},
+          .defaults = LetterPortrait(), .papers = {{1, 2159, 2794}, {5, 2159, 3556}, {9, 2100, 2970}}};
 }
 
 Lines Block(const std::string& name, const char* height = "11.00 inches", const char* width = "8.50 inches") {
@@ -292,14 +268,11 @@ TEST(Printers, BlocksOneEmptyLineApartAfterTheProgressLine) {
 }
 
 TEST(Printers, DecodingTables) {
-  // Where the decoding does more than look up: gaps, ends, negative and unknown codes.
+  // Where the decoding does more than look up: a gap in the codes (every
+  // table shares the look-up), and the print quality's own rules.
   const struct { std::string (*decode)(int16_t); int16_t code; const char* text; } rows[] = {
-      {PaperSizeText, 48, "48 (Unknown)"}, {PaperSizeText, 50, "Letter Extra 9 \\275 x 12 in."},
-      {PaperSizeText, 256, "User-defined"}, {PaperSizeText, -3, "-3 (Unknown)"}, {PaperBinText, 12, "12 (Unknown)"},
-      {PaperBinText, 16, "16 (Unknown)"}, {PrintQualityText, -4, "High resolution"}, {PrintQualityText, -5, "-5 (Unknown)"},
-      {PrintQualityText, 0, "0 (Unknown)"}, {PrintQualityText, 1, "1 dpi"}, {ColorModeText, 3, "3 (Unknown)"},
-      {OrientationText, 0, "0 (Unknown)"}, {DuplexText, 0, "Single-sided printing with the current orientation setting."},
-      {DuplexText, 4, "4 (Unknown)"},
+      {PaperSizeText, 48, "48 (Unknown)"}, {PaperSizeText, 256, "User-defined"}, {PrintQualityText, -4, "High resolution"},
+      {PrintQualityText, -5, "-5 (Unknown)"}, {PrintQualityText, 0, "0 (Unknown)"}, {PrintQualityText, 1, "1 dpi"},
   };
   for (const auto& r : rows) EXPECT_EQ(r.decode(r.code), r.text) << r.code;
 }

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <climits>
 #include <stdexcept>
 
 #include "sections/system/operating_system.h"
@@ -20,36 +19,19 @@ using test::FakePlatform;
 using test::Lines;
 using test::OsVersion;
 
-// The value after `label` in the first line that starts with it.
-std::string ValueOf(const Lines& lines, const std::string& label) {
-  const Lines found = test::From(lines, label);
-  return found.empty() ? "<no line>" : found[0].substr(label.size());
-}
-
+// The NT versions a 64-bit Windows (or Wine set to an older one) reports; the
+// control cannot run on Windows 9x, 3.x or NT 4, so their rows are not kept.
 TEST(OperatingSystem, NamesAndFlags) {
   const struct { Platform::OsVersionInfo v; const char* name; const char* flags; } rows[] = {
       {OsVersion(2, 5, 0), "Windows 2000", "2000"}, {OsVersion(2, 5, 1), "Windows XP", "XP"},
-      {OsVersion(2, 5, 2, 1), "Windows XP Professional x64 Edition", ""},
-      {OsVersion(2, 5, 2, 3), "Windows Server 2003", ""}, {OsVersion(2, 6, 0, 2), "Windows Server 2008", "2000"},
       {OsVersion(2, 6, 1, 1), "Windows 7", "XP"}, {OsVersion(2, 6, 3, 2), "Windows Server 2012 R2", ""},
       {OsVersion(2, 10, 0, 1, 21999), "Windows 10", "2000"}, {OsVersion(2, 10, 0, 1, 22000), "Windows 11", "2000"},
-      {OsVersion(2, 10, 0, 3, 17763), "Windows Server 2019", "2000"},
       {OsVersion(2, 10, 0, 3, 12345), "Windows Server", "2000"}, {OsVersion(2, 11, 4), "Windows NT 11.4", ""},
-      {OsVersion(2, 4, 0), "Windows NT 4", "NT NT4"}, {OsVersion(2, 3, 51), "Windows NT 3.5x", "NT NT35"},
-      {OsVersion(0, 3, 10), "Windows 3.10", "3x"}, {OsVersion(1, 4, 0, 0, 0, "C"), "Windows 95 OSR2", "9x 95"},
-      {OsVersion(1, 4, 0, 0, 0, "B"), "Windows 95", "9x 95"}, {OsVersion(1, 4, 10, 0, 0, "A"), "Windows 98 SE", "9x 98"},
-      {OsVersion(1, 4, 90), "Windows ME", "9x ME"}, {OsVersion(1, 4, 50), "Windows 9x", "9x"},
-      {OsVersion(1, 6, 0), "Unknown", ""},
   };
   for (const auto& r : rows) {
     VersionFlags f;
     EXPECT_EQ(DecodeOsName(r.v, f), r.name) << r.v.dwMajorVersion << "." << r.v.dwMinorVersion;
-    std::string set;
-    for (const auto& [on, name] : {std::pair{f.IsWinNT, " NT"}, {f.IsWinNT35, " NT35"}, {f.IsWinNT4, " NT4"},
-                                   {f.IsWin2000, " 2000"}, {f.IsWin9x, " 9x"}, {f.IsWin95, " 95"}, {f.IsWin98, " 98"},
-                                   {f.IsWinME, " ME"}, {f.IsWinXP, " XP"}, {f.IsWin3x, " 3x"}})
-      if (on) set += name;
-    EXPECT_EQ(set.substr(set.empty() ? 0 : 1), r.flags) << r.name;
+    EXPECT_EQ(std::string(f.IsWin2000 ? "2000" : "") + (f.IsWinXP ? "XP" : ""), r.flags) << r.name;
   }
   EXPECT_EQ(SuiteText(0x40), "none");
 }
@@ -80,12 +62,6 @@ TEST_F(OsSection, Windows2000AllLines) {
       {"Product Type: Windows 2000 Server", 230}, {"Software Suite/Bundle: EnterpriseTerminal Server", 240},
       {"Security Present: Yes", 250}, {"Debug Version of Windows: No", 260},
       {"Boot Type: Safe Mode with Network Support", 270}}));
-  // Flags are set, never reset, by later runs.
-  ProfileControl control{p};
-  test::Collect(control, CollectOperatingSystem);
-  p.version = OsVersion(2, 6, 1);
-  test::Collect(control, CollectOperatingSystem);
-  EXPECT_TRUE(control.flags().IsWin2000 && control.flags().IsWinXP);
 }
 
 TEST_F(OsSection, LinesByVersion) {
@@ -94,39 +70,34 @@ TEST_F(OsSection, LinesByVersion) {
       {OsVersion(2, 10, 0, 1, 19045), "3", "Workstation", 1, "Safe Mode"},
       {OsVersion(2, 10, 0, 2, 19045), "3", "Domain Controller", 3, "Unknown"},
       {OsVersion(2, 5, 0, 0), "3", "unknown", -1, "Unknown"},
-      {OsVersion(2, 6, 2), "<no line>", "<no line>", 0, "Normal"}, {OsVersion(1, 4, 10), "<no line>", "<no line>", 0, "Normal"},
-      {OsVersion(1, 5, 0), "0", "<no line>", 0, "Normal"},  // the extended record is not filled below NT 5
+      {OsVersion(2, 6, 2), "<no line>", "<no line>", 0, "Normal"},
   };
   for (const auto& r : rows) {
     p.version = r.v;
     p.version.wServicePackMajor = 3;
     p.metrics[67] = r.boot;
     const Lines lines = test::Run(p, CollectOperatingSystem);
-    EXPECT_EQ(ValueOf(lines, "Service Pack Major Version: "), r.servicePack) << lines[0];
-    EXPECT_EQ(ValueOf(lines, "Product Type: "), r.product) << lines[0];
+    EXPECT_EQ(test::Values(lines, "Service Pack Major Version: "), r.servicePack) << lines[0];
+    EXPECT_EQ(test::Values(lines, "Product Type: "), r.product) << lines[0];
     EXPECT_EQ(lines.back(), std::string("Boot Type: ") + r.bootText);
   }
-  // Windows 9x reads the owner under Windows\CurrentVersion; a lone blank is no owner.
-  p.setString("SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "RegisteredOwner", " ", RegView::Bits64);
+  // A lone blank is no owner.
+  p.setString("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", "RegisteredOwner", " ", RegView::Bits64);
   p.exports.clear();
   const Lines lines = test::Run(p, CollectOperatingSystem);
-  EXPECT_FALSE(test::HasPrefix(lines, "Licensed To User: "));
-  EXPECT_FALSE(test::HasPrefix(lines, "Shared Windows Directory: "));
+  EXPECT_EQ(test::Values(lines, "Licensed To User: ") + test::Values(lines, "Shared Windows Directory: "), "<no line><no line>");
 }
 
 TEST(Processor, DecodingTables) {
   const std::pair<int16_t, const char*> architectures[] = {
-      {0, "Intel"}, {2, "Compaq/DEC Alpha"}, {5, "Unknown (5)"}, {7, "Sledgehammer (AMD 64-bit)"}, {12, "ARM64"}, {-1, "Unknown (-1)"}};
+      {0, "Intel"}, {5, "Unknown (5)"}, {9, "x64 (AMD or Intel 64-bit)"}, {12, "ARM64"}, {-1, "Unknown (-1)"}};
   for (const auto& [code, text] : architectures) EXPECT_EQ(ArchitectureText(code), text) << code;
   const struct { int16_t arch, level; uint16_t revision; const char* levelText; const char* revisionText; } rows[] = {
-      {0, 6, 0x0803, "Pentium Pro/Pentium II", "Model 8 Stepping 3"},
+      // (Level 6 is the whole run's; 386 and 486 cannot run the control.)
       {0, 15, 0x8001, "Pentium III or higher (15)", "Model -128 Stepping 1"},
-      {0, 4, 0xFFA5, "Intel 486", "Model A Stepping 5"}, {0, 4, 0x8001, "Intel 486", "Model 7 Stepping 1"},
-      {0, 3, 0x0203, "Intel 386", "Model C Stepping 3"}, {0, 0, 0x0000, "Pentium", "Model 0 Stepping 0"},
-      {9, 4, 0x0102, "4", "Model 1 Stepping 2"},  // x64 has no 386/486 form
-      {1, 40, 0x0310, "40000", "16"},               // MIPS: wider than 16 bits
-      {2, 21064, 0x0102, "21064", "Model B, Pass 2"}, {12, 8, 0xFFFF, "8", "-1"},
-      {3, 4, 0x0A14, "604", "10.20"}, {3, 6, 0x0103, "603+", "1.3"}, {3, 9, 0, "604+", "0.0"}, {3, 32700, 0, "33300", "0.0"},
+      {9, 4, 0x0102, "4", "Model 1 Stepping 2"}, {12, 8, 0xFFFF, "8", "-1"},
+      // Of the processors Windows NT 4 ran on (no user meets them now), the one sum the levels make.
+      {3, 32700, 0, "33300", "0.0"},
   };
   for (const auto& r : rows) {
     EXPECT_EQ(LevelText(r.arch, r.level), r.levelText) << r.arch << "/" << r.level;
@@ -168,8 +139,8 @@ TEST_F(ProcessorSection, VendorAndClockRateOnlyWhenPresent) {
     if (r.asText) p.setString(key, "~Mhz", r.text);
     else p.setDword(key, "~Mhz", r.dword);
     const Lines lines = test::Run(p, CollectProcessor);
-    EXPECT_EQ(ValueOf(lines, "CPU Manufacturer: "), *r.vendor == 'X' ? "X" : "<no line>");
-    EXPECT_EQ(ValueOf(lines, "Approximate CPU Clock Rate: "), r.rate) << r.dword;
+    EXPECT_EQ(test::Values(lines, "CPU Manufacturer: "), *r.vendor == 'X' ? "X" : "<no line>");
+    EXPECT_EQ(test::Values(lines, "Approximate CPU Clock Rate: "), r.rate) << r.dword;
   }
   // A clock rate that is no number ends the run (what the dispatch then
   // keeps is the control's test) and leaves no key open.
@@ -217,9 +188,7 @@ TEST(Power, AllLinesAndTheirTables) {
   FakePlatform p;
   p.exports.insert("advapi32.dll!GetCurrentHwProfileW");
   p.powerStatus = {0, 9, 87, 5400, 7200};
-  p.hwProfile = {};
-  p.hwProfile.dwDockInfo = 2;
-  p.hwProfile.szHwProfileName = std::string("  Docked\0Profile ", 17) + std::string(60, '\0');
+  p.hwProfile = {2, "", std::string("  Docked\0Profile ", 17) + std::string(60, '\0')};  // docked
   EXPECT_EQ(test::RunPairs(p, CollectPower), (test::Pairs{
       {"AC Line Status: AC Offline", 2010}, {"Battery Condition: Charging High ", 2020},
       {"Lifetime on Full Charge: 7,200 secs", 2030}, {"Charge Remaining: 87%", 2040},
@@ -234,26 +203,10 @@ TEST(Power, AllLinesAndTheirTables) {
       {255, 0, 1, "Unknown|1 secs|0%|1 secs"}};
   for (const auto& r : rows) {
     p.powerStatus = {0, r.flag, r.percent, r.seconds, r.seconds};
-    std::string lines;
-    for (const std::string& l : test::From(test::Run(p, CollectPower), "Battery Condition: ", 4))
-      lines += (lines.empty() ? "" : "|") + l.substr(l.find(": ") + 2);
-    EXPECT_EQ(lines, r.lines);
+    EXPECT_EQ(test::Values(test::Run(p, CollectPower), "Battery Condition: ", 4), r.lines);
   }
   p.exports.clear();
   EXPECT_EQ(test::Run(p, CollectPower).size(), 5u);
-}
-
-TEST(Power, NothingOnNtBefore5OrWindows3) {
-  const struct { bool nt, win3x; int32_t major; bool empty; } rows[] = {
-      {true, false, 4, true}, {false, true, 3, true}, {false, false, 0, false}, {true, false, 5, false}, {false, false, 4, false}};
-  for (const auto& r : rows) {
-    FakePlatform p;
-    VersionFlags f;
-    f.IsWinNT = r.nt;
-    f.IsWin3x = r.win3x;
-    f.OsMajorVersion = r.major;
-    EXPECT_EQ(test::Run(p, CollectPower, f).empty(), r.empty) << r.nt << r.win3x << r.major;
-  }
 }
 
 TEST(UserInterface, AllLinesAndTheirTables) {
@@ -271,21 +224,14 @@ TEST(UserInterface, AllLinesAndTheirTables) {
       {"Screen Size (Primary Monitor): 1024w x 768h", 6100}, {"Bits per Pixel: 24", 6110},
       {"Number of Colors: 16,777,216", 6120}, {"Pixels per Inch: 96w x 120h", 6130}, {"Show Sounds: Yes", 6140}}));
 
-  VersionFlags win95;
-  win95.IsWin95 = true;
-  EXPECT_EQ(ValueOf(test::Run(p, CollectUserInterface, win95), "Mouse Wheel Present: "), "Unknown");
   p.metrics = {{80, -1}};
   p.displayCaps = {};
   const Lines lines = test::Run(p, CollectUserInterface);
-  EXPECT_EQ(test::From(lines, "Mouse Present: ", 2), (Lines{"Mouse Present: No", "Mouse Buttons Swapped: No"}));
-  EXPECT_EQ(test::From(lines, "Number of Monitors: ", 6), (Lines{"Number of Monitors: 1", "Screen Size (Primary Monitor): 0w x 0h",
-      "Bits per Pixel: 0", "Number of Colors: 1", "Pixels per Inch: 0w x 0h", "Show Sounds: No"}));
+  EXPECT_EQ(test::Values(lines, "Mouse Present: ", 2), "No|No");
+  EXPECT_EQ(test::Values(lines, "Number of Monitors: ", 6), "1|0w x 0h|0|1|0w x 0h|No");
 
   EXPECT_EQ(KeyboardTypeText(8) + "|" + KeyboardTypeText(-1), "Unknown|Unknown");
   EXPECT_EQ(FunctionKeysText(0) + "|" + FunctionKeysText(8) + "|" + FunctionKeysText(-3), "Unknown|8|-3");
-  EXPECT_EQ(ColorCountText(63), "9223372036854775808");
-  EXPECT_EQ(ColorCountText(-1), "0.5000");
-  EXPECT_THROW(ColorCountText(64), std::overflow_error);
 }
 
 using Rule = SystemTime;  // year, month, day of the week, day, hour[, minute, second]
@@ -306,40 +252,26 @@ TEST(Time, UsEasternInSummer) {
       {"RTC Adjusted Every: 15,625,000 ns (0.015625000 secs)", 7100}, {"RTC Adjusted By: 0 ns", 7110}}));
   // A failed zone query reads as a zeroed record.
   p.timeZoneId = Platform::kTimeZoneIdInvalid;
-  EXPECT_EQ(test::From(test::Run(p, CollectTime), "Currently On: ", 8), (Lines{
-      "Currently On: Unknown", "Current Bias (relative to UTC): 0 minutes", "Standard Time Name: None Specified",
-      "Standard Time Bias: 0 minutes", "Standard Time Begins: Invalid Relative TZ Start Date",
-      "Daylight Time Name: None specified", "Daylight Time Bias: 0 minutes",
-      "Daylight Time Begins: Invalid Relative TZ Start Date"}));
+  EXPECT_EQ(test::Values(test::Run(p, CollectTime), "Currently On: ", 8), "Unknown|0 minutes|None Specified|0 minutes|"
+            "Invalid Relative TZ Start Date|None specified|0 minutes|Invalid Relative TZ Start Date");
 }
 
 TEST(Time, ZoneStatesOffsetsAndNames) {
-  const struct { uint32_t id; int32_t bias, standardBias, daylightBias; std::string name; Lines lines; } rows[] = {
-      {Platform::kTimeZoneIdDaylight, 0, 0, -60, "\x01Zone", {"Currently On: Daylight Time", "Current Bias (relative to UTC): +60 minutes",
-       "Standard Time Name: None Specified", "Standard Time Bias: 0 minutes"}},
-      {Platform::kTimeZoneIdStandard, 480, 0, -60, "  Two", {"Currently On: Standard Time",
-       "Current Bias (relative to UTC): -480 minutes", "Standard Time Name:   Two", "Standard Time Bias: -480 minutes"}},
-      // Sums beyond 32 bits are still exact.
-      {Platform::kTimeZoneIdStandard, INT32_MIN, -1, 0, "Zeit", {"Currently On: Standard Time",
-       "Current Bias (relative to UTC): +2147483649 minutes", "Standard Time Name: Zeit",
-       "Standard Time Bias: +2147483649 minutes"}},
+  const struct { uint32_t id; int32_t bias, standardBias, daylightBias; std::string name; const char* lines; } rows[] = {
+      {Platform::kTimeZoneIdDaylight, 0, 0, -60, "\x01Zone", "Daylight Time|+60 minutes|None Specified|0 minutes"},
+      {Platform::kTimeZoneIdStandard, 480, 0, -60, "  Two", "Standard Time|-480 minutes|  Two|-480 minutes"},
   };
   for (const auto& r : rows) {
     FakePlatform p;
     p.timeZoneId = r.id;
-    p.timeZone.Bias = r.bias;
-    p.timeZone.StandardBias = r.standardBias;
-    p.timeZone.DaylightBias = r.daylightBias;
-    p.timeZone.StandardName = r.name;
-    EXPECT_EQ(test::From(test::Run(p, CollectTime), "Currently On: ", 4), r.lines) << r.bias;
+    p.timeZone = {r.bias, r.name, {}, r.standardBias, "", {}, r.daylightBias};
+    EXPECT_EQ(test::Values(test::Run(p, CollectTime), "Currently On: ", 4), r.lines) << r.bias;
   }
 }
 
 TEST(Time, RulesRendered) {
   FakePlatform p;
   const struct { SystemTime rule; int year; const char* text; const char* changeOver; } rows[] = {
-      {Rule(0, 10, 0, 5, 3), 2026, "Last Sunday of October at 3:00:00 AM", "10/25/2026 3:00:00 AM"},
-      {Rule(0, 3, 0, 2, 2), 2026, "2nd Sunday of March at 2:00:00 AM", "3/8/2026 2:00:00 AM"},
       // The last Sunday on the month's last day; the last Friday of a leap February, a week before March.
       {Rule(0, 3, 0, 5, 1), 2024, "Last Sunday of March at 1:00:00 AM", "3/31/2024 1:00:00 AM"},
       {Rule(0, 2, 5, 5, 23, 59, 59), 2024, "Last Friday of February at 11:59:59 PM", "2/23/2024 11:59:59 PM"},
@@ -359,20 +291,17 @@ TEST(Time, RulesRendered) {
     }
   }
   EXPECT_EQ(GeneralDate(p, {false, Rule(0, 0, 0, 0, 9, 30)}), "9:30:00 AM");
-  EXPECT_EQ(CombineCounter(0xFFFFFFFFu, -1), UINT64_MAX);
 }
 
 TEST(Time, CounterAndClockAdjustment) {
-  const struct { Platform::LargeInteger f; bool counter, exported, fails; Platform::SystemTimeAdjustment adj; Lines lines; } rows[] = {
-      {{5000, 0}, true, true, false, {156251, 156250, false}, {"High Resolution Timer Frequency: 5,000 Hz (0.01 Mhz)",
-       "RTC Adjustment: Enabled", "RTC Adjusted Every: 15,625,000 ns (0.015625000 secs)", "RTC Adjusted By: +100 ns"}},
-      {{0xFFFFFFFFu, -1}, true, true, false, {100000, 100144, false},
-       {"High Resolution Timer Frequency: 18,446,744,073,709,551,615 Hz (18,446,744,073,709.55 Mhz)",
-        "RTC Adjustment: Enabled", "RTC Adjusted Every: 10,014,400 ns (0.010014400 secs)", "RTC Adjusted By: -14,400 ns"}},
-      {{0xFFFFFFFFu, 1}, false, true, false, {156250, 156250, true},
-       {"High Resolution Timer Frequency: 0 Hz (0.00 Mhz)", "RTC Adjustment: Disabled"}},
-      {{1, 0}, true, false, false, {}, {"High Resolution Timer Frequency: 1 Hz (0.00 Mhz)", "RTC Adjustment: Not Available"}},
-      {{1, 0}, true, true, true, {}, {"High Resolution Timer Frequency: 1 Hz (0.00 Mhz)", "RTC Adjustment: Not Available"}},
+  const struct { Platform::LargeInteger f; bool counter, exported, fails; Platform::SystemTimeAdjustment adj; const char* lines; } rows[] = {
+      {{5000, 0}, true, true, false, {156251, 156250, false},
+       "5,000 Hz (0.01 Mhz)|Enabled|15,625,000 ns (0.015625000 secs)|+100 ns"},
+      {{10000000, 0}, true, true, false, {100000, 100144, false},
+       "10,000,000 Hz (10.00 Mhz)|Enabled|10,014,400 ns (0.010014400 secs)|-14,400 ns"},
+      {{0xFFFFFFFFu, 1}, false, true, false, {156250, 156250, true}, "0 Hz (0.00 Mhz)|Disabled"},
+      {{1, 0}, true, false, false, {}, "1 Hz (0.00 Mhz)|Not Available"},
+      {{1, 0}, true, true, true, {}, "1 Hz (0.00 Mhz)|Not Available"},
   };
   for (const auto& r : rows) {
     FakePlatform p;
@@ -381,7 +310,7 @@ TEST(Time, CounterAndClockAdjustment) {
     if (r.exported) p.exports.insert("kernel32!GetSystemTimeAdjustment");
     p.timeAdjustmentFails = r.fails;
     p.timeAdjustment = r.adj;
-    EXPECT_EQ(test::From(test::Run(p, CollectTime), "High Resolution", 9), r.lines);
+    EXPECT_EQ(test::Values(test::Run(p, CollectTime), "High Resolution", 9), r.lines);
   }
 }
 
@@ -409,28 +338,18 @@ TEST(Locale, UsEnglishEveryLine) {
   EXPECT_EQ(p.yields, 0);
 }
 
-// One setting's answer ("(fails)": the query fails), and the lines from its
-// own (or its error) on; no other error line. A
-// reading that fails keeps the number of the reading before it; a text that
-// is no number is that however many digits it starts with.
+// One setting's answer, and the lines from its own (or its error) on; no
+// other error line. fuzz/locale_fuzz.cpp checks every text, number and error
+// line against readings of its own; here are the sort name and the paper
+// size, which it does not read, and the rows of the errors it found.
 TEST(Locale, EachSettingAsItsReadingShowsIt) {
   const struct { uint32_t lcType; std::string text; Lines lines; } rows[] = {
       {0x1013, "Dictionary", {"  Sort ID: 0 / 0x0 - Dictionary Order"}},
       {0x1, "1G0000000", {"ERROR: 2 - Locale setting 0x1 is not a hexadecimal number", "Language ID: 0 / 0x0"}},
       {0x1, "100000000", {"ERROR: 3 - Locale setting 0x1 is out of range", "Language ID: 0 / 0x0"}},
       {0x1, "0000000409", {"Language ID: 1033 / 0x409"}}, {0x1, "ffffFFFF", {"Language ID: 4294967295 / 0xFFFFFFFF"}},
-      {0x14, "(fails)", {"Local Monetary Symbol: ", "Int'l Currency Symbol: USD"}},
-      {0x1009, "12", {"Type Of Calendar: 12 ((Gregorian Transliterated French))"}}, {0x1009, "13", {"Type Of Calendar: 13 (unknown)"}},
-      {0x1009, "(fails)", {"Type Of Calendar: 0 (unknown)", "ERROR: 1 - Locale setting 0x1009 is not a whole number"}},
-      {0x24, "x", {"Century Format: 1 (Full 4-digit century)", "ERROR: 1 - Locale setting 0x24 is not a whole number"}},
-      {0x23, "1", {"Clock Format: 24-hour format"}}, {0x23, "7", {"Clock Format: unknown"}},
       {0xD, "12345678901x", {"Measurement System: 0 (Metric)", "ERROR: 1 - Locale setting 0xD is not a whole number"}},
-      {0xD, "-2147483649", {"Measurement System: 0 (Metric)", "ERROR: 3 - Locale setting 0xD is out of range"}},
-      {0xD, " +2147483647 ", {"Measurement System: 2147483647 (unknown)"}}, {0x100C, "0", {"First Day of Week: Monday"}},
       {0x100C, "7", {"First Day of Week: ", "ERROR: 3 - Locale setting 0x100C is out of range"}},
-      {0x100C, "-42", {"First Day of Week: ", "ERROR: 3 - Locale setting 0x100C is out of range"}},
-      // The century's 1 stays in the shared number.
-      {0x100C, "", {"First Day of Week: Tuesday", "ERROR: 1 - Locale setting 0x100C is not a whole number"}},
       {0x100A, " 09 ", {"Standard Paper Size: 9 (A4)"}}, {0x100A, "8.6", {"Standard Paper Size: 9 (A4)"}},
       {0x100A, "A3", {"Standard Paper Size: A3 (A3)"}}, {0x100A, "\x01\x1b", {"Standard Paper Size: 0x011B (unknown)"}},
       {0x100A, "2147483646.5", {"Standard Paper Size: 2147483647 (unknown)"}},
@@ -440,7 +359,6 @@ TEST(Locale, EachSettingAsItsReadingShowsIt) {
   for (const auto& r : rows) {
     FakePlatform p;
     p.localeInfo[r.lcType] = r.text;
-    if (r.text == "(fails)") p.localeInfo.erase(r.lcType);
     const Lines lines = test::Run(p, CollectLocale);
     const std::string anchor = r.lines.empty() ? "Standard Paper Size: " : r.lines[0].substr(0, r.lines[0].find(": ") + 2);
     EXPECT_EQ(test::From(lines, anchor, r.lines.size()), r.lines) << r.text;
