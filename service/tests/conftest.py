@@ -110,6 +110,30 @@ def envelope(user="alice", address="00-0C-29-3A-5B-7F", programs=("A", "B"), net
 SOAP_HEADERS = {"Content-Type": "text/xml; charset=utf-8", "SOAPAction": '"setSaveSoftwareInformation"'}
 
 
+def layout_of_version_12(engine):
+    """Takes a database's indexes back to version 12: a PC's records by
+    (machine_id, id), and each text reference in a B-tree of its own."""
+    from tallowin_service import db
+    with db.writing(engine) as conn, conn.begin():
+        conn.exec_driver_sql("DROP INDEX IF EXISTS records_texts")
+        conn.exec_driver_sql("DROP INDEX records_machine")
+        conn.exec_driver_sql("CREATE INDEX records_machine ON records (machine_id, id)")
+        for statement in schema.text_reference_indexes("sqlite"):
+            conn.exec_driver_sql(statement)
+        conn.execute(schema.schema_version.update().values(version=12))
+
+
+def record_indexes(engine):
+    """{name: definition} of the records table's indexes (its key's aside)."""
+    with engine.connect() as conn:
+        if conn.dialect.name == "postgresql":
+            found = conn.exec_driver_sql("SELECT indexname, indexdef FROM pg_indexes WHERE tablename = 'records'")
+        else:
+            found = conn.exec_driver_sql("SELECT name, sql FROM sqlite_master WHERE type = 'index'"
+                                         " AND tbl_name = 'records' AND sql IS NOT NULL")
+        return {name: sql for name, sql in found if name != "records_pkey"}
+
+
 def layout_of_version_5(engine):
     """Takes a database back to version 5, which kept each record's texts in
     its row, and no profiles."""
@@ -120,7 +144,7 @@ def layout_of_version_5(engine):
                 conn.exec_driver_sql("ALTER TABLE records ADD COLUMN %s_text TEXT NOT NULL DEFAULT ''" % kind)
                 conn.exec_driver_sql("UPDATE records SET %s_text = (SELECT body FROM shared_texts"
                                      " WHERE id = records.%s_id)" % (kind, kind))
-            conn.exec_driver_sql("DROP INDEX records_%s" % kind)
+            conn.exec_driver_sql("DROP INDEX IF EXISTS records_%s" % kind)
             conn.exec_driver_sql("ALTER TABLE records DROP COLUMN %s_id" % kind)
         # Its texts as received: the moving values back in.
         for r in conn.execute(sa.text("SELECT id, volatile_values, network_text, processor_text FROM records"

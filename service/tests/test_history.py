@@ -7,7 +7,7 @@ import datetime
 import pytest
 import sqlalchemy as sa
 
-from conftest import count, layout_of_version_5
+from conftest import count, layout_of_version_5, layout_of_version_12, record_indexes
 from test_ingest import rec
 from tallowin_service import cli, db, ingest, migrate, prune, queries, schema
 from tallowin_service.ingest import Record
@@ -126,6 +126,12 @@ def test_records_read_back_as_received_after_an_upgrade_and_prune(db_url, client
     assert migrate.move_texts(engine) and not migrate.texts_to_move(engine)
     before, dump = downloads(client, admin, capsys, db_url, sent)
     assert Record(*(before[max(sent)][k] for k in Record._fields)) == changed
+    layout_of_version_12(engine)  # the indexes of version 12: replaced, the records read the same
+    assert migrate.upgrade(engine) == 12 and downloads(client, admin, capsys, db_url, sent) == (before, dump)
+    indexes = record_indexes(engine)
+    assert set(indexes) == {"records_machine", *(["records_texts"] if db.is_postgresql(engine) else
+                                                 ["records_" + kind for kind, _ in schema.TEXT_KINDS])}
+    assert indexes["records_machine"].endswith("(machine_id)")
     changes = count(engine, schema.changes)
 
     def stop(counts):
