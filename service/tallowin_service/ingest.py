@@ -89,10 +89,12 @@ class NoRecordForProfile(Exception):
 
 # The PC's latest record and the facts it shows now, its row locked (as in
 # store_record); built once, as are the two updates.
+_ORIGIN, _WITH_ORIGIN = stored_texts.with_origin(machines.join(records, records.c.id == machines.c.last_record_id))
 _PROFILE_TARGET = (
-    sa.select(machines.c.id, machines.c.last_record_id, records.c.user_name, records.c.received,
-              records.c.profile_id, records.c.volatile_values, *[machines.c[c] for c in profile.FACT_COLUMNS])
-    .select_from(machines.join(records, records.c.id == machines.c.last_record_id))
+    sa.select(machines.c.id, machines.c.last_record_id, *[records.c[f] for f in stored_texts.Origin._fields],
+              _ORIGIN, records.c.received, records.c.profile_id, records.c.volatile_values,
+              *[machines.c[c] for c in profile.FACT_COLUMNS])
+    .select_from(_WITH_ORIGIN)
     .where(machines.c.machine_key == sa.bindparam("key")).with_for_update(of=machines))
 _SET_PROFILE = records.update().where(records.c.id == sa.bindparam("record")).values(
     profile_id=sa.bindparam("profile"), volatile_values=sa.bindparam("values"))
@@ -120,7 +122,7 @@ def ingest_profile(engine: Engine, user_name: Optional[str], adapter_address: Op
         # The text first: the texts lock comes before any row lock.
         profile_id = stored_profiles.store(conn, kept)
         row = conn.execute(_PROFILE_TARGET, {"key": key}).first() if key else None
-        if row is None or row.user_name != user_name or not now - PROFILE_WINDOW <= row.received <= now:
+        if row is None or stored_texts.origin(row).user_name != user_name or not now - PROFILE_WINDOW <= row.received <= now:
             raise NoRecordForProfile("no record of this PC from %s in the last %d minutes: send "
                                      "setSaveSoftwareInformation first" % (user_name or "this user",
                                                                            PROFILE_WINDOW.seconds // 60))
@@ -180,11 +182,13 @@ def store_record(conn: Connection, record: Record, received: datetime.datetime, 
     # a machine of its own rather than joining every other such record.
     key = texts.machine_key(record.adapter_address, record.network_text) or "unknown:" + secrets.token_hex(8)
     kept, values = steady.split_texts({kind: getattr(record, kind + "_text", None) for kind, _ in TEXT_KINDS})
+    kept["origin"] = stored_texts.origin_text(
+        stored_texts.Origin(sender or "", record.user_name, record.adapter_address, secret_name))
     text_ids = stored_texts.text_ids(conn, kept)
     machine = _machine(conn, key, record, received)
     new_names, names_cut = texts.capped_programs(record.programs_text)
     statements = statements_for(conn)
-    row = dict(_record_row(machine, record, received, sender, _cut_fields(record, names_cut), secret_name),
+    row = dict(_record_row(machine, received, _cut_fields(record, names_cut)),
                volatile_values=values, **{kind + "_id": i for kind, i in text_ids.items()})
     record_id, previous = statements.add_record(
         conn, row, _machine_values(machine, record, received, len(new_names)), machine.last_record_id)
@@ -247,9 +251,10 @@ def _cut_fields(record, names_cut):
     return ",".join(cut)
 
 
-def _record_row(machine, record, received, sender, cut, secret_name):
-    return {"machine_id": machine.id, "received": received, "sender": sender or "", "secret_name": secret_name,
-            "user_name": record.user_name, "adapter_address": record.adapter_address, "cut": cut}
+def _record_row(machine, received, cut):
+    # The origin's own columns stay empty: its text (origin_id) holds it.
+    return {"machine_id": machine.id, "received": received, "sender": "", "secret_name": None,
+            "user_name": "", "adapter_address": "", "cut": cut}
 
 
 def _machine_values(machine, record, received, program_count):

@@ -16,9 +16,9 @@ import sqlalchemy as sa
 from . import ingest, stored_profiles, stored_texts, texts
 from .db import Engine, is_postgresql, utcnow, writing
 from .profile import FACT_COLUMNS
-from .schema import (PROFILE_INDEXES, SCHEMA_VERSION, TEXT_KINDS, text_reference_indexes, changes, machine_network_names,
+from .schema import (PROFILE_INDEXES, SCHEMA_VERSION, TEXT_KINDS, changes, machine_network_names,
                      machine_programs, machines, metadata, name_hash, program_count_queue, program_counts,
-                     programs, records, schema_version, settings, shared_texts)
+                     programs, records, schema_version, settings, shared_texts, text_reference_indexes)
 
 
 def upgrade(engine: Engine) -> int:
@@ -87,8 +87,7 @@ def _upgrade_from_5(conn):
     for kind, _ in TEXT_KINDS:
         if kind + "_id" not in there:  # else added by an upgrade stopped half-way
             conn.exec_driver_sql("ALTER TABLE records ADD COLUMN %s_id INTEGER" % kind)
-    for statement in text_reference_indexes(conn.dialect.name):
-        conn.exec_driver_sql(statement)
+    # (Their indexes come with upgrade's, once every step has run.)
     conn.execute(settings.delete().where(settings.c.name == MOVER))
     conn.execute(settings.insert().values(name=MOVER, value=""))
 
@@ -422,11 +421,14 @@ def _upgrade_from_11(conn):
 
 
 def _upgrade_from_12(conn):
-    """Version 12 indexed a PC's records by (machine_id, id) and, on
-    PostgreSQL, each text reference in a B-tree of its own: the index by
-    machine_id alone and the GIN index over the references (made by
-    upgrade) take their place. Each index is built whole, under the lock
-    of the table's writes (about a second for 100,000 records)."""
+    """Version 12 kept each record's origin in its row and indexed a PC's
+    records by (machine_id, id) and, on PostgreSQL, each text reference in
+    a B-tree of its own. Records gain origin_id (older records keep their
+    origin where it is); the index by machine_id alone and the GIN index
+    over the references (made by upgrade) take the others' place. Each index
+    is built whole, holding the table's writes meanwhile."""
+    if "origin_id" not in {c["name"] for c in sa.inspect(conn).get_columns("records")}:
+        conn.exec_driver_sql("ALTER TABLE records ADD COLUMN origin_id INTEGER")
     if is_postgresql(conn.engine):
         conn.exec_driver_sql("DROP INDEX IF EXISTS " + ", ".join("records_" + kind for kind, _ in TEXT_KINDS))
     conn.exec_driver_sql("DROP INDEX IF EXISTS records_machine")

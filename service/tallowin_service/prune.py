@@ -16,7 +16,7 @@ import sqlalchemy as sa
 from . import stored_profiles
 from .db import Engine, is_postgresql, utcnow, writing
 from .ingest import _retryable
-from .schema import TEXT_KINDS, TEXT_REFERENCES, changes, machines, records, shared_texts
+from .schema import REFERENCE_COLUMNS, TEXT_REFERENCES, changes, machines, records, shared_texts
 from .stored_texts import TEXTS_LOCK
 
 BATCH = 2000
@@ -33,7 +33,7 @@ _BATCH = (sa.select(records.c.id, records.c.machine_id, records.c.received, _KEP
 # index (schema.text_reference_indexes), on SQLite of each column's.
 _UNREFERENCED = {
     "postgresql": [sa.text("NOT EXISTS (SELECT 1 FROM records WHERE %s @> ARRAY[shared_texts.id])" % TEXT_REFERENCES)],
-    "sqlite": [~sa.exists().where(records.c[kind + "_id"] == shared_texts.c.id) for kind, _ in TEXT_KINDS]}
+    "sqlite": [~sa.exists().where(records.c[column] == shared_texts.c.id) for column in REFERENCE_COLUMNS]}
 
 
 def prune(engine: Engine, days: float, batch: int = BATCH, now: Optional[datetime.datetime] = None,

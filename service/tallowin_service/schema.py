@@ -55,9 +55,12 @@ PROFILE_INDEXES = (sa.Index("machines_os_name", machines.c.os_name, machines.c.o
 # its sections, each a text too (stored_profiles).
 TEXT_KINDS = (("programs", False), ("network", False), ("processor", False), ("profile", True))
 
-# A record's references to its texts as one array (PostgreSQL): the
-# expression of the records_texts index, and what prune asks it.
-TEXT_REFERENCES = "ARRAY[" + ", ".join("records.%s_id" % kind for kind, _ in TEXT_KINDS) + "]"
+# The columns of records that refer to shared_texts: its texts' and its
+# origin's (stored_texts.origin_text).
+REFERENCE_COLUMNS = tuple(kind + "_id" for kind, _ in TEXT_KINDS) + ("origin_id",)
+# A record's references as one array (PostgreSQL): the expression of the
+# records_texts index, and what prune asks it.
+TEXT_REFERENCES = "ARRAY[" + ", ".join("records." + column for column in REFERENCE_COLUMNS) + "]"
 
 
 def text_reference_indexes(dialect: str) -> List[str]:
@@ -71,7 +74,8 @@ def text_reference_indexes(dialect: str) -> List[str]:
     if dialect == "postgresql":
         return ["CREATE INDEX IF NOT EXISTS records_texts ON records USING gin ((%s)) WITH (fastupdate = off)"
                 % TEXT_REFERENCES.replace("records.", "")]
-    return ["CREATE INDEX IF NOT EXISTS records_%s ON records (%s_id)" % (kind, kind) for kind, _ in TEXT_KINDS]
+    return ["CREATE INDEX IF NOT EXISTS records_%s ON records (%s)" % (column[:-3], column)
+            for column in REFERENCE_COLUMNS]
 
 # Every text of every record, each distinct text once: most records repeat
 # their machine's previous one. A text is found by its digest, then compared
@@ -104,6 +108,11 @@ records = sa.Table(
     # The values its texts' moving lines had, deflated (steady: its texts
     # are kept without them); NULL: none, the texts are as received.
     sa.Column("volatile_values", sa.LargeBinary, nullable=True),
+    # Where the record came from (sender, user_name, adapter_address and
+    # secret_name), kept once in shared_texts for all the records that
+    # share it (a PC's, day after day), those four columns then empty. NULL:
+    # in those columns (records from before schema 13).
+    sa.Column("origin_id", sa.Integer, nullable=True),
 )
 # A PC's records. Its id alone: PostgreSQL then keeps each PC's records as
 # one list of row addresses (6 bytes a record, where (machine_id, id) took 16

@@ -111,16 +111,30 @@ SOAP_HEADERS = {"Content-Type": "text/xml; charset=utf-8", "SOAPAction": '"setSa
 
 
 def layout_of_version_12(engine):
-    """Takes a database's indexes back to version 12: a PC's records by
-    (machine_id, id), and each text reference in a B-tree of its own."""
+    """Takes a database back to version 12: each record's origin in its
+    row, a PC's records indexed by (machine_id, id), and each text
+    reference in a B-tree of its own."""
     from tallowin_service import db
     with db.writing(engine) as conn, conn.begin():
-        conn.exec_driver_sql("DROP INDEX IF EXISTS records_texts")
+        _origins_in_rows(conn)
         conn.exec_driver_sql("DROP INDEX records_machine")
         conn.exec_driver_sql("CREATE INDEX records_machine ON records (machine_id, id)")
-        for statement in schema.text_reference_indexes("sqlite"):
+        for statement in schema.text_reference_indexes("sqlite")[:-1]:  # the origin's aside
             conn.exec_driver_sql(statement)
         conn.execute(schema.schema_version.update().values(version=12))
+
+
+def _origins_in_rows(conn):
+    from tallowin_service import stored_texts
+    rows = conn.execute(sa.text("SELECT r.id, t.body AS origin_text FROM records r"
+                                " JOIN shared_texts t ON t.id = r.origin_id")).fetchall()
+    for r in rows:
+        conn.execute(sa.text("UPDATE records SET sender = :sender, user_name = :user_name,"
+                             " adapter_address = :adapter_address, secret_name = :secret_name WHERE id = :id"),
+                     dict(stored_texts.origin(r)._asdict(), id=r.id))
+    conn.exec_driver_sql("DROP INDEX IF EXISTS records_texts")
+    conn.exec_driver_sql("DROP INDEX IF EXISTS records_origin")
+    conn.exec_driver_sql("ALTER TABLE records DROP COLUMN origin_id")
 
 
 def record_indexes(engine):
@@ -139,6 +153,7 @@ def layout_of_version_5(engine):
     its row, and no profiles."""
     from tallowin_service import db, profile, steady
     with db.writing(engine) as conn, conn.begin():
+        _origins_in_rows(conn)
         for kind, optional in schema.TEXT_KINDS:
             if not optional:
                 conn.exec_driver_sql("ALTER TABLE records ADD COLUMN %s_text TEXT NOT NULL DEFAULT ''" % kind)
