@@ -122,7 +122,8 @@ def ingest_profile(engine: Engine, user_name: Optional[str], adapter_address: Op
         # The text first: the texts lock comes before any row lock.
         profile_id = stored_profiles.store(conn, kept)
         row = conn.execute(_PROFILE_TARGET, {"key": key}).first() if key else None
-        if row is None or stored_texts.origin(row).user_name != user_name or not now - PROFILE_WINDOW <= row.received <= now:
+        if (row is None or stored_texts.origin(row).user_name != user_name
+                or not now - PROFILE_WINDOW <= row.received <= now):
             raise NoRecordForProfile("no record of this PC from %s in the last %d minutes: send "
                                      "setSaveSoftwareInformation first" % (user_name or "this user",
                                                                            PROFILE_WINDOW.seconds // 60))
