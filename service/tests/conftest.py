@@ -128,10 +128,10 @@ def _origins_in_rows(conn):
     from tallowin_service import stored_texts
     rows = conn.execute(sa.text("SELECT r.id, t.body AS origin_text FROM records r"
                                 " JOIN shared_texts t ON t.id = r.origin_id")).fetchall()
-    for r in rows:
+    if rows:
         conn.execute(sa.text("UPDATE records SET sender = :sender, user_name = :user_name,"
                              " adapter_address = :adapter_address, secret_name = :secret_name WHERE id = :id"),
-                     dict(stored_texts.origin(r)._asdict(), id=r.id))
+                     [dict(stored_texts.origin(r)._asdict(), id=r.id) for r in rows])
     conn.exec_driver_sql("DROP INDEX IF EXISTS records_texts")
     conn.exec_driver_sql("DROP INDEX IF EXISTS records_origin")
     conn.exec_driver_sql("ALTER TABLE records DROP COLUMN origin_id")
