@@ -85,9 +85,20 @@ _COUNT = machines.update().where(machines.c.id.in_(sa.bindparam("machines", expa
 _DELETE = records.delete().where(records.c.id.in_(sa.bindparam("ids", expanding=True)))
 
 
+# PostgreSQL counts the rows it removed: _COUNT would find each machine's
+# records through records_machine, which holds no ids (all of a machine's
+# rows read for each; prune took three times as long).
+_REMOVE_PG = ("WITH gone AS (DELETE FROM records WHERE id = ANY(%(ids)s) RETURNING machine_id),"
+              " n AS (SELECT machine_id, count(*) AS n FROM gone GROUP BY machine_id)"
+              " UPDATE machines SET record_count = record_count - n.n FROM n WHERE machines.id = n.machine_id")
+
+
 def _remove(conn, gone):
     # One statement for the batch's machines (thousands of them each day).
     ids = [r.id for r in gone]
+    if is_postgresql(conn.engine):
+        conn.exec_driver_sql(_REMOVE_PG, {"ids": ids})
+        return
     conn.execute(_COUNT, {"machines": sorted({r.machine_id for r in gone}), "ids": ids})
     conn.execute(_DELETE, {"ids": ids})
 
