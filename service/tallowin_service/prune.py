@@ -87,7 +87,7 @@ _DELETE = records.delete().where(records.c.id.in_(sa.bindparam("ids", expanding=
 
 # PostgreSQL counts the rows it removed: _COUNT would find each machine's
 # records through records_machine, which holds no ids (all of a machine's
-# rows read for each; prune took three times as long).
+# rows read for each; prune took several times as long).
 _REMOVE_PG = ("WITH gone AS (DELETE FROM records WHERE id = ANY(%(ids)s) RETURNING machine_id),"
               " n AS (SELECT machine_id, count(*) AS n FROM gone GROUP BY machine_id)"
               " UPDATE machines SET record_count = record_count - n.n FROM n WHERE machines.id = n.machine_id")
