@@ -89,18 +89,22 @@ class NoRecordForProfile(Exception):
 
 # The PC's latest record and the facts it shows now, its row locked (as in
 # store_record); built once, as are the two updates.
+_ORIGIN, _WITH_ORIGIN = stored_texts.with_origin(machines.join(records, records.c.id == machines.c.last_record_id))
 _PROFILE_TARGET = (
-    sa.select(machines.c.id, machines.c.last_record_id, records.c.user_name, records.c.received,
-              records.c.profile_id, records.c.volatile_values, *[machines.c[c] for c in profile.FACT_COLUMNS])
-    .select_from(machines.join(records, records.c.id == machines.c.last_record_id))
+    sa.select(machines.c.id, machines.c.last_record_id, *[records.c[f] for f in stored_texts.Origin._fields],
+              _ORIGIN, records.c.received, records.c.profile_id, records.c.volatile_values,
+              *[machines.c[c] for c in profile.FACT_COLUMNS])
+    .select_from(_WITH_ORIGIN)
     .where(machines.c.machine_key == sa.bindparam("key")).with_for_update(of=machines))
 # On PostgreSQL the same in the round trip that stores the profile's texts
 # (stored_profiles.STORE_PG_WITH; the texts lock still comes first): LISTED is
 # the profile's id.
 _PROFILE_TARGET_PG = Prepared("tallowin_profile_target", stored_profiles.STORE_PG_WITH + (
-    " SELECT (SELECT id FROM listed) AS listed, m.id, m.last_record_id, r.user_name, r.received, r.profile_id,"
-    " r.volatile_values, " + ", ".join("m." + c for c in profile.FACT_COLUMNS)
-    + " FROM machines m JOIN records r ON r.id = m.last_record_id WHERE m.machine_key = %(key)s FOR UPDATE OF m"),
+    " SELECT (SELECT id FROM listed) AS listed, m.id, m.last_record_id, "
+    + ", ".join("r." + f for f in stored_texts.Origin._fields) + ", o.body AS origin_text, r.received,"
+    " r.profile_id, r.volatile_values, " + ", ".join("m." + c for c in profile.FACT_COLUMNS)
+    + " FROM machines m JOIN records r ON r.id = m.last_record_id LEFT JOIN shared_texts o ON o.id = r.origin_id"
+    " WHERE m.machine_key = %(key)s FOR UPDATE OF m"),
     stored_texts.TEXTS_PG_LOCK)
 _SET_PROFILE = records.update().where(records.c.id == sa.bindparam("record")).values(
     profile_id=sa.bindparam("profile"), volatile_values=sa.bindparam("values"))
@@ -137,7 +141,8 @@ def ingest_profile(engine: Engine, user_name: Optional[str], adapter_address: Op
         else:
             profile_id = stored_profiles.store(conn, kept)
             row = conn.execute(_PROFILE_TARGET, {"key": key}).first() if key else None
-        if row is None or row.user_name != user_name or not now - PROFILE_WINDOW <= row.received <= now:
+        if (row is None or stored_texts.origin(row).user_name != user_name
+                or not now - PROFILE_WINDOW <= row.received <= now):
             raise NoRecordForProfile("no record of this PC from %s in the last %d minutes: send "
                                      "setSaveSoftwareInformation first" % (user_name or "this user",
                                                                            PROFILE_WINDOW.seconds // 60))
@@ -211,11 +216,13 @@ def store_record(conn: Connection, record: Record, received: datetime.datetime, 
     # a machine of its own rather than joining every other such record.
     key = texts.machine_key(record.adapter_address, record.network_text) or "unknown:" + secrets.token_hex(8)
     kept, values = steady.split_texts({kind: getattr(record, kind + "_text", None) for kind, _ in TEXT_KINDS})
+    kept["origin"] = stored_texts.origin_text(
+        stored_texts.Origin(sender or "", record.user_name, record.adapter_address, secret_name))
     text_ids = stored_texts.text_ids(conn, kept)
     machine = _machine(conn, key, record, received)
     new_names, names_cut = texts.capped_programs(record.programs_text)
     statements = statements_for(conn)
-    row = dict(_record_row(machine, record, received, sender, _cut_fields(record, names_cut), secret_name),
+    row = dict(_record_row(machine, received, _cut_fields(record, names_cut)),
                volatile_values=values, **{kind + "_id": i for kind, i in text_ids.items()})
     record_id, previous = statements.add_record(
         conn, row, _machine_values(machine, record, received, len(new_names)), machine.last_record_id)
@@ -285,9 +292,10 @@ def _cut_fields(record, names_cut):
     return ",".join(cut)
 
 
-def _record_row(machine, record, received, sender, cut, secret_name):
-    return {"machine_id": machine.id, "received": received, "sender": sender or "", "secret_name": secret_name,
-            "user_name": record.user_name, "adapter_address": record.adapter_address, "cut": cut}
+def _record_row(machine, received, cut):
+    # The origin's own columns stay empty: its text (origin_id) holds it.
+    return {"machine_id": machine.id, "received": received, "sender": "", "secret_name": None,
+            "user_name": "", "adapter_address": "", "cut": cut}
 
 
 def _machine_values(machine, record, received, program_count):

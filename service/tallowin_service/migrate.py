@@ -18,7 +18,7 @@ from .db import Engine, is_postgresql, utcnow, writing
 from .profile import FACT_COLUMNS
 from .schema import (PROFILE_INDEXES, SCHEMA_VERSION, TEXT_KINDS, changes, machine_network_names,
                      machine_programs, machines, metadata, name_hash, program_count_queue, program_counts,
-                     programs, records, schema_version, settings, shared_texts)
+                     programs, records, schema_version, settings, shared_texts, text_reference_indexes)
 
 
 def upgrade(engine: Engine) -> int:
@@ -42,6 +42,8 @@ def upgrade(engine: Engine) -> int:
             step, version = UPGRADES[version]
             step(conn)
         metadata.create_all(conn)
+        for statement in text_reference_indexes(conn.dialect.name):
+            conn.exec_driver_sql(statement)
         if is_postgresql(engine):
             _trigram_indexes(conn)
             conn.exec_driver_sql(stored_profiles.SECTIONS_INDEX)
@@ -85,9 +87,7 @@ def _upgrade_from_5(conn):
     for kind, _ in TEXT_KINDS:
         if kind + "_id" not in there:  # else added by an upgrade stopped half-way
             conn.exec_driver_sql("ALTER TABLE records ADD COLUMN %s_id INTEGER" % kind)
-    for index in records.indexes:
-        if index.name.startswith("records_") and index.name[8:] in dict(TEXT_KINDS):
-            index.create(conn, checkfirst=True)
+    # (Their indexes come with upgrade's, once every step has run.)
     conn.execute(settings.delete().where(settings.c.name == MOVER))
     conn.execute(settings.insert().values(name=MOVER, value=""))
 
@@ -420,6 +420,21 @@ def _upgrade_from_11(conn):
                              + records.c.volatile_values.type.compile(dialect=conn.dialect))
 
 
+def _upgrade_from_12(conn):
+    """Version 12 kept each record's origin in its row and indexed a PC's
+    records by (machine_id, id) and, on PostgreSQL, each text reference in
+    a B-tree of its own. Records gain origin_id (older records keep their
+    origin where it is); the index by machine_id alone and the GIN index
+    over the references (made by upgrade) take the others' place. Each index
+    is built whole, holding the table's writes meanwhile."""
+    if "origin_id" not in {c["name"] for c in sa.inspect(conn).get_columns("records")}:
+        conn.exec_driver_sql("ALTER TABLE records ADD COLUMN origin_id INTEGER")
+    if is_postgresql(conn.engine):
+        conn.exec_driver_sql("DROP INDEX IF EXISTS " + ", ".join("records_" + kind for kind, _ in TEXT_KINDS))
+    conn.exec_driver_sql("DROP INDEX IF EXISTS records_machine")
+    next(index for index in records.indexes if index.name == "records_machine").create(conn)
+
+
 # The setting that says where _split_profiles goes on (none: done).
 _SPLIT = "profiles split after record"
 
@@ -489,7 +504,8 @@ UPGRADES = {
     8: (_upgrade_from_8, 9),
     9: (_upgrade_from_9, 10),
     10: (_upgrade_from_10, 11),
-    11: (_upgrade_from_11, SCHEMA_VERSION),
+    11: (_upgrade_from_11, 12),
+    12: (_upgrade_from_12, SCHEMA_VERSION),
 }
 
 

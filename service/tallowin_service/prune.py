@@ -16,23 +16,24 @@ import sqlalchemy as sa
 from . import stored_profiles
 from .db import Engine, is_postgresql, utcnow, writing
 from .ingest import _retryable
-from .schema import TEXT_KINDS, changes, machines, records, shared_texts
+from .schema import REFERENCE_COLUMNS, TEXT_REFERENCES, changes, machines, records, shared_texts
 from .stored_texts import TEXTS_LOCK
 
 BATCH = 2000
 
-_first = records.alias("first")
-_KEPT = sa.or_(
-    records.c.id == machines.c.last_record_id,
-    records.c.id == sa.select(sa.func.min(_first.c.id)).where(_first.c.machine_id == records.c.machine_id)
-    .scalar_subquery(),
-    sa.exists().where(changes.c.record_id == records.c.id))
+# A machine's first record is kept too: prune reads the records in the order
+# of their ids from the first, so the first it meets of each machine is that.
+_KEPT = sa.or_(records.c.id == machines.c.last_record_id, sa.exists().where(changes.c.record_id == records.c.id))
 
 _BATCH = (sa.select(records.c.id, records.c.machine_id, records.c.received, _KEPT.label("kept"))
           .select_from(records.join(machines, machines.c.id == records.c.machine_id))
           .where(records.c.id > sa.bindparam("after")).order_by(records.c.id).limit(sa.bindparam("n")))
 
-_UNREFERENCED = [~sa.exists().where(records.c[kind + "_id"] == shared_texts.c.id) for kind, _ in TEXT_KINDS]
+# No record refers to the text: on PostgreSQL asked of the records_texts
+# index (schema.text_reference_indexes), on SQLite of each column's.
+_UNREFERENCED = {
+    "postgresql": [sa.text("NOT EXISTS (SELECT 1 FROM records WHERE %s @> ARRAY[shared_texts.id])" % TEXT_REFERENCES)],
+    "sqlite": [~sa.exists().where(records.c[column] == shared_texts.c.id) for column in REFERENCE_COLUMNS]}
 
 
 def prune(engine: Engine, days: float, batch: int = BATCH, now: Optional[datetime.datetime] = None,
@@ -44,6 +45,7 @@ def prune(engine: Engine, days: float, batch: int = BATCH, now: Optional[datetim
     cutoff = (now or utcnow()) - datetime.timedelta(days=days)
     counts = {"records": 0, "machines": 0, "kept": 0, "texts": 0}
     touched: Set[int] = set()
+    seen: Set[int] = set()  # the machines whose first record was met
     after, done = 0, False
     while not done:
         rows = _retry(engine, lambda conn: conn.execute(_BATCH, {"after": after, "n": batch}).fetchall())
@@ -51,7 +53,11 @@ def prune(engine: Engine, days: float, batch: int = BATCH, now: Optional[datetim
         # since the cutoff ends the search.
         old = [r for r in rows if r.received < cutoff]
         done = len(old) < len(rows) or len(rows) < batch
-        gone = [r for r in old if not r.kept]
+        gone = []
+        for r in old:
+            if not r.kept and r.machine_id in seen:
+                gone.append(r)
+            seen.add(r.machine_id)
         if gone:
             _retry(engine, lambda conn: _remove(conn, gone))
         counts["records"] += len(gone)
@@ -79,9 +85,20 @@ _COUNT = machines.update().where(machines.c.id.in_(sa.bindparam("machines", expa
 _DELETE = records.delete().where(records.c.id.in_(sa.bindparam("ids", expanding=True)))
 
 
+# PostgreSQL counts the rows it removed: _COUNT would find each machine's
+# records through records_machine, which holds no ids (all of a machine's
+# rows read for each; prune took several times as long).
+_REMOVE_PG = ("WITH gone AS (DELETE FROM records WHERE id = ANY(%(ids)s) RETURNING machine_id),"
+              " n AS (SELECT machine_id, count(*) AS n FROM gone GROUP BY machine_id)"
+              " UPDATE machines SET record_count = record_count - n.n FROM n WHERE machines.id = n.machine_id")
+
+
 def _remove(conn, gone):
     # One statement for the batch's machines (thousands of them each day).
     ids = [r.id for r in gone]
+    if is_postgresql(conn.engine):
+        conn.exec_driver_sql(_REMOVE_PG, {"ids": ids})
+        return
     conn.execute(_COUNT, {"machines": sorted({r.machine_id for r in gone}), "ids": ids})
     conn.execute(_DELETE, {"ids": ids})
 
@@ -95,8 +112,9 @@ def _sweep(conn, ids):
     if is_postgresql(conn.engine):
         conn.exec_driver_sql("SELECT pg_advisory_xact_lock(%d)" % TEXTS_LOCK)
     removed = 0
+    referencing = _UNREFERENCED["postgresql" if is_postgresql(conn.engine) else "sqlite"]
     while ids:
-        unused = (shared_texts.c.id.in_(ids), *_UNREFERENCED, stored_profiles.unnamed(conn, ids))
+        unused = (shared_texts.c.id.in_(ids), *referencing, stored_profiles.unnamed(conn, ids))
         lists = conn.execute(sa.select(shared_texts.c.body).where(
             *unused, shared_texts.c.body.startswith(stored_profiles.MARK))).scalars().all()
         removed += conn.execute(shared_texts.delete().where(*unused)).rowcount

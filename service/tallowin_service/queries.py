@@ -184,12 +184,14 @@ def machine_records(conn: Connection, key: str, offset: int = 0, limit: int = 10
         return None
     page = (sa.select(records.c.id, records.c.received, records.c.sender, records.c.user_name,
                       records.c.adapter_address, records.c.programs_id, records.c.cut,
-                      records.c.secret_name)
+                      records.c.secret_name, records.c.origin_id)
             .where(records.c.machine_id == m.id).order_by(records.c.id.desc())
             .offset(offset).limit(limit)).subquery("page")
+    origin_texts = shared_texts.alias("origin_texts")
     rows = stored_texts.with_unmoved(conn, conn.execute(
-        sa.select(page, shared_texts.c.body.label("programs_text"))
-        .select_from(page.outerjoin(shared_texts, shared_texts.c.id == page.c.programs_id))
+        sa.select(page, shared_texts.c.body.label("programs_text"), origin_texts.c.body.label("origin_text"))
+        .select_from(page.outerjoin(shared_texts, shared_texts.c.id == page.c.programs_id)
+                     .outerjoin(origin_texts, origin_texts.c.id == page.c.origin_id))
         .order_by(page.c.id.desc())).fetchall())
     ids = [r.id for r in rows]
     added: Dict[int, List[str]] = {i: [] for i in ids}
@@ -202,8 +204,9 @@ def machine_records(conn: Connection, key: str, offset: int = 0, limit: int = 10
             (added if c.added else removed)[c.record_id].append(c.name)
     out: List[HistoryRecord] = []
     for r in rows:
-        out.append({"id": r.id, "received": iso(r.received), "sender": r.sender, "secret": r.secret_name,
-                    "user_name": r.user_name, "adapter_address": r.adapter_address,
+        came = stored_texts.origin(r)
+        out.append({"id": r.id, "received": iso(r.received), "sender": came.sender, "secret": came.secret_name,
+                    "user_name": came.user_name, "adapter_address": came.adapter_address,
                     "programs": len(texts.programs(r.programs_text)), "cut": _cut_list(r.cut),
                     "added": sorted(added[r.id]), "removed": sorted(removed[r.id])})
     return {"total": m.record_count, "offset": offset, "limit": limit, "records": out}
@@ -224,8 +227,9 @@ def get_record(conn: Connection, record_id: int) -> Optional[StoredRecord]:
     adapter_address, programs_text, network_text, processor_text}; None if
     there is no such record."""
     text_columns, joined = stored_texts.joined(records.join(machines, machines.c.id == records.c.machine_id))
+    origin_column, joined = stored_texts.with_origin(joined)
     rows = stored_texts.with_unmoved(conn, conn.execute(
-        sa.select(records, machines.c.machine_key, *text_columns).select_from(joined)
+        sa.select(records, machines.c.machine_key, *text_columns, origin_column).select_from(joined)
         .where(records.c.id == record_id)).fetchall())
     return _record_dict(conn, rows[0]) if rows else None
 
@@ -238,9 +242,9 @@ def _as_received(conn, r) -> Dict[str, Optional[str]]:
 
 
 def _record_dict(conn, r) -> StoredRecord:
-    got = _as_received(conn, r)
-    return {"id": r.id, "machine": r.machine_key, "received": iso(r.received), "sender": r.sender,
-            "secret": r.secret_name, "user_name": r.user_name, "adapter_address": r.adapter_address,
+    got, came = _as_received(conn, r), stored_texts.origin(r)
+    return {"id": r.id, "machine": r.machine_key, "received": iso(r.received), "sender": came.sender,
+            "secret": came.secret_name, "user_name": came.user_name, "adapter_address": came.adapter_address,
             "programs_text": r.programs_text, "network_text": cast(str, got["network"]),
             "processor_text": cast(str, got["processor"]), "cut": _cut_list(r.cut), "profile_text": got["profile"]}
 
@@ -251,15 +255,16 @@ def list_records(conn: Connection, offset: int = 0, limit: int = 100) -> RecordP
     user_name, adapter_address}]}."""
     offset, limit = window(offset, limit)
     total = _record_total(conn)
+    origin_column, joined = stored_texts.with_origin(records.join(machines, machines.c.id == records.c.machine_id))
     rows = conn.execute(
         sa.select(records.c.id, machines.c.machine_key, records.c.received, records.c.sender,
-                  records.c.secret_name, records.c.user_name, records.c.adapter_address)
-        .select_from(records.join(machines, machines.c.id == records.c.machine_id))
-        .order_by(records.c.id.desc()).offset(offset).limit(limit)).fetchall()
+                  records.c.secret_name, records.c.user_name, records.c.adapter_address, origin_column)
+        .select_from(joined).order_by(records.c.id.desc()).offset(offset).limit(limit)).fetchall()
+    came = [stored_texts.origin(r) for r in rows]
     return {"total": total, "offset": offset, "limit": limit,
             "records": [{"id": r.id, "machine": r.machine_key, "received": iso(r.received),
-                         "sender": r.sender, "secret": r.secret_name, "user_name": r.user_name,
-                         "adapter_address": r.adapter_address} for r in rows]}
+                         "sender": c.sender, "secret": c.secret_name, "user_name": c.user_name,
+                         "adapter_address": c.adapter_address} for r, c in zip(rows, came)]}
 
 
 def search_programs(conn: Connection, q: Optional[str] = None, sort: Optional[str] = "machines",
@@ -341,8 +346,10 @@ def all_records(conn: Connection) -> Iterator[StoredRecord]:
     """Every record whole, oldest first, as get_record gives them (a
     generator: the dump reads them one by one)."""
     text_columns, joined = stored_texts.joined(records.join(machines, machines.c.id == records.c.machine_id))
+    origin_column, joined = stored_texts.with_origin(joined)
     result = conn.execution_options(stream_results=True).execute(
-        sa.select(records, machines.c.machine_key, *text_columns).select_from(joined).order_by(records.c.id))
+        sa.select(records, machines.c.machine_key, *text_columns, origin_column).select_from(joined)
+        .order_by(records.c.id))
     while True:
         chunk = result.fetchmany(1000)
         if not chunk:

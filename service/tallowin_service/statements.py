@@ -18,7 +18,7 @@ import sqlalchemy as sa
 from sqlalchemy.dialects.sqlite import insert as sqlite_insert
 
 from .db import Connection, Prepared
-from .schema import (TEXT_KINDS, changes, machine_programs, machines, program_counts, programs, records,
+from .schema import (REFERENCE_COLUMNS, changes, machine_programs, machines, program_counts, programs, records,
                      shared_texts)
 
 CHUNK = 500
@@ -164,9 +164,9 @@ class PostgreSQLStatements(Statements):
     ADD_RECORD = (
         "WITH added AS (INSERT INTO records (machine_id, received, sender, user_name, adapter_address, cut, secret_name,"
         " volatile_values, "
-        + ", ".join(kind + "_id" for kind, _ in TEXT_KINDS) + ") VALUES (%(machine_id)s, %(received)s,"
+        + ", ".join(REFERENCE_COLUMNS) + ") VALUES (%(machine_id)s, %(received)s,"
         " %(sender)s, %(user_name)s, %(adapter_address)s, %(cut)s, %(secret_name)s, %(volatile_values)s, "
-        + ", ".join("%%(%s_id)s" % kind for kind, _ in TEXT_KINDS) + ") RETURNING id),"
+        + ", ".join("%%(%s)s" % column for column in REFERENCE_COLUMNS) + ") RETURNING id),"
         " machine AS (UPDATE machines SET adapter_address = %(u_address)s, computer_name = %(u_name)s,"
         " last_user = %(u_user)s, last_seen = %(u_seen)s, last_record_id = (SELECT id FROM added),"
         " processor = %(u_processor)s, record_count = record_count + 1, program_count = %(u_programs)s"

@@ -13,8 +13,9 @@ rows until the service has moved them all (migrate.move_texts): those
 records' KIND_id are NULL, and with_unmoved reads their texts.
 """
 
+import json
 import types
-from typing import Any, Dict, List, Mapping, Optional, Sequence, Tuple
+from typing import Any, Dict, List, Mapping, NamedTuple, Optional, Sequence, Tuple
 
 import sqlalchemy as sa
 
@@ -82,6 +83,36 @@ def joined(base) -> Tuple[List, object]:
         joins = joins.outerjoin(text, text.c.id == records.c[kind + "_id"])
         columns.append(text.c.body.label(kind + "_text"))
     return columns, joins
+
+
+class Origin(NamedTuple):
+    """Where a record came from: kept in the text records.origin_id names
+    (or, for records from before it, in the record's own columns)."""
+    sender: str
+    user_name: str
+    adapter_address: str
+    secret_name: Optional[str]
+
+
+def origin_text(came: Origin) -> str:
+    """The text a record's origin is kept as: a PC sends the same one day
+    after day, so it is found and shared like the texts."""
+    return json.dumps(list(came), ensure_ascii=False)
+
+
+def with_origin(base) -> Tuple[Any, Any]:
+    """The column origin_text (the record's origin, NULL for records that
+    keep it in their columns) and BASE (with records in it) joined for it."""
+    text = shared_texts.alias("origin_texts")
+    return text.c.body.label("origin_text"), base.outerjoin(text, text.c.id == records.c.origin_id)
+
+
+def origin(row: Any) -> Origin:
+    """The origin of a record's ROW (its columns of Origin's fields and
+    with_origin's)."""
+    if row.origin_text is None:
+        return Origin(*(getattr(row, f) for f in Origin._fields))
+    return Origin(*json.loads(row.origin_text))
 
 
 def lock_texts(conn: Connection) -> None:

@@ -7,7 +7,7 @@ import datetime
 import pytest
 import sqlalchemy as sa
 
-from conftest import count, layout_of_version_5
+from conftest import count, layout_of_version_5, layout_of_version_12, record_indexes
 from test_ingest import rec
 from tallowin_service import cli, db, ingest, migrate, prune, queries, schema
 from tallowin_service.ingest import Record
@@ -56,12 +56,14 @@ def test_identical_texts_are_kept_once(engine, monkeypatch, collide):
     if collide:  # every text with one digest: the texts are still told apart
         monkeypatch.setattr(schema, "text_digest", lambda body: "0" * 64)
     sent = [rec(["A"]), rec(["A"]), rec(["B"]), rec(["A"], processor="P$#$"), rec(["A"])]
-    ids = [ingest.ingest(engine, r, "") for r in sent]
-    assert count(engine, schema.shared_texts) == 5  # A, B, the network text, two processor texts
+    senders = ["", "", "10.0.0.1", "", ""]
+    ids = [ingest.ingest(engine, r, s) for r, s in zip(sent, senders)]
+    # A, B, the network text, two processor texts, two origins
+    assert count(engine, schema.shared_texts) == 7
     with engine.connect() as conn:
-        for i, r in zip(ids, sent):
+        for i, r, s in zip(ids, sent, senders):
             got = queries.get_record(conn, i)
-            assert Record(*(got[k] for k in Record._fields)) == r
+            assert (Record(*(got[k] for k in Record._fields)), got["sender"]) == (r, s)
 
 
 MOVING = "NetBIOS Name: PC1$#$  Packets Sent: {0:,}$#$  Send Error Rate: $#$  Packets Received: {0}$#$"
@@ -104,6 +106,12 @@ def test_records_read_back_as_received_after_an_upgrade_and_prune(db_url, client
     before, dump = downloads(client, admin, capsys, db_url, sent)
     for i, r in sent.items():
         assert Record(*(before[i][k] for k in Record._fields)) == r
+    layout_of_version_12(engine)  # origins in the rows, the old indexes: the records read the same
+    assert migrate.upgrade(engine) == 12 and downloads(client, admin, capsys, db_url, sent) == (before, dump)
+    indexes = record_indexes(engine)
+    assert set(indexes) == {"records_machine", *(["records_texts"] if db.is_postgresql(engine) else
+                                                 ["records_" + c[:-3] for c in schema.REFERENCE_COLUMNS])}
+    assert indexes["records_machine"].endswith("(machine_id)")
 
     layout_of_version_5(engine)
     assert migrate.upgrade(engine) == 5  # the texts not moved yet, each read from where it is
@@ -145,6 +153,6 @@ def test_records_read_back_as_received_after_an_upgrade_and_prune(db_url, client
         counted = dict(conn.execute(sa.select(schema.records.c.machine_id, sa.func.count())
                                     .group_by(schema.records.c.machine_id)).fetchall())
         assert counted == dict(conn.execute(sa.select(schema.machines.c.id, schema.machines.c.record_count)).fetchall())
-        used = {i for kind, _ in schema.TEXT_KINDS
-                for i in conn.execute(sa.select(schema.records.c[kind + "_id"])).scalars()} - {None}
+        used = {i for column in schema.REFERENCE_COLUMNS
+                for i in conn.execute(sa.select(schema.records.c[column])).scalars()} - {None}
         assert used == set(conn.execute(sa.select(schema.shared_texts.c.id)).scalars())

@@ -143,7 +143,7 @@ def send(client, authorization=None, address="192.0.2.1"):
 
 def secret_names(engine):
     with engine.connect() as conn:
-        return conn.execute(sa.select(records.c.secret_name).order_by(records.c.id)).scalars().all()
+        return [r["secret"] for r in reversed(queries.list_records(conn)["records"])]
 
 
 def test_secrets_rotate_refuse_with_faults_and_records_keep_the_name(client, engine):
