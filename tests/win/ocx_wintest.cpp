@@ -231,10 +231,9 @@ TEST(Registration, WritesExactlyTheTableWhereAskedAndRemovesItAll) {
   for (int where = 0; where < 2; ++where) {
     SCOPED_TRACE(Utf8(installs[where]));
     ASSERT_EQ(Regsvr32(installs[where]).exitCode, 0);
-    const RegSnapshot expected = ExpectedAdditions(OcxPath(), before[where]);
-    EXPECT_EQ(diff(where).added, expected) << "written:\n" << Describe(diff(where).added) << "expected:\n" << Describe(expected);
-    EXPECT_TRUE(diff(where).removedOrChanged.empty()) << Describe(diff(where).removedOrChanged);
-    EXPECT_TRUE(diff(1 - where).added.empty()) << Describe(diff(1 - where).added);
+    EXPECT_EQ(diff(where).added, ExpectedAdditions(OcxPath(), before[where]));
+    EXPECT_EQ(diff(where).removedOrChanged, RegSnapshot{});
+    EXPECT_EQ(diff(1 - where).added, RegSnapshot{});
     CLSID clsid{};
     if (where == 0) {  // Wine's COM sees only machine-wide classes
       EXPECT_EQ(::CLSIDFromProgID(win32::kProgId, &clsid), S_OK);
@@ -243,12 +242,12 @@ TEST(Registration, WritesExactlyTheTableWhereAskedAndRemovesItAll) {
     const std::wstring uninstall = std::wstring(L"/u ") + installs[where];
     ASSERT_EQ(Regsvr32(uninstall).exitCode, 0);
     EXPECT_EQ(Regsvr32(uninstall).exitCode, 0) << "unregistering what is not registered is no failure";
-    EXPECT_TRUE(diff(where).added.empty()) << "left behind:\n" << Describe(diff(where).added);
-    EXPECT_TRUE(diff(where).removedOrChanged.empty()) << Describe(diff(where).removedOrChanged);
+    EXPECT_EQ(diff(where).added, RegSnapshot{}) << "left behind";
+    EXPECT_EQ(diff(where).removedOrChanged, RegSnapshot{});
   }
   EXPECT_NE(Regsvr32(L"/s /n /i:everyone").exitCode, 0);
-  EXPECT_TRUE(diff(0).added.empty());
-  EXPECT_TRUE(diff(1).added.empty());
+  EXPECT_EQ(diff(0).added, RegSnapshot{});
+  EXPECT_EQ(diff(1).added, RegSnapshot{});
 }
 
 // ---- the x64 and the x86 ocx side by side ----
@@ -370,7 +369,7 @@ TEST_F(InAtlAxWin, CreatedByClsidOrProgIdItShowsAndUnloadsWithItsWindowClass) {
   EXPECT_NE(AxWinHost(win32::kClsidText).form(), nullptr);
   HMODULE ocx = nullptr;
   {
-    AxWinHost host(win32::kProgId, 700, 520);
+    AxWinHost host(win32::kProgId);
     ASSERT_NE(host.form(), nullptr) << "no TallowinFrmMain window in the AtlAxWin container";
     ocx = ::GetModuleHandleW(OcxPath().c_str());
     EXPECT_EQ(reinterpret_cast<HMODULE>(::GetClassLongPtrW(host.form(), GCLP_HMODULE)), ocx) << "the ocx's window";
@@ -440,7 +439,7 @@ TEST(InstalledPackage, ControlByProgIdSendsItsRecordToTheInstalledServer) {
   const HRESULT ole = ::OleInitialize(nullptr);
   const int before = LastStoredRecord(peer).count;
   {
-    AxWinHost host(win32::kProgId, 700, 520);
+    AxWinHost host(win32::kProgId);
     ASSERT_NE(host.form(), nullptr) << "the installed control did not start";
     wchar_t path[MAX_PATH] = {};
     ::GetModuleFileNameW(reinterpret_cast<HMODULE>(::GetClassLongPtrW(host.form(), GCLP_HMODULE)), path, MAX_PATH);
