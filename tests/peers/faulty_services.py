@@ -125,8 +125,6 @@ class Handler(http.server.BaseHTTPRequestHandler):
 # mode: (what a GET gets, what a POST gets); None is the well-behaved answer.
 BEHAVIOURS = {
     "fault500": (None, lambda h: h.send(500, FAULT)),
-    "garbage": (lambda h: h.send(200, b"\x00\x01 this is not XML <<<", "application/octet-stream"),
-                lambda h: h.send(200, b"garbage, not an envelope", "text/plain")),
     "bomb": (lambda h: h.send(200, bomb()), None),
     "nested": (lambda h: h.send(200, b'<?xml version="1.0"?>' + DEFINITIONS + b"<a>" * 100000 + b"</a>" * 100000 +
                                 b"</definitions>"), None),

