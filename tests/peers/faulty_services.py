@@ -59,12 +59,6 @@ class Handler(http.server.BaseHTTPRequestHandler):
         endpoint = endpoint or "http://127.0.0.1:%d/%s" % (self.server.server_address[1], path)
         return (text[:start] + endpoint + text[end:]).encode("utf-8")
 
-    def redirect(self, status):
-        self.send_response(status)
-        self.send_header("Location", "http://127.0.0.1:%d%s" % (self.server.server_address[1], self.path))
-        self.send_header("Content-Length", "0")
-        self.end_headers()
-
     def stream(self, total, chunk, length=True):
         """total bytes of chunk repeated; stops quietly when the peer goes."""
         self.send_response(200)
@@ -130,7 +124,8 @@ BEHAVIOURS = {
                                 b"</definitions>"), None),
     "huge": (lambda h: h.stream(50 << 20, b"<documentation>" + b"x" * 65520 + b"</documentation>", length=False),
              None),
-    "redirectcall": (None, lambda h: h.redirect(307)),
+    "redirectcall": (None, lambda h: h.send(307, b"", headers=[("Location", "http://127.0.0.1:%d%s" % (
+        h.server.server_address[1], h.path))])),
     "trickle": (Handler.trickle, None),
     "closemid": (None, Handler.closemid),
     "garbage10": (None, lambda h: h.stream(10 << 20, random.Random(7).randbytes(1 << 20))),

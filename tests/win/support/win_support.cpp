@@ -97,18 +97,13 @@ LRESULT CALLBACK hostProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 
 }  // namespace
 
-HWND CreateHiddenHost(int width, int height) {
-  static const bool registered = [] {
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof(wc);
-    wc.lpfnWndProc = hostProc;
-    wc.hInstance = ::GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"TallowinTestHost";
-    return ::RegisterClassExW(&wc) != 0;
-  }();
-  if (!registered) return nullptr;
-  return ::CreateWindowExW(0, L"TallowinTestHost", L"host", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0, 0, width,
-                           height, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+HWND CreateHiddenHost() {
+  static const WNDCLASSEXW wc{sizeof(wc), 0,       hostProc, 0,       0, ::GetModuleHandleW(nullptr),
+                              nullptr,    nullptr, nullptr,  nullptr, L"TallowinTestHost", nullptr};
+  static const bool registered = ::RegisterClassExW(&wc) != 0;
+  return registered ? ::CreateWindowExW(0, wc.lpszClassName, L"host", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0, 0, 900,
+                                        700, nullptr, nullptr, wc.hInstance, nullptr)
+                    : nullptr;
 }
 
 std::vector<std::string> ListLines(HWND list) {

@@ -37,7 +37,7 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000);
 // A hidden top-level window (destroying a visible one costs Wine seconds
 // without a window manager). Messages WM_APP sent or posted to it run
 // OnHostMessage.
-HWND CreateHiddenHost(int width = 900, int height = 700);
+HWND CreateHiddenHost();
 extern std::function<void()> OnHostMessage;
 
 // The lines of a list box, read through its messages (also across processes).
