@@ -352,8 +352,8 @@ class InAtlAxWin : public ::testing::Test {
   win32::OleScope ole;
 };
 
-// By CLSID or ProgID it shows, sized by the container, and its tabs work;
-// unloaded by COM it takes its window class along.
+// By CLSID or ProgID it shows and its tabs work (where the window goes is the
+// own container's test); unloaded by COM it takes its window class along.
 TEST_F(InAtlAxWin, CreatedByClsidOrProgIdItShowsAndUnloadsWithItsWindowClass) {
   EXPECT_NE(AxWinHost(win32::kClsidText).form(), nullptr);
   HMODULE ocx = nullptr;
@@ -362,18 +362,11 @@ TEST_F(InAtlAxWin, CreatedByClsidOrProgIdItShowsAndUnloadsWithItsWindowClass) {
     ASSERT_NE(host.form(), nullptr) << "no TallowinFrmMain window in the AtlAxWin container";
     ocx = ::GetModuleHandleW(OcxPath().c_str());
     EXPECT_EQ(reinterpret_cast<HMODULE>(::GetClassLongPtrW(host.form(), GCLP_HMODULE)), ocx) << "the ocx's window";
-    RECT form, box;
-    ::GetWindowRect(host.form(), &form);
-    ::GetClientRect(host.container(), &box);
-    EXPECT_EQ(form.right - form.left, box.right) << "sized by the container's rectangle";
-    EXPECT_EQ(form.bottom - form.top, box.bottom);
     PumpMessages();
     ClickTab(host.form(), 0);
     const auto os = ListLines(host.list());
     ASSERT_GT(os.size(), 3u);
     EXPECT_EQ(os[0].rfind("Operating System Name: ", 0), 0u) << os[0];
-    ClickTab(host.form(), 2);
-    EXPECT_EQ(ListLines(host.list()).at(0).rfind("Processor Architecture: ", 0), 0u);
   }
   ASSERT_NE(ocx, nullptr);
   ::CoFreeUnusedLibrariesEx(0, 0);
