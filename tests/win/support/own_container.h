@@ -12,20 +12,18 @@
 #include <string>
 #include <vector>
 
+#include "win32/com_object.h"
+
 namespace tallowin::wintest {
 
 // What a hostile container does from inside a callback (Release: Close,
 // SetClientSite(nullptr) and its last reference).
 enum class Act { InPlaceDeactivate, Close, SetClientSiteNull, Release };
 
-class OwnContainer : public IOleClientSite,
-                     public IOleInPlaceSite,
-                     public IOleInPlaceFrame,
-                     public IOleControlSite,
-                     public IDispatch {
+class OwnContainer
+    : public win32::ComObject<IOleClientSite, IOleInPlaceSite, IOleInPlaceFrame, IOleControlSite, IDispatch> {
  public:
   explicit OwnContainer(HWND parent) : window(parent) {}
-  virtual ~OwnContainer() = default;
 
   HWND window;
   RECT pos{0, 0, 640, 480};
@@ -42,7 +40,10 @@ class OwnContainer : public IOleClientSite,
   bool actSettled = false;
   std::vector<MSG> controlSiteKeys;  // what reached IOleControlSite::TranslateAccelerator
 
-  LONG references() const { return refs_; }
+  LONG references() {
+    AddRef();
+    return static_cast<LONG>(Release());
+  }
   // Close, SetClientSite(nullptr) and the container's reference, if it has one.
   void releaseControl() {
     if (IOleObject* c = control) {
@@ -70,12 +71,6 @@ class OwnContainer : public IOleClientSite,
       return E_NOINTERFACE;
     AddRef();
     return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(::InterlockedIncrement(&refs_)); }
-  STDMETHODIMP_(ULONG) Release() override {
-    const LONG n = ::InterlockedDecrement(&refs_);
-    if (n == 0) delete this;
-    return static_cast<ULONG>(n);
   }
 
   // IOleClientSite
@@ -177,7 +172,6 @@ class OwnContainer : public IOleClientSite,
     inAct_ = false;
     return S_OK;
   }
-  LONG refs_ = 1;
   bool inAct_ = false;
 };
 

@@ -169,17 +169,10 @@ RegFixture::~RegFixture() {
   deleteTreeInView(root_, path_, view_);
 }
 
-void RegFixture::setBytes(const std::wstring& sub, const std::wstring& name, DWORD type, const void* data, DWORD size) {
-  HKEY k = nullptr;
-  if (::RegCreateKeyExW(key_, sub.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view_, nullptr, &k, nullptr) != ERROR_SUCCESS)
-    throw std::runtime_error("RegCreateKeyEx " + Utf8(sub));
-  const LONG rc = ::RegSetValueExW(k, name.c_str(), 0, type, static_cast<const BYTE*>(data), size);
-  ::RegCloseKey(k);
-  if (rc != ERROR_SUCCESS) throw std::runtime_error("RegSetValueEx " + Utf8(name));
-}
-
 void RegFixture::setString(const std::wstring& sub, const std::wstring& name, const std::wstring& value, DWORD type) {
-  setBytes(sub, name, type, value.c_str(), static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+  if (::RegSetKeyValueW(key_, sub.c_str(), name.c_str(), type, value.c_str(),
+                        static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) != ERROR_SUCCESS)
+    throw std::runtime_error("RegSetKeyValue " + Utf8(sub + L":" + name));
 }
 
 std::string TestService(const std::string& name) {

@@ -64,7 +64,6 @@ class RegFixture {
   RegFixture& operator=(const RegFixture&) = delete;
   // Values under a subkey (created as needed); "" is the key itself.
   void setString(const std::wstring& sub, const std::wstring& name, const std::wstring& value, DWORD type = REG_SZ);
-  void setBytes(const std::wstring& sub, const std::wstring& name, DWORD type, const void* data, DWORD size);
 
  private:
   HKEY root_;
