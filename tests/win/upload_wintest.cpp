@@ -121,7 +121,6 @@ TEST(ServerSetting, TheFirstPlaceWithASettingIsUsedAndNamed) {
   const Case cases[] = {
       {wrong, good.c_str(), wrong, wrong, "accepted (server setting from HKLM\\SOFTWARE\\Policies\\Tallowin\\InventoryServer)"},
       {good.c_str(), nullptr, wrong, nullptr, "accepted (server setting from TALLOWIN_INVENTORY_SERVER)"},
-      {nullptr, nullptr, good.c_str(), wrong, "accepted (server setting from HKLM\\SOFTWARE\\Tallowin\\InventoryServer)"},
       {nullptr, nullptr, nullptr, good.c_str(),
        "accepted (server setting from HKLM\\SOFTWARE\\Tallowin\\InventoryServer (32-bit view))"},
       // Longer than any buffer: set, so malformed, not absent.

@@ -22,13 +22,9 @@ namespace {
 
 // atl.dll's AtlAxWin class, registered once per process.
 bool InitAtlAxWin() {
-  static const bool ok = [] {
-    HMODULE atl = ::LoadLibraryW(L"atl.dll");
-    if (!atl) return false;
-    using Fn = BOOL(WINAPI*)();
-    auto init = reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(atl, "AtlAxWinInit")));
-    return init && init();
-  }();
+  static const auto init = reinterpret_cast<BOOL(WINAPI*)()>(
+      reinterpret_cast<void*>(::GetProcAddress(::LoadLibraryW(L"atl.dll"), "AtlAxWinInit")));
+  static const bool ok = init && init();
   return ok;
 }
 
