@@ -3,7 +3,7 @@
 port on 127.0.0.1 per behaviour in BEHAVIOURS (those in TLS over TLS, with
 --tls CERT KEY), stopped by itself after --max-seconds. Prints "READY
 mode=port ..." once all listen. GET /requests tells how many requests a
-behaviour was sent (not counting that one and GET /received).
+behaviour was sent (not counting that one).
 """
 import argparse
 import http.server
@@ -51,20 +51,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def wsdl(self, endpoint=None):
         """The service description of the data folder, its endpoint on this server unless given."""
-        rpc = self.server.mode == "rpc"
-        with open(os.path.join(DATA, "rpc_encoded_inventory.wsdl" if rpc else "document_literal_inventory.wsdl")) as f:
+        with open(os.path.join(DATA, "document_literal_inventory.wsdl")) as f:
             text = f.read()
         start = text.find('location="') + len('location="')
         end = text.find('"', start)
         path = text[start:end].split("/", 3)[3]
         endpoint = endpoint or "http://127.0.0.1:%d/%s" % (self.server.server_address[1], path)
         return (text[:start] + endpoint + text[end:]).encode("utf-8")
-
-    def redirect(self, status):
-        self.send_response(status)
-        self.send_header("Location", "http://127.0.0.1:%d%s" % (self.server.server_address[1], self.path))
-        self.send_header("Content-Length", "0")
-        self.end_headers()
 
     def stream(self, total, chunk, length=True):
         """total bytes of chunk repeated; stops quietly when the peer goes."""
@@ -104,13 +97,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         server = self.server
         if self.path == "/requests":
             return self.send(200, str(server.requests).encode("ascii"), "text/plain")
-        if self.path == "/received":
-            return self.send(200, server.received, "application/octet-stream")
         with Handler.lock:
             server.requests += 1
         if verb == "POST":
-            body = self.rfile.read(min(int(self.headers.get("Content-Length") or 0), 16 << 20))
-            server.received = b"SOAPAction: " + self.headers.get("SOAPAction", "").encode("latin-1") + b"\n" + body
+            self.rfile.read(min(int(self.headers.get("Content-Length") or 0), 16 << 20))
         get, post = BEHAVIOURS[server.mode]
         act = get if verb == "GET" else post
         if act is None:  # the default: a good description, then the good answer
@@ -129,17 +119,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
 # mode: (what a GET gets, what a POST gets); None is the well-behaved answer.
 BEHAVIOURS = {
     "fault500": (None, lambda h: h.send(500, FAULT)),
-    "garbage": (lambda h: h.send(200, b"\x00\x01 this is not XML <<<", "application/octet-stream"),
-                lambda h: h.send(200, b"garbage, not an envelope", "text/plain")),
-    "rpc": (None, None),  # rpc/encoded; GET /received returns the last call
     "bomb": (lambda h: h.send(200, bomb()), None),
     "nested": (lambda h: h.send(200, b'<?xml version="1.0"?>' + DEFINITIONS + b"<a>" * 100000 + b"</a>" * 100000 +
                                 b"</definitions>"), None),
     "huge": (lambda h: h.stream(50 << 20, b"<documentation>" + b"x" * 65520 + b"</documentation>", length=False),
              None),
-    "fileurl": (lambda h: h.send(200, h.wsdl("file:///C:/windows/win.ini")), None),
-    "redirect": (lambda h: h.redirect(302), lambda h: h.redirect(307)),
-    "redirectcall": (None, lambda h: h.redirect(307)),
+    "redirectcall": (None, lambda h: h.send(307, b"", headers=[("Location", "http://127.0.0.1:%d%s" % (
+        h.server.server_address[1], h.path))])),
     "trickle": (Handler.trickle, None),
     "closemid": (None, Handler.closemid),
     "garbage10": (None, lambda h: h.stream(10 << 20, random.Random(7).randbytes(1 << 20))),
@@ -172,7 +158,7 @@ def main():
             # The handshake in the request's thread, not in the accepting one.
             server.socket = tls.wrap_socket(server.socket, server_side=True, do_handshake_on_connect=False)
         server.daemon_threads = True
-        server.mode, server.requests, server.received = mode, 0, b""
+        server.mode, server.requests = mode, 0
         threading.Thread(target=server.serve_forever, daemon=True).start()
         ports.append("%s=%d" % (mode, server.server_address[1]))
     print("READY " + " ".join(ports), flush=True)

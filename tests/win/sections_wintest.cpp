@@ -22,17 +22,21 @@ namespace {
 using wintest::RegFixture;
 using wintest::Utf8;
 
+// `tallowin.exe show ARGUMENTS`, which must succeed, as lines.
+std::vector<std::string> show(const std::wstring& arguments) {
+  const auto r = wintest::RunTallowin(L"show " + arguments, 300000);
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  return wintest::SplitLines(r.out);
+}
+
+// A line of a section as Windows itself answers it (the codes and the
+// wording are the native tests').
 struct Expected {
   const wchar_t* tag;
-  std::string line;     // "CODE\tText" whole, or a text after any item value
-  bool digits = false;  // compare the value's digits (before " (") with line's value
+  std::string line;
+  bool digits = false;  // compare only the value's digits (before " (")
 };
 
-std::string localeText(LCTYPE type) {
-  wchar_t buffer[256] = {};
-  return ::GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, type, buffer, 256) ? Utf8(buffer) : "";
-}
-std::string minutes(long v) { return (v > 0 ? "+" : "") + std::to_string(v) + " minutes"; }
 std::string digitsOf(const std::string& text) {
   std::string d;
   for (char c : text.substr(0, text.find(" (")))
@@ -40,6 +44,7 @@ std::string digitsOf(const std::string& text) {
   return d;
 }
 
+// (The locale's lines are GermanRegional's, in a locale other than Wine's default.)
 std::vector<Expected> expectations() {
   std::vector<Expected> e;
   OSVERSIONINFOEXW v{sizeof(v)};
@@ -48,48 +53,44 @@ std::vector<Expected> expectations() {
       reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion")))(&v);
   wchar_t windir[MAX_PATH] = {};
   ::GetWindowsDirectoryW(windir, MAX_PATH);
-  e.push_back({L"OS", "10\tOperating System Name: Windows 7"});  // Wine's default version
-  e.push_back({L"OS", "50\tOperating System Build Number: " + std::to_string(v.dwBuildNumber)});
-  e.push_back({L"OS", "70\tWindows Directory: " + Utf8(windir)});
+  e.push_back({L"OS", "Operating System Name: Windows 7"});  // Wine's default version
+  e.push_back({L"OS", "Operating System Build Number: " + std::to_string(v.dwBuildNumber)});
+  e.push_back({L"OS", "Windows Directory: " + Utf8(windir)});
 
   SYSTEM_INFO si{};
   ::GetNativeSystemInfo(&si);
-  e.push_back({L"CPU", "1020\tProcessor Architecture: " + ArchitectureText(static_cast<int16_t>(si.wProcessorArchitecture))});
+  e.push_back({L"CPU", "Processor Architecture: " + ArchitectureText(static_cast<int16_t>(si.wProcessorArchitecture))});
   // A 64-bit address space: past 32 bits, not negative.
-  e.push_back({L"CPU", "1100\tMaximum Application Address: " +
+  e.push_back({L"CPU", "Maximum Application Address: " +
                            std::to_string(reinterpret_cast<uintptr_t>(si.lpMaximumApplicationAddress)), true});
 
   MEMORYSTATUSEX m{sizeof(m)};
   ::GlobalMemoryStatusEx(&m);
-  e.push_back({L"MEMORY", "3020\tTotal Physical Memory: " + std::to_string(m.ullTotalPhys), true});
-  e.push_back({L"MEMORY", "3060\tTotal Virtual Memory: " + std::to_string(m.ullTotalVirtual), true});
+  e.push_back({L"MEMORY", "Total Physical Memory: " + std::to_string(m.ullTotalPhys), true});
 
   wchar_t layout[KL_NAMELENGTH] = {};
   ::GetKeyboardLayoutNameW(layout);
-  e.push_back({L"UI", "6035\tInput Locale Identifier: " + Utf8(layout)});
-  e.push_back({L"UI", "6100\tScreen Size (Primary Monitor): " + std::to_string(::GetSystemMetrics(SM_CXSCREEN)) +
+  e.push_back({L"UI", "Input Locale Identifier: " + Utf8(layout)});
+  e.push_back({L"UI", "Screen Size (Primary Monitor): " + std::to_string(::GetSystemMetrics(SM_CXSCREEN)) +
                           "w x " + std::to_string(::GetSystemMetrics(SM_CYSCREEN)) + "h"});
 
   SYSTEM_POWER_STATUS power{};
   ::GetSystemPowerStatus(&power);
   const char* ac[] = {"AC Offline", "AC Online", "AC Backup Power", "AC Unknown"};
-  e.push_back({L"POWER", std::string("2010\tAC Line Status: ") + ac[std::min<int>(power.ACLineStatus, 3)]});
+  e.push_back({L"POWER", std::string("AC Line Status: ") + ac[std::min<int>(power.ACLineStatus, 3)]});
 
   DWORD needed = 0, returned = 0;
   ::EnumPortsW(nullptr, 2, nullptr, 0, &needed, &returned);
   std::vector<BYTE> ports(needed);
   if (needed && ::EnumPortsW(nullptr, 2, ports.data(), needed, &needed, &returned) && returned) {
     const auto* p = reinterpret_cast<const PORT_INFO_2W*>(ports.data());
-    e.push_back({L"PORTS", "4010\t" + Utf8(p->pPortName) + " (" + Utf8(p->pDescription ? p->pDescription : L"") + ")"});
+    e.push_back({L"PORTS", Utf8(p->pPortName) + " (" + Utf8(p->pDescription ? p->pDescription : L"") + ")"});
   }
 
-  wchar_t computer[32] = {}, user[257] = {};
+  wchar_t computer[32] = {};
   DWORD size = 32;
   ::GetComputerNameW(computer, &size);
-  size = 257;
-  ::GetUserNameW(user, &size);
-  e.push_back({L"NETWORK", "5010\tNetBIOS Name: " + Utf8(computer)});
-  e.push_back({L"NETWORK", "5045\tUser Name: " + Utf8(user)});
+  e.push_back({L"NETWORK", "NetBIOS Name: " + Utf8(computer)});
   MIB_IF_TABLE2* table = nullptr;
   if (::GetIfTable2(&table) == NO_ERROR) {
     e.push_back({L"NETWORK", "Network Interfaces: " + std::to_string(table->NumEntries)});
@@ -101,31 +102,16 @@ std::vector<Expected> expectations() {
   TIME_ZONE_INFORMATION tz{};
   ::GetTimeZoneInformation(&tz);
   e.push_back({L"TIME", "Standard Time Name: " + Utf8(tz.StandardName)});
-  e.push_back({L"TIME", "Standard Time Bias: " + minutes(-(tz.Bias + tz.StandardBias))});
   LARGE_INTEGER f{};
   ::QueryPerformanceFrequency(&f);
-  e.push_back({L"TIME", "7090\tHigh Resolution Timer Frequency: " + std::to_string(f.QuadPart), true});
-
-  const LCID lcid = ::GetUserDefaultLCID();
-  char hex[16];
-  snprintf(hex, sizeof(hex), "%lX", static_cast<unsigned long>(lcid));
-  e.push_back({L"LOCALE", "Locale ID: " + std::to_string(lcid) + " / 0x" + hex});
-  e.push_back({L"LOCALE", "Short Date Format: " + localeText(LOCALE_SSHORTDATE)});
-  e.push_back({L"LOCALE", "Non-Monetary Thousands Separator: " + localeText(LOCALE_STHOUSAND)});
+  e.push_back({L"TIME", "High Resolution Timer Frequency: " + std::to_string(f.QuadPart), true});
   return e;
 }
 
 bool matches(const std::string& line, const Expected& e) {
-  if (!e.digits) {
-    return line == e.line ||
-           (e.line.find('\t') == std::string::npos && line.size() > e.line.size() &&
-            line.compare(line.size() - e.line.size() - 1, std::string::npos, "\t" + e.line) == 0);
-  }
   const size_t colon = e.line.find(": ") + 2;
-  const std::string label = e.line.substr(e.line.find('\t') + 1, colon - e.line.find('\t') - 1);
-  const size_t at = line.find("\t" + label);
-  return line.rfind(e.line.substr(0, e.line.find('\t') + 1), 0) == 0 && at != std::string::npos &&
-         digitsOf(line.substr(at + 1 + label.size())) == e.line.substr(colon);
+  return e.digits ? line.rfind(e.line.substr(0, colon), 0) == 0 && digitsOf(line.substr(colon)) == e.line.substr(colon)
+                  : line == e.line;
 }
 
 TEST(Sections, ShowWhatWindowsReports) {
@@ -133,22 +119,19 @@ TEST(Sections, ShowWhatWindowsReports) {
   for (const Expected& e : expectations()) {
     auto& lines = shown[e.tag];
     if (lines.empty()) {
-      const auto r = wintest::RunTallowin(std::wstring(L"show ") + e.tag + L" --values");
-      EXPECT_EQ(r.exitCode, 0) << r.err;
-      lines = wintest::SplitLines(r.out);
-      for (const auto& l : lines) EXPECT_EQ(l.find("\tERROR: "), std::string::npos) << l;
+      lines = show(e.tag);
+      for (const auto& l : lines) EXPECT_NE(l.rfind("ERROR: ", 0), 0u) << l;
     }
     EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return matches(l, e); }))
         << Utf8(e.tag) << ": no line " << e.line;
   }
 }
 
-TEST(Console, UsageErrorsAndTheAdapterAddress) {
+// (A tag in any case and the address's form are the native tests'; the upload's
+// test compares `mac` with the record.)
+TEST(Console, UsageErrorsExitWith2) {
   EXPECT_EQ(wintest::RunTallowin(L"show OS --frobnicate").exitCode, 2);
   EXPECT_EQ(wintest::RunTallowin(L"explode").exitCode, 2);
-  EXPECT_EQ(wintest::RunTallowin(L"show os").out, wintest::RunTallowin(L"show OS").out);
-  const auto mac = wintest::RunTallowin(L"mac");
-  EXPECT_TRUE(std::regex_match(mac.out, std::regex("([0-9A-F]{2}-){5}[0-9A-F]{2}\n"))) << mac.out;
 }
 
 // Both interface tables read alike, no character lost to a dwDescrLen without the NUL (Wine's).
@@ -199,38 +182,25 @@ TEST(GermanRegional, FormatsFollowTheUsersSettings) {
     GTEST_SKIP() << "runs in scripts/test's German-locale step";
   ASSERT_EQ(::GetUserDefaultLCID(), 0x407u) << "Wine did not take the German locale from LC_ALL";
   win32::WinPlatform p;
-  EXPECT_EQ(FormatBytes(p, 0), "0 bytes");
   EXPECT_EQ(FormatBytes(p, 1536), "1.536 bytes (1,50 KB)");
   EXPECT_EQ(FormatBytes(p, 4294967295u), "4.294.967.295 bytes (4,00 GB)");
 
-  const auto t = wintest::SplitLines(wintest::RunTallowin(L"show TIME").out);
+  const auto t = show(L"TIME");
   LARGE_INTEGER f{};
   ::QueryPerformanceFrequency(&f);
-  if (f.QuadPart == 10000000) EXPECT_TRUE(hasLine(t, "High Resolution Timer Frequency: 10.000.000 Hz (10,00 Mhz)"));
-  // New York: the 1st Sunday of November and the 2nd of March at 2:00, this year's dates in German.
+  if (f.QuadPart == 10000000) {
+    EXPECT_TRUE(hasLine(t, "High Resolution Timer Frequency: 10.000.000 Hz (10,00 Mhz)"));
+  }
+  // New York's rules, and this year's dates in German (which day is the native tests').
   TIME_ZONE_INFORMATION tz{};
   ::GetTimeZoneInformation(&tz);
   ASSERT_EQ(tz.Bias, 300);
-  SYSTEMTIME now{};
-  ::GetLocalTime(&now);
-  auto nthSunday = [&](WORD month, int n) {
-    SYSTEMTIME st{now.wYear, month, 0, 1};
-    FILETIME ft;
-    ::SystemTimeToFileTime(&st, &ft);
-    ::FileTimeToSystemTime(&ft, &st);  // fills in the weekday
-    st.wDay = static_cast<WORD>(1 + (7 - st.wDayOfWeek) % 7 + 7 * (n - 1));
-    st.wDayOfWeek = 0;
-    st.wHour = 2;
-    wchar_t date[64] = {};
-    ::GetDateFormatEx(LOCALE_NAME_USER_DEFAULT, DATE_SHORTDATE, &st, nullptr, date, 64, nullptr);
-    return Utf8(date) + " 02:00:00";
-  };
   EXPECT_TRUE(hasLine(t, "Standard Time Begins: 1st Sunday of November at 02:00:00"));
-  EXPECT_TRUE(hasLine(t, "Standard Time Begins: " + nthSunday(11, 1)));
   EXPECT_TRUE(hasLine(t, "Daylight Time Begins: 2nd Sunday of March at 02:00:00"));
-  EXPECT_TRUE(hasLine(t, "Daylight Time Begins: " + nthSunday(3, 2)));
+  const std::regex date("(Standard Time Begins: 0?[1-7]\\.11|Daylight Time Begins: (0?[89]|1[0-4])\\.0?3)\\.20\\d\\d 02:00:00");
+  EXPECT_EQ(std::count_if(t.begin(), t.end(), [&](const std::string& l) { return std::regex_match(l, date); }), 2);
 
-  const auto l = wintest::SplitLines(wintest::RunTallowin(L"show LOCALE").out);
+  const auto l = show(L"LOCALE");
   ASSERT_FALSE(l.empty());
   EXPECT_EQ(l[0], "Locale ID: 1031 / 0x407");
   EXPECT_TRUE(hasLine(l, "    Sub-Language ID: 1 / 0x1 - German"));
@@ -245,17 +215,14 @@ const wchar_t kDriver[] = L"Tallowin Test PostScript";
 const wchar_t kPrinter[] = L"Tallowin Test Printer";
 const wchar_t kPpdName[] = L"tallowin-test.ppd";
 
-// Letter by default, in colour, one-sided unless asked.
+// Letter, in colour, one-sided unless asked.
 const char kPpd[] =
     "*PPD-Adobe: \"4.3\"\n*FormatVersion: \"4.3\"\n*LanguageVersion: English\n*LanguageEncoding: ISOLatin1\n"
     "*ModelName: \"Tallowin Test\"\n*NickName: \"Tallowin Test\"\n*LanguageLevel: \"2\"\n*ColorDevice: True\n"
-    "*DefaultColorSpace: RGB\n*DefaultResolution: 300dpi\n"
-    "*OpenUI *PageSize: PickOne\n*DefaultPageSize: Letter\n"
-    "*PageSize Letter/Letter: \"<</PageSize[612 792]>>setpagedevice\"\n"
-    "*PageSize A4/A4: \"<</PageSize[595 842]>>setpagedevice\"\n*CloseUI: *PageSize\n"
+    "*DefaultColorSpace: RGB\n*DefaultResolution: 300dpi\n*OpenUI *PageSize: PickOne\n*DefaultPageSize: Letter\n"
+    "*PageSize Letter/Letter: \"<</PageSize[612 792]>>setpagedevice\"\n*CloseUI: *PageSize\n"
     "*DefaultImageableArea: Letter\n*ImageableArea Letter/Letter: \"18 18 594 774\"\n"
-    "*ImageableArea A4/A4: \"18 18 577 824\"\n*DefaultPaperDimension: Letter\n"
-    "*PaperDimension Letter/Letter: \"612 792\"\n*PaperDimension A4/A4: \"595 842\"\n"
+    "*DefaultPaperDimension: Letter\n*PaperDimension Letter/Letter: \"612 792\"\n"
     "*OpenUI *Duplex: PickOne\n*DefaultDuplex: None\n*Duplex None/Off: \"<</Duplex false>>setpagedevice\"\n"
     "*Duplex DuplexNoTumble/Long Edge: \"<</Duplex true/Tumble false>>setpagedevice\"\n*CloseUI: *Duplex\n";
 
@@ -326,8 +293,7 @@ class TestPrinter {
 // The lines of the block that begins with the printer's name.
 std::vector<std::string> blockOf(const std::vector<std::string>& lines, const std::string& name) {
   std::vector<std::string> out;
-  auto it = std::find(lines.begin(), lines.end(), "9000\t" + name);
-  for (; it != lines.end() && !it->empty() && *it != "0\t"; ++it) out.push_back(*it);
+  for (auto it = std::find(lines.begin(), lines.end(), name); it != lines.end() && !it->empty(); ++it) out.push_back(*it);
   return out;
 }
 
@@ -351,22 +317,21 @@ TEST(ShowPrinters, AnAddedPrinterWithItsSettingsThenUnreachable) {
             static_cast<DWORD>(DM_DEFAULTSOURCE | DM_PRINTQUALITY | DM_DUPLEX))
       << "the driver no longer fills in these settings";
   const std::vector<std::string> settings = {
-      "9000\tTallowin Test Printer",
-      "9100\t  Port: FILE:",
-      "9200\t  Driver: Tallowin Test PostScript",
-      "9300\t  Height: 11.00 inches",
-      "9400\t  Width: 8.50 inches",
-      "9500\t  Current Paper Size: U.S. Letter, 8 1/2 x 11 in.",
-      "9550\t  Default Paper Bin: (Default) Use paper from the current default bin.",
-      "9600\t  Print Quality: " + std::to_string(dm->dmPrintQuality) + " dpi",
-      "9650\t  Color Mode: Color",
-      "9700\t  Current Orientation: Portrait",
-      "9750\t  Current Duplex Setting: Single-sided printing with the current orientation setting.",
+      "Tallowin Test Printer",
+      "  Port: FILE:",
+      "  Driver: Tallowin Test PostScript",
+      "  Height: 11.00 inches",
+      "  Width: 8.50 inches",
+      "  Current Paper Size: U.S. Letter, 8 1/2 x 11 in.",
+      "  Default Paper Bin: (Default) Use paper from the current default bin.",
+      "  Print Quality: " + std::to_string(dm->dmPrintQuality) + " dpi",
+      "  Color Mode: Color",
+      "  Current Orientation: Portrait",
+      "  Current Duplex Setting: Single-sided printing with the current orientation setting.",
   };
-  auto r = wintest::RunTallowin(L"show PRINTERS --values");
-  ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(blockOf(wintest::SplitLines(r.out), wintest::Utf8(kPrinter)), settings) << r.out;
-  EXPECT_EQ(r.out.find("Working ..."), std::string::npos) << "no progress line left";
+  auto lines = show(L"PRINTERS");
+  EXPECT_EQ(blockOf(lines, Utf8(kPrinter)), settings);
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const auto& l) { return l.find("Working ...") != l.npos; }), 0);
 
   DWORD needed = 0;
   ::GetPrinterW(printer.handle(), 2, nullptr, 0, &needed);
@@ -376,16 +341,17 @@ TEST(ShowPrinters, AnAddedPrinterWithItsSettingsThenUnreachable) {
   ASSERT_NE(pi->pDevMode, nullptr) << "the spooler keeps no settings for the printer";
   pi->pDriverName = const_cast<wchar_t*>(L"Tallowin Missing Driver");
   ASSERT_TRUE(::SetPrinterW(printer.handle(), 2, info.data(), 0));
-  r = wintest::RunTallowin(L"show PRINTERS --values");
-  const auto block = blockOf(wintest::SplitLines(r.out), wintest::Utf8(kPrinter));
-  ASSERT_FALSE(block.empty()) << r.out;
+  const auto block = blockOf(show(L"PRINTERS"), Utf8(kPrinter));
+  ASSERT_FALSE(block.empty());
   EXPECT_NE(std::find(block.begin(), block.end(), settings[5]), block.end()) << "the listed settings are shown";
-  EXPECT_EQ(block.back(), "9900\t  Error: 482 Printer error (May Be Offline)") << r.out;
+  EXPECT_EQ(block.back(), "  Error: 482 Printer error (May Be Offline)");
 }
 
 // ---- a hostile registry ----
-// One table of keys and values, hostile ones among them, in both registry
-// views, and what the Programs and bus sections and the registry helpers read.
+// Keys in both registry views, a value of 1 MB, a key name of 255 characters,
+// and a device with its driver, as the Programs and bus sections read them
+// from the real registry (how a value's bytes are taken is the native tests'
+// and the registry fuzzer's).
 
 const std::wstring kUninstall = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 const std::wstring kEnum = L"SYSTEM\\CurrentControlSet\\Enum\\";
@@ -395,105 +361,56 @@ struct Value {
   REGSAM view;
   std::wstring key;  // under HKLM
   std::wstring name;
-  DWORD type;
-  std::string bytes;
+  std::wstring text;
 };
-
-std::string sz(const std::wstring& text, bool nul = true) {
-  return std::string(reinterpret_cast<const char*>(text.c_str()), (text.size() + (nul ? 1 : 0)) * sizeof(wchar_t));
-}
-std::string dword(DWORD v) { return std::string(reinterpret_cast<const char*>(&v), sizeof(v)); }
 
 const std::wstring kHuge = L"TallowinHuge" + std::wstring(512 * 1024 - 13, L'x');  // 1 MB with its NUL
 const std::wstring kLongKey = L"TallowinLong" + std::wstring(255 - 12, L'n');
+const std::wstring kLetters = L"Tallowin Test \u00C4rger \u00D6ffnen \u00C7edille \u03A9mega \u65E5\u672C";
 
 std::vector<Value> tree() {
-  const std::wstring cardA = kEnum + L"PCMCIA\\TALLOWIN_CARD_A\\1", cardB = kEnum + L"PCMCIA\\TALLOWIN_CARD_B\\1";
+  const std::wstring card = kEnum + L"PCMCIA\\TALLOWIN_CARD_A\\1";
   return {
-      {KEY_WOW64_64KEY, kUninstall + L"TallowinTest-Markup", L"DisplayName", REG_SZ,
-       sz(L"Tallowin Test Fish & Chips <Deluxe> Edition")},
-      {KEY_WOW64_32KEY, kUninstall + L"TallowinTest-Letters", L"DisplayName", REG_SZ,
-       sz(L"Tallowin Test \u00C4rger \u00D6ffnen \u00C7edille \u03A9mega \u65E5\u672C")},
-      {KEY_WOW64_64KEY, kUninstall + L"TallowinTest-Quiet", L"QuietDisplayName", REG_SZ, sz(L"Tallowin Test Quiet Only")},
-      {KEY_WOW64_32KEY, kUninstall + L"TallowinTest-{0D1C2B3A-4F5E-6D7C-8B9A-0F1E2D3C4B5A}", L"EstimatedSize",
-       REG_DWORD, dword(1)},
-      {KEY_WOW64_64KEY, kUninstall + L"TallowinTest-Both", L"DisplayName", REG_SZ, sz(L"Tallowin Test Both (64-bit)")},
-      {KEY_WOW64_32KEY, kUninstall + L"TallowinTest-Both", L"DisplayName", REG_SZ, sz(L"  Tallowin Test Both (32-bit)")},
-      {KEY_WOW64_32KEY, kUninstall + L"TallowinTest-Both", L"QuietDisplayName", REG_SZ, sz(L"Not This One")},
-      {KEY_WOW64_64KEY, kUninstall + L"TallowinTest-Odd", L"DisplayName", REG_SZ, std::string("O\0d\0d\0!", 7)},
-      {KEY_WOW64_64KEY, kUninstall + L"TallowinTest-NoNul", L"DisplayName", REG_SZ, sz(L"NoNul", false)},
-      {KEY_WOW64_64KEY, kUninstall + L"TallowinTest-Huge", L"DisplayName", REG_SZ, sz(kHuge)},
-      {KEY_WOW64_64KEY, kUninstall + kLongKey, L"EstimatedSize", REG_DWORD, dword(1)},
-      {KEY_WOW64_64KEY, kUninstall + L"TallowinTest-Binary", L"DisplayName", REG_BINARY, std::string("\xFF\xFE\x00\x01\x02", 5)},
-      {KEY_WOW64_64KEY, cardA, L"DeviceDesc", REG_SZ, sz(L"Tallowin Test Card A")},
-      {KEY_WOW64_64KEY, cardA, L"Mfg", REG_SZ, sz(L"  Tallowin  ")},
-      {KEY_WOW64_64KEY, cardA, L"CurrentDriveLetterAssignment", REG_SZ, sz(L"EF")},
-      {KEY_WOW64_64KEY, cardA, L"HardwareID", REG_MULTI_SZ, sz(std::wstring(L"PCMCIA\\TALLOWIN-A\0PCMCIA\\TALLOWIN\0", 34))},
-      {KEY_WOW64_64KEY, cardA, L"Driver", REG_SZ, sz(kTestClass.substr(kTestClass.rfind(L'\\') + 1) + L"\\0000")},
-      {KEY_WOW64_64KEY, kTestClass + L"\\0000", L"DriverDesc", REG_SZ, sz(L"Tallowin Test Driver")},
-      {KEY_WOW64_64KEY, kTestClass + L"\\0000", L"DriverVersion", REG_SZ, sz(L"1.0.0.1")},
-      {KEY_WOW64_64KEY, kTestClass + L"\\0000", L"ProviderName", REG_SZ, sz(L"not read")},
-      {KEY_WOW64_64KEY, kTestClass + L"\\0000", L"Provider", REG_SZ, sz(L"Tallowin Test")},
-      {KEY_WOW64_64KEY, cardB, L"DeviceDesc", REG_SZ, sz(L" Tallowin Test Card B ")},
-      {KEY_WOW64_64KEY, cardB, L"RevisionLevel", REG_DWORD, dword(7)},
-      {KEY_WOW64_64KEY, cardB, L"HardwareID", REG_MULTI_SZ, sz(std::wstring(L"ID1\0ID2", 7), false)},
-      {KEY_WOW64_64KEY, cardB, L"Driver", REG_SZ, sz(L"{7a11081d-0000-4000-8000-7a110817e575}\\0009")},
-      {KEY_WOW64_64KEY, kEnum + L"PCMCIA\\TALLOWIN_CARD_C\\1", L"Mfg", REG_SZ, sz(L"no description: no block")},
-      {KEY_WOW64_64KEY, kEnum + L"V1394\\TALLOWIN_NODESC\\1", L"HardwareID", REG_SZ, sz(L"1394\\TALLOWIN")},
+      {KEY_WOW64_32KEY, kUninstall + L"TallowinTest-Letters", L"DisplayName", kLetters},
+      {KEY_WOW64_64KEY, kUninstall + L"TallowinTest-Both", L"DisplayName", L"Tallowin Test Both (64-bit)"},
+      {KEY_WOW64_32KEY, kUninstall + L"TallowinTest-Both", L"DisplayName", L"  Tallowin Test Both (32-bit)"},
+      {KEY_WOW64_64KEY, kUninstall + L"TallowinTest-Huge", L"DisplayName", kHuge},
+      {KEY_WOW64_64KEY, kUninstall + kLongKey, L"Publisher", L"no name: the key's"},
+      {KEY_WOW64_64KEY, card, L"DeviceDesc", L"Tallowin Test Card A"},
+      {KEY_WOW64_64KEY, card, L"Driver", kTestClass.substr(kTestClass.rfind(L'\\') + 1) + L"\\0000"},
+      {KEY_WOW64_64KEY, kTestClass + L"\\0000", L"DriverDesc", L"Tallowin Test Driver"},
+      {KEY_WOW64_64KEY, kTestClass + L"\\0000", L"DriverVersion", L"1.0.0.1"},
+      {KEY_WOW64_64KEY, kTestClass + L"\\0000", L"Provider", L"Tallowin Test"},
   };
-}
-
-bool keyExists(const std::wstring& path) {
-  HKEY k = nullptr;
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &k) != ERROR_SUCCESS) return false;
-  ::RegCloseKey(k);
-  return true;
 }
 
 // The tree, written; each key removed again with everything below it.
 class RegistryTree : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const wchar_t* bus : {L"PCMCIA", L"V1394"})
-      if (keyExists(kEnum + bus)) GTEST_SKIP() << "this machine lists devices of its own there";
+    HKEY k = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, (kEnum + L"PCMCIA").c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &k) == 0) {
+      ::RegCloseKey(k);
+      GTEST_SKIP() << "this machine lists PCMCIA devices of its own";
+    }
     for (const Value& v : tree()) {
-      const std::wstring root = v.key.rfind(kEnum, 0) == 0        ? v.key.substr(0, v.key.find(L'\\', kEnum.size()))
-                                : v.key.rfind(kTestClass, 0) == 0 ? kTestClass
-                                                                  : v.key;
+      const std::wstring root = v.key.rfind(kEnum, 0) == 0 ? kEnum + L"PCMCIA" : v.key.substr(0, v.key.rfind(L"\\0000"));
       const std::wstring id = root + L"|" + std::to_wstring(v.view);
       auto it = std::find_if(keys_.begin(), keys_.end(), [&](const auto& k) { return k.first == id; });
-      if (it == keys_.end()) {
-        keys_.emplace_back(id, std::make_unique<RegFixture>(HKEY_LOCAL_MACHINE, root, v.view));
-        it = keys_.end() - 1;
-      }
-      it->second->setBytes(v.key.substr(root.size() + (v.key.size() > root.size() ? 1 : 0)), v.name, v.type,
-                           v.bytes.data(), static_cast<DWORD>(v.bytes.size()));
+      if (it == keys_.end()) it = keys_.emplace(keys_.end(), id, std::make_unique<RegFixture>(HKEY_LOCAL_MACHINE, root, v.view));
+      it->second->setString(v.key.substr(std::min(v.key.size(), root.size() + 1)), v.name, v.text);
     }
   }
   std::vector<std::pair<std::wstring, std::unique_ptr<RegFixture>>> keys_;
 };
 
-std::vector<std::string> show(const wchar_t* tag) {
-  const auto r = wintest::RunTallowin(std::wstring(L"show ") + tag + L" --values", 300000);
-  EXPECT_EQ(r.exitCode, 0) << r.err;
-  return wintest::SplitLines(r.out);
-}
-
 TEST_F(RegistryTree, ProgramsOfBothViewsAreListedWholeOnceAndSorted) {
-  const std::vector<std::string> expected = {
-      "Tallowin Test Fish & Chips <Deluxe> Edition",
-      wintest::Utf8(L"Tallowin Test \u00C4rger \u00D6ffnen \u00C7edille \u03A9mega \u65E5\u672C"),
-      "Tallowin Test Quiet Only", "TallowinTest-{0D1C2B3A-4F5E-6D7C-8B9A-0F1E2D3C4B5A}",
-      "Tallowin Test Both (64-bit)", "  Tallowin Test Both (32-bit)",
-      "Odd",  // an odd byte count: the last half character dropped
-      "NoNul", wintest::Utf8(kHuge), wintest::Utf8(kLongKey),
-      "TallowinTest-Binary",  // a name that is not text: the key's name
-  };
   std::vector<std::string> names;
   for (const auto& line : show(L"PROGS"))
-    if (line != "0\t") names.push_back(line.substr(line.find('\t') + 1));
-  for (const auto& name : expected)
-    EXPECT_EQ(std::count(names.begin(), names.end(), name), 1) << name.substr(0, 80);
+    if (!line.empty()) names.push_back(line);
+  for (const std::wstring& name : {kLetters, std::wstring(L"Tallowin Test Both (64-bit)"),
+                                   std::wstring(L"  Tallowin Test Both (32-bit)"), kHuge, kLongKey})
+    EXPECT_EQ(std::count(names.begin(), names.end(), Utf8(name)), 1) << Utf8(name).substr(0, 80);
   for (size_t i = 1; i < names.size(); ++i) {
     const std::wstring a = wintest::Wide(names[i - 1]), b = wintest::Wide(names[i]);
     EXPECT_NE(::CompareStringEx(LOCALE_NAME_USER_DEFAULT, NORM_IGNORECASE, a.c_str(), static_cast<int>(a.size()),
@@ -503,44 +420,23 @@ TEST_F(RegistryTree, ProgramsOfBothViewsAreListedWholeOnceAndSorted) {
   }
 }
 
-TEST_F(RegistryTree, BusDevicesWithTheirDriversAndNothingElse) {
+TEST_F(RegistryTree, ABusDeviceWithItsDriver) {
   EXPECT_EQ(show(L"PCMCIA"), (std::vector<std::string>{
-                                 "4700\tPCMCIA Card Name: Tallowin Test Card A",
-                                 "4710\t  Manufacturer: Tallowin",
-                                 "4725\t  Drive Letters: E, F",
-                                 "4730\t  Hardware ID: PCMCIA\\TALLOWIN-A",
-                                 "4730\t  Hardware ID: PCMCIA\\TALLOWIN",
-                                 "4750\t  Driver Name: Tallowin Test Driver",
-                                 "4760\t  Driver Version: 1.0.0.1",
-                                 "4780\t  Driver Provider: Tallowin Test",
-                                 "0\t",
-                                 "4700\tPCMCIA Card Name:  Tallowin Test Card B ",
-                                 "4712\t  Revision Level: 7",
-                                 "4730\t  Hardware ID: ID1",
-                                 "4730\t  Hardware ID: ID2",
+                                 "PCMCIA Card Name: Tallowin Test Card A",
+                                 "  Driver Name: Tallowin Test Driver",
+                                 "  Driver Version: 1.0.0.1",
+                                 "  Driver Provider: Tallowin Test",
                              }));
-  EXPECT_EQ(show(L"FIREWIRE"), (std::vector<std::string>{"0\tNo IEEE1394/FireWire Devices Found"}));
 }
 
-// GetRegValue over the real registry: strings as stored (not expanded), a
-// DWORD signed, a multi-string whole, anything else the default.
+// GetRegValue over the real registry: an expandable string as stored; ApiExists
+// over the real loader.
 TEST(RegistryHelpers, ReadTheRealRegistry) {
   RegFixture fx(HKEY_LOCAL_MACHINE, L"SOFTWARE\\TallowinTest\\Registry");
   fx.setString(L"", L"expand", L"%SystemRoot%\\x", REG_EXPAND_SZ);
-  fx.setDword(L"", L"minus", 0xFFFFFFFFu);
-  const wchar_t multi[] = L"one\0two\0";
-  fx.setBytes(L"", L"multi", REG_MULTI_SZ, multi, sizeof(multi));
-  fx.setBytes(L"", L"bin", REG_BINARY, "\x01\x02", 2);
   win32::WinPlatform p;
-  auto get = [&](const std::string& name, RegValue def) {
-    return GetRegValue(p, kHKeyLocalMachine, "SOFTWARE\\TallowinTest\\Registry", name, def, RegView::Bits64);
-  };
-  const RegValue text = std::string("default");
-  EXPECT_EQ(get("expand", text), RegValue(std::string("%SystemRoot%\\x")));
-  EXPECT_EQ(get("minus", int32_t{0}), RegValue(int32_t{-1}));
-  EXPECT_EQ(get("multi", text), RegValue(std::string("one\0two\0\0", 9)));
-  EXPECT_EQ(get("bin", text), text);
-  EXPECT_EQ(get("missing", int32_t{3}), RegValue(int32_t{3}));
+  EXPECT_EQ(GetRegValue(p, kHKeyLocalMachine, "SOFTWARE\\TallowinTest\\Registry", "expand", std::string(), RegView::Bits64),
+            RegValue(std::string("%SystemRoot%\\x")));
   EXPECT_TRUE(ApiExists(p, "kernel32.dll", "GetSystemWindowsDirectoryW"));
   EXPECT_FALSE(ApiExists(p, "kernel32.dll", "NoSuchFunctionAnywhere"));
   EXPECT_FALSE(ApiExists(p, "nosuchlibrary.dll", "x"));

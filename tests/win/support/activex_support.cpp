@@ -22,27 +22,18 @@ namespace {
 
 // atl.dll's AtlAxWin class, registered once per process.
 bool InitAtlAxWin() {
-  static const bool ok = [] {
-    HMODULE atl = ::LoadLibraryW(L"atl.dll");
-    if (!atl) return false;
-    using Fn = BOOL(WINAPI*)();
-    auto init = reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(atl, "AtlAxWinInit")));
-    return init && init();
-  }();
+  static const auto init = reinterpret_cast<BOOL(WINAPI*)()>(
+      reinterpret_cast<void*>(::GetProcAddress(::LoadLibraryW(L"atl.dll"), "AtlAxWinInit")));
+  static const bool ok = init && init();
   return ok;
 }
 
 }  // namespace
 
-AxWinHost::AxWinHost(const wchar_t* progId, int width, int height, HWND parent) {
-  if (!InitAtlAxWin()) return;
-  if (!parent) {
-    top_ = CreateHiddenHost(width + 40, height + 60);
-    parent = top_;
-  }
-  if (!parent) return;
-  ax_ = ::CreateWindowExW(0, L"AtlAxWin", progId, WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, width, height,
-                          parent, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+AxWinHost::AxWinHost(const wchar_t* progId) {
+  if (!InitAtlAxWin() || !(top_ = CreateHiddenHost())) return;
+  ax_ = ::CreateWindowExW(0, L"AtlAxWin", progId, WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 640, 480, top_,
+                          nullptr, ::GetModuleHandleW(nullptr), nullptr);
   // The container reports success even when the control failed: look.
   if (ax_) form_ = ::FindWindowExW(ax_, nullptr, win32::FrmMain::ClassName(), nullptr);
 }
@@ -123,12 +114,6 @@ RegDiff Diff(const RegSnapshot& before, const RegSnapshot& after) {
   for (const auto& [k, v] : before)
     if (auto it = after.find(k); it == after.end() || it->second != v) d.removedOrChanged[k] = v;
   return d;
-}
-
-std::string Describe(const RegSnapshot& s) {
-  std::string out;
-  for (const auto& [k, v] : s) out += "  " + Utf8(k) + " = " + Utf8(v) + "\n";
-  return out;
 }
 
 }  // namespace tallowin::wintest

@@ -15,21 +15,20 @@ std::wstring OcxPath();  // beside the test program
 // regsvr32 with the given switches ("/s", "/u /s", "/s /n /i:user") on tallowin.ocx.
 RunResult Regsvr32(const std::wstring& switches);
 
-// The control created by ProgID (or CLSID text) in an AtlAxWin window on a
-// hidden host, as any container would; everything goes with it.
+// The control created by ProgID (or CLSID text) in a 640 x 480 AtlAxWin window
+// on a hidden host, as any container would; everything goes with it.
 class AxWinHost {
  public:
-  explicit AxWinHost(const wchar_t* progId, int width = 640, int height = 480, HWND parent = nullptr);
+  explicit AxWinHost(const wchar_t* progId);
   ~AxWinHost();
   AxWinHost(const AxWinHost&) = delete;
   AxWinHost& operator=(const AxWinHost&) = delete;
 
   HWND form() const { return form_; }  // class TallowinFrmMain, or nullptr
-  HWND container() const { return ax_; }
   HWND list() const;
 
  private:
-  HWND top_ = nullptr;  // ours only when no parent was given
+  HWND top_ = nullptr;
   HWND ax_ = nullptr;
   HWND form_ = nullptr;
 };
@@ -46,7 +45,5 @@ struct RegDiff {
   RegSnapshot removedOrChanged;
 };
 RegDiff Diff(const RegSnapshot& before, const RegSnapshot& after);
-// "  PATH = type:data" lines, for a failure's message.
-std::string Describe(const RegSnapshot& s);
 
 }  // namespace tallowin::wintest

@@ -9,53 +9,41 @@
 
 #include <ocidl.h>
 
+#include <string>
 #include <vector>
+
+#include "win32/com_object.h"
 
 namespace tallowin::wintest {
 
-// The container's methods the control calls.
-enum class Callback { None, CanInPlaceActivate, OnInPlaceActivate, GetWindow, GetWindowContext, OnUIActivate,
-                      SetActiveObject, SetBorderSpace, OnUIDeactivate, OnInPlaceDeactivate };
-inline const char* NameOf(Callback c) {
-  static const char* const names[] = {"none",           "CanInPlaceActivate", "OnInPlaceActivate", "GetWindow",
-                                      "GetWindowContext", "OnUIActivate",     "SetActiveObject",   "SetBorderSpace",
-                                      "OnUIDeactivate", "OnInPlaceDeactivate"};
-  return names[static_cast<int>(c)];
-}
-
-// What a hostile container does from inside the callback (Release: Close,
+// What a hostile container does from inside a callback (Release: Close,
 // SetClientSite(nullptr) and its last reference).
 enum class Act { InPlaceDeactivate, Close, SetClientSiteNull, Release };
-inline const char* NameOf(Act a) {
-  static const char* const names[] = {"InPlaceDeactivate", "Close", "SetClientSite(nullptr)", "Release"};
-  return names[static_cast<int>(a)];
-}
 
-class OwnContainer : public IOleClientSite,
-                     public IOleInPlaceSite,
-                     public IOleInPlaceFrame,
-                     public IOleControlSite,
-                     public IDispatch {
+class OwnContainer
+    : public win32::ComObject<IOleClientSite, IOleInPlaceSite, IOleInPlaceFrame, IOleControlSite, IDispatch> {
  public:
   explicit OwnContainer(HWND parent) : window(parent) {}
-  virtual ~OwnContainer() = default;
 
   HWND window;
   RECT pos{0, 0, 640, 480};
   bool ambient = false;  // IDispatch with the ambient UserMode, else none
   bool userMode = true;
   IOleObject* control = nullptr;  // the container's reference, when the test hands it over
-  Callback hostileIn = Callback::None;
+  std::string hostileIn;  // the name of the callback to turn hostile in
   Act hostileAct = Act::InPlaceDeactivate;
   bool hostileDone = false;  // the hostile act happened (once)
   // Calls into the container after the hostile act ended the activation
   // (every act but SetClientSite(nullptr)) until the test settles the act at
   // the end of its step: a deactivated control has nothing more to say.
-  std::vector<Callback> callsAfterAct;
+  std::string callsAfterAct;  // their names
   bool actSettled = false;
   std::vector<MSG> controlSiteKeys;  // what reached IOleControlSite::TranslateAccelerator
 
-  LONG references() const { return refs_; }
+  LONG references() {
+    AddRef();
+    return static_cast<LONG>(Release());
+  }
   // Close, SetClientSite(nullptr) and the container's reference, if it has one.
   void releaseControl() {
     if (IOleObject* c = control) {
@@ -84,12 +72,6 @@ class OwnContainer : public IOleClientSite,
     AddRef();
     return S_OK;
   }
-  STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(::InterlockedIncrement(&refs_)); }
-  STDMETHODIMP_(ULONG) Release() override {
-    const LONG n = ::InterlockedDecrement(&refs_);
-    if (n == 0) delete this;
-    return static_cast<ULONG>(n);
-  }
 
   // IOleClientSite
   STDMETHODIMP SaveObject() override { return E_NOTIMPL; }
@@ -103,14 +85,14 @@ class OwnContainer : public IOleClientSite,
   STDMETHODIMP GetWindow(HWND* hwnd) override {
     if (!hwnd) return E_POINTER;
     *hwnd = window;
-    return called(Callback::GetWindow);
+    return called("GetWindow");
   }
   STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
 
   // IOleInPlaceSite
-  STDMETHODIMP CanInPlaceActivate() override { return called(Callback::CanInPlaceActivate); }
-  STDMETHODIMP OnInPlaceActivate() override { return called(Callback::OnInPlaceActivate); }
-  STDMETHODIMP OnUIActivate() override { return called(Callback::OnUIActivate); }
+  STDMETHODIMP CanInPlaceActivate() override { return called("CanInPlaceActivate"); }
+  STDMETHODIMP OnInPlaceActivate() override { return called("OnInPlaceActivate"); }
+  STDMETHODIMP OnUIActivate() override { return called("OnUIActivate"); }
   STDMETHODIMP GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** doc, LPRECT p, LPRECT c,
                                 LPOLEINPLACEFRAMEINFO info) override {
     if (!frame || !doc || !p || !c) return E_POINTER;
@@ -119,11 +101,11 @@ class OwnContainer : public IOleClientSite,
     *doc = nullptr;
     *p = *c = pos;
     if (info) *info = {info->cb, FALSE, window, nullptr, 0};
-    return called(Callback::GetWindowContext);
+    return called("GetWindowContext");
   }
   STDMETHODIMP Scroll(SIZE) override { return E_NOTIMPL; }
-  STDMETHODIMP OnUIDeactivate(BOOL) override { return called(Callback::OnUIDeactivate); }
-  STDMETHODIMP OnInPlaceDeactivate() override { return called(Callback::OnInPlaceDeactivate); }
+  STDMETHODIMP OnUIDeactivate(BOOL) override { return called("OnUIDeactivate"); }
+  STDMETHODIMP OnInPlaceDeactivate() override { return called("OnInPlaceDeactivate"); }
   STDMETHODIMP DiscardUndoState() override { return S_OK; }
   STDMETHODIMP DeactivateAndUndo() override { return S_OK; }
   STDMETHODIMP OnPosRectChange(LPCRECT) override { return S_OK; }
@@ -131,10 +113,10 @@ class OwnContainer : public IOleClientSite,
   // IOleInPlaceUIWindow, IOleInPlaceFrame
   STDMETHODIMP GetBorder(LPRECT) override { return INPLACE_E_NOTOOLSPACE; }
   STDMETHODIMP RequestBorderSpace(LPCBORDERWIDTHS) override { return INPLACE_E_NOTOOLSPACE; }
-  STDMETHODIMP SetBorderSpace(LPCBORDERWIDTHS) override { return called(Callback::SetBorderSpace); }
+  STDMETHODIMP SetBorderSpace(LPCBORDERWIDTHS) override { return called("SetBorderSpace"); }
   // The active object is not held: the test counts only what the control holds.
   STDMETHODIMP SetActiveObject(IOleInPlaceActiveObject*, LPCOLESTR) override {
-    return called(Callback::SetActiveObject);
+    return called("SetActiveObject");
   }
   STDMETHODIMP InsertMenus(HMENU, LPOLEMENUGROUPWIDTHS) override { return E_NOTIMPL; }
   STDMETHODIMP SetMenu(HMENU, HOLEMENU, HWND) override { return S_OK; }
@@ -169,9 +151,9 @@ class OwnContainer : public IOleClientSite,
 
  private:
   // The hostile act, once, from inside the chosen callback; S_OK for the callback to answer.
-  HRESULT called(Callback c) {
-    if (hostileDone && !inAct_ && !actSettled && hostileAct != Act::SetClientSiteNull) callsAfterAct.push_back(c);
-    if (c != hostileIn || hostileDone || !control) return S_OK;
+  HRESULT called(const char* name) {
+    if (hostileDone && !inAct_ && !actSettled && hostileAct != Act::SetClientSiteNull) callsAfterAct += name + std::string(" ");
+    if (hostileIn != name || hostileDone || !control) return S_OK;
     hostileDone = true;
     inAct_ = true;
     if (hostileAct == Act::InPlaceDeactivate) {
@@ -190,7 +172,6 @@ class OwnContainer : public IOleClientSite,
     inAct_ = false;
     return S_OK;
   }
-  LONG refs_ = 1;
   bool inAct_ = false;
 };
 

@@ -12,8 +12,9 @@ namespace tallowin::wintest {
 // test administrator's credentials; empty unless the status is 200.
 std::string ApiGet(const std::string& peer, const std::string& path);
 
-// The value of the first member NAME in JSON text: a string unescaped, any
-// other value as written. Inside a string every quote is escaped, so only a
+// The value of the first member NAME in JSON text: a string unescaped (\uXXXX
+// and \", \\, \/: the tests' texts hold no control characters), any other
+// value as written. Inside a string every quote is escaped, so only a
 // member's name can match.
 std::string JsonMember(const std::string& json, const std::string& name);
 

@@ -6,21 +6,11 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "platform/text.h"
 #include "win32/winhttp_transport.h"
 #include "win32/frm_main.h"
 #include "win32/handles.h"
 
 namespace tallowin::wintest {
-
-std::string Utf8(const std::wstring& text) {
-  return Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(text.data()), text.size()));
-}
-
-std::wstring Wide(const std::string& text) {
-  const std::u16string w = Utf8ToUtf16(text);
-  return std::wstring(w.begin(), w.end());
-}
 
 std::wstring ProgramFolder() {
   wchar_t path[MAX_PATH] = {};
@@ -29,10 +19,13 @@ std::wstring ProgramFolder() {
   return p.substr(0, p.find_last_of(L"\\/") + 1);
 }
 
-namespace {
+RunResult RunTallowin(const std::wstring& arguments, DWORD timeoutMs) {
+  return RunProgram(L"\"" + ProgramFolder() + L"tallowin.exe\" " + arguments, timeoutMs);
+}
 
-// Reads a pipe to its end on a thread of its own, so that neither pipe fills.
-DWORD WINAPI drain(void* arg) {
+// Reads a pipe to its end on a thread of its own, so that a full pipe never
+// holds the child while the time-out is waited on.
+static DWORD WINAPI drain(void* arg) {
   auto* job = static_cast<std::pair<HANDLE, std::string*>*>(arg);
   char buffer[4096];
   DWORD n = 0;
@@ -40,41 +33,26 @@ DWORD WINAPI drain(void* arg) {
   return 0;
 }
 
-}  // namespace
-
-RunResult RunTallowin(const std::wstring& arguments, DWORD timeoutMs) {
-  return RunProgram(L"\"" + ProgramFolder() + L"tallowin.exe\" " + arguments, timeoutMs);
-}
-
 RunResult RunProgram(const std::wstring& commandLine, DWORD timeoutMs) {
   RunResult result;
   SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
-  HANDLE raw[4] = {};  // out read, out write, err read, err write
-  if (!::CreatePipe(&raw[0], &raw[1], &sa, 0) || !::CreatePipe(&raw[2], &raw[3], &sa, 0)) {
-    for (HANDLE h : raw)
-      if (h) ::CloseHandle(h);
-    throw std::runtime_error("CreatePipe");
-  }
-  win32::UniqueHandle outRead(raw[0]), outWrite(raw[1]), errRead(raw[2]), errWrite(raw[3]);
-  ::SetHandleInformation(outRead.get(), HANDLE_FLAG_INHERIT, 0);
-  ::SetHandleInformation(errRead.get(), HANDLE_FLAG_INHERIT, 0);
+  HANDLE read = nullptr, write = nullptr;
+  if (!::CreatePipe(&read, &write, &sa, 0)) throw std::runtime_error("CreatePipe");
+  win32::UniqueHandle outRead(read), outWrite(write);
+  ::SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
   STARTUPINFOW si{};
   si.cb = sizeof(si);
   si.dwFlags = STARTF_USESTDHANDLES;
   si.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
-  si.hStdOutput = outWrite.get();
-  si.hStdError = errWrite.get();
+  si.hStdOutput = si.hStdError = write;
   PROCESS_INFORMATION pi{};
   std::wstring cmd = commandLine;
   if (!::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi))
     throw std::runtime_error("CreateProcess " + Utf8(commandLine));
   const win32::UniqueHandle process(pi.hProcess), thread(pi.hThread);
-  // The child has its own copies: the reads end when it closes them.
-  outWrite.reset();
-  errWrite.reset();
-  std::pair<HANDLE, std::string*> outJob{outRead.get(), &result.out}, errJob{errRead.get(), &result.err};
-  const win32::UniqueHandle drains[2] = {win32::UniqueHandle(::CreateThread(nullptr, 0, drain, &outJob, 0, nullptr)),
-                                         win32::UniqueHandle(::CreateThread(nullptr, 0, drain, &errJob, 0, nullptr))};
+  outWrite.reset();  // the child has its own copy: the read ends when it closes it
+  std::pair<HANDLE, std::string*> job{read, &result.out};
+  const win32::UniqueHandle drainer(::CreateThread(nullptr, 0, drain, &job, 0, nullptr));
   if (::WaitForSingleObject(process.get(), timeoutMs) == WAIT_TIMEOUT) {
     ::TerminateProcess(process.get(), 99);
     result.exitCode = -2;
@@ -83,8 +61,7 @@ RunResult RunProgram(const std::wstring& commandLine, DWORD timeoutMs) {
     ::GetExitCodeProcess(process.get(), &code);
     result.exitCode = static_cast<int>(code);
   }
-  const HANDLE waits[2] = {drains[0].get(), drains[1].get()};
-  ::WaitForMultipleObjects(2, waits, TRUE, 10000);
+  ::WaitForSingleObject(drainer.get(), 10000);
   return result;
 }
 
@@ -120,18 +97,13 @@ LRESULT CALLBACK hostProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 
 }  // namespace
 
-HWND CreateHiddenHost(int width, int height) {
-  static const bool registered = [] {
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof(wc);
-    wc.lpfnWndProc = hostProc;
-    wc.hInstance = ::GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"TallowinTestHost";
-    return ::RegisterClassExW(&wc) != 0;
-  }();
-  if (!registered) return nullptr;
-  return ::CreateWindowExW(0, L"TallowinTestHost", L"host", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0, 0, width,
-                           height, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+HWND CreateHiddenHost() {
+  static const WNDCLASSEXW wc{sizeof(wc), 0,       hostProc, 0,       0, ::GetModuleHandleW(nullptr),
+                              nullptr,    nullptr, nullptr,  nullptr, L"TallowinTestHost", nullptr};
+  static const bool registered = ::RegisterClassExW(&wc) != 0;
+  return registered ? ::CreateWindowExW(0, wc.lpszClassName, L"host", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0, 0, 900,
+                                        700, nullptr, nullptr, wc.hInstance, nullptr)
+                    : nullptr;
 }
 
 std::vector<std::string> ListLines(HWND list) {
@@ -176,21 +148,14 @@ std::vector<std::string> SplitLines(const std::string& text) {
   return lines;
 }
 
-namespace {
-
 // Deletes path and all below it in the given view only.
-void deleteTreeInView(HKEY root, const std::wstring& path, REGSAM view) {
-  HKEY parent = nullptr;
-  const size_t slash = path.find_last_of(L'\\');
-  const std::wstring parentPath = slash == std::wstring::npos ? L"" : path.substr(0, slash);
-  const std::wstring leaf = slash == std::wstring::npos ? path : path.substr(slash + 1);
-  if (::RegOpenKeyExW(root, parentPath.c_str(), 0, KEY_ALL_ACCESS | view, &parent) == ERROR_SUCCESS) {
-    ::RegDeleteTreeW(parent, leaf.c_str());
-    ::RegCloseKey(parent);
-  }
+static void deleteTreeInView(HKEY root, const std::wstring& path, REGSAM view) {
+  HKEY key = nullptr;
+  if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_ALL_ACCESS | view, &key) != ERROR_SUCCESS) return;
+  ::RegDeleteTreeW(key, nullptr);
+  ::RegCloseKey(key);
+  ::RegDeleteKeyExW(root, path.c_str(), view, 0);
 }
-
-}  // namespace
 
 RegFixture::RegFixture(HKEY root, const std::wstring& path, REGSAM view) : root_(root), path_(path), view_(view) {
   deleteTreeInView(root_, path_, view_);  // what an earlier, aborted run may have left
@@ -204,21 +169,10 @@ RegFixture::~RegFixture() {
   deleteTreeInView(root_, path_, view_);
 }
 
-void RegFixture::setBytes(const std::wstring& sub, const std::wstring& name, DWORD type, const void* data, DWORD size) {
-  HKEY k = nullptr;
-  if (::RegCreateKeyExW(key_, sub.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view_, nullptr, &k, nullptr) != ERROR_SUCCESS)
-    throw std::runtime_error("RegCreateKeyEx " + Utf8(sub));
-  const LONG rc = ::RegSetValueExW(k, name.c_str(), 0, type, static_cast<const BYTE*>(data), size);
-  ::RegCloseKey(k);
-  if (rc != ERROR_SUCCESS) throw std::runtime_error("RegSetValueEx " + Utf8(name));
-}
-
 void RegFixture::setString(const std::wstring& sub, const std::wstring& name, const std::wstring& value, DWORD type) {
-  setBytes(sub, name, type, value.c_str(), static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-}
-
-void RegFixture::setDword(const std::wstring& sub, const std::wstring& name, DWORD value) {
-  setBytes(sub, name, REG_DWORD, &value, sizeof(value));
+  if (::RegSetKeyValueW(key_, sub.c_str(), name.c_str(), type, value.c_str(),
+                        static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) != ERROR_SUCCESS)
+    throw std::runtime_error("RegSetKeyValue " + Utf8(sub + L":" + name));
 }
 
 std::string TestService(const std::string& name) {

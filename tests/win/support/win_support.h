@@ -7,9 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "win32/wide.h"
 #include "win32/winhttp_transport.h"
 
 namespace tallowin::wintest {
+
+using win32::Utf8;
+using win32::Wide;
 
 // For a test that needs only that a time-out ends the wait (the product's: 15 s, 30 s).
 inline constexpr win32::HttpTimeLimits kShortLimits{2000, 2000, 2000, 3000, 5000};
@@ -19,8 +23,7 @@ std::wstring ProgramFolder();
 
 struct RunResult {
   int exitCode = -1;
-  std::string out;  // stdout, UTF-8 as written
-  std::string err;
+  std::string out;  // stdout and stderr, as written
 };
 // tallowin.exe beside this program, or any command line; after timeoutMs
 // the process is killed and exitCode is -2.
@@ -34,7 +37,7 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000);
 // A hidden top-level window (destroying a visible one costs Wine seconds
 // without a window manager). Messages WM_APP sent or posted to it run
 // OnHostMessage.
-HWND CreateHiddenHost(int width = 900, int height = 700);
+HWND CreateHiddenHost();
 extern std::function<void()> OnHostMessage;
 
 // The lines of a list box, read through its messages (also across processes).
@@ -61,8 +64,6 @@ class RegFixture {
   RegFixture& operator=(const RegFixture&) = delete;
   // Values under a subkey (created as needed); "" is the key itself.
   void setString(const std::wstring& sub, const std::wstring& name, const std::wstring& value, DWORD type = REG_SZ);
-  void setBytes(const std::wstring& sub, const std::wstring& name, DWORD type, const void* data, DWORD size);
-  void setDword(const std::wstring& sub, const std::wstring& name, DWORD value);
 
  private:
   HKEY root_;
@@ -70,8 +71,5 @@ class RegFixture {
   REGSAM view_;
   HKEY key_ = nullptr;
 };
-
-std::string Utf8(const std::wstring& text);
-std::wstring Wide(const std::string& text);
 
 }  // namespace tallowin::wintest
