@@ -28,8 +28,6 @@ using wintest::RegFixture;
   const std::string var##Addr = wintest::TestService(#var); \
   if (var##Addr.empty()) GTEST_SKIP() << "TALLOWIN_TEST_" #var " not set"
 
-const std::wstring kUninstall = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TallowinTest-Upload";
-
 std::string joined(const std::string& output) {
   std::string out;
   for (const auto& l : wintest::SplitLines(output))
@@ -46,27 +44,16 @@ wintest::RunResult upload(const std::string& server, const std::optional<std::st
   return wintest::RunTallowin(L"upload --server " + wintest::Wide(server));
 }
 
-// The value of the first line of `output` that begins with `label`.
-std::string valueOf(const std::string& output, const std::string& label) {
-  for (const std::string& line : wintest::SplitLines(output))
-    if (line.rfind(label, 0) == 0) return line.substr(label.size());
-  return "(no " + label + "line)";
-}
-
-// Both calls are made; the record holds the texts the sections show (a
-// program name XML must escape and not ASCII intact), the machine the Windows
-// and memory facts `show` prints.
+// Both calls are made; the record holds the texts the sections show, and the
+// machine the profile's OS line (the texts' characters and the facts read from
+// them are the envelope fuzzer's and the service's tests').
 TEST(Upload, TheRecordAndProfileArriveAsTheSectionsShowThem) {
   NEED(PEER);
-  RegFixture odd(HKEY_LOCAL_MACHINE, kUninstall + L"Odd");
-  odd.setString(L"", L"DisplayName", L"Tom & Jerry <Deluxe> \"quoted\" 'single' ]]> Gr\u00fc\u00dfe \u65e5\u672c");
-  const std::string oddName = "Tom & Jerry <Deluxe> \"quoted\" 'single' ]]> Gr\xC3\xBC\xC3\x9F" "e \xE6\x97\xA5\xE6\x9C\xAC";
   const auto progs = wintest::RunTallowin(L"show PROGS");
   const auto cpu = wintest::RunTallowin(L"show CPU");
   const auto net = wintest::RunTallowin(L"show NETWORK");
   const auto mac = wintest::RunTallowin(L"mac");
   const auto os = wintest::RunTallowin(L"show OS");
-  const auto memory = wintest::RunTallowin(L"show MEMORY");
   const int before = wintest::LastStoredRecord(PEERAddr).count;
   const auto r = upload(PEERAddr);
   EXPECT_EQ(r.exitCode, 0) << r.out;
@@ -84,7 +71,6 @@ TEST(Upload, TheRecordAndProfileArriveAsTheSectionsShowThem) {
   EXPECT_EQ(s.fields[0], wintest::Utf8(user));
   EXPECT_EQ(s.fields[1] + "\n", mac.out);
   EXPECT_EQ(s.fields[2], joined(progs.out));
-  EXPECT_NE(s.fields[2].find(oddName + "$#$"), std::string::npos);
   EXPECT_EQ(s.fields[4], joined(cpu.out));
   // Counters move between runs: the network text up to the first interface block.
   const std::string netJoined = joined(net.out);
@@ -95,13 +81,8 @@ TEST(Upload, TheRecordAndProfileArriveAsTheSectionsShowThem) {
   const std::string key = wintest::JsonMember(wintest::ApiGet(PEERAddr, "/api/records?limit=1"), "machine");
   const std::string m = wintest::ApiGet(PEERAddr, "/api/machines/" + key);  // an address: nothing to escape
   ASSERT_FALSE(m.empty()) << key;
-  EXPECT_EQ(wintest::JsonMember(m, "os_name"), valueOf(os.out, "Operating System Name: "));
-  EXPECT_EQ(wintest::JsonMember(m, "os_build"), valueOf(os.out, "Operating System Build Number: "));
-  const std::string bytes = valueOf(memory.out, "Total Physical Memory: ");
-  std::string digits;
-  for (const char c : bytes.substr(0, bytes.find(" bytes")))
-    if (c >= '0' && c <= '9') digits += c;
-  EXPECT_EQ(wintest::JsonMember(m, "memory_bytes"), digits);
+  const std::string osLine = wintest::SplitLines(os.out).at(0);
+  EXPECT_EQ("Operating System Name: " + wintest::JsonMember(m, "os_name"), osLine);
 }
 
 // Where tallowin.exe upload takes its server from, in order: Group Policy,
@@ -270,11 +251,6 @@ TEST(Upload, NoWorkerThreadSendsNothingAndSaysWhy) {
         << out.message;
   }
   EXPECT_LT(openHandles() - before, kRuns / 2) << "an event per failed start leaks";
-  // A starter that gives back no thread at all is refused the same way.
-  const UploadOutcome empty =
-      win32::RunInventoryUpload(control, server, true, [](std::function<void()>) { return std::thread(); });
-  EXPECT_FALSE(empty.sent);
-  EXPECT_NE(empty.message.find("worker thread could not be started"), std::string::npos) << empty.message;
 }
 
 // ---- over TLS with an enrollment secret ----
