@@ -169,13 +169,11 @@ TEST(Binding, ProgramStartFileSizeAndMessages) {
   EXPECT_EQ(message.find_first_of("\r\n"), std::string::npos) << "without the line break";
 }
 
-bool hasLine(const std::vector<std::string>& lines, const std::string& line) {
-  return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
-
 // Wine takes a process's locale and zone from the Unix environment it starts
 // with: scripts/test runs this in a Wine started with LC_ALL=de_DE.UTF-8 and
 // TZ=America/New_York (TALLOWIN_LOCALE_RUN=de-DE); the ordinary run skips it.
+// The user's number format, New York's dates in German and the user's locale
+// reach the lines (the wording and the day's rule are the native tests').
 TEST(GermanRegional, FormatsFollowTheUsersSettings) {
   wchar_t run[16] = {};
   if (!::GetEnvironmentVariableW(L"TALLOWIN_LOCALE_RUN", run, 16) || std::wstring(run) != L"de-DE")
@@ -183,28 +181,14 @@ TEST(GermanRegional, FormatsFollowTheUsersSettings) {
   ASSERT_EQ(::GetUserDefaultLCID(), 0x407u) << "Wine did not take the German locale from LC_ALL";
   win32::WinPlatform p;
   EXPECT_EQ(FormatBytes(p, 1536), "1.536 bytes (1,50 KB)");
-  EXPECT_EQ(FormatBytes(p, 4294967295u), "4.294.967.295 bytes (4,00 GB)");
 
   const auto t = show(L"TIME");
-  LARGE_INTEGER f{};
-  ::QueryPerformanceFrequency(&f);
-  if (f.QuadPart == 10000000) {
-    EXPECT_TRUE(hasLine(t, "High Resolution Timer Frequency: 10.000.000 Hz (10,00 Mhz)"));
-  }
-  // New York's rules, and this year's dates in German (which day is the native tests').
   TIME_ZONE_INFORMATION tz{};
   ::GetTimeZoneInformation(&tz);
   ASSERT_EQ(tz.Bias, 300);
-  EXPECT_TRUE(hasLine(t, "Standard Time Begins: 1st Sunday of November at 02:00:00"));
-  EXPECT_TRUE(hasLine(t, "Daylight Time Begins: 2nd Sunday of March at 02:00:00"));
   const std::regex date("(Standard Time Begins: 0?[1-7]\\.11|Daylight Time Begins: (0?[89]|1[0-4])\\.0?3)\\.20\\d\\d 02:00:00");
   EXPECT_EQ(std::count_if(t.begin(), t.end(), [&](const std::string& l) { return std::regex_match(l, date); }), 2);
-
-  const auto l = show(L"LOCALE");
-  ASSERT_FALSE(l.empty());
-  EXPECT_EQ(l[0], "Locale ID: 1031 / 0x407");
-  EXPECT_TRUE(hasLine(l, "    Sub-Language ID: 1 / 0x1 - German"));
-  EXPECT_TRUE(hasLine(l, "Non-Monetary Thousands Separator: ."));
+  EXPECT_EQ(show(L"LOCALE").at(0), "Locale ID: 1031 / 0x407");
 }
 
 // ---- printers ----
