@@ -1,7 +1,5 @@
 #include "win/support/activex_support.h"
 
-#include <cstdio>
-
 #include "win32/frm_main.h"
 #include "win32/tallowin_ids.h"
 
@@ -48,21 +46,13 @@ HWND AxWinHost::list() const { return form_ ? ::GetDlgItem(form_, win32::kIdLstI
 
 namespace {
 
+// "type:text" for a string, else "type:" and the bytes, each as one character.
 std::wstring valueText(DWORD type, const std::vector<BYTE>& data) {
-  wchar_t head[32];
-  std::swprintf(head, 32, L"%lu:", static_cast<unsigned long>(type));
-  std::wstring out = head;
-  if (type == REG_SZ || type == REG_EXPAND_SZ) {
-    std::wstring s(reinterpret_cast<const wchar_t*>(data.data()), data.size() / sizeof(wchar_t));
-    while (!s.empty() && s.back() == L'\0') s.pop_back();
-    return out + s;
-  }
-  for (BYTE b : data) {
-    wchar_t hex[4];
-    std::swprintf(hex, 4, L"%02x", b);
-    out += hex;
-  }
-  return out;
+  std::wstring out = std::to_wstring(type) + L":";
+  if (type != REG_SZ && type != REG_EXPAND_SZ) return out + std::wstring(data.begin(), data.end());
+  std::wstring s(reinterpret_cast<const wchar_t*>(data.data()), data.size() / sizeof(wchar_t));
+  while (!s.empty() && s.back() == L'\0') s.pop_back();
+  return out + s;
 }
 
 void snapshotKey(HKEY key, const std::wstring& path, RegSnapshot& out) {
