@@ -338,34 +338,12 @@ const std::wstring kUninstall = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\
 const std::wstring kEnum = L"SYSTEM\\CurrentControlSet\\Enum\\";
 const std::wstring kTestClass = L"SYSTEM\\CurrentControlSet\\Control\\Class\\{7a11081d-0000-4000-8000-7a110817e575}";
 
-struct Value {
-  REGSAM view;
-  std::wstring key;  // under HKLM
-  std::wstring name;
-  std::wstring text;
-};
-
 const std::wstring kHuge = L"TallowinHuge" + std::wstring(512 * 1024 - 13, L'x');  // 1 MB with its NUL
 const std::wstring kLongKey = L"TallowinLong" + std::wstring(255 - 12, L'n');
 const std::wstring kLetters = L"Tallowin Test \u00C4rger \u00D6ffnen \u00C7edille \u03A9mega \u65E5\u672C";
 
-std::vector<Value> tree() {
-  const std::wstring card = kEnum + L"PCMCIA\\TALLOWIN_CARD_A\\1";
-  return {
-      {KEY_WOW64_32KEY, kUninstall + L"TallowinTest-Letters", L"DisplayName", kLetters},
-      {KEY_WOW64_64KEY, kUninstall + L"TallowinTest-Both", L"DisplayName", L"Tallowin Test Both (64-bit)"},
-      {KEY_WOW64_32KEY, kUninstall + L"TallowinTest-Both", L"DisplayName", L"  Tallowin Test Both (32-bit)"},
-      {KEY_WOW64_64KEY, kUninstall + L"TallowinTest-Huge", L"DisplayName", kHuge},
-      {KEY_WOW64_64KEY, kUninstall + kLongKey, L"Publisher", L"no name: the key's"},
-      {KEY_WOW64_64KEY, card, L"DeviceDesc", L"Tallowin Test Card A"},
-      {KEY_WOW64_64KEY, card, L"Driver", kTestClass.substr(kTestClass.rfind(L'\\') + 1) + L"\\0000"},
-      {KEY_WOW64_64KEY, kTestClass + L"\\0000", L"DriverDesc", L"Tallowin Test Driver"},
-      {KEY_WOW64_64KEY, kTestClass + L"\\0000", L"DriverVersion", L"1.0.0.1"},
-      {KEY_WOW64_64KEY, kTestClass + L"\\0000", L"Provider", L"Tallowin Test"},
-  };
-}
-
-// The tree, written; each key removed again with everything below it.
+// The tree, written; each key removed again with everything below it (the
+// device's from PCMCIA down).
 class RegistryTree : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -374,15 +352,23 @@ class RegistryTree : public ::testing::Test {
       ::RegCloseKey(k);
       GTEST_SKIP() << "this machine lists PCMCIA devices of its own";
     }
-    for (const Value& v : tree()) {
-      const std::wstring root = v.key.rfind(kEnum, 0) == 0 ? kEnum + L"PCMCIA" : v.key.substr(0, v.key.rfind(L"\\0000"));
-      const std::wstring id = root + L"|" + std::to_wstring(v.view);
-      auto it = std::find_if(keys_.begin(), keys_.end(), [&](const auto& k) { return k.first == id; });
-      if (it == keys_.end()) it = keys_.emplace(keys_.end(), id, std::make_unique<RegFixture>(HKEY_LOCAL_MACHINE, root, v.view));
-      it->second->setString(v.key.substr(std::min(v.key.size(), root.size() + 1)), v.name, v.text);
-    }
+    const auto key = [&](const std::wstring& path, REGSAM view) -> RegFixture& {
+      return *keys_.emplace_back(std::make_unique<RegFixture>(HKEY_LOCAL_MACHINE, path, view));
+    };
+    key(kUninstall + L"TallowinTest-Letters", KEY_WOW64_32KEY).setString(L"", L"DisplayName", kLetters);
+    key(kUninstall + L"TallowinTest-Both", KEY_WOW64_64KEY).setString(L"", L"DisplayName", L"Tallowin Test Both (64-bit)");
+    key(kUninstall + L"TallowinTest-Both", KEY_WOW64_32KEY).setString(L"", L"DisplayName", L"  Tallowin Test Both (32-bit)");
+    key(kUninstall + L"TallowinTest-Huge", KEY_WOW64_64KEY).setString(L"", L"DisplayName", kHuge);
+    key(kUninstall + kLongKey, KEY_WOW64_64KEY).setString(L"", L"Publisher", L"no name: the key's");
+    RegFixture& card = key(kEnum + L"PCMCIA", KEY_WOW64_64KEY);
+    card.setString(L"TALLOWIN_CARD_A\\1", L"DeviceDesc", L"Tallowin Test Card A");
+    card.setString(L"TALLOWIN_CARD_A\\1", L"Driver", kTestClass.substr(kTestClass.rfind(L'\\') + 1) + L"\\0000");
+    RegFixture& driver = key(kTestClass, KEY_WOW64_64KEY);
+    driver.setString(L"0000", L"DriverDesc", L"Tallowin Test Driver");
+    driver.setString(L"0000", L"DriverVersion", L"1.0.0.1");
+    driver.setString(L"0000", L"Provider", L"Tallowin Test");
   }
-  std::vector<std::pair<std::wstring, std::unique_ptr<RegFixture>>> keys_;
+  std::vector<std::unique_ptr<RegFixture>> keys_;
 };
 
 TEST_F(RegistryTree, ProgramsOfBothViewsAreListedWholeOnceAndSorted) {
