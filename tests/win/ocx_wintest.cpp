@@ -325,8 +325,8 @@ class InAtlAxWin : public ::testing::Test {
   win32::OleScope ole;
 };
 
-// By CLSID or ProgID it shows and its tabs work (where the window goes is the
-// own container's test); unloaded by COM it takes its window class along.
+// By CLSID or ProgID it shows (where the window goes is the own container's
+// test, its tabs the window's); unloaded by COM it takes its window class along.
 TEST_F(InAtlAxWin, CreatedByClsidOrProgIdItShowsAndUnloadsWithItsWindowClass) {
   EXPECT_NE(AxWinHost(win32::kClsidText).form(), nullptr);
   HMODULE ocx = nullptr;
@@ -336,10 +336,6 @@ TEST_F(InAtlAxWin, CreatedByClsidOrProgIdItShowsAndUnloadsWithItsWindowClass) {
     ocx = ::GetModuleHandleW(OcxPath().c_str());
     EXPECT_EQ(reinterpret_cast<HMODULE>(::GetClassLongPtrW(host.form(), GCLP_HMODULE)), ocx) << "the ocx's window";
     PumpMessages();
-    ClickTab(host.form(), 0);
-    const auto os = ListLines(host.list());
-    ASSERT_GT(os.size(), 3u);
-    EXPECT_EQ(os[0].rfind("Operating System Name: ", 0), 0u) << os[0];
   }
   ASSERT_NE(ocx, nullptr);
   ::CoFreeUnusedLibrariesEx(0, 0);

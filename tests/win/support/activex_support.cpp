@@ -1,7 +1,6 @@
 #include "win/support/activex_support.h"
 
 #include "win32/frm_main.h"
-#include "win32/tallowin_ids.h"
 
 namespace tallowin::wintest {
 
@@ -41,8 +40,6 @@ AxWinHost::~AxWinHost() {
   if (top_) ::DestroyWindow(top_);
   PumpMessages();
 }
-
-HWND AxWinHost::list() const { return form_ ? ::GetDlgItem(form_, win32::kIdLstInfo) : nullptr; }
 
 namespace {
 

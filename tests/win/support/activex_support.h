@@ -25,7 +25,6 @@ class AxWinHost {
   AxWinHost& operator=(const AxWinHost&) = delete;
 
   HWND form() const { return form_; }  // class TallowinFrmMain, or nullptr
-  HWND list() const;
 
  private:
   HWND top_ = nullptr;
