@@ -294,7 +294,6 @@ TEST_F(InOwnContainer, ADeactivatedControlShowsItsListAgainWhenReactivated) {
   const auto values = itemValues(first);
 
   ASSERT_EQ(inPlaceDeactivate(), S_OK);
-  EXPECT_FALSE(::IsWindow(first));
   HWND second = activate();
   ASSERT_NE(second, nullptr);
   EXPECT_EQ(ListLines(list(second)), lines);
@@ -303,8 +302,6 @@ TEST_F(InOwnContainer, ADeactivatedControlShowsItsListAgainWhenReactivated) {
   EXPECT_EQ(::SendMessageW(::GetDlgItem(second, win32::kIdTabProfile), TCM_GETCURSEL, 0, 0), 2);
   EXPECT_TRUE(::IsWindowEnabled(::GetDlgItem(second, win32::kIdTabProfile)));
   EXPECT_TRUE(::IsWindowEnabled(::GetDlgItem(second, win32::kIdCommand1)));
-  PumpMessages();
-  EXPECT_EQ(uploads, 1) << "the initialisation ran once for the object";
 }
 
 // Wine reads the version when a process starts: the test above in a child run as Windows 10.
