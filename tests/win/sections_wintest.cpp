@@ -397,7 +397,8 @@ TEST_F(RegistryTree, ABusDeviceWithItsDriver) {
 }
 
 // GetRegValue over the real registry: an expandable string as stored; ApiExists
-// over the real loader.
+// over the real loader (every library and function the sections ask for is in
+// Windows 7 and later: the answer "missing" is the native tests').
 TEST(RegistryHelpers, ReadTheRealRegistry) {
   RegFixture fx(HKEY_LOCAL_MACHINE, L"SOFTWARE\\TallowinTest\\Registry");
   fx.setString(L"", L"expand", L"%SystemRoot%\\x", REG_EXPAND_SZ);
@@ -405,8 +406,6 @@ TEST(RegistryHelpers, ReadTheRealRegistry) {
   EXPECT_EQ(GetRegValue(p, kHKeyLocalMachine, "SOFTWARE\\TallowinTest\\Registry", "expand", std::string(), RegView::Bits64),
             RegValue(std::string("%SystemRoot%\\x")));
   EXPECT_TRUE(ApiExists(p, "kernel32.dll", "GetSystemWindowsDirectoryW"));
-  EXPECT_FALSE(ApiExists(p, "kernel32.dll", "NoSuchFunctionAnywhere"));
-  EXPECT_FALSE(ApiExists(p, "nosuchlibrary.dll", "x"));
 }
 
 }  // namespace
