@@ -19,9 +19,6 @@ ODD_RECORDS = [
     rec(["Program %05d" % i for i in range(3000)] + ["x" * 100000], address="00-00-00-00-AA-03"),
     Record("", "", "", "", ""),
     rec("A$#$$#$A$#$ $#$  indented\r\nB", address="00-00-00-00-AA-04", processor=""),
-    # Moving lines garbled, and a text with a character XML cannot carry.
-    rec(address="00-00-00-00-AA-05", network="Packets Sent: $#$Packets Sent: Packets Sent: 1$#$ x Memory Load: 2",
-        processor="Approximate CPU Clock Rate: 1\x02$#$Memory Load: 3\x03\x04"),
 ]
 
 
