@@ -14,11 +14,10 @@ from tallowin_service.ingest import Record
 
 PC1 = "00-0C-29-3A-5B-7F"
 API = ["/api/machines", "/api/machines/" + PC1, "/api/machines/%s/records" % PC1, "/api/records", "/api/records/1",
-       "/api/programs?q=a", "/api/program-machines?name=A", "/api/summary", "/api/machines?format=csv",
-       "/api/breakdown?by=os"]
-PAGES = ["/", "/machines", "/machines?q=x&sort=user", "/machines/" + PC1, "/machines.csv", "/programs",
-         "/programs?q=a", "/program?name=A", "/program.csv?name=A", "/machines/%s/records/1/programs.txt" % PC1,
-         "/search?q=a", "/changes", "/programs/machines?q=a"]
+       "/api/programs?q=a", "/api/program-machines?name=A", "/api/summary", "/api/breakdown?by=os"]
+PAGES = ["/", "/machines?q=x&sort=user", "/machines/" + PC1, "/machines.csv", "/programs", "/program?name=A",
+         "/program.csv?name=A", "/machines/%s/records/1/programs.txt" % PC1, "/search?q=a", "/changes",
+         "/programs/machines?q=a"]
 
 
 def fleet(engine):
