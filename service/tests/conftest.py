@@ -17,7 +17,7 @@ import sqlalchemy as sa
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 
-from tallowin_service import auth, db, ingest, profile, schema, steady  # noqa: E402
+from tallowin_service import auth, db, ingest, profile, schema, steady, stored_texts  # noqa: E402
 from tallowin_service.app import create_app  # noqa: E402
 
 PG_URL = os.environ.get("TALLOWIN_TEST_PG_URL")
@@ -115,49 +115,19 @@ def envelope(operation="setSaveSoftwareInformation", fields=None, **record):
 SOAP_HEADERS = {"Content-Type": "text/xml; charset=utf-8", "SOAPAction": '"setSaveSoftwareInformation"'}
 
 
-def layout_of_version_12(engine):
-    """Takes a database back to version 12: each record's origin in its
-    row, a PC's records indexed by (machine_id, id), and each text
-    reference in a B-tree of its own."""
-    from tallowin_service import db
-    with db.writing(engine) as conn, conn.begin():
-        _origins_in_rows(conn)
-        conn.exec_driver_sql("DROP INDEX records_machine")
-        conn.exec_driver_sql("CREATE INDEX records_machine ON records (machine_id, id)")
-        for statement in schema.text_reference_indexes("sqlite")[:-1]:  # the origin's aside
-            conn.exec_driver_sql(statement)
-        conn.execute(schema.schema_version.update().values(version=12))
-
-
-def _origins_in_rows(conn):
-    from tallowin_service import stored_texts
-    rows = conn.execute(sa.text("SELECT r.id, t.body AS origin_text FROM records r"
-                                " JOIN shared_texts t ON t.id = r.origin_id")).fetchall()
-    if rows:
-        conn.execute(sa.text("UPDATE records SET sender = :sender, user_name = :user_name,"
-                             " adapter_address = :adapter_address, secret_name = :secret_name WHERE id = :id"),
-                     [dict(stored_texts.origin(r)._asdict(), id=r.id) for r in rows])
-    conn.exec_driver_sql("DROP INDEX IF EXISTS records_texts")
-    conn.exec_driver_sql("DROP INDEX IF EXISTS records_origin")
-    conn.exec_driver_sql("ALTER TABLE records DROP COLUMN origin_id")
-
-
-def record_indexes(engine):
-    """{name: definition} of the records table's indexes (its key's aside)."""
-    with engine.connect() as conn:
-        if conn.dialect.name == "postgresql":
-            found = conn.exec_driver_sql("SELECT indexname, indexdef FROM pg_indexes WHERE tablename = 'records'")
-        else:
-            found = conn.exec_driver_sql("SELECT name, sql FROM sqlite_master WHERE type = 'index'"
-                                         " AND tbl_name = 'records' AND sql IS NOT NULL")
-        return {name: sql for name, sql in found if name != "records_pkey"}
-
-
 def layout_of_version_5(engine):
-    """Takes a database back to version 5, which kept each record's texts in
-    its row, and no profiles."""
+    """Takes a database back to version 5, which kept each record's texts and
+    origin in its row, and no profiles."""
     with db.writing(engine) as conn, conn.begin():
-        _origins_in_rows(conn)
+        rows = conn.execute(sa.text("SELECT r.id, t.body AS origin_text FROM records r"
+                                    " JOIN shared_texts t ON t.id = r.origin_id")).fetchall()
+        if rows:
+            conn.execute(sa.text("UPDATE records SET sender = :sender, user_name = :user_name,"
+                                 " adapter_address = :adapter_address, secret_name = :secret_name WHERE id = :id"),
+                         [dict(stored_texts.origin(r)._asdict(), id=r.id) for r in rows])
+        conn.exec_driver_sql("DROP INDEX IF EXISTS records_texts")
+        conn.exec_driver_sql("DROP INDEX IF EXISTS records_origin")
+        conn.exec_driver_sql("ALTER TABLE records DROP COLUMN origin_id")
         for kind, optional in schema.TEXT_KINDS:
             if not optional:
                 conn.exec_driver_sql("ALTER TABLE records ADD COLUMN %s_text TEXT NOT NULL DEFAULT ''" % kind)
@@ -177,6 +147,8 @@ def layout_of_version_5(engine):
         conn.exec_driver_sql("ALTER TABLE records DROP COLUMN secret_name")
         conn.exec_driver_sql("DROP TABLE enrollment_secrets")
         conn.exec_driver_sql("DROP TABLE machine_network_names")
+        conn.exec_driver_sql("DROP INDEX records_machine")  # then by (machine_id, id)
+        conn.exec_driver_sql("CREATE INDEX records_machine ON records (machine_id, id)")
         for index in schema.PROFILE_INDEXES:
             index.drop(conn)
         for column in profile.FACT_COLUMNS:

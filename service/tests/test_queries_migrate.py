@@ -2,10 +2,9 @@
 of the first layout and of version 2."""
 
 import pytest
-import sqlalchemy as sa
 
 from conftest import envelope, layout_of_version_5, post
-from tallowin_service import accounts, db, migrate, page_queries, queries, schema, texts
+from tallowin_service import db, migrate, page_queries, queries, schema, texts
 
 CPU = ("Processor Architecture: Intel$#$CPU Manufacturer: GenuineIntel$#$Processor Level: Pentium$#$"
        "Approximate CPU Clock Rate: 2400 MHz$#$Number Of Processors: 4$#$")
@@ -57,20 +56,16 @@ def test_upgrade_from_version_2(db_url, client, engine):
     with engine.connect() as conn:
         assert page_queries.search_machines(conn, "pc3.corp")["machines"][0]["key"] == "00-0C-29-3A-5B-7F"
         assert queries.list_machines(conn)["machines"][0]["processor"] == "GenuineIntel, 4 processors, 2400 MHz"
-        assert conn.execute(sa.select(schema.schema_version.c.version)).scalar() == schema.SCHEMA_VERSION
         merged = queries.get_machine(conn, "00-0C-29-3A-5B-7F")
         assert (merged["records"], merged["current_programs"]) == (2, ["C"])
         assert [(r["added"], r["removed"]) for r in queries.machine_records(conn, "00-0C-29-3A-5B-7F")["records"]] \
             == [(["C"], ["A", "B"]), ([], [])]   # the history of the two, in order
-        assert queries.list_machines(conn)["total"] == 2
         assert queries.search_programs(conn)["programs"] == [{"name": "B", "machines": 1},
                                                           {"name": "C", "machines": 1}]
     # The counters go on from where they were.
     assert post(client, envelope(processor=CPU, programs=["C"], address="00-00-00-00-00-02")).status_code == 200
     with engine.connect() as conn:
         assert queries.search_programs(conn, sort="name")["programs"] == [{"name": "C", "machines": 2}]
-    assert accounts.setting(engine, "k", lambda: "v") == "v"
-    assert migrate.move_texts(engine)
 
 
 def test_a_database_of_the_first_layout_is_upgraded(tmp_path):

@@ -25,18 +25,6 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from conftest import envelope, http_post, running_service  # noqa: E402
 
 
-def chromium():
-    """Headless Chromium (as root it needs --no-sandbox)."""
-    options = webdriver.ChromeOptions()
-    options.binary_location = "/usr/bin/chromium"
-    for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
-                     "--window-size=1280,1000", "--lang=en-US", "--hide-scrollbars"):
-        options.add_argument(argument)
-    driver = webdriver.Chrome(service=DriverService("/usr/bin/chromedriver"), options=options)
-    driver.set_page_load_timeout(60)
-    return driver
-
-
 def follow(browser, element):
     """Clicks a link or a form's button and waits for the next page: the click
     may return before the answer arrives, and a slow password check on a busy
@@ -73,17 +61,19 @@ def world():
         engine = db.create_engine(w.db)   # the service made the tables
         auth.set_admin(engine, ADMIN, PASSWORD)
         engine.dispose()
-        w.browser = chromium()
+        options = webdriver.ChromeOptions()   # headless; as root it needs --no-sandbox
+        options.binary_location = "/usr/bin/chromium"
+        for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
+                         "--window-size=1280,1000", "--lang=en-US", "--hide-scrollbars"):
+            options.add_argument(argument)
+        w.browser = webdriver.Chrome(service=DriverService("/usr/bin/chromedriver"), options=options)
+        w.browser.set_page_load_timeout(60)
         yield w
         w.browser.quit()
 
 
 def go(w, path):
     w.browser.get(w.base + path)
-
-
-def texts(w, selector):
-    return [e.text for e in w.browser.find_elements(By.CSS_SELECTOR, selector)]
 
 
 def test_sign_in_leads_back(world):
@@ -102,9 +92,9 @@ def test_an_upload_from_wine_shows_the_pcs_own_lines(world):
     world.pc_path = urllib.parse.urlsplit(world.browser.current_url).path
     # The clock rate is read afresh by each run; every other line is the same.
     same = lambda lines: [l if not l.startswith(CLOCK_LABEL) else CLOCK_LABEL for l in lines]  # noqa: E731
-    shown = texts(world, "#processor ul.lines li")
+    shown = [e.text for e in world.browser.find_elements(By.CSS_SELECTOR, "#processor ul.lines li")]
     assert same(shown) == same(processor) and len(shown) >= 8
-    assert texts(world, "#network ul.lines li") != []
+    assert world.browser.find_elements(By.CSS_SELECTOR, "#network ul.lines li") != []
     shot = os.environ.get("TALLOWIN_PAGES_SCREENSHOT")
     if shot:   # the PC's page at a desktop's width and, beside it (-phone.png), at a phone's
         for width, name in ((1280, shot), (390, shot[:-len(".png")] + "-phone.png")):
