@@ -48,6 +48,21 @@ def downloads(client, admin, capsys, db_url, ids):
     return {i: a.get_json() if a.status_code == 200 else None for i, a in answers.items()}, capsys.readouterr().out
 
 
+@pytest.mark.parametrize("collide", [False, True])
+def test_identical_texts_are_kept_once(engine, monkeypatch, collide):
+    if collide:  # every text with one digest: the texts are still told apart
+        monkeypatch.setattr(schema, "text_digest", lambda body: "0" * 64)
+    sent = [rec(["A"]), rec(["A"]), rec(["B"]), rec(["A"], processor="P$#$"), rec(["A"])]
+    senders = ["", "", "10.0.0.1", "", ""]
+    ids = [ingest.ingest(engine, r, s) for r, s in zip(sent, senders)]
+    # A, B, the network text, two processor texts, two origins
+    assert count(engine, schema.shared_texts) == 7
+    with engine.connect() as conn:
+        for i, r, s in zip(ids, sent, senders):
+            got = queries.get_record(conn, i)
+            assert (Record(*(got[k] for k in Record._fields)), got["sender"]) == (r, s)
+
+
 MOVING = "NetBIOS Name: PC1$#$  Packets Sent: {0:,}$#$  Send Error Rate: $#$  Packets Received: {0}$#$"
 
 
