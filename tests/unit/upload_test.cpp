@@ -28,20 +28,16 @@ namespace {
 
 using namespace soap;
 
-TEST(SectionText, JoinsTheLinesThatAreNotEmpty) {
-  ReportList list;
-  for (const char* l : {"A", "", " ", "  Speed: 2", "x$#$y", ""}) list.append(l, 500);
-  EXPECT_EQ(SectionText(list), "A$#$ $#$  Speed: 2$#$x$#$y$#$");
-}
-
-// The record: the three sections' texts, the user (or "Unknown") and the adapter address.
+// The record: the three sections' texts (their lines that are not empty), the
+// user (or "Unknown") and the adapter address.
 TEST(CollectInventory, TheRecordOfThreeSectionsAUserAndAnAddress) {
   test::FakePlatform p;
   p.userName = std::string(" \0ada", 5);
   p.setString(std::string(kUninstallPath) + "\\a", "DisplayName", "A", RegView::Bits64);
+  p.setString(std::string(kUninstallPath) + "\\b", "DisplayName", "  x$#$y", RegView::Bits64);
   ProfileControl control{p};
   const UploadRecord r = CollectInventory(control);
-  EXPECT_EQ(r.userName + "|" + r.adapterAddress + "|" + r.programs, "Unknown|00-00-00-00-00-00|A$#$");
+  EXPECT_EQ(r.userName + "|" + r.adapterAddress + "|" + r.programs, "Unknown|00-00-00-00-00-00|  x$#$y$#$A$#$");
   EXPECT_EQ(r.processor.substr(0, 32), "Processor Architecture: Intel$#$");
   EXPECT_EQ(r.network.substr(0, 17), "NetBIOS Name: $#$");
 }
@@ -383,9 +379,6 @@ TEST(ReadWsdl, RefusesWhatCannotBeCalled) {
   }
 }
 
-// The service's description as served now: the record's operation and the profile's.
-std::string WithProfile() { return Fixture("document_literal_profile.wsdl"); }
-
 // A server that serves one description and answers each POST in turn.
 struct ScriptedServer : HttpTransport {
   std::string wsdl;
@@ -404,12 +397,13 @@ struct ScriptedServer : HttpTransport {
 // The profile goes second, after an accepted record, only to a service that
 // offers its operation; it is collected only then, and its fate leaves the record's.
 TEST(SendInventory, TheProfileFollowsAnAcceptedRecordWhenTheServiceTakesIt) {
-  // profileMessage: its beginning.
+  // profileMessage: its beginning. WithProfile: the description as served now, with the profile's operation.
+  const std::string WithProfile = Fixture("document_literal_profile.wsdl");
   const struct { const char* what; std::string wsdl; std::vector<std::string> answers; size_t posts; bool accepted, profileAccepted; const char* profileMessage; } cases[] = {
-      {"both taken", WithProfile(), {"ok", "ok"}, 2, true, true, "profile sent to http://127.0.0.1:8080/"},
+      {"both taken", WithProfile, {"ok", "ok"}, 2, true, true, "profile sent to http://127.0.0.1:8080/"},
       {"an older service", DocumentLiteral(), {"ok"}, 1, true, false, "profile not sent: the service does not take it"},
-      {"the record refused", WithProfile(), {"fault"}, 1, false, false, ""},
-      {"the profile refused", WithProfile(), {"ok", "fault"}, 2, true, false, "profile sent to "},
+      {"the record refused", WithProfile, {"fault"}, 1, false, false, ""},
+      {"the profile refused", WithProfile, {"ok", "fault"}, 2, true, false, "profile sent to "},
   };
   const UploadRecord record{"ann", "00-0C-29-3A-5B-7F", "A$#$", "NetBIOS Name: PC$#$", "CPU$#$"};
   for (const auto& c : cases) {
