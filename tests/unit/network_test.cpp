@@ -122,14 +122,10 @@ TEST(Interfaces, ErrorRatesAndDescriptionLengths) {
   for (const auto& c : cuts) EXPECT_EQ(Platform::IfDescrLength(wine, c.capacity, c.descrLen), c.length) << c.descrLen;
 }
 
-// The interface listing at the end of the network section.
-Lines Listing(FakePlatform& p) {
-  p.exports.insert("iphlpapi.dll!GetIfTable");
-  return test::From(test::Run(p, CollectNetwork), "Network Interfaces: ", 1000);
-}
-
 TEST(Interfaces, TheSixtyFourBitTableFirstInIndexOrder) {
   FakePlatform p;
+  p.exports.insert("iphlpapi.dll!GetIfTable");
+  const auto Listing = [](FakePlatform& f) { return test::From(test::Run(f, CollectNetwork), "Network Interfaces: ", 1000); };
   IfRow fast = Interface(12);
   fast.speed = 10000000000u;
   fast.outUcastPkts = fast.outNUcastPkts = 0x8000000000000000u;
