@@ -158,27 +158,23 @@ TEST(ListClick, TooltipFollowsMarkedLinesOnly) {
   EXPECT_THROW(l.setSelectedIndex(4), std::out_of_range);
 }
 
-class DoubleClick : public ::testing::Test {
- protected:
+// The path after the first colon, in quotes, to explorer.exe: by its plain
+// name first, then from the Windows and system directories where it exists.
+TEST(DoubleClick, ThePathAfterTheFirstColonInQuotesAndTheStartAttemptsInOrder) {
   FakePlatform p;
   RecordingView view;
   ProfileControl control{p, &view};
-  void SetUp() override {
-    control.dispatch("Folders");
-    p.windowsDirectory = "C:\\WINNT";
-    p.systemDirectory = "C:\\WINNT\\system32\\";
-  }
-  Lines doubleClick(const std::string& line) {
+  control.dispatch("Folders");
+  p.windowsDirectory = "C:\\WINNT";
+  p.systemDirectory = "C:\\WINNT\\system32\\";
+  const auto doubleClick = [&](const std::string& line) {
     control.list().clear();
     control.list().append(line, 10);
     control.list().setSelectedIndex(0);
     p.startAttempts.clear();
     control.onListDoubleClick();
     return p.startAttempts;
-  }
-};
-
-TEST_F(DoubleClick, ThePathAfterTheFirstColonInQuotes) {
+  };
   const std::pair<const char*, const char*> rows[] = {
       {"Windows Directory:    C:\\WINNT", "explorer.exe \"C:\\WINNT\""},
       {"Folder: D:\\x:y", "explorer.exe \"D:\\x:y\""}, {"Folder:   ", "explorer.exe"},
@@ -188,9 +184,8 @@ TEST_F(DoubleClick, ThePathAfterTheFirstColonInQuotes) {
   EXPECT_TRUE(doubleClick("no colon here").empty());
   control.dispatch("FOLDER");
   EXPECT_TRUE(doubleClick("Windows Directory: C:\\WINNT").empty());
-}
+  control.dispatch("Folders");
 
-TEST_F(DoubleClick, StartAttemptsInOrder) {
   const std::string line = "Windows Directory: C:\\WINNT";
   const std::string plain = "explorer.exe \"C:\\WINNT\"";
   const std::string inWindows = "\"C:\\WINNT\\explorer.exe\" \"C:\\WINNT\"";

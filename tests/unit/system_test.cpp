@@ -35,17 +35,11 @@ TEST(OperatingSystem, NamesAndFlags) {
   EXPECT_EQ(SuiteText(0x40), "none");
 }
 
-class OsSection : public ::testing::Test {
- protected:
+TEST(OsSection, Windows2000AllLinesThenLinesByVersion) {
   FakePlatform p;
-  void SetUp() override {
-    p.exports.insert("kernel32.dll!GetSystemWindowsDirectoryW");
-    p.setString("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", "RegisteredOwner", "Ada", RegView::Bits64);
-    p.setString("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", "RegisteredOrganization", "Engines", RegView::Bits64);
-  }
-};
-
-TEST_F(OsSection, Windows2000AllLines) {
+  p.exports.insert("kernel32.dll!GetSystemWindowsDirectoryW");
+  p.setString("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", "RegisteredOwner", "Ada", RegView::Bits64);
+  p.setString("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", "RegisteredOrganization", "Engines", RegView::Bits64);
   p.version = OsVersion(2, 5, 0, 3, 2195, "Service Pack 4");
   p.version.wServicePackMajor = 4;
   p.version.wSuiteMask = 0x12;
@@ -61,9 +55,7 @@ TEST_F(OsSection, Windows2000AllLines) {
       {"Product Type: Windows 2000 Server", 230}, {"Software Suite/Bundle: EnterpriseTerminal Server", 240},
       {"Security Present: Yes", 250}, {"Debug Version of Windows: No", 260},
       {"Boot Type: Safe Mode with Network Support", 270}}));
-}
 
-TEST_F(OsSection, LinesByVersion) {
   const struct { Platform::OsVersionInfo v; const char* servicePack; const char* product; int32_t boot; const char* bootText; } rows[] = {
       {OsVersion(2, 10, 0, 1, 19045), "3", "Workstation", 1, "Safe Mode"},
       {OsVersion(2, 10, 0, 2, 19045), "3", "Domain Controller", 3, "Unknown"},
@@ -81,8 +73,8 @@ TEST_F(OsSection, LinesByVersion) {
   // A lone blank is no owner.
   p.setString("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", "RegisteredOwner", " ", RegView::Bits64);
   p.exports.clear();
-  const Lines lines = test::Run(p, CollectOperatingSystem);
-  EXPECT_EQ(test::Values(lines, "Licensed To User: ") + test::Values(lines, "Shared Windows Directory: "), "<no line><no line>");
+  const Lines none = test::Run(p, CollectOperatingSystem);
+  EXPECT_EQ(test::Values(none, "Licensed To User: ") + test::Values(none, "Shared Windows Directory: "), "<no line><no line>");
 }
 
 TEST(Processor, DecodingTables) {
