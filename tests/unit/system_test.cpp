@@ -349,18 +349,5 @@ TEST(Locale, EachSettingAsItsReadingShowsIt) {
   }
 }
 
-TEST(Locale, AnErrorInsideAStepIsReportedAndTheRunGoesOn) {
-  struct Throwing : FakePlatform {
-    int32_t GetLocaleInfo(uint32_t lcType, std::string* data) override {
-      if (lcType == 0x1002) throw std::runtime_error("locale store unavailable");
-      return FakePlatform::GetLocaleInfo(lcType, data);
-    }
-  } p;
-  const Lines lines = test::Run(p, CollectLocale);
-  EXPECT_EQ(test::From(lines, "Country/Region Name (in English): ", 3), (Lines{"Country/Region Name (in English): ",
-      "ERROR: 9 - Unexpected failure: locale store unavailable", "Abbreviated Country Name: USA"}));
-  EXPECT_EQ(lines.back(), "Standard Paper Size: 1 (US Letter)");
-}
-
 }  // namespace
 }  // namespace tallowin
