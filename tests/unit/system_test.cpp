@@ -95,19 +95,14 @@ TEST(Processor, DecodingTables) {
   EXPECT_THROW(WholeNumber("2147483648"), std::out_of_range);
 }
 
-class ProcessorSection : public ::testing::Test {
- protected:
+// The vendor and the clock rate are shown only when present.
+TEST(ProcessorSection, AllLinesThenTheVendorAndClockRate) {
   FakePlatform p;
   const std::string key = "Hardware\\Description\\System\\CentralProcessor\\0";
-  void SetUp() override {
-    // Intel level 6, revision 0x0803, a maximum address past 32 bits (unsigned).
-    p.systemInfo = {0, 6, 0x0803, 4096, 65536, 0x7FFFFFFEFFFFull, 2, 65536};
-    p.setString(key, "VendorIdentifier", "GenuineIntel");
-    p.setDword(key, "~MHz", 733);
-  }
-};
-
-TEST_F(ProcessorSection, AllLines) {
+  // Intel level 6, revision 0x0803, a maximum address past 32 bits (unsigned).
+  p.systemInfo = {0, 6, 0x0803, 4096, 65536, 0x7FFFFFFEFFFFull, 2, 65536};
+  p.setString(key, "VendorIdentifier", "GenuineIntel");
+  p.setDword(key, "~MHz", 733);
   EXPECT_EQ(test::RunPairs(p, CollectProcessor), (test::Pairs{
       {"Processor Architecture: Intel", 1020}, {"CPU Manufacturer: GenuineIntel", 1025},
       {"Processor Level: Pentium Pro/Pentium II", 1030}, {"Processor Revision: Model 8 Stepping 3", 1040},
@@ -116,9 +111,7 @@ TEST_F(ProcessorSection, AllLines) {
       {"Minimum Application Address: 65,536", 1090}, {"Maximum Application Address: 140,737,488,289,791", 1100},
       {"Slow Machine: No", 1110}}));
   EXPECT_EQ(p.openKeys(), 0);
-}
 
-TEST_F(ProcessorSection, VendorAndClockRateOnlyWhenPresent) {
   const struct { const char* vendor; bool asText; uint32_t dword; const char* text; const char* rate; } rows[] = {
       {" ", false, 0xFFFFFFFF, nullptr, "<no line>"}, {"X", true, 0, "1800", "1800 MHz"},  // -1: not above 0
   };
@@ -137,7 +130,8 @@ TEST_F(ProcessorSection, VendorAndClockRateOnlyWhenPresent) {
   EXPECT_EQ(p.openKeys(), 0);
 }
 
-TEST_F(ProcessorSection, FeatureLines) {
+TEST(ProcessorSection, FeatureLines) {
+  FakePlatform p;
   const struct { bool nt, w2000; std::set<uint32_t> present; const char* yesNo; } rows[] = {
       {false, false, {0, 1, 2, 3, 6, 7}, ""},  // the OS section not run: none shown
       {false, true, {1, 3, 6}, "YNNYYN"}, {true, false, {7}, "YNNNNY"},
