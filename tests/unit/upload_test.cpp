@@ -180,12 +180,6 @@ const std::array<std::string_view, kParameterCount> kTexts = {
     "J\xC3\xBCrgen & <Admin> \"x\" 'y'", "00-0C-29-3A-5B-7F", "Caf\xC3\xA9 ]]> Suite$#$\xF0\x9F\x98\x80$#$",
     "del\x7F crlf\r\n tab\t end", ""};
 
-const std::string* AttributeNs(const XmlElement& e, std::string_view ns, std::string_view name) {
-  for (const auto& a : e.attributes)
-    if (a.namespaceUri == ns && a.localName == name) return &a.value;
-  return nullptr;
-}
-
 // Each shape of plan, as a SOAP server reads the request back.
 TEST(WriteEnvelope, EveryShapeArrivesIntact) {
   CallPlan mixed = test::Plan();
@@ -197,6 +191,11 @@ TEST(WriteEnvelope, EveryShapeArrivesIntact) {
       {"document/literal", test::Plan(), soap11}, {"rpc/encoded", test::Plan(true), soap11},
       {"SOAP 1.2", test::Plan(false, true), {{"Content-Type", "application/soap+xml; charset=utf-8; action=\"setSaveSoftwareInformation\""}}},
       {"mixed namespaces", mixed, {soap11[0], {"SOAPAction", "\"\""}}},
+  };
+  const auto AttributeNs = [](const XmlElement& e, std::string_view ns, std::string_view name) -> const std::string* {
+    for (const auto& a : e.attributes)
+      if (a.namespaceUri == ns && a.localName == name) return &a.value;
+    return nullptr;
   };
   for (const auto& c : cases) {
     const SoapRequest request = WriteEnvelope(c.plan, kTexts);
