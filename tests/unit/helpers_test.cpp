@@ -60,7 +60,6 @@ TEST(Decimal, QuotientsSumsAndProducts) {
       {{0, 1005000}, {0, 1000000}, 2, "1.01"},  // half up
       {{0, 999999999}, {0, 100000000}, 2, "10.00"},  // the carry runs into the whole part
       {{kTop, kTop - 1}, {kTop, kTop}, 3, "1.000"},  // ten times a remainder needs more than 128 bits
-      {{0, 5}, {0, 1}, -1, "5"}, {{0, 5}, {0, 0}, 2, "0"},  // no decimals below none; no hang on a zero denominator
   };
   for (const auto& r : rows) EXPECT_EQ(DecimalQuotient(r.n, r.d, r.decimals), r.text) << r.text;
   EXPECT_EQ(DecimalText(Add({0, kTop}, {0, kTop})), "36893488147419103230");
