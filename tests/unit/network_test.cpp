@@ -80,8 +80,6 @@ TEST(Network, FailurePaths) {
        {"Winsock Version: 2.2"}, {"DNS Host Name", "Fully Qualified"}, 1},
       {"no resolution", [](FakePlatform& f) { f.hosts.clear(); }, {"DNS Host Name: ws-ada"}, {"Fully Qualified"}, 1},
       // (A table that cannot be read: Interfaces.TheSixtyFourBitTableFirstInIndexOrder.)
-      {"no interface table", [](FakePlatform& f) { f.exports.clear(); }, {"Remote/Terminal Session: No"},
-       {"Network Interfaces"}, 1},
       {"no address table", [](FakePlatform& f) { f.ipAddrTableResult = 232; }, {"Network Interfaces: 2"},
        {"  IP Address: "}, 1},
       {"remote, no network", [](FakePlatform& f) { f.metrics = {{0x1000, 2}}; },
