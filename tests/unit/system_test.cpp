@@ -130,16 +130,14 @@ TEST(ProcessorSection, AllLinesThenTheVendorAndClockRate) {
 
 TEST(ProcessorSection, FeatureLines) {
   FakePlatform p;
-  const struct { bool nt, w2000; std::set<uint32_t> present; const char* yesNo; } rows[] = {
-      {false, false, {0, 1, 2, 3, 6, 7}, ""},  // the OS section not run: none shown
-      {false, true, {1, 3, 6}, "YNNYYN"}, {true, false, {7}, "YNNNNY"},
-      {true, false, {1, 0, 2}, "NYYNNN"},  // NT 4 answers feature 1 the other way round
+  const struct { bool nt; std::set<uint32_t> present; const char* yesNo; } rows[] = {
+      {false, {0, 1, 2, 3, 6, 7}, ""},  // the OS section not run: none shown
+      {true, {7}, "YNNNNY"}, {true, {1, 0, 2}, "NYYNNN"},  // NT answers feature 1 the other way round
   };
   for (const auto& r : rows) {
     p.processorFeatures = r.present;
     VersionFlags flags;
     flags.IsWinNT = r.nt;
-    flags.IsWin2000 = r.w2000;
     std::string yesNo;
     for (const std::string& l : test::Run(p, CollectProcessor, flags))
       if (l.find("Floating Point ") == 0 || l.find(" Available: ") != std::string::npos) yesNo += l[l.size() - 2] == 'e' ? 'Y' : 'N';
