@@ -35,9 +35,6 @@ TEST(Programs, NamingRules) {
     EXPECT_EQ(test::Run(p, CollectPrograms), Lines{r.listed}) << r.what;
     EXPECT_EQ(p.openKeys(), 0) << r.what;
   }
-  FakePlatform p;
-  p.setDword(std::string(kUninstallPath) + "\\k", "DisplayName", 42, RegView::Bits64);
-  EXPECT_EQ(test::Run(p, CollectPrograms), Lines{"42"});
 }
 
 // Both views, each entry read in its own; sorted by the platform's collation
