@@ -258,7 +258,6 @@ TEST(ReadResponse, FaultAcceptanceOrInvalid) {
     test::Libxml2Reader reader(c.xml);
     const SoapResponse r = ReadResponse(reader);
     EXPECT_EQ(r.kind, c.kind) << c.xml;
-    EXPECT_EQ(r.accepted(), c.kind == ResponseKind::Accepted) << c.xml;
     if (c.kind != ResponseKind::Accepted) {
       EXPECT_EQ(c.detail == "*" ? !r.detail.empty() : r.detail == c.detail, true) << c.xml << "\n" << r.detail;
     }
@@ -374,7 +373,6 @@ TEST(ReadWsdl, RefusesWhatCannotBeCalled) {
     const WsdlResult r = Read(c.xml);
     EXPECT_FALSE(r.ok()) << c.what;
     EXPECT_NE(r.error.find(c.error), std::string::npos) << c.what << ": " << r.error;
-    EXPECT_EQ(r.error.find('\n'), std::string::npos) << c.what;
   }
 }
 
