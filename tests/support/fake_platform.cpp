@@ -146,7 +146,8 @@ std::string FakePlatform::GetNumberFormat(const std::string& number, const Numbe
   std::string fraction = dot < number.size() ? number.substr(dot + 1) : "";
   for (size_t i = whole.size() > 3 ? whole.size() - 3 : 0; i > 0; i = i > 3 ? i - 3 : 0) whole.insert(i, ",");
   fraction.resize(static_cast<size_t>(style.decimals), '0');
-  return (negative ? "-" : "") + whole + (fraction.empty() ? "" : "." + fraction);
+  const bool zero = (whole + fraction).find_first_not_of("0,") == std::string::npos;  // "-0" shows as 0
+  return (negative && !zero ? "-" : "") + whole + (fraction.empty() ? "" : "." + fraction);
 }
 
 int32_t FakePlatform::CompareStringEx(uint32_t flags, const std::string& a, const std::string& b) {
