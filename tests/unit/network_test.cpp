@@ -18,10 +18,6 @@ using test::Interface;
 using test::Lines;
 using IfRow = Platform::IfRow;
 
-uint32_t Ipv4(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {  // as stored: network byte order
-  return uint32_t{a} | uint32_t{b} << 8 | uint32_t{c} << 16 | uint32_t{d} << 24;
-}
-
 // A workstation with a loopback and an Ethernet interface.
 void Workstation(FakePlatform& p) {
   p.metrics = {{63, 3}, {0x1000, 0}};
@@ -31,7 +27,8 @@ void Workstation(FakePlatform& p) {
   p.hostName = std::string(" ws-ada\0", 8);
   p.hosts["ws-ada"] = {"ws-ada.example.org", {{192, 0, 2, 7}, {10, 1, 0, 20}}};
   p.exports.insert("iphlpapi.dll!GetIfTable");
-  p.ipAddrTable = {{Ipv4(192, 0, 2, 7), 2}, {Ipv4(127, 0, 0, 1), 0x01020304u}, {Ipv4(10, 1, 0, 20), 2}};
+  // 192.0.2.7, 127.0.0.1 and 10.1.0.20 as stored: in network byte order.
+  p.ipAddrTable = {{0x070200C0u, 2}, {0x0100007Fu, 0x01020304u}, {0x1400010Au, 2}};
   // No description (dwDescrLen 0), a type without a name; the top bit set in a 32-bit counter.
   const IfRow lo{.descr = {}, .dwIndex = 0x01020304u, .dwType = 71, .dwMtu = 65536, .speed = 1073741824, .dwAdminStatus = 4,
                  .operStatus = 5, .hardwareInterface = {}, .physAddr = {}, .inUcastPkts = 1200, .inNUcastPkts = 300,
