@@ -136,25 +136,18 @@ int32_t FakePlatform::GetLocaleInfo(uint32_t lcType, std::string* data) {
   return static_cast<int32_t>(Utf8ToUtf16(*data).size() + 1);
 }
 
-// en-US: groups of three, exactly style.decimals digits after ".", rounded
-// half up (the portable core asks for nothing else).
+// en-US: groups of three and style.decimals digits after ".". The core hands
+// over numbers already rounded to those digits, so none are rounded here: a
+// number with more would show them cut, not as Windows shows it.
 std::string FakePlatform::GetNumberFormat(const std::string& number, const NumberStyle& style) {
+  const size_t dot = std::min(number.find('.'), number.size());
   const bool negative = !number.empty() && number[0] == '-';
-  const std::string s = number.substr(negative ? 1 : 0);
-  const size_t dot = std::min(s.find('.'), s.size());
-  const auto decimals = static_cast<size_t>(style.decimals);
-  std::string digits = (dot == 0 ? "0" : s.substr(0, dot)) + (dot < s.size() ? s.substr(dot + 1) : "");
-  const size_t keep = std::max<size_t>(dot, 1) + decimals;
-  digits.resize(std::max(digits.size(), keep + 1), '0');
-  bool up = digits[keep] >= '5';
-  digits.resize(keep);
-  for (size_t i = keep; up && i > 0; --i) up = (digits[i - 1] = digits[i - 1] == '9' ? '0' : digits[i - 1] + 1) == '0';
-  if (up) digits.insert(digits.begin(), '1');
-  std::string w = digits.substr(0, digits.size() - decimals);
-  w.erase(0, std::min(w.find_first_not_of('0'), w.size() - 1));
-  for (size_t i = w.size() > 3 ? w.size() - 3 : 0; i > 0; i = i > 3 ? i - 3 : 0) w.insert(i, ",");
-  const std::string out = w + (decimals > 0 ? "." + digits.substr(digits.size() - decimals) : "");
-  return negative && digits.find_first_not_of('0') != std::string::npos ? "-" + out : out;
+  std::string whole = number.substr(negative ? 1 : 0, dot - (negative ? 1 : 0));
+  std::string fraction = dot < number.size() ? number.substr(dot + 1) : "";
+  for (size_t i = whole.size() > 3 ? whole.size() - 3 : 0; i > 0; i = i > 3 ? i - 3 : 0) whole.insert(i, ",");
+  fraction.resize(static_cast<size_t>(style.decimals), '0');
+  const bool zero = (whole + fraction).find_first_not_of("0,") == std::string::npos;  // "-0" shows as 0
+  return (negative && !zero ? "-" : "") + whole + (fraction.empty() ? "" : "." + fraction);
 }
 
 int32_t FakePlatform::CompareStringEx(uint32_t flags, const std::string& a, const std::string& b) {

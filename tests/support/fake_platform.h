@@ -84,7 +84,6 @@ class FakePlatform : public Platform {
   uint32_t timeZoneId = kTimeZoneIdUnknown;
   TimeZoneInformation timeZone;
   LargeInteger performanceFrequency{3579545, 0};
-  bool hasPerformanceCounter = true;
   SystemTimeAdjustment timeAdjustment{156250, 156250, false};
   bool timeAdjustmentFails = false;
   SystemTime localTime{2024, 7, 1, 15, 14, 30, 0, 0};  // Monday, 15 July 2024
@@ -100,10 +99,7 @@ class FakePlatform : public Platform {
     *info = timeZoneId == kTimeZoneIdInvalid ? TimeZoneInformation{} : timeZone;
     return timeZoneId;
   }
-  bool QueryPerformanceFrequency(LargeInteger* frequency) override {
-    *frequency = hasPerformanceCounter ? performanceFrequency : LargeInteger{};
-    return hasPerformanceCounter;
-  }
+  bool QueryPerformanceFrequency(LargeInteger* frequency) override { return *frequency = performanceFrequency, true; }
   bool GetSystemTimeAdjustment(SystemTimeAdjustment* adjustment) override {
     return !answer(timeAdjustmentFails, timeAdjustment, adjustment);
   }

@@ -35,9 +35,6 @@ TEST(Programs, NamingRules) {
     EXPECT_EQ(test::Run(p, CollectPrograms), Lines{r.listed}) << r.what;
     EXPECT_EQ(p.openKeys(), 0) << r.what;
   }
-  FakePlatform p;
-  p.setDword(std::string(kUninstallPath) + "\\k", "DisplayName", 42, RegView::Bits64);
-  EXPECT_EQ(test::Run(p, CollectPrograms), Lines{"42"});
 }
 
 // Both views, each entry read in its own; sorted by the platform's collation
@@ -55,13 +52,6 @@ TEST(Programs, SortedStablyAcrossBothViewsOneEmptyLineBetween) {
   EXPECT_EQ(p.yields, 6);  // one per entry
   p.is64BitWindows = false;  // one view only
   EXPECT_EQ(test::Run(p, CollectPrograms).size(), 5u);
-  p.yields = 0;
-  ProfileControl control{p};
-  p.onYield = [&] {
-    if (p.yields == 2) control.close();
-  };
-  EXPECT_THROW(test::Collect(control, CollectPrograms), DispatchAborted);
-  EXPECT_EQ(test::Texts(control.list()), (Lines{"Alpha tool", "", "ALPHA TOOL"}));
 }
 
 TEST(Programs, AnUnreadableSubkeyNameGivesAnEmptyNameLine) {
@@ -136,9 +126,8 @@ TEST(Buses, EveryMemberWithEveryRow) {
 
 TEST(Buses, NoneFoundAndTheBlanksOnlyScsiAndFireWireTrim) {
   FakePlatform p;
-  const std::pair<SectionCollector, const char*> rows[] = {
-      {CollectPciBus, "No PCI Adapters Found"}, {CollectScsiBus, "No SCSI Devices Found"},
-      {CollectUsbBus, "No USB Devices Found"}, {CollectFireWireBus, "No IEEE1394/FireWire Devices Found"},
+  const std::pair<SectionCollector, const char*> rows[] = {  // (SCSI's and FireWire's: after the blanks below)
+      {CollectPciBus, "No PCI Adapters Found"}, {CollectUsbBus, "No USB Devices Found"},
       {CollectPcmciaBus, "No PCMCIA Cards Found"}};
   for (const auto& [collector, line] : rows) EXPECT_EQ(test::Run(p, collector), Lines{line});
   for (const char* e : {"SCSI", "V1394", "PCI", "USB", "PCMCIA"}) p.setString(kEnum + e + "\\Dev\\1", "DeviceDesc", "   ");

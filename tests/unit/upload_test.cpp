@@ -28,20 +28,16 @@ namespace {
 
 using namespace soap;
 
-TEST(SectionText, JoinsTheLinesThatAreNotEmpty) {
-  ReportList list;
-  for (const char* l : {"A", "", " ", "  Speed: 2", "x$#$y", ""}) list.append(l, 500);
-  EXPECT_EQ(SectionText(list), "A$#$ $#$  Speed: 2$#$x$#$y$#$");
-}
-
-// The record: the three sections' texts, the user (or "Unknown") and the adapter address.
+// The record: the three sections' texts (their lines that are not empty), the
+// user (or "Unknown") and the adapter address.
 TEST(CollectInventory, TheRecordOfThreeSectionsAUserAndAnAddress) {
   test::FakePlatform p;
   p.userName = std::string(" \0ada", 5);
   p.setString(std::string(kUninstallPath) + "\\a", "DisplayName", "A", RegView::Bits64);
+  p.setString(std::string(kUninstallPath) + "\\b", "DisplayName", "  x$#$y", RegView::Bits64);
   ProfileControl control{p};
   const UploadRecord r = CollectInventory(control);
-  EXPECT_EQ(r.userName + "|" + r.adapterAddress + "|" + r.programs, "Unknown|00-00-00-00-00-00|A$#$");
+  EXPECT_EQ(r.userName + "|" + r.adapterAddress + "|" + r.programs, "Unknown|00-00-00-00-00-00|  x$#$y$#$A$#$");
   EXPECT_EQ(r.processor.substr(0, 32), "Processor Architecture: Intel$#$");
   EXPECT_EQ(r.network.substr(0, 17), "NetBIOS Name: $#$");
 }
@@ -59,11 +55,11 @@ TEST(ServerSetting, AcceptedAndRefused) {
     ASSERT_TRUE(s) << text;
     EXPECT_EQ(WsdlUrl(*s), origin + "/Zelt/pcInventoryD.nsf/savesoftware?WSDL") << text;
   }
+  // One row for each way a setting is refused.
   for (const char* text : {
-           "", " inventory", "inventory\t", "ftp://inventory", "https://", "https://inventory/", "inventory/Zelt", "user@inventory", "inventory:",
-           "inventory:0", "inventory:65536", "inventory:+80", "inventory:80:81", "inventory.", "inv..x", "-inventory",
-           "in%ventory", "inv\xC3\xA9ntory", "256.1.1.1", "1.2.3", "01.1.1.1", "host.123", "::1", "[::1", "[::1]80",
-           "[1:2:3:4:5:6:7:8:9]", "[1::3:4:5:6:7:8:9]", "[1::2::3]", "[12345::]", "[fe80::1%eth0]", "[::ffff:1.2.3]",
+           "", " inventory", "ftp://inventory", "https://", "inventory/Zelt", "inventory:", "inventory:0", "inventory:65536",
+           "inventory.", "-inventory", "256.1.1.1", "1.2.3", "01.1.1.1", "::1", "[::1", "[::1]80", "[1:2:3:4:5:6:7:8:9]",
+           "[1::3:4:5:6:7:8:9]", "[1::2::3]", "[12345::]", "[fe80::1%eth0]", "[::ffff:1.2.3]",
        }) {
     EXPECT_FALSE(ParseServerSetting(text)) << "[" << text << "]";
   }
@@ -184,12 +180,6 @@ const std::array<std::string_view, kParameterCount> kTexts = {
     "J\xC3\xBCrgen & <Admin> \"x\" 'y'", "00-0C-29-3A-5B-7F", "Caf\xC3\xA9 ]]> Suite$#$\xF0\x9F\x98\x80$#$",
     "del\x7F crlf\r\n tab\t end", ""};
 
-const std::string* AttributeNs(const XmlElement& e, std::string_view ns, std::string_view name) {
-  for (const auto& a : e.attributes)
-    if (a.namespaceUri == ns && a.localName == name) return &a.value;
-  return nullptr;
-}
-
 // Each shape of plan, as a SOAP server reads the request back.
 TEST(WriteEnvelope, EveryShapeArrivesIntact) {
   CallPlan mixed = test::Plan();
@@ -201,6 +191,11 @@ TEST(WriteEnvelope, EveryShapeArrivesIntact) {
       {"document/literal", test::Plan(), soap11}, {"rpc/encoded", test::Plan(true), soap11},
       {"SOAP 1.2", test::Plan(false, true), {{"Content-Type", "application/soap+xml; charset=utf-8; action=\"setSaveSoftwareInformation\""}}},
       {"mixed namespaces", mixed, {soap11[0], {"SOAPAction", "\"\""}}},
+  };
+  const auto AttributeNs = [](const XmlElement& e, std::string_view ns, std::string_view name) -> const std::string* {
+    for (const auto& a : e.attributes)
+      if (a.namespaceUri == ns && a.localName == name) return &a.value;
+    return nullptr;
   };
   for (const auto& c : cases) {
     const SoapRequest request = WriteEnvelope(c.plan, kTexts);
@@ -263,7 +258,6 @@ TEST(ReadResponse, FaultAcceptanceOrInvalid) {
     test::Libxml2Reader reader(c.xml);
     const SoapResponse r = ReadResponse(reader);
     EXPECT_EQ(r.kind, c.kind) << c.xml;
-    EXPECT_EQ(r.accepted(), c.kind == ResponseKind::Accepted) << c.xml;
     if (c.kind != ResponseKind::Accepted) {
       EXPECT_EQ(c.detail == "*" ? !r.detail.empty() : r.detail == c.detail, true) << c.xml << "\n" << r.detail;
     }
@@ -379,12 +373,8 @@ TEST(ReadWsdl, RefusesWhatCannotBeCalled) {
     const WsdlResult r = Read(c.xml);
     EXPECT_FALSE(r.ok()) << c.what;
     EXPECT_NE(r.error.find(c.error), std::string::npos) << c.what << ": " << r.error;
-    EXPECT_EQ(r.error.find('\n'), std::string::npos) << c.what;
   }
 }
-
-// The service's description as served now: the record's operation and the profile's.
-std::string WithProfile() { return Fixture("document_literal_profile.wsdl"); }
 
 // A server that serves one description and answers each POST in turn.
 struct ScriptedServer : HttpTransport {
@@ -404,12 +394,13 @@ struct ScriptedServer : HttpTransport {
 // The profile goes second, after an accepted record, only to a service that
 // offers its operation; it is collected only then, and its fate leaves the record's.
 TEST(SendInventory, TheProfileFollowsAnAcceptedRecordWhenTheServiceTakesIt) {
-  // profileMessage: its beginning.
+  // profileMessage: its beginning. WithProfile: the description as served now, with the profile's operation.
+  const std::string WithProfile = Fixture("document_literal_profile.wsdl");
   const struct { const char* what; std::string wsdl; std::vector<std::string> answers; size_t posts; bool accepted, profileAccepted; const char* profileMessage; } cases[] = {
-      {"both taken", WithProfile(), {"ok", "ok"}, 2, true, true, "profile sent to http://127.0.0.1:8080/"},
+      {"both taken", WithProfile, {"ok", "ok"}, 2, true, true, "profile sent to http://127.0.0.1:8080/"},
       {"an older service", DocumentLiteral(), {"ok"}, 1, true, false, "profile not sent: the service does not take it"},
-      {"the record refused", WithProfile(), {"fault"}, 1, false, false, ""},
-      {"the profile refused", WithProfile(), {"ok", "fault"}, 2, true, false, "profile sent to "},
+      {"the record refused", WithProfile, {"fault"}, 1, false, false, ""},
+      {"the profile refused", WithProfile, {"ok", "fault"}, 2, true, false, "profile sent to "},
   };
   const UploadRecord record{"ann", "00-0C-29-3A-5B-7F", "A$#$", "NetBIOS Name: PC$#$", "CPU$#$"};
   for (const auto& c : cases) {
