@@ -8,7 +8,7 @@ import sqlalchemy as sa
 
 from conftest import SERVICE_PATH, SOAP_HEADERS, count, envelope, post, sign_in
 from tallowin_service import db, ingest, migrate, profile, prune, schema
-from tallowin_service.queries import get_record
+from tallowin_service.queries import get_machine, get_record
 from tallowin_service.schema import records, shared_texts
 from tallowin_service.stored_profiles import MARK
 from test_ingest import rec
@@ -69,8 +69,7 @@ def test_profiles_answer_which_pcs_run_what(client, engine, admin):
         assert send_profile(client, text, address=address).status_code == 200
     assert send_profile(client, WIN11, user="mallory", address=fleet[0][0]).status_code == 500
     m = client.get("/api/machines/00-0C-29-00-00-01", headers=admin).get_json()
-    assert m["profile"][0]["lines"] == WIN11.split("$#$")[:5]   # closed by its empty line
-    assert [s["section"] for s in m["profile"]] == [title for title, _ in profile.SECTIONS]   # each found, in order
+    assert m["profile"][0] == {"section": "Operating system", "lines": WIN11.split("$#$")[:5]}
 
     def keys(query):
         return [r["key"][-2:] for r in client.get("/api/machines?sort=address&" + query,
@@ -106,6 +105,17 @@ def test_the_plain_profile_is_answered_as_spyne_answers_it(client, engine, admin
     assert client.get("/api/machines/00-0C-29-3A-5B-7F", headers=admin).get_json()["os_build"] == 19045
     with engine.connect() as conn:
         assert conn.execute(sa.select(sa.func.count()).where(shared_texts.c.body.startswith(MARK))).scalar() == 1
+
+
+def test_a_thousand_printers(engine):
+    ingest.ingest(engine, ingest.Record("ann", "00-0C-29-00-00-09", "", "NetBIOS Name: BIG$#$", ""), "")
+    record = ingest.ingest_profile(engine, "ann", "00-0C-29-00-00-09", lines("W", 1, "1 bytes", printers=1000), "")
+    with engine.connect() as conn:
+        m = get_machine(conn, "00-0C-29-00-00-09")
+    assert (m["printers"], m["last_record_id"]) == (1000, record)
+    sections = dict((s["section"], s["lines"]) for s in m["profile"])
+    assert list(sections)[:3] == ["Operating system", "Installed programs", "Processor"]
+    assert len(sections["Printers"]) == 2999 and sections["Printers"][-3:] == ["", "Printer 999", "  Port: LPT1:"]
 
 
 # The load moves day to day (kept with the record), the memory itself once.
