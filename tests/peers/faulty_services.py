@@ -118,6 +118,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
 # mode: (what a GET gets, what a POST gets); None is the well-behaved answer.
 BEHAVIOURS = {
+    "single": (None, None),  # well behaved, with the record's operation alone (an older service)
     "fault500": (None, lambda h: h.send(500, FAULT)),
     "bomb": (lambda h: h.send(200, bomb()), None),
     "nested": (lambda h: h.send(200, b'<?xml version="1.0"?>' + DEFINITIONS + b"<a>" * 100000 + b"</a>" * 100000 +

@@ -44,9 +44,16 @@ wintest::RunResult upload(const std::string& server, const std::optional<std::st
   return wintest::RunTallowin(L"upload --server " + wintest::Wide(server));
 }
 
+// The value of the first line of `output` that begins with `label`.
+std::string valueOf(const std::string& output, const std::string& label) {
+  for (const std::string& line : wintest::SplitLines(output))
+    if (line.rfind(label, 0) == 0) return line.substr(label.size());
+  return "(no " + label + "line)";
+}
+
 // Both calls are made; the record holds the texts the sections show, and the
-// machine the profile's OS line (the texts' characters and the facts read from
-// them are the envelope fuzzer's and the service's tests').
+// machine the Windows and memory facts `show` prints (the texts' characters
+// are the envelope fuzzer's and the service's tests').
 TEST(Upload, TheRecordAndProfileArriveAsTheSectionsShowThem) {
   NEED(PEER);
   const auto progs = wintest::RunTallowin(L"show PROGS");
@@ -54,6 +61,7 @@ TEST(Upload, TheRecordAndProfileArriveAsTheSectionsShowThem) {
   const auto net = wintest::RunTallowin(L"show NETWORK");
   const auto mac = wintest::RunTallowin(L"mac");
   const auto os = wintest::RunTallowin(L"show OS");
+  const auto memory = wintest::RunTallowin(L"show MEMORY");
   const int before = wintest::LastStoredRecord(PEERAddr).count;
   const auto r = upload(PEERAddr);
   EXPECT_EQ(r.exitCode, 0) << r.out;
@@ -81,8 +89,25 @@ TEST(Upload, TheRecordAndProfileArriveAsTheSectionsShowThem) {
   const std::string key = wintest::JsonMember(wintest::ApiGet(PEERAddr, "/api/records?limit=1"), "machine");
   const std::string m = wintest::ApiGet(PEERAddr, "/api/machines/" + key);  // an address: nothing to escape
   ASSERT_FALSE(m.empty()) << key;
-  const std::string osLine = wintest::SplitLines(os.out).at(0);
-  EXPECT_EQ("Operating System Name: " + wintest::JsonMember(m, "os_name"), osLine);
+  EXPECT_EQ(wintest::JsonMember(m, "os_name"), valueOf(os.out, "Operating System Name: "));
+  EXPECT_EQ(wintest::JsonMember(m, "os_build"), valueOf(os.out, "Operating System Build Number: "));
+  const std::string bytes = valueOf(memory.out, "Total Physical Memory: ");
+  std::string digits;
+  for (const char c : bytes.substr(0, bytes.find(" bytes")))
+    if (c >= '0' && c <= '9') digits += c;
+  EXPECT_EQ(wintest::JsonMember(m, "memory_bytes"), digits);
+}
+
+// A service whose description has the record's operation alone: that one
+// call, accepted, and no profile call.
+TEST(Upload, AServiceWithOneOperationGetsTheOneCall) {
+  NEED(SINGLE);
+  const int before = wintest::RequestsSeen(SINGLEAddr);
+  ASSERT_GE(before, 0);
+  const auto r = upload(SINGLEAddr);
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_NE(r.out.find("profile not sent: the service does not take it"), std::string::npos) << r.out;
+  EXPECT_EQ(wintest::RequestsSeen(SINGLEAddr) - before, 2);  // the description and the one call
 }
 
 // Where tallowin.exe upload takes its server from, in order: Group Policy,
