@@ -8,10 +8,11 @@ in "Z".
 
 import datetime
 import re
-from typing import Any, Mapping, Optional, overload
+from typing import Any, Mapping, Optional, Union, overload
 
 import sqlalchemy as sa
 from sqlalchemy import event
+from sqlalchemy.dialects.postgresql import psycopg2
 
 # Where the service keeps its records unless told: a file in the current
 # directory.
@@ -118,7 +119,12 @@ class Prepared:
     statements sent as they are, in the same round trip, ahead of it (a
     lock to take first)."""
 
-    def __init__(self, name: str, sql: str, before: str = ""):
+    def __init__(self, name: str, sql: Union[str, Any], before: str = ""):
+        # A statement of SQLAlchemy's runs as it is elsewhere (statement);
+        # PostgreSQL gets its text as psycopg2 would.
+        self.statement = None if isinstance(sql, str) else sql
+        if self.statement is not None:
+            sql = str(self.statement.compile(dialect=psycopg2.dialect()))
         names = list(dict.fromkeys(re.findall(r"%\((\w+)\)s", sql)))
         body = re.sub(r"%\((\w+)\)s", lambda m: "$%d" % (names.index(m.group(1)) + 1), sql)
         self.name, self.sql = name, sql
@@ -133,3 +139,9 @@ class Prepared:
             conn.exec_driver_sql(self.prepare)
             done.add(self.name)
         return conn.exec_driver_sql(self.execute, parameters)
+
+    def run_anywhere(self, conn: Connection, parameters: Mapping[str, Any]) -> Any:
+        """Prepared on PostgreSQL, the statement as it is on SQLite."""
+        if conn.dialect.name == "postgresql":
+            return self.run(conn, parameters)
+        return conn.execute(self.statement, parameters)

@@ -106,10 +106,8 @@ _PROFILE_TARGET_PG = Prepared("tallowin_profile_target", stored_profiles.STORE_P
     + " FROM machines m JOIN records r ON r.id = m.last_record_id LEFT JOIN shared_texts o ON o.id = r.origin_id"
     " WHERE m.machine_key = %(key)s FOR UPDATE OF m"),
     stored_texts.TEXTS_PG_LOCK)
-_SET_PROFILE = records.update().where(records.c.id == sa.bindparam("record")).values(
-    profile_id=sa.bindparam("profile"), volatile_values=sa.bindparam("values"))
-_SET_PROFILE_PG = Prepared("tallowin_set_profile", "UPDATE records SET profile_id = %(profile)s,"
-                           " volatile_values = %(values)s WHERE id = %(record)s")
+_SET_PROFILE = Prepared("tallowin_set_profile", records.update().where(records.c.id == sa.bindparam("record"))
+                        .values(profile_id=sa.bindparam("profile"), volatile_values=sa.bindparam("values")))
 _SET_FACTS = machines.update().where(machines.c.id == sa.bindparam("machine")).values(
     {c: sa.bindparam("f_" + c) for c in profile.FACT_COLUMNS})
 
@@ -148,11 +146,7 @@ def ingest_profile(engine: Engine, user_name: Optional[str], adapter_address: Op
                                                                            PROFILE_WINDOW.seconds // 60))
         column = steady.with_profile(row.volatile_values, values)
         if row.profile_id != profile_id or row.volatile_values != column:
-            changed = {"record": row.last_record_id, "profile": profile_id, "values": column}
-            if on_postgresql:
-                _SET_PROFILE_PG.run(conn, changed)
-            else:
-                conn.execute(_SET_PROFILE, changed)
+            _SET_PROFILE.run_anywhere(conn, {"record": row.last_record_id, "profile": profile_id, "values": column})
         # Day to day a PC's facts stay the same while its profile's counters
         # move: then the machine's row (and its indexes) stays untouched.
         if any(getattr(row, c) != facts[c] for c in profile.FACT_COLUMNS):
@@ -164,18 +158,14 @@ def ingest_profile(engine: Engine, user_name: Optional[str], adapter_address: Op
 
 # The machine, its row locked for this transaction (SQLite has no row locks
 # and needs none: its writer holds the whole database).
-_LOCK_MACHINE = (
-    sa.select(machines.c.id, machines.c.computer_name, machines.c.last_seen, machines.c.record_count,
-              machines.c.program_count, machines.c.last_record_id)
+_LOCK_MACHINE = Prepared("tallowin_lock_machine", sa.select(
+    machines.c.id, machines.c.computer_name, machines.c.last_seen, machines.c.record_count,
+    machines.c.program_count, machines.c.last_record_id)
     .where(machines.c.machine_key == sa.bindparam("key")).with_for_update())
-_LOCK_MACHINE_PG = Prepared("tallowin_lock_machine", "SELECT id, computer_name, last_seen, record_count,"
-                            " program_count, last_record_id FROM machines WHERE machine_key = %(key)s FOR UPDATE")
 
 
 def _locked_machine(conn, key):
-    if conn.dialect.name == "postgresql":
-        return _LOCK_MACHINE_PG.run(conn, {"key": key}).first()
-    return conn.execute(_LOCK_MACHINE, {"key": key}).first()
+    return _LOCK_MACHINE.run_anywhere(conn, {"key": key}).first()
 
 
 def _program_ids(conn, added, removed):
@@ -250,19 +240,15 @@ def store_record(conn: Connection, record: Record, received: datetime.datetime, 
     return record_id
 
 
-_NETWORK_NAMES_PG = Prepared("tallowin_network_names", "SELECT value FROM machine_network_names"
-                             " WHERE machine_id = %(machine)s ORDER BY value")
+_NETWORK_NAMES = Prepared("tallowin_network_names", sa.select(machine_network_names.c.value).where(
+    machine_network_names.c.machine_id == sa.bindparam("machine")).order_by(machine_network_names.c.value))
 
 
 def set_network_names(conn: Connection, machine_id: int, names: Sequence[str]) -> None:
     """The machine's searchable addresses and DNS names become names (most
     records bring the same ones: then nothing is written)."""
     table = machine_network_names
-    if conn.dialect.name == "postgresql":
-        kept = _NETWORK_NAMES_PG.run(conn, {"machine": machine_id}).scalars().all()
-    else:
-        kept = conn.execute(sa.select(table.c.value).where(table.c.machine_id == machine_id)
-                            .order_by(table.c.value)).scalars().all()
+    kept = _NETWORK_NAMES.run_anywhere(conn, {"machine": machine_id}).scalars().all()
     if list(kept) == list(names):
         return
     conn.execute(table.delete().where(table.c.machine_id == machine_id))
